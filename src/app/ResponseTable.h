@@ -1,0 +1,45 @@
+// The cells of the response table: columns, captions and texts made from a good reply.
+// Pure, shared by the main window and the command-line poller.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "modbus/ModbusMaster.h"
+
+namespace vantrel {
+
+struct ResponseColumn {
+  const char* caption;
+  int width;  // pixels
+};
+
+enum class TableFill {
+  Unchanged,    // no master or no data bytes: the view keeps what it shows
+  ColumnsOnly,  // the reply holds fewer bytes than the request needs
+  Filled,
+  UnknownFunction,  // a reply function the table cannot show (only columns 0 to 3)
+};
+
+struct ResponseTable {
+  TableFill fill = TableFill::Unchanged;
+  std::vector<ResponseColumn> columns;
+  std::vector<std::vector<std::string>> rows;  // one text per column, "" for a blank cell
+};
+
+inline constexpr char kNotEnoughData[] = "Not enugh data to cover the request lenght";
+inline constexpr char kUndecodableFunction[] = "Unknown function code in the response";
+// The source name the main window's panic reports carry.
+inline constexpr char kMainDialogSource[] = "Vantrel Modbus TestDlg";
+
+// Builds the table for the reply held by master (after MB_RESPONCE_OK).
+ResponseTable MakeResponseTable(const ModbusMaster* master);
+
+// MakeResponseTable, raising the panic report when the table cannot be filled.
+ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master);
+
+// Reorders four wire bytes b0 b1 b2 b3 held in memory into the host value with b2 most
+// significant, then b3, b0, b1 (the first register is the low-order word).
+void WordSwap32(std::uint32_t* value);
+
+}  // namespace vantrel

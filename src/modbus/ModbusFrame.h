@@ -1,0 +1,56 @@
+// Modbus RTU read requests (functions 01 to 04): checking, framing and the CRC-16.
+// Stateless; shared by the master, the request page's preview and the tools.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantrel {
+
+// Every frame buffer of an exchange holds at most this many bytes.
+inline constexpr std::size_t kFrameCapacity = 260;
+// A read request is always slave id, function, address (2), quantity (2), CRC (2).
+inline constexpr int kReadRequestSize = 8;
+
+// Request check codes.
+enum : int {
+  MB_REQUEST_OK = 1,
+  MB_REQUEST_TOO_LONG = -1,
+  MB_REQUEST_UNKNOWN_FUNCTION_CODE = -4,
+  MB_REQUEST_NO_BUFFER = -8,
+  MB_REQUEST_OUT_OF_RANGE = -10,
+};
+
+// Reply check codes. 0, -1 and -2 mean "no complete reply yet" to the poll cycle.
+enum : int {
+  MB_RESPONCE_OK = 1,
+  MB_RESPONCE_EMPTY = 0,
+  MB_RESPONCE_TOO_LONG = -1,
+  MB_RESPONCE_INCOMPLETE = -2,
+  MB_RESPONCE_UNSUPPORTED_REQUEST = -3,
+  MB_RESPONCE_INVALID_FUNCTION_CODE = -4,
+  MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE = -5,
+  MB_RESPONCE_EXCEPTION = -6,
+  MB_RESPONCE_INVALID_CRC = -7,
+  MB_RESPONCE_UNKOWN = -8,
+};
+
+// The Modbus CRC-16 (reflected polynomial 0xA001, initial 0xFFFF) with its bytes in
+// transmit order: the high byte of the result is sent first. Zero bytes give 0xFFFF.
+std::uint16_t Crc16(const std::uint8_t* data, std::uint16_t length);
+
+// Checks a read request. The slave id is not examined; offset + length is added
+// without 16-bit overflow.
+int CheckReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
+                     std::uint16_t length);
+
+// Frames a read request from the user's 1-based offset into out (at least 8 bytes).
+// Returns 8, or the request check code when the check fails (out is then untouched).
+int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
+                     std::uint16_t length, std::uint8_t* out);
+
+constexpr std::uint16_t SwapBytes16(std::uint16_t value) {
+  return static_cast<std::uint16_t>((value << 8) | (value >> 8));
+}
+
+}  // namespace vantrel

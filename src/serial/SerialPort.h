@@ -1,0 +1,63 @@
+// One serial port, opened by number (or by device path) with its line settings, written
+// with a time-out and read without waiting for more than what is queued.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+class SerialPort {
+ public:
+  SerialPort() = default;
+  ~SerialPort();
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Opens port n (COMn, see PortMap.h). Parity is one of N O E M S (either case); data
+  // bits 5 to 8; stop-bit code 1, 2, or 3 for one and a half (applied as 2, which is
+  // what termios offers). Returns 1 on success or when already open (the settings in
+  // force stay), 0 on failure: device missing, in use, or settings refused.
+  int Open(int portNumber, int baudRate, char parity, int dataBits, int stopBits);
+  // The same for a device path.
+  int OpenDevice(const std::string& device, int baudRate, char parity, int dataBits,
+                 int stopBits);
+  // Always 1.
+  int Close();
+  // Queues count bytes for the line, waiting at most 1 s for room and 5 s in all.
+  // Returns count while the port is open (0 for count <= 0), 0 when it is not open.
+  // A failed write is not reported here; see LastError and DeviceLost.
+  int Write(const std::uint8_t* bytes, int count);
+  // Takes at most capacity of the bytes already queued; never waits for more.
+  // Returns the number taken, 0 when nothing is queued, the port is closed or the read fails.
+  int Read(std::uint8_t* buffer, int capacity);
+  int IsOpen() const { return is_open; }
+
+  // Waits until bytes are queued: 1 when some are, 0 after timeoutMs, -1 when the port is
+  // closed or the device has gone away.
+  int WaitReadable(int timeoutMs);
+  // Drops whatever is queued on input.
+  void DiscardInput();
+
+  // The device path in use (or last tried), e.g. /dev/ttyUSB0.
+  const std::string& Device() const { return device_; }
+  // "COM%d:%d,%c,%d,%d" of the last Open by number; for a path, the path in place of COMn.
+  const std::string& SettingsText() const { return settings_text_; }
+  // errno of the last failure (0 when none since Open).
+  int LastError() const { return last_error_; }
+  // True once a read or write found the device gone (adapter pulled, peer closed).
+  bool DeviceLost() const { return device_lost_; }
+
+ private:
+  int OpenPath(const std::string& device, int baudRate, char parity, int dataBits, int stopBits);
+  void NoteFailure(int err);
+
+  int handle_ = -1;
+  int is_open = 0;
+  std::string device_;
+  std::string settings_text_;
+  int last_error_ = 0;
+  bool device_lost_ = false;
+};
+
+}  // namespace vantrel
