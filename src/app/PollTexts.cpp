@@ -1,0 +1,120 @@
+#include "app/PollTexts.h"
+
+#include <cstdio>
+
+#include "modbus/ModbusFrame.h"
+
+namespace vantrel {
+namespace {
+
+const char kCausesAndSettings[] =
+    "This problem could have been because\n"
+    "- The serial port is already in use\n"
+    "- The serial post does not exist \n"
+    "- The serial port settings are out of range\n"
+    "\n"
+    "Please check your connection settings and try again. \n"
+    "Serial post settings: ";
+
+std::string WithCode(const char* format, int code) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, format, code);
+  return buf;
+}
+
+}  // namespace
+
+std::string HexBytes(const std::uint8_t* bytes, int size) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(size > 0 ? size : 0) * 3);
+  char cell[4];
+  for (int i = 0; i < size; ++i) {
+    std::snprintf(cell, sizeof cell, "%02X ", bytes[i]);
+    text += cell;
+  }
+  return text;
+}
+
+std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits, int stopBits) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "COM %d:%d,%c,%d,%d", comPort, baudRate, parity, dataBits,
+                stopBits);
+  return buf;
+}
+
+std::string CannotConnectText(const std::string& connection) {
+  return std::string("Error - Can not connect to the serial port\n\n") + kCausesAndSettings +
+         connection;
+}
+
+std::string CannotPollText(const std::string& connection) {
+  return std::string("Error - Can not poll device \n\n") + kCausesAndSettings + connection;
+}
+
+std::string CannotGenerateText() {
+  return "Error - Can not generate read message\n"
+         "There was an error while attempting to generate the read message.\n"
+         "Check your connection and request settings and try again";
+}
+
+std::string TimeoutText(const std::uint8_t* request, int requestSize) {
+  return std::string(
+             "Error - Timeout\n"
+             "\n"
+             "This device has taken too long to respond to one of the polls. \n"
+             "The device may have gone off line since the last poll. \n"
+             "- Check that the device is online. \n"
+             "- Check the connection to the device \n"
+             "- Check the connection string \n"
+             "\n"
+             "Try to poll the device once again.\n\n"
+             "Poll: ") +
+         HexBytes(request, requestSize);
+}
+
+std::string ReplyErrorText(int result) {
+  switch (result) {
+    case MB_RESPONCE_UNSUPPORTED_REQUEST:
+    case MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE:
+      return WithCode(
+          "Error - Non supported function code\n\nThe response contained a function code that "
+          "is not currently supported by this utility. \nCheck your request settings and try "
+          "again \n\nmb_responce_code=%d - MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE",
+          result);
+    case MB_RESPONCE_INVALID_FUNCTION_CODE:
+      return WithCode(
+          "Error - Invalid function code \n\nThe response from your device seems to be "
+          "invalid. \nCheck your connection and request settings and try again "
+          "\n\nmb_responce_code=%d - MB_RESPONCE_INVALID_FUNCTION_CODE",
+          result);
+    case MB_RESPONCE_INVALID_CRC:
+      return WithCode(
+          "Error - invalid CRC check\n\nThe response from your device contains an invalid CRC "
+          "check. \nCheck your connection and request settings and try again "
+          "\nmb_responce_code=%d - MB_RESPONCE_INVALID_CRC",
+          result);
+    default:
+      return WithCode(
+          "Error - Unknown\n\nAn unknown error has occurred \nCheck your connection and request "
+          "settings and try again \nmb_responce_code=%d - MB_RESPONCE_UNKOWN",
+          result);
+  }
+}
+
+std::string RequestErrorText(int check) {
+  switch (check) {
+    case MB_REQUEST_OUT_OF_RANGE:
+      return "Error - Request is out of range\nThe request asks for a value that is out of "
+             "range in the Modbus spec\n\nCheck your offset and length and try again. \n";
+    case MB_REQUEST_TOO_LONG:
+      return "Error - The message is too long\nThe requested length is longer then the max "
+             "request length defined in the Modbus spec\n\n01 read coil status max request "
+             "length is 2000\n02 read input status max request length is 2000\n03 read holding "
+             "registers max request length is 125 \n04 read input registers max request length "
+             "is 125 \n\nShorten the request length and try again \n";
+    default:
+      return "";
+  }
+}
+
+}  // namespace vantrel

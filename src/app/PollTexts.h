@@ -1,0 +1,33 @@
+// The texts with which the poll cycle explains a failure, shared by the main window and
+// the command-line poller so that both say the same.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+// Every byte as "%02X " (two upper-case digits and a blank each).
+std::string HexBytes(const std::uint8_t* bytes, int size);
+
+// The line settings as the messages show them: "COM %d:%d,%c,%d,%d".
+std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits, int stopBits);
+
+// "Error - Can not connect to the serial port ..." ending in the serial post settings.
+std::string CannotConnectText(const std::string& connection);
+// "Error - Can not poll device ..." ending in the serial post settings.
+std::string CannotPollText(const std::string& connection);
+// "Error - Can not generate read message ...".
+std::string CannotGenerateText();
+// "Error - Timeout ..." ending in "Poll: " and the request bytes.
+std::string TimeoutText(const std::uint8_t* request, int requestSize);
+// The message for a reply check result other than OK, exception and "not complete yet".
+std::string ReplyErrorText(int result);
+// The request check's message for MB_REQUEST_OUT_OF_RANGE and MB_REQUEST_TOO_LONG;
+// empty for any other code.
+std::string RequestErrorText(int check);
+
+inline constexpr char kUnknownFunctionCodePanic[] = "Unknown function code ";
+inline constexpr char kUnknownValidationPanic[] = "Unknown request validation response";
+
+}  // namespace vantrel

@@ -1,0 +1,55 @@
+// Command line of vantrel-poll, following mbpoll's conventions.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantrel::poll {
+
+struct PollConfig {
+  // Connection: a device path, or empty for port comPort mapped as the program maps it.
+  std::string device;
+  int comPort = 3;
+  int baudRate = 9600;
+  char parity = 'N';
+  int dataBits = 8;
+  int stopBits = 1;
+  int timeoutMs = 10000;
+  // Request, with the offset counted from 1.
+  int slaveId = 11;
+  int function = 1;
+  int offset = 1;
+  int length = 20;
+  // 0: poll once.
+  int periodMs = 0;
+  bool csv = false;
+};
+
+// Distinct exit statuses, one per kind of failure.
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitUsage = 2,
+  kExitBadRequest = 3,      // the request check refused the settings
+  kExitCannotConnect = 4,   // the port cannot be opened
+  kExitCannotPoll = 5,      // the request could not be written
+  kExitTimeout = 6,
+  kExitBadCrc = 7,
+  kExitException = 8,       // the slave answered with a Modbus exception
+  kExitBadFunction = 9,     // unsupported or invalid function code in the reply
+  kExitUnknownReply = 10,
+  kExitShortReply = 11,     // fewer data bytes than the request needs
+  kExitDeviceGone = 12,     // the device went away while open
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+// Applies the options to config (which holds the defaults on entry).
+ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
+                              std::string& error);
+
+// Parses "COMn" (any letter case); 0 when the text is no such name.
+int ComPortNumber(const std::string& text);
+
+extern const char kPollUsage[];
+
+}  // namespace vantrel::poll

@@ -1,0 +1,332 @@
+#include "SlaveCore.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "modbus/ModbusFrame.h"
+
+namespace vantrel::slave {
+namespace {
+
+bool ParseNumber(const std::string& text, long& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtol(text.c_str(), &end, 0);
+  return errno == 0 && end != nullptr && *end == '\0';
+}
+
+Fault Make(Fault::Kind kind, int arg = 0) {
+  Fault f;
+  f.kind = kind;
+  f.arg = arg;
+  return f;
+}
+
+std::vector<std::uint8_t> ExceptionReply(std::uint8_t id, std::uint8_t function, int code) {
+  std::vector<std::uint8_t> r{id, static_cast<std::uint8_t>(function | 0x80),
+                              static_cast<std::uint8_t>(code)};
+  AppendCrc(r);
+  return r;
+}
+
+void ReplaceCrc(std::vector<std::uint8_t>& frame) {
+  frame.resize(frame.size() - 2);
+  AppendCrc(frame);
+}
+
+}  // namespace
+
+void AppendCrc(std::vector<std::uint8_t>& frame) {
+  const std::uint16_t crc = Crc16(frame.data(), static_cast<std::uint16_t>(frame.size()));
+  frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+  frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+}
+
+std::string Hex(const std::uint8_t* bytes, std::size_t size) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s;
+  s.reserve(size * 3);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i) s += ' ';
+    s += digits[bytes[i] >> 4];
+    s += digits[bytes[i] & 15];
+  }
+  return s;
+}
+
+bool ParseFault(const std::string& spec, Fault& out, std::string& error) {
+  const auto eq = spec.find('=');
+  const std::string name = spec.substr(0, eq);
+  const std::string value = eq == std::string::npos ? "" : spec.substr(eq + 1);
+  long n = 0;
+  const bool hasNumber = ParseNumber(value, n);
+  struct Named {
+    const char* name;
+    Fault::Kind kind;
+    bool needsValue;
+  };
+  static const Named kinds[] = {
+      {"exception", Fault::Exception, true}, {"bad-crc", Fault::BadCrc, false},
+      {"silence", Fault::Silence, false},    {"delay", Fault::Delay, true},
+      {"split", Fault::Split, true},         {"garbage", Fault::Garbage, false},
+      {"wrong-id", Fault::WrongId, false},   {"function", Fault::Function, true},
+  };
+  for (const Named& k : kinds) {
+    if (name != k.name) continue;
+    if (k.needsValue && (!hasNumber || n < 0 || n > (k.kind == Fault::Exception ||
+                                                             k.kind == Fault::Function
+                                                         ? 255
+                                                         : 600000))) {
+      error = "fault '" + name + "' needs a value, e.g. " + name + "=2";
+      return false;
+    }
+    if (!k.needsValue && eq != std::string::npos) {
+      error = "fault '" + name + "' takes no value";
+      return false;
+    }
+    out = Make(k.kind, static_cast<int>(n));
+    return true;
+  }
+  error = "unknown fault '" + spec + "'";
+  return false;
+}
+
+std::map<int, Fault> DefaultFaultOffsets() {
+  std::map<int, Fault> m;
+  for (int code = 1; code <= 11; ++code) m[9000 + code] = Make(Fault::Exception, code);
+  m[9020] = Make(Fault::BadCrc);
+  m[9021] = Make(Fault::Silence);
+  m[9022] = Make(Fault::Delay, 500);
+  m[9023] = Make(Fault::Split, 300);
+  m[9024] = Make(Fault::Garbage);
+  m[9025] = Make(Fault::WrongId);
+  m[9026] = Make(Fault::Function, 0x66);
+  m[9027] = Make(Fault::Function, 0x05);
+  m[9028] = Make(Fault::Function, 0x00);
+  return m;
+}
+
+MemoryImage MemoryImage::Pattern() {
+  MemoryImage m;
+  for (std::size_t a = 0; a < kSize; ++a) {
+    m.coils[a] = (a % 2 == 0) ? 1 : 0;
+    m.discrete[a] = (a % 3 == 0) ? 1 : 0;
+    m.holding[a] = static_cast<std::uint16_t>(a + 1);
+    m.input[a] = static_cast<std::uint16_t>((a + 1) * 10);
+  }
+  return m;
+}
+
+bool MemoryImage::ApplyLine(const std::string& raw, std::string& error) {
+  std::string line = raw.substr(0, raw.find('#'));
+  std::istringstream in(line);
+  std::string table, range, type, value;
+  if (!(in >> table)) return true;  // empty or comment
+  if (!(in >> range >> type)) {
+    error = "expected: TABLE ADDRESS[-LAST] [TYPE] VALUE";
+    return false;
+  }
+  if (!(in >> value)) {
+    value = type;
+    type = "u16";
+  }
+  std::string extra;
+  if (in >> extra) {
+    error = "unexpected '" + extra + "'";
+    return false;
+  }
+  long first = 0, last = 0;
+  const auto dash = range.find('-');
+  bool ok = ParseNumber(range.substr(0, dash), first);
+  if (dash == std::string::npos) {
+    last = first;
+  } else {
+    ok = ok && ParseNumber(range.substr(dash + 1), last);
+  }
+  if (!ok || first < 0 || last < first || last >= static_cast<long>(kSize)) {
+    error = "bad address '" + range + "' (0 to 65535, or FIRST-LAST)";
+    return false;
+  }
+
+  const bool bits = table == "coil" || table == "discrete";
+  std::vector<std::uint16_t>* regs = table == "holding" ? &holding : table == "input" ? &input : nullptr;
+  if (!bits && regs == nullptr) {
+    error = "unknown table '" + table + "' (coil, discrete, holding, input)";
+    return false;
+  }
+  if (bits) {
+    long v = 0;
+    if (type != "u16" || !ParseNumber(value, v) || (v != 0 && v != 1)) {
+      error = "a coil or discrete input is 0 or 1";
+      return false;
+    }
+    auto& t = table == "coil" ? coils : discrete;
+    for (long a = first; a <= last; ++a) t[static_cast<std::size_t>(a)] = static_cast<std::uint8_t>(v);
+    return true;
+  }
+
+  // 32-bit values take two registers, the low-order word first (as the program pairs them).
+  std::uint32_t word32 = 0;
+  int width = 1;
+  if (type == "u16" || type == "i16") {
+    long v = 0;
+    if (!ParseNumber(value, v) || v < -32768 || v > 65535) {
+      error = "bad 16-bit value '" + value + "'";
+      return false;
+    }
+    word32 = static_cast<std::uint16_t>(v);
+  } else if (type == "u32" || type == "i32") {
+    long v = 0;
+    if (!ParseNumber(value, v) || v < -2147483648L || v > 4294967295L) {
+      error = "bad 32-bit value '" + value + "'";
+      return false;
+    }
+    word32 = static_cast<std::uint32_t>(v);
+    width = 2;
+  } else if (type == "float") {
+    char* end = nullptr;
+    const float f = std::strtof(value.c_str(), &end);
+    if (end == value.c_str() || *end != '\0') {
+      error = "bad float '" + value + "'";
+      return false;
+    }
+    std::memcpy(&word32, &f, 4);
+    width = 2;
+  } else {
+    error = "unknown type '" + type + "' (u16, i16, u32, i32, float)";
+    return false;
+  }
+  if (last + width - 1 >= static_cast<long>(kSize)) {
+    error = "a 32-bit value needs two registers";
+    return false;
+  }
+  for (long a = first; a <= last; a += width) {
+    (*regs)[static_cast<std::size_t>(a)] = static_cast<std::uint16_t>(word32 & 0xFFFF);
+    if (width == 2) (*regs)[static_cast<std::size_t>(a + 1)] = static_cast<std::uint16_t>(word32 >> 16);
+  }
+  return true;
+}
+
+bool MemoryImage::Load(const std::string& path, std::string& error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string why;
+    if (!ApplyLine(line, why)) {
+      error = path + ":" + std::to_string(n) + ": " + why;
+      return false;
+    }
+  }
+  return true;
+}
+
+SlaveCore::SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply,
+                     std::map<int, Fault> byOffset)
+    : id_(id), image_(std::move(image)), every_(everyReply), byOffset_(std::move(byOffset)) {}
+
+int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
+  if (size < 2) return 0;
+  switch (bytes[1]) {
+    case 1: case 2: case 3: case 4: case 5: case 6:
+      return 8;
+    case 15: case 16:
+      return size < 7 ? 0 : 9 + bytes[6];
+    default:
+      return -1;
+  }
+}
+
+std::vector<std::uint8_t> SlaveCore::Normal(std::uint8_t function, unsigned address,
+                                            unsigned quantity) const {
+  std::vector<std::uint8_t> r{id_, function, 0};
+  if (function == 1 || function == 2) {
+    const auto& t = function == 1 ? image_.coils : image_.discrete;
+    r.resize(3 + (quantity + 7) / 8);
+    for (unsigned i = 0; i < quantity; ++i) {
+      if (t[address + i]) r[3 + i / 8] = static_cast<std::uint8_t>(r[3 + i / 8] | (1U << (i % 8)));
+    }
+  } else {
+    const auto& t = function == 3 ? image_.holding : image_.input;
+    for (unsigned i = 0; i < quantity; ++i) {
+      r.push_back(static_cast<std::uint8_t>(t[address + i] >> 8));
+      r.push_back(static_cast<std::uint8_t>(t[address + i] & 0xFF));
+    }
+  }
+  r[2] = static_cast<std::uint8_t>(r.size() - 3);
+  AppendCrc(r);
+  return r;
+}
+
+std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t size) const {
+  if (size < 4) return std::nullopt;
+  const std::uint16_t crc = Crc16(frame, static_cast<std::uint16_t>(size - 2));
+  if ((crc >> 8) != frame[size - 2] || (crc & 0xFF) != frame[size - 1]) return std::nullopt;
+  if (frame[0] != id_) return std::nullopt;  // another slave, or a broadcast: reads get no answer
+
+  const std::uint8_t function = frame[1];
+  Reply reply;
+  if (function < 1 || function > 4) {
+    reply.bytes = ExceptionReply(id_, function, 0x01);
+    return reply;
+  }
+  if (size != 8) {
+    reply.bytes = ExceptionReply(id_, function, 0x03);
+    return reply;
+  }
+  const unsigned address = static_cast<unsigned>(frame[2] << 8 | frame[3]);
+  const unsigned quantity = static_cast<unsigned>(frame[4] << 8 | frame[5]);
+  const unsigned maxQuantity = function <= 2 ? 2000 : 125;
+  if (quantity < 1 || quantity > maxQuantity) {
+    reply.bytes = ExceptionReply(id_, function, 0x03);
+  } else if (address + quantity > MemoryImage::kSize) {
+    reply.bytes = ExceptionReply(id_, function, 0x02);
+  } else {
+    reply.bytes = Normal(function, address, quantity);
+  }
+
+  const auto at = byOffset_.find(static_cast<int>(address) + 1);
+  const Fault fault = at != byOffset_.end() ? at->second : every_;
+  switch (fault.kind) {
+    case Fault::None:
+      break;
+    case Fault::Exception:
+      reply.bytes = ExceptionReply(id_, function, fault.arg);
+      break;
+    case Fault::BadCrc:
+      reply.bytes.back() ^= 0xFF;
+      break;
+    case Fault::Silence:
+      return std::nullopt;
+    case Fault::Delay:
+      reply.delayMs = fault.arg;
+      break;
+    case Fault::Split:
+      reply.splitAt = reply.bytes.size() / 2;
+      reply.splitPauseMs = fault.arg;
+      break;
+    case Fault::Garbage:
+      reply.bytes = {0xDE, 0xAD, 0xBE, 0xEF, 0x55, 0xAA, 0x00, 0xFF};
+      break;
+    case Fault::WrongId:
+      reply.bytes[0] = static_cast<std::uint8_t>(id_ + 1);
+      ReplaceCrc(reply.bytes);
+      break;
+    case Fault::Function:
+      reply.bytes[1] = static_cast<std::uint8_t>(fault.arg);
+      ReplaceCrc(reply.bytes);
+      break;
+  }
+  return reply;
+}
+
+}  // namespace vantrel::slave

@@ -1,0 +1,95 @@
+// The Modbus RTU slave of vantrel-slave: a memory image, the answers to read requests, and
+// the faults it can be asked to inject. Kept apart from the pseudo-terminal so that tests
+// can drive it with frames.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel::slave {
+
+struct Fault {
+  enum Kind {
+    None,
+    Exception,  // arg: exception code
+    BadCrc,     // the reply's last CRC byte is flipped
+    Silence,    // no reply at all
+    Delay,      // arg: milliseconds before the reply
+    Split,      // arg: pause in milliseconds between the two halves of the reply
+    Garbage,    // bytes that are no Modbus frame instead of the reply
+    WrongId,    // the reply carries another slave id
+    Function,   // arg: function code the reply carries instead
+  };
+  Kind kind = None;
+  int arg = 0;
+};
+
+// Parses "exception=N", "bad-crc", "silence", "delay=MS", "split=MS", "garbage",
+// "wrong-id", "function=N" (N decimal or 0x hex).
+bool ParseFault(const std::string& spec, Fault& out, std::string& error);
+
+// The faults asked for by the request's start offset (counted from 1, as the program and
+// vantrel-poll -r count), whatever the function:
+//   9001..9011 exception 01..0B, 9020 bad CRC, 9021 silence, 9022 delay 500 ms,
+//   9023 split with a 300 ms pause, 9024 garbage, 9025 another slave id,
+//   9026 function code 0x66, 9027 function code 0x05, 9028 function code 0x00.
+std::map<int, Fault> DefaultFaultOffsets();
+
+struct MemoryImage {
+  static constexpr std::size_t kSize = 65536;
+  std::vector<std::uint8_t> coils = std::vector<std::uint8_t>(kSize);
+  std::vector<std::uint8_t> discrete = std::vector<std::uint8_t>(kSize);
+  std::vector<std::uint16_t> holding = std::vector<std::uint16_t>(kSize);
+  std::vector<std::uint16_t> input = std::vector<std::uint16_t>(kSize);
+
+  // The pattern served by default, recognisable at a glance (a = 0-based address):
+  // coil a is 1 when a is even; discrete input a is 1 when a is a multiple of 3;
+  // holding register a holds a + 1 (its offset as the program counts); input register a
+  // holds (a + 1) * 10, modulo 65536.
+  static MemoryImage Pattern();
+
+  // Applies lines "TABLE ADDRESS[-LAST] [TYPE] VALUE" to the image; see --help.
+  bool Load(const std::string& path, std::string& error);
+  bool ApplyLine(const std::string& line, std::string& error);
+};
+
+struct Reply {
+  std::vector<std::uint8_t> bytes;
+  int delayMs = 0;
+  std::size_t splitAt = 0;  // 0: in one piece
+  int splitPauseMs = 0;
+};
+
+class SlaveCore {
+ public:
+  SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply,
+            std::map<int, Fault> byOffset = DefaultFaultOffsets());
+
+  // Length of the request frame that starts with these bytes: 0 while unknown, -1 when
+  // its function has no fixed layout (the end is then found by silence on the line).
+  static int RequestLength(const std::uint8_t* bytes, std::size_t size);
+
+  // The answer to one complete frame, or nothing: a frame with a bad CRC, for another
+  // slave id or broadcast, or silenced by a fault.
+  std::optional<Reply> Answer(const std::uint8_t* frame, std::size_t size) const;
+
+  MemoryImage& image() { return image_; }
+
+ private:
+  std::vector<std::uint8_t> Normal(std::uint8_t function, unsigned address,
+                                   unsigned quantity) const;
+
+  std::uint8_t id_;
+  MemoryImage image_;
+  Fault every_;
+  std::map<int, Fault> byOffset_;
+};
+
+// Appends the CRC (low-order byte first).
+void AppendCrc(std::vector<std::uint8_t>& frame);
+std::string Hex(const std::uint8_t* bytes, std::size_t size);
+
+}  // namespace vantrel::slave
