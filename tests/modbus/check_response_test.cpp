@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "modbus/ModbusMaster.h"
+#include "support/Hex.h"
+
+using namespace vantrel;
+using vantrel::test::Bytes;
+using vantrel::test::HexOf;
+
+namespace {
+
+const auto kRequest3 = Bytes("01 03 00 00 00 02 C4 0B");
+
+int Check(ModbusMaster& m, const std::string& replyHex, const std::vector<std::uint8_t>& req = kRequest3) {
+  const auto reply = Bytes(replyHex);
+  return m.CheckResponse(req.data(), static_cast<int>(req.size()), reply.data(), static_cast<int>(reply.size()));
+}
+
+}  // namespace
+
+TEST(check_response, good_reply_fills_the_decoded_fields) {
+  ModbusMaster m;
+  EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F6"), MB_RESPONCE_OK);
+  EXPECT_EQ(m.byte_count, 4);
+  EXPECT_EQ(HexOf(m.data, 4), "00 0A 00 0B");
+  EXPECT_EQ(m.response_function, 3);
+  EXPECT_EQ(m.request_function, 3);
+  EXPECT_EQ(m.request_slave_id, 1);
+  EXPECT_EQ(m.request_address, 0);
+  EXPECT_EQ(m.request_quantity, 2);
+  EXPECT_EQ(m.response_size, 9);
+  EXPECT_EQ(m.request_size, 8);
+}
+
+TEST(check_response, damaged_or_short_replies) {
+  ModbusMaster m;
+  EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F7"), MB_RESPONCE_INVALID_CRC);
+  EXPECT_EQ(Check(m, "01 03 04 00 0A 00 9B F6"), MB_RESPONCE_INCOMPLETE);
+  EXPECT_EQ(Check(m, "01 03 04"), MB_RESPONCE_INCOMPLETE);
+  // one byte too many is not a complete frame either
+  EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F6 00"), MB_RESPONCE_INCOMPLETE);
+}
+
+TEST(check_response, exception_reply_keeps_function_and_code) {
+  ModbusMaster m;
+  EXPECT_EQ(Check(m, "01 83 02 C0 F1"), MB_RESPONCE_EXCEPTION);
+  EXPECT_EQ(m.exception_function, 0x83);
+  EXPECT_EQ(m.exception_code, 0x02);
+  // no size or CRC check on an exception
+  EXPECT_EQ(Check(m, "01 84 0B 00"), MB_RESPONCE_EXCEPTION);
+  EXPECT_EQ(m.exception_code, 0x0B);
+}
+
+TEST(check_response, function_code_classes) {
+  ModbusMaster m;
+  EXPECT_EQ(Check(m, "01 00 02 00 00"), MB_RESPONCE_INVALID_FUNCTION_CODE);
+  EXPECT_EQ(Check(m, "01 66 02 00 00"), MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE);
+  EXPECT_EQ(m.response_function, 0x66);  // stays set after the failure
+  EXPECT_EQ(Check(m, "01 65 00 00"), MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE);
+  EXPECT_EQ(Check(m, "01 72 00 00"), MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE);
+  EXPECT_EQ(Check(m, "01 73 00 00"), MB_RESPONCE_UNKOWN);
+  EXPECT_EQ(Check(m, "01 05 02 00 00"), MB_RESPONCE_UNKOWN);
+  EXPECT_EQ(Check(m, "01 90 02 00 00"), MB_RESPONCE_UNKOWN);
+  EXPECT_EQ(Check(m, "01 85 02 00 00"), MB_RESPONCE_UNKOWN);
+}
+
+TEST(check_response, request_problems_come_first) {
+  ModbusMaster m;
+  const auto reply = Bytes("01 03 04 00 0A 00 0B 9B F6");
+  EXPECT_EQ(m.CheckResponse(nullptr, 8, reply.data(), 9), MB_RESPONCE_EMPTY);
+  EXPECT_EQ(m.CheckResponse(kRequest3.data(), 8, reply.data(), 0), MB_RESPONCE_EMPTY);
+  EXPECT_EQ(m.CheckResponse(kRequest3.data(), 7, reply.data(), 9), MB_RESPONCE_INCOMPLETE);
+  EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F6", Bytes("01 05 00 00 00 02 00 00")),
+            MB_RESPONCE_UNSUPPORTED_REQUEST);
+  std::vector<std::uint8_t> big(261, 0);
+  EXPECT_EQ(m.CheckResponse(kRequest3.data(), 8, big.data(), 261), MB_RESPONCE_TOO_LONG);
+  EXPECT_EQ(m.CheckResponse(big.data(), 261, reply.data(), 9), MB_RESPONCE_TOO_LONG);
+}
+
+TEST(check_response, slave_id_and_function_are_not_compared_with_the_request) {
+  ModbusMaster m;
+  std::vector<std::uint8_t> other{0x07, 0x03, 0x02, 0x12, 0x34};
+  const std::uint16_t crc = Crc16(other.data(), 5);
+  other.push_back(static_cast<std::uint8_t>(crc >> 8));
+  other.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  EXPECT_EQ(m.CheckResponse(kRequest3.data(), 8, other.data(), 7), MB_RESPONCE_OK);
+  std::vector<std::uint8_t> coils{0x01, 0x01, 0x01, 0x05};
+  const std::uint16_t c2 = Crc16(coils.data(), 4);
+  coils.push_back(static_cast<std::uint8_t>(c2 >> 8));
+  coils.push_back(static_cast<std::uint8_t>(c2 & 0xFF));
+  EXPECT_EQ(m.CheckResponse(kRequest3.data(), 8, coils.data(), 6), MB_RESPONCE_OK);
+  EXPECT_EQ(m.response_function, 1);
+}
+
+TEST(check_response, largest_frame_fits_its_size_field) {
+  // byte count 255: 260 bytes, more than a one-byte size could hold
+  std::vector<std::uint8_t> reply{0x01, 0x03, 0xFF};
+  reply.resize(3 + 255, 0x11);
+  const std::uint16_t crc = Crc16(reply.data(), static_cast<std::uint16_t>(reply.size()));
+  reply.push_back(static_cast<std::uint8_t>(crc >> 8));
+  reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  ModbusMaster m;
+  ASSERT_EQ(m.CheckResponse(kRequest3.data(), 8, reply.data(), 260), MB_RESPONCE_OK);
+  EXPECT_EQ(m.response_size, 260);
+  EXPECT_EQ(m.data[254], 0x11);
+}
+
+TEST(expected_reply_size, is_driven_by_the_function_and_byte_count) {
+  EXPECT_EQ(ExpectedReplySize(Bytes("01").data(), 1), 0);
+  EXPECT_EQ(ExpectedReplySize(Bytes("01 03").data(), 2), 0);
+  EXPECT_EQ(ExpectedReplySize(Bytes("01 03 14").data(), 3), 25);
+  EXPECT_EQ(ExpectedReplySize(Bytes("01 83").data(), 2), 5);
+  EXPECT_EQ(ExpectedReplySize(Bytes("01 66").data(), 2), -1);
+}
+
+// Random and mutated replies must never read or write outside the buffers (the sanitizer
+// build runs this too) and must keep the result codes' promises.
+TEST(check_response_robustness, random_and_mutated_replies) {
+  std::mt19937 rng(20261207);
+  ModbusMaster m;
+  const auto good = Bytes("01 03 04 00 0A 00 0B 9B F6");
+  std::vector<std::uint8_t> reply;
+  int ok = 0;
+  for (int round = 0; round < 300000; ++round) {
+    if (round % 2 == 0) {
+      reply = good;
+      const int edits = 1 + static_cast<int>(rng() % 3);
+      for (int e = 0; e < edits; ++e) {
+        switch (rng() % 3) {
+          case 0: reply[rng() % reply.size()] = static_cast<std::uint8_t>(rng()); break;
+          case 1: reply.insert(reply.begin() + static_cast<long>(rng() % (reply.size() + 1)), static_cast<std::uint8_t>(rng())); break;
+          default: if (reply.size() > 1) reply.erase(reply.begin() + static_cast<long>(rng() % reply.size())); break;
+        }
+      }
+    } else {
+      reply.resize(rng() % 300);
+      for (auto& b : reply) b = static_cast<std::uint8_t>(rng());
+      if (reply.size() > 2 && rng() % 2) reply[1] = static_cast<std::uint8_t>(1 + rng() % 4);
+      if (reply.size() > 3 && rng() % 2) reply[2] = static_cast<std::uint8_t>(reply.size() - 5);
+      if (reply.size() >= 5 && rng() % 4 == 0) {
+        const std::uint16_t crc = Crc16(reply.data(), static_cast<std::uint16_t>(reply.size() - 2));
+        reply[reply.size() - 2] = static_cast<std::uint8_t>(crc >> 8);
+        reply[reply.size() - 1] = static_cast<std::uint8_t>(crc & 0xFF);
+      }
+    }
+    const int r = m.CheckResponse(kRequest3.data(), 8, reply.data(), static_cast<int>(reply.size()));
+    ASSERT_GE(r, MB_RESPONCE_UNKOWN);
+    ASSERT_LE(r, MB_RESPONCE_OK);
+    if (reply.size() > 260) {
+      ASSERT_EQ(r, MB_RESPONCE_TOO_LONG);
+    }
+    if (r == MB_RESPONCE_OK) {
+      ++ok;
+      ASSERT_EQ(reply.size(), m.byte_count + 5u);
+      const std::uint16_t crc = Crc16(reply.data(), static_cast<std::uint16_t>(reply.size() - 2));
+      ASSERT_EQ(crc >> 8, reply[reply.size() - 2]);
+      ASSERT_EQ(0, std::memcmp(m.data, reply.data() + 3, m.byte_count));
+    }
+  }
+  EXPECT_GT(ok, 1000);  // valid frames were among them
+}

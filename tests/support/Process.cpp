@@ -1,0 +1,153 @@
+#include "support/Process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace vantrel::test {
+namespace {
+
+std::vector<char*> Argv(const std::vector<std::string>& args) {
+  std::vector<char*> v;
+  for (const auto& a : args) v.push_back(const_cast<char*>(a.c_str()));
+  v.push_back(nullptr);
+  return v;
+}
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int WaitExit(pid_t pid) {
+  int st = 0;
+  if (waitpid(pid, &st, 0) != pid) return -1;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+}  // namespace
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string SlaveBinary() { return VANTREL_BIN_DIR "/vantrel-slave"; }
+std::string PollBinary() { return VANTREL_BIN_DIR "/vantrel-poll"; }
+
+RunResult Run(const std::vector<std::string>& argv, int timeoutMs) {
+  RunResult result;
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  pid_t pid = -1;
+  auto args = Argv(argv);
+  const int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(out[1]);
+  close(err[1]);
+  if (rc != 0) {
+    close(out[0]);
+    close(err[0]);
+    return result;
+  }
+  const long long deadline = NowMs() + timeoutMs;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  int open = 2;
+  bool killed = false;
+  while (open > 0) {
+    const long long left = deadline - NowMs();
+    if (left <= 0) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds) {
+    if (f.fd >= 0) close(f.fd);
+  }
+  const int status = WaitExit(pid);
+  result.status = killed ? -1 : status;
+  return result;
+}
+
+SlaveProcess::SlaveProcess(const std::string& dir, const std::string& link,
+                           std::vector<std::string> options)
+    : link_(dir + "/" + link), logPath_(dir + "/" + link + ".log") {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return;
+  std::vector<std::string> argv{SlaveBinary()};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(link_);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_addopen(&fa, 2, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  auto args = Argv(argv);
+  const int rc = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(out[1]);
+  if (rc != 0) {
+    pid_ = -1;
+    close(out[0]);
+    return;
+  }
+  // Ready once the first line (printed after the link is made) has come.
+  const long long deadline = NowMs() + 10000;
+  std::string line;
+  pollfd p{out[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && NowMs() < deadline) {
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buf[256];
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    line.append(buf, static_cast<std::size_t>(n));
+  }
+  close(out[0]);  // it prints nothing more on standard output
+  ready_ = line.find('\n') != std::string::npos;
+}
+
+void SlaveProcess::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  WaitExit(pid_);
+  pid_ = -1;
+}
+
+SlaveProcess::~SlaveProcess() { Stop(); }
+
+std::string SlaveProcess::Log() const { return ReadFile(logPath_); }
+
+}  // namespace vantrel::test
