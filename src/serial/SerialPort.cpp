@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 
+#include "serial/LineSettings.h"
 #include "serial/PortMap.h"
 
 // termios2 (not <termios.h>) so that any baud rate can be set with BOTHER.
@@ -24,11 +25,9 @@ constexpr int kWriteTotalMs = 5000;  // longest time one Write may take
 
 bool IsGoneError(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
 
-// Applies raw mode and the line settings; false (errno set) when a value is refused.
-bool ApplyLineSettings(int fd, int baudRate, char parity, int dataBits, int stopBits) {
-  termios2 tio{};
-  if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+}  // namespace
 
+bool ComputeLineSettings(termios2& tio, int baudRate, char parity, int dataBits, int stopBits) {
   tcflag_t size = 0;
   switch (dataBits) {
     case 5: size = CS5; break;
@@ -62,6 +61,16 @@ bool ApplyLineSettings(int fd, int baudRate, char parity, int dataBits, int stop
   tio.c_ospeed = static_cast<speed_t>(baudRate);
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
+  return true;
+}
+
+namespace {
+
+// Applies raw mode and the line settings; false (errno set) when a value is refused.
+bool ApplyLineSettings(int fd, int baudRate, char parity, int dataBits, int stopBits) {
+  termios2 tio{};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+  if (!ComputeLineSettings(tio, baudRate, parity, dataBits, stopBits)) return false;
   if (ioctl(fd, TCSETS2, &tio) != 0) return false;
 
   // A driver that cannot make the rate picks another one silently; more than 3 % off and
