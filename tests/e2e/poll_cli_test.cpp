@@ -1,0 +1,125 @@
+// vantrel-poll run as a user would, against vantrel-slave.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+using vantrel::test::PollBinary;
+using vantrel::test::RunResult;
+using vantrel::test::SlaveProcess;
+using vantrel::test::TempDir;
+
+namespace {
+
+class PollCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    slave_ = std::make_unique<SlaveProcess>(dir_.path(), "COM3",
+                                            std::vector<std::string>{"-a", "1", "-b", "115200"});
+    ASSERT_TRUE(slave_->ready());
+  }
+  RunResult Poll(std::vector<std::string> args, bool withDevice = true) {
+    std::vector<std::string> argv{PollBinary(), "-a", "1", "-b", "115200"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    if (withDevice) argv.push_back(slave_->linkPath());
+    return vantrel::test::Run(argv);
+  }
+
+  TempDir dir_;
+  std::unique_ptr<SlaveProcess> slave_;
+};
+
+}  // namespace
+
+TEST_F(PollCli, prints_the_response_table_aligned) {
+  const RunResult r = Poll({"-t", "4", "-r", "1", "-c", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Write  Offset  Standard address  6 digit address  Hex     uint16  int16  uint32  int32   float32\n"
+            "Write  1       40001             400001           0x0001  1       1\n"
+            "Write  2       40002             400002           0x0002  2       2      131073  131073  0.000000\n");
+}
+
+TEST_F(PollCli, prints_csv) {
+  const RunResult r = Poll({"-t", "1", "-r", "4", "-c", "2", "--csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Write,Offset,Standard address,6 digit address,Value\n"
+            "Write,4,10004,100004,1\n"
+            "Write,5,10005,100005,0\n");
+}
+
+TEST_F(PollCli, failures_explain_themselves_with_their_own_status) {
+  struct Case {
+    int offset;
+    int status;
+    const char* text;
+  };
+  const Case cases[] = {
+      {9002, 8, "0x02 - ILLEGAL DATA ADDRESS\n"},
+      {9007, 8, "Error. Unknown Modbus exception error \n   Modbus Error code: 0x83\n"},
+      {9020, 7, "mb_responce_code=-7 - MB_RESPONCE_INVALID_CRC"},
+      {9021, 6, "Error - Timeout\n"},
+      {9024, 10, "mb_responce_code=-8 - MB_RESPONCE_UNKOWN"},
+      {9026, 9, "mb_responce_code=-5 - MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE"},
+      {9028, 9, "mb_responce_code=-4 - MB_RESPONCE_INVALID_FUNCTION_CODE"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Poll({"-t", "4", "-o", "0.5", "-c", "1", "-r", std::to_string(c.offset)});
+    EXPECT_EQ(r.status, c.status) << c.offset << r.err;
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << c.offset << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  const RunResult t = Poll({"-t", "4", "-o", "0.3", "-c", "1", "-r", "9021"});
+  EXPECT_NE(t.err.find("Poll: 01 03 23 3C 00 01 "), std::string::npos) << t.err;
+}
+
+TEST_F(PollCli, refusals_before_the_line) {
+  RunResult r = Poll({"-t", "4", "-c", "126"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("Error - The message is too long\n"), std::string::npos);
+  r = Poll({"-t", "4", "-r", "9991", "-c", "10"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("Error - Request is out of range\n"), std::string::npos);
+  r = Poll({"-t", "9"});
+  EXPECT_EQ(r.status, 2);
+  r = vantrel::test::Run({PollBinary(), "-b", "9600", dir_ / "nothing"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("Error - Can not connect to the serial port\n"), std::string::npos);
+}
+
+TEST_F(PollCli, the_port_in_use_is_refused) {
+  auto busy = std::async(std::launch::async, [&] { return Poll({"-t", "4", "-r", "9021", "-o", "1.5"}); });
+  RunResult second;
+  for (int i = 0; i < 50; ++i) {  // until the first one has the port
+    usleep(20000);
+    second = Poll({"-t", "4", "-c", "1"});
+    if (second.status == 4) break;
+  }
+  EXPECT_EQ(second.status, 4);
+  EXPECT_EQ(busy.get().status, 6);
+}
+
+TEST_F(PollCli, comn_names_the_link_in_the_current_folder) {
+  const RunResult r = vantrel::test::Run(
+      {"/bin/sh", "-c", "cd '" + dir_.path() + "' && " + PollBinary() + " -a 1 -b 115200 -t 4 -c 1 -r 7 --csv COM3"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+                   "Write,7,40007,400007,0x0007,7,7,incomplete,incomplete,incomplete\n");
+}
+
+TEST_F(PollCli, polls_periodically_until_the_device_goes_away) {
+  auto run = std::async(std::launch::async, [&] { return Poll({"-t", "4", "-c", "1", "-l", "100", "-o", "5"}); });
+  usleep(450000);
+  const auto stopped = std::chrono::steady_clock::now();
+  slave_->Stop();
+  const RunResult r = run.get();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3)) << "no hang";
+  EXPECT_EQ(r.status, 12) << r.err;
+  EXPECT_NE(r.out.find("-- Poll 3\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("gone away"), std::string::npos);
+}
