@@ -38,7 +38,8 @@ const char kUsage[] =
     "link is removed.\n"
     "\n"
     "Options:\n"
-    "  -a, --id ID          slave id to answer (1 to 247, default 1)\n"
+    "  -a, --id ID          slave id to answer (1 to 247, default 11, the program's\n"
+    "                       default)\n"
     "  -b, --baud BAUD      line speed at which replies are paced, one character time per\n"
     "                       byte (default 9600); requests are also taken as having\n"
     "                       needed their transmission time\n"
@@ -166,7 +167,7 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long id = 1, baud = 9600, dataBits = 8, stopBits = 1;
+  long id = 11, baud = 9600, dataBits = 8, stopBits = 1;  // the program's default request
   int parityBits = 0;
   const char* parityName = "none";
   bool pacing = true, faultOffsets = true;
