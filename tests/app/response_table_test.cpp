@@ -25,7 +25,7 @@ std::unique_ptr<ModbusMaster> Reply(int function, int address, int quantity,
   m->request_address = static_cast<std::uint16_t>(address);
   m->request_quantity = static_cast<std::uint16_t>(quantity);
   m->byte_count = static_cast<std::uint8_t>(d.size());
-  std::memcpy(m->data, d.data(), d.size());
+  if (!d.empty()) std::memcpy(m->data, d.data(), d.size());
   return m;
 }
 
