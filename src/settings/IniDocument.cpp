@@ -1,0 +1,349 @@
+#include "settings/IniDocument.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <unordered_map>
+#include <utility>
+
+#include "diag/Diagnostics.h"
+
+namespace vantrel {
+
+namespace {
+
+// The first of these in a line decides what the line is.
+constexpr const char* kSearchSet = ";#[=";
+
+bool IsPrintable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+
+// The "C" locale's tolower, spelled out: the process locale may be anything (Qt sets it
+// from the environment), and names must compare the same everywhere.
+char FoldChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A line-by-line Load would otherwise scan every section and every key of its section for
+// each line, which is quadratic in the file's size. This index answers the same
+// first-match questions by hash, and lives for one Load only, so it never goes stale.
+class LoadIndex {
+ public:
+  explicit LoadIndex(const IniDocument& doc) : doc_(doc) {
+    for (std::size_t s = 0; s < doc.section_names.size(); ++s) {
+      NoteSection(static_cast<int>(s));
+    }
+  }
+
+  int Section(const std::string& name) const {
+    const auto it = sections_.find(doc_.FoldCase(name));
+    return it == sections_.end() ? -1 : it->second;
+  }
+  // Keeps the first position of a name, as the linear lookup finds it.
+  void NoteSection(int s) {
+    sections_.emplace(doc_.FoldCase(doc_.section_names[static_cast<std::size_t>(s)]), s);
+  }
+
+  int Entry(int s, const std::string& key) {
+    const auto& entries = EntriesOf(s);
+    const auto it = entries.find(doc_.FoldCase(key));
+    return it == entries.end() ? -1 : it->second;
+  }
+  void NoteEntry(int s, int e) {
+    const auto& keys = doc_.sections[static_cast<std::size_t>(s)].keys;
+    EntriesOf(s).emplace(doc_.FoldCase(keys[static_cast<std::size_t>(e)]), e);
+  }
+
+ private:
+  // Built on first use: entries only ever go to the first section of a name, so most
+  // sections of a file with repeated headers never need one.
+  std::unordered_map<std::string, int>& EntriesOf(int s) {
+    auto [it, added] = entries_.try_emplace(s);
+    if (added) {
+      const auto& keys = doc_.sections[static_cast<std::size_t>(s)].keys;
+      for (std::size_t e = 0; e < keys.size(); ++e) {
+        it->second.emplace(doc_.FoldCase(keys[e]), static_cast<int>(e));
+      }
+    }
+    return it->second;
+  }
+
+  const IniDocument& doc_;
+  std::unordered_map<std::string, int> sections_;
+  std::unordered_map<int, std::unordered_map<std::string, int>> entries_;
+};
+
+// The "atoi" rule without its undefined behaviour on overflow: white space, an optional
+// sign, then decimal digits up to the first non-digit. A number beyond the int range
+// saturates at INT_MIN or INT_MAX.
+int ParseInt(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  // Accumulated as a negative number, whose range reaches INT_MIN.
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 - (text[i] - '0');
+    if (value < INT_MIN) return negative ? INT_MIN : INT_MAX;
+  }
+  if (negative) return static_cast<int>(value);
+  return value < -INT_MAX ? INT_MAX : static_cast<int>(-value);
+}
+
+std::string FolderOf(const std::string& file) {
+  const std::size_t slash = file.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// Writes text to a fresh file beside target, flushes it to disk and renames it over
+// target, so target is always either the old file or the whole new one, whatever
+// happens during the save. On failure target is untouched, the temporary file is
+// removed, and one debug-log line says why.
+bool ReplaceFileAtomically(const std::string& target, const std::string& text) {
+  std::string dest = target;
+  struct stat st {};
+  // A symlink stays a symlink: the file it points to is the one replaced.
+  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = realpath(target.c_str(), nullptr)) {
+      dest = real;
+      std::free(real);
+    }
+  }
+  const std::string folder = FolderOf(dest);
+  const std::string base = dest.substr(dest.rfind('/') + 1);  // npos + 1 == 0
+
+  auto fail = [&target](const char* what, int err, int fd, const std::string& temp) {
+    if (fd >= 0) close(fd);
+    if (!temp.empty()) unlink(temp.c_str());
+    WriteDebugLog("IniDocument::Save could not %s for [%s]: %s", what, target.c_str(),
+                  std::strerror(err));
+    return false;
+  };
+
+  // O_EXCL, so a file of the same name (a stale one, or another instance's) is never
+  // reused; mode 0666 lets the umask decide, as for any newly created file.
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + "/." + base + "." + std::to_string(getpid()) + "." + std::to_string(counter++) +
+           ".tmp";
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return fail("create a temporary file", errno, -1, "");
+
+  // The new file keeps the permissions of the one it replaces.
+  if (stat(dest.c_str(), &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);
+
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("write the temporary file", errno, fd, temp);
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  // EINVAL: the file system has nothing to flush for this file; not an error.
+  if (fsync(fd) != 0 && errno != EINVAL) return fail("flush the temporary file", errno, fd, temp);
+  if (close(fd) != 0) return fail("close the temporary file", errno, -1, temp);
+  if (rename(temp.c_str(), dest.c_str()) != 0) return fail("replace the file", errno, -1, temp);
+
+  // The rename itself reaches the disk with the folder's entry.
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}
+
+}  // namespace
+
+IniDocument::IniDocument(std::string file) : path(std::move(file)) {}
+
+IniDocument::~IniDocument() = default;
+
+std::string IniDocument::FoldCase(const std::string& text) const {
+  if (!fold_case) return text;
+  std::string folded = text;
+  for (char& c : folded) c = FoldChar(c);
+  return folded;
+}
+
+// The same answer as comparing FoldCase of both sides, without the two copies.
+bool IniDocument::SameName(const std::string& a, const std::string& b) const {
+  if (!fold_case) return a == b;
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+  }
+  return true;
+}
+
+int IniDocument::FindSection(const std::string& name) const {
+  for (std::size_t s = 0; s < section_names.size(); ++s) {
+    if (SameName(section_names[s], name)) return static_cast<int>(s);
+  }
+  return -1;
+}
+
+int IniDocument::FindEntry(int section, const std::string& key) const {
+  if (section < 0 || static_cast<std::size_t>(section) >= sections.size()) return -1;
+  const auto& keys = sections[static_cast<std::size_t>(section)].keys;
+  for (std::size_t e = 0; e < keys.size(); ++e) {
+    if (SameName(keys[e], key)) return static_cast<int>(e);
+  }
+  return -1;
+}
+
+int IniDocument::AddSection(const std::string& name) {
+  section_names.push_back(name);
+  sections.emplace_back();
+  return static_cast<int>(sections.size()) - 1;
+}
+
+void IniDocument::AddHeaderComment(const std::string& text) { header_comments.push_back(text); }
+
+bool IniDocument::AddSectionComment(const std::string& section, const std::string& text) {
+  const int s = FindSection(section);
+  return s >= 0 && AddSectionComment(s, text);
+}
+
+bool IniDocument::AddSectionComment(int section, const std::string& text) {
+  if (section < 0 || static_cast<std::size_t>(section) >= sections.size()) return false;
+  sections[static_cast<std::size_t>(section)].comments.push_back(text);
+  return true;
+}
+
+std::string IniDocument::GetString(const std::string& section, const std::string& key,
+                                   const std::string& def) const {
+  const int s = FindSection(section);
+  const int e = FindEntry(s, key);
+  if (e < 0) return def;
+  return sections[static_cast<std::size_t>(s)].values[static_cast<std::size_t>(e)];
+}
+
+int IniDocument::GetInt(const std::string& section, const std::string& key, int def) const {
+  return ParseInt(GetString(section, key, std::to_string(def)));
+}
+
+bool IniDocument::GetBool(const std::string& section, const std::string& key, bool def) const {
+  return GetInt(section, key, def ? 1 : 0) != 0;
+}
+
+bool IniDocument::SetString(const std::string& section, const std::string& key,
+                            const std::string& value, bool create) {
+  int s = FindSection(section);
+  if (s < 0) {
+    if (!create) return false;
+    s = AddSection(section);
+  }
+  IniSection& target = sections[static_cast<std::size_t>(s)];
+  const int e = FindEntry(s, key);
+  if (e >= 0) {
+    target.values[static_cast<std::size_t>(e)] = value;
+    return true;
+  }
+  if (!create) return false;
+  target.keys.push_back(key);
+  target.values.push_back(value);
+  return true;
+}
+
+bool IniDocument::SetInt(const std::string& section, const std::string& key, int value,
+                         bool create) {
+  return SetString(section, key, std::to_string(value), create);
+}
+
+bool IniDocument::SetBool(const std::string& section, const std::string& key, bool value,
+                          bool create) {
+  return SetInt(section, key, value ? 1 : 0, create);
+}
+
+bool IniDocument::Load() {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return false;
+
+  LoadIndex index(*this);
+  std::string current;  // the section that entries and comments go to
+  std::string line;
+  while (std::getline(in, line)) {
+    const bool endedByLineFeed = !in.eof();
+    // CR LF reads as LF; then one more carriage return goes, so a line that ends in two
+    // of them before its line feed loses both.
+    if (endedByLineFeed && !line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+
+    const auto first = static_cast<unsigned char>(line[0]);
+    if (!IsPrintable(first)) {
+      // The code as a signed 8-bit number: a tab gives 9, byte 0xEF gives -17.
+      std::printf("Failing on char %d\n", first < 0x80 ? first : first - 0x100);
+      std::fflush(stdout);
+      return false;
+    }
+
+    const std::size_t p = line.find_first_of(kSearchSet);
+    if (p == std::string::npos) continue;
+
+    if (line[p] == '[') {
+      const std::size_t r = line.rfind(']');
+      if (r == std::string::npos || r <= p) continue;
+      current = line.substr(p + 1, r - p - 1);
+      index.NoteSection(AddSection(current));
+    } else if (line[p] == '=') {
+      // What SetString(current, key, value) does, with the lookups answered by the index.
+      int s = index.Section(current);
+      if (s < 0) {
+        s = AddSection(current);
+        index.NoteSection(s);
+      }
+      IniSection& section = sections[static_cast<std::size_t>(s)];
+      const int e = index.Entry(s, line.substr(0, p));
+      if (e >= 0) {
+        section.values[static_cast<std::size_t>(e)] = line.substr(p + 1);
+      } else {
+        section.keys.push_back(line.substr(0, p));
+        section.values.push_back(line.substr(p + 1));
+        index.NoteEntry(s, static_cast<int>(section.keys.size()) - 1);
+      }
+    } else if (section_names.empty()) {
+      AddHeaderComment(line.substr(p + 1));
+    } else {
+      AddSectionComment(index.Section(current), line.substr(p + 1));
+    }
+  }
+  // A read error (the path is a folder, or the disk failed) is not the end of the file:
+  // what was read stays, but the read failed.
+  if (in.bad()) return false;
+  return !section_names.empty();
+}
+
+bool IniDocument::Save() {
+  std::string text;
+  for (const auto& comment : header_comments) text.append(";").append(comment).append("\n");
+  if (!header_comments.empty()) text.append("\n");
+  for (std::size_t s = 0; s < sections.size(); ++s) {
+    text.append("[").append(section_names[s]).append("]\n");
+    const IniSection& section = sections[s];
+    for (const auto& comment : section.comments) text.append(";").append(comment).append("\n");
+    for (std::size_t e = 0; e < section.keys.size(); ++e) {
+      text.append(section.keys[e]).append("=").append(section.values[e]).append("\n");
+    }
+    text.append("\n");
+  }
+  return ReplaceFileAtomically(path, text);
+}
+
+}  // namespace vantrel

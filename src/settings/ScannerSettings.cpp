@@ -1,0 +1,100 @@
+#include "settings/ScannerSettings.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "settings/IniDocument.h"
+
+namespace vantrel {
+
+ScannerSettings scannerSettings;
+
+namespace {
+
+constexpr const char* kSection = "Vantrel Modbus Scanner";
+
+std::string WorkingDirectory() {
+  std::error_code error;
+  std::string dir = std::filesystem::current_path(error).string();
+  // A folder that was removed under us has no name; "." at least never points the
+  // files at the root folder, as an empty start-up path would.
+  return error || dir.empty() ? std::string(".") : dir;
+}
+
+struct ResourceText {
+  int id;
+  const char* text;
+};
+
+constexpr ResourceText kResourceTexts[] = {
+    {1, "Preferences"},
+};
+
+}  // namespace
+
+ScannerSettings::ScannerSettings() : ScannerSettings(WorkingDirectory()) {}
+
+ScannerSettings::ScannerSettings(std::string startupPath)
+    : startup_path(std::move(startupPath)), logfile_path(startup_path + "/log.txt") {}
+
+std::string ScannerSettings::FilePath() const { return startup_path + "/settings.ini"; }
+
+bool ScannerSettings::Load() {
+  IniDocument doc(FilePath());
+  if (!doc.Load()) return false;
+
+  // Each current value is the default, so a missing key keeps its field.
+  check_for_updates = doc.GetBool(kSection, "check_for_updates", check_for_updates != 0) ? 1 : 0;
+  poll_frequency = doc.GetInt(kSection, "poll_frequency", poll_frequency);
+  recv_time_out = doc.GetInt(kSection, "recv_time_out", recv_time_out);
+  modbus_mode = doc.GetInt(kSection, "modbus_mode", modbus_mode);
+  com_port = doc.GetInt(kSection, "com_port", com_port);
+  buad_rate = doc.GetInt(kSection, "buad_rate", buad_rate);
+  data_bits = doc.GetInt(kSection, "data_bits", data_bits);
+  stop_bits = doc.GetInt(kSection, "stop_bits", stop_bits);
+  const std::string letter = doc.GetString(kSection, "parity", std::string(1, parity));
+  if (!letter.empty()) parity = letter[0];
+  logfile_path = doc.GetString(kSection, "logfile_path", logfile_path);
+  data_format = doc.GetInt(kSection, "data_format", data_format);
+  request_id = doc.GetInt(kSection, "request_id", request_id);
+  request_length = doc.GetInt(kSection, "request_length", request_length);
+  request_offset = doc.GetInt(kSection, "request_offset", request_offset);
+  request_function_code = doc.GetInt(kSection, "request_function_code", request_function_code);
+  return true;
+}
+
+bool ScannerSettings::Save() const {
+  // Built from memory alone: whatever else the old file held is not kept.
+  IniDocument doc(FilePath());
+  doc.SetBool(kSection, "check_for_updates", check_for_updates != 0);
+  doc.SetInt(kSection, "poll_frequency", poll_frequency);
+  doc.SetInt(kSection, "recv_time_out", recv_time_out);
+  doc.SetInt(kSection, "modbus_mode", modbus_mode);
+  doc.SetInt(kSection, "com_port", com_port);
+  doc.SetInt(kSection, "buad_rate", buad_rate);
+  doc.SetInt(kSection, "data_bits", data_bits);
+  doc.SetInt(kSection, "stop_bits", stop_bits);
+  doc.SetString(kSection, "parity", std::string(1, parity));
+  doc.SetString(kSection, "logfile_path", logfile_path);
+  doc.SetInt(kSection, "data_format", data_format);
+  doc.SetInt(kSection, "request_id", request_id);
+  doc.SetInt(kSection, "request_length", request_length);
+  doc.SetInt(kSection, "request_offset", request_offset);
+  doc.SetInt(kSection, "request_function_code", request_function_code);
+  return doc.Save();
+}
+
+std::string LoadResourceText(int id) {
+  static std::string slots[10];
+  static int slot = 0;
+  slot = (slot + 1) % 10;
+  std::string& text = slots[slot];
+  text.clear();
+  for (const auto& resource : kResourceTexts) {
+    if (resource.id == id) text = resource.text;
+  }
+  return text;
+}
+
+}  // namespace vantrel

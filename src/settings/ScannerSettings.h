@@ -1,0 +1,60 @@
+// Every setting the user can change, and "settings.ini", the file that keeps them.
+//
+// The program has one instance, scannerSettings, built during static initialisation;
+// every part reads and changes its fields directly. The file lives in the folder the
+// program was started in and holds one section, "Vantrel Modbus Scanner", with fifteen
+// keys in the order of the fields below (startup_path is never stored).
+#pragma once
+
+#include <string>
+
+namespace vantrel {
+
+class ScannerSettings {
+ public:
+  // Built-in defaults, with startup_path taken from the working directory now; later
+  // changes of the working directory do not move the files.
+  ScannerSettings();
+  // The same with a given start-up folder.
+  explicit ScannerSettings(std::string startupPath);
+
+  // Reads the file. False when it cannot be read, has no section, or has a line that
+  // starts with a non-printable character: then no field changes. Otherwise each key
+  // present replaces its field (no range checks) and a missing key keeps it.
+  bool Load();
+  // Rewrites the whole file from memory, replacing it atomically. False when it could
+  // not be written; the old file then stays as it was.
+  bool Save() const;
+
+  // startup_path + "/settings.ini".
+  std::string FilePath() const;
+
+  std::string startup_path;
+  int check_for_updates = 1;  // a flag: 0 or 1
+  int poll_frequency = 0;     // seconds between polls; 0 polls once
+  // ConnectionSettings: modbus_mode, com_port, buad_rate, data_bits, stop_bits, parity,
+  // recv_time_out. RequestSettings: request_id, request_function_code, request_offset,
+  // request_length, data_format.
+  int recv_time_out = 10000;  // milliseconds
+  int data_format = 0;        // carried through load and save only
+  int modbus_mode = 1;        // 0 ASCII, 1 RTU
+  int com_port = 3;           // 1 for COM1 ...
+  int buad_rate = 9600;
+  int data_bits = 8;
+  int stop_bits = 1;         // 1 one, 2 two, 3 one and a half
+  char parity = 'N';         // N O E M S, taken from the file unchecked
+  std::string logfile_path;  // default startup_path + "/log.txt"
+  int request_id = 11;
+  int request_length = 20;
+  int request_offset = 1;  // counted from 1
+  int request_function_code = 1;
+};
+
+// The program's settings.
+extern ScannerSettings scannerSettings;
+
+// The program's text with that id (1 is "Preferences"; an unknown id gives an empty
+// text). Each call fills the next of ten rotating slots and returns a copy of it.
+std::string LoadResourceText(int id);
+
+}  // namespace vantrel

@@ -1,0 +1,97 @@
+// Save replaces the file atomically: a temporary file beside it, flushed, then renamed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include "settings/IniDocument.h"
+#include "test_folder.h"
+
+namespace vantrel {
+namespace {
+
+using Entries = std::set<std::string>;
+
+bool SaveSmall(const std::string& path) {
+  IniDocument doc(path);
+  doc.SetString("new", "k", "v");
+  return doc.Save();
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(ini_save, replaces_the_file_keeping_its_mode_and_symlink) {
+  testing::TempFolder folder;
+  folder.Write("real.ini", "[old]\nold=1\n");
+  chmod(folder.File("real.ini").c_str(), 0640);
+  std::filesystem::create_symlink("real.ini", folder.File("link.ini"));
+  ASSERT_TRUE(SaveSmall(folder.File("link.ini")));
+  EXPECT_EQ(folder.Read("real.ini"), "[new]\nk=v\n\n");
+  EXPECT_EQ(ModeOf(folder.File("real.ini")), 0640u);
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.ini")));
+  EXPECT_EQ(folder.Entries(), (Entries{"link.ini", "real.ini"}));  // no temporary file left
+
+  const mode_t old = umask(027);  // a new file takes its mode from the umask
+  EXPECT_TRUE(SaveSmall(folder.File("new.ini")));
+  umask(old);
+  EXPECT_EQ(ModeOf(folder.File("new.ini")), 0640u);
+}
+
+// The debug log's records without their time stamps.
+std::string DebugRecords(const testing::TempFolder& folder) {
+  const std::string log = folder.Read("Debuglog.txt");
+  std::string records;
+  for (auto at = log.find("\n["); at != std::string::npos;) {
+    const auto text = log.find("] ", at) + 2;
+    at = log.find("\n[", text);
+    records += "\n" + log.substr(text, at - text);
+  }
+  return records;
+}
+
+TEST(ini_save, failure_keeps_the_old_target_and_logs_one_line_each) {
+  testing::WorkingFolder folder;
+  std::filesystem::create_directory(folder.File("dir.ini"));
+  folder.Write("dir.ini/inside", "kept");
+  EXPECT_FALSE(SaveSmall(folder.File("dir.ini")));
+  EXPECT_FALSE(SaveSmall(folder.File("absent/t.ini")));
+  EXPECT_EQ(folder.Read("dir.ini/inside"), "kept");
+  EXPECT_EQ(folder.Entries(), (Entries{"dir.ini", "Debuglog.txt"}));
+  EXPECT_EQ(DebugRecords(folder), "\nIniDocument::Save could not replace the file for [" +
+                                      folder.File("dir.ini") +
+                                      "]: Is a directory\nIniDocument::Save could not create a "
+                                      "temporary file for [" +
+                                      folder.File("absent/t.ini") + "]: No such file or directory");
+}
+
+TEST(ini_save, failed_write_keeps_the_old_file_and_removes_the_temporary) {
+  testing::WorkingFolder folder;
+  folder.Write("t.ini", "[old]\nk=v\n");
+  IniDocument doc(folder.File("t.ini"));
+  doc.SetString("big", "k", std::string(100000, 'x'));
+  // A file-size limit makes the write fail part way (root is not exempt from it); the
+  // limit leaves room for the debug-log line.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit lowered = saved;
+  lowered.rlim_cur = 4096;
+  const auto handler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &lowered);
+  const bool ok = doc.Save();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, handler);
+
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(folder.Read("t.ini"), "[old]\nk=v\n");
+  EXPECT_EQ(folder.Entries(), (Entries{"t.ini", "Debuglog.txt"}));
+  EXPECT_EQ(DebugRecords(folder), "\nIniDocument::Save could not write the temporary file for [" +
+                                      folder.File("t.ini") + "]: File too large");
+  EXPECT_TRUE(doc.Save());  // the document is intact
+  EXPECT_EQ(folder.Read("t.ini").size(), 100010u);
+}
+
+}  // namespace
+}  // namespace vantrel

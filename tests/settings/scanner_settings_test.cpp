@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "settings/ScannerSettings.h"
+#include "test_folder.h"
+
+namespace vantrel {
+namespace {
+
+const std::string kHeader = "[Vantrel Modbus Scanner]\n";
+
+std::string DefaultFile(const std::string& folder) {
+  return kHeader +
+         "check_for_updates=1\npoll_frequency=0\nrecv_time_out=10000\nmodbus_mode=1\n"
+         "com_port=3\nbuad_rate=9600\ndata_bits=8\nstop_bits=1\nparity=N\nlogfile_path=" +
+         folder +
+         "/log.txt\ndata_format=0\nrequest_id=11\nrequest_length=20\nrequest_offset=1\n"
+         "request_function_code=1\n\n";
+}
+
+// Every persisted field, for whole-object comparisons.
+std::string Fields(const ScannerSettings& s) {
+  std::string text;
+  for (int v : {s.check_for_updates, s.poll_frequency, s.recv_time_out, s.modbus_mode, s.com_port,
+                s.buad_rate, s.data_bits, s.stop_bits, s.data_format, s.request_id,
+                s.request_length, s.request_offset, s.request_function_code}) {
+    text += std::to_string(v) + "|";
+  }
+  return text + s.parity + "|" + s.logfile_path;
+}
+
+TEST(scanner_settings, default_save_in_the_working_folder_writes_the_sixteen_lines) {
+  testing::WorkingFolder start;
+  ScannerSettings settings;
+  const std::string here = std::filesystem::current_path().string();
+  EXPECT_EQ(settings.startup_path, here);
+  EXPECT_FALSE(settings.Load());  // no file yet
+  {
+    testing::WorkingFolder later;  // the file stays where the program started
+    ASSERT_TRUE(settings.Save());
+    EXPECT_TRUE(later.Entries().empty());
+  }
+  EXPECT_EQ(start.Read("settings.ini"), DefaultFile(here));
+  EXPECT_EQ(Fields(scannerSettings), Fields(ScannerSettings(scannerSettings.startup_path)));
+}
+
+TEST(scanner_settings, load_takes_each_key_present_and_keeps_the_rest) {
+  struct Case {
+    std::string file;
+    bool ok;
+    std::function<void(ScannerSettings&)> change;
+  } cases[] = {
+      {kHeader + "com_port=5\nrequest_length=125\n", true,
+       [](auto& s) { s.com_port = 5, s.request_length = 125; }},
+      {"[VANTREL modbus SCANNER]\nCOM_PORT=7\n", true, [](auto& s) { s.com_port = 7; }},
+      {"[Other Program]\ncom_port=7\n", true, [](auto&) {}},
+      {kHeader + "com_port = 7\n", true, [](auto&) {}},
+      {kHeader + "parity=Odd\n", true, [](auto& s) { s.parity = 'O'; }},
+      {kHeader + "parity=odd\n", true, [](auto& s) { s.parity = 'o'; }},
+      {kHeader + "parity=\n", true, [](auto&) {}},
+      {kHeader + "check_for_updates=0\n", true, [](auto& s) { s.check_for_updates = 0; }},
+      {kHeader + "recv_time_out=ten seconds\n", true, [](auto& s) { s.recv_time_out = 0; }},
+      {kHeader + "recv_time_out=2500ms\n", true, [](auto& s) { s.recv_time_out = 2500; }},
+      {kHeader + "com_port=-4\nrequest_id=99999\nlogfile_path=logs/a b.txt\n", true,
+       [](auto& s) { s.com_port = -4, s.request_id = 99999, s.logfile_path = "logs/a b.txt"; }},
+      {"\xEF\xBB\xBF" + kHeader + "com_port=7\n", false, [](auto&) {}},
+      {kHeader + "com_port=7\n\tdata_bits=7\n", false, [](auto&) {}},
+      {kHeader + "com_port=7\n\x02garbage\xFF\n", false, [](auto&) {}},
+      {";comments only\n", false, [](auto&) {}},
+  };
+  for (const Case& c : cases) {
+    testing::TempFolder folder;
+    folder.Write("settings.ini", c.file);
+    ScannerSettings loaded(folder.path()), expected(folder.path());
+    c.change(expected);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(loaded.Load(), c.ok) << c.file;
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Fields(loaded), Fields(expected)) << c.file;
+    // Every save rewrites the whole file from memory, and reads back the same.
+    ASSERT_TRUE(loaded.Save());
+    ScannerSettings again(folder.path());
+    EXPECT_TRUE(again.Load());
+    EXPECT_EQ(Fields(again), Fields(loaded)) << c.file;
+    if (!c.ok) {
+      EXPECT_EQ(folder.Read("settings.ini"), DefaultFile(folder.path()));
+    }
+  }
+}
+
+TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
+  testing::TempFolder folder;
+  ScannerSettings saved(folder.path()), loaded(folder.path());
+  saved.check_for_updates = 0;
+  int next = -3;
+  for (int* field :
+       {&saved.poll_frequency, &saved.recv_time_out, &saved.modbus_mode, &saved.com_port,
+        &saved.buad_rate, &saved.data_bits, &saved.stop_bits, &saved.data_format, &saved.request_id,
+        &saved.request_length, &saved.request_offset, &saved.request_function_code}) {
+    *field = next--;
+  }
+  saved.parity = 'E';
+  saved.logfile_path = "logs/a=b;c.txt";
+  ASSERT_TRUE(saved.Save());
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(Fields(loaded), Fields(saved));
+}
+
+TEST(scanner_settings, check_for_updates_five_reads_as_set_and_writes_as_one) {
+  testing::TempFolder folder;
+  folder.Write("settings.ini", kHeader + "check_for_updates=5\n");
+  ScannerSettings settings(folder.path());
+  settings.check_for_updates = 0;
+  ASSERT_TRUE(settings.Load());
+  EXPECT_EQ(settings.check_for_updates, 1);
+  ASSERT_TRUE(settings.Save());
+  EXPECT_EQ(folder.Read("settings.ini"), DefaultFile(folder.path()));
+}
+
+TEST(scanner_settings, unusable_file_or_folder_fails_and_keeps_the_fields) {
+  testing::WorkingFolder folder;  // gets the debug-log lines of the failed saves
+  std::filesystem::create_directory(folder.File("settings.ini"));
+  for (const std::string& start : {folder.path(), folder.File("gone")}) {
+    ScannerSettings settings(start);
+    settings.poll_frequency = 30;
+    EXPECT_FALSE(settings.Load());
+    EXPECT_FALSE(settings.Save());
+    EXPECT_EQ(settings.poll_frequency, 30);
+  }
+  EXPECT_EQ(folder.Entries(), (std::set<std::string>{"settings.ini", "Debuglog.txt"}));
+  EXPECT_TRUE(std::filesystem::is_directory(folder.File("settings.ini")));
+}
+
+TEST(resource_text, preferences_and_unknown_ids) {
+  EXPECT_EQ(LoadResourceText(1), "Preferences");
+  EXPECT_EQ(LoadResourceText(12345), "");
+  for (int i = 0; i < 11; ++i) LoadResourceText(i);  // around all ten slots
+  EXPECT_EQ(LoadResourceText(1), "Preferences");
+}
+
+}  // namespace
+}  // namespace vantrel
