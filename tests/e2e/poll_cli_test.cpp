@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
 
 #include "support/Process.h"
@@ -122,4 +123,25 @@ TEST_F(PollCli, polls_periodically_until_the_device_goes_away) {
   EXPECT_EQ(r.status, 12) << r.err;
   EXPECT_NE(r.out.find("-- Poll 3\n"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("gone away"), std::string::npos);
+}
+
+TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {
+  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
+                                          "request_id=1\nrequest_function_code=4\nrequest_offset=3\n"
+                                          "request_length=2\nrecv_time_out=2000\n";
+  const std::string cd = "cd '" + dir_.path() + "' && " + PollBinary();
+  RunResult r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+                   "Write,3,30003,300003,0x001E,30,30,,,\n"
+                   "Write,4,30004,300004,0x0028,40,40,2621470,2621470,0.000000\n");
+  // an option overrides one value, the rest stays
+  r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv -c 1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,3,30003,300003,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  // another folder, other settings: slave 11 does not answer here
+  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\nrecv_time_out=300\n";
+  r = vantrel::test::Run({"/bin/sh", "-c", cd});
+  EXPECT_EQ(r.status, 6);
+  EXPECT_NE(r.err.find("Poll: 0B 01 00 00 00 14 "), std::string::npos) << r.err;
 }

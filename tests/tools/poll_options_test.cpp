@@ -1,5 +1,7 @@
 #include "PollOptions.h"
 
+#include "settings/ScannerSettings.h"
+
 #include <gtest/gtest.h>
 
 using namespace vantrel::poll;
@@ -86,4 +88,34 @@ TEST(poll_options, refuses_what_it_cannot_do) {
     EXPECT_FALSE(error.empty());
   }
   Parse({"--help"}, ParseOutcome::Help);
+}
+
+TEST(poll_options, settings_give_connection_and_request_and_options_override) {
+  vantrel::ScannerSettings s("/nowhere");
+  s.com_port = 5;
+  s.buad_rate = 19200;
+  s.parity = 'E';
+  s.data_bits = 7;
+  s.stop_bits = 2;
+  s.recv_time_out = 1500;
+  s.request_id = 9;
+  s.request_function_code = 4;
+  s.request_offset = 100;
+  s.request_length = 7;
+  s.poll_frequency = 5;
+  PollConfig c;
+  ApplySettings(s, c);
+  std::string error;
+  ASSERT_EQ(ParsePollOptions({"-c", "3"}, c, error), ParseOutcome::Run);
+  EXPECT_EQ(c.comPort, 5);
+  EXPECT_EQ(c.baudRate, 19200);
+  EXPECT_EQ(c.parity, 'E');
+  EXPECT_EQ(c.dataBits, 7);
+  EXPECT_EQ(c.stopBits, 2);
+  EXPECT_EQ(c.timeoutMs, 1500);
+  EXPECT_EQ(c.slaveId, 9);
+  EXPECT_EQ(c.function, 4);
+  EXPECT_EQ(c.offset, 100);
+  EXPECT_EQ(c.length, 3);
+  EXPECT_EQ(c.periodMs, 0) << "the poll frequency is the window's, not the poller's";
 }

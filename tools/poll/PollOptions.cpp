@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <strings.h>
 
+#include "settings/ScannerSettings.h"
+
 namespace vantrel::poll {
 
 const char kPollUsage[] =
@@ -17,7 +19,11 @@ const char kPollUsage[] =
     "entry COMn in the current folder points to, or else the n-th serial port present\n"
     "(USB adapters first), as the desktop program does. Default: COM3.\n"
     "\n"
-    "Options (defaults are those of the desktop program):\n"
+    "The connection and the request come from \"settings.ini\" in the current folder, so\n"
+    "that with no options it polls exactly what the desktop program started there is set\n"
+    "to; options override single values. Without the file, the program's defaults apply.\n"
+    "\n"
+    "Options (the defaults shown are the desktop program's):\n"
     "  -m rtu        mode; only RTU exists\n"
     "  -a ID         slave id, 0 to 255 (default 11)\n"
     "  -r REF        start reference, counted from 1 (default 1)\n"
@@ -54,6 +60,20 @@ bool ToLong(const std::string& text, long low, long high, long& out) {
 }
 
 }  // namespace
+
+void ApplySettings(const ScannerSettings& settings, PollConfig& config) {
+  config.comPort = settings.com_port;
+  config.device.clear();
+  config.baudRate = settings.buad_rate;
+  config.parity = settings.parity;
+  config.dataBits = settings.data_bits;
+  config.stopBits = settings.stop_bits;
+  config.timeoutMs = settings.recv_time_out;
+  config.slaveId = settings.request_id;
+  config.function = settings.request_function_code;
+  config.offset = settings.request_offset;
+  config.length = settings.request_length;
+}
 
 int ComPortNumber(const std::string& text) {
   if (text.size() < 4 || strncasecmp(text.c_str(), "COM", 3) != 0) return 0;

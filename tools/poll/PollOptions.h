@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace vantrel {
+class ScannerSettings;
+}
+
 namespace vantrel::poll {
 
 struct PollConfig {
@@ -42,6 +46,9 @@ enum ExitStatus : int {
 };
 
 enum class ParseOutcome { Run, Help, Error };
+
+// Takes the connection and the request from the desktop program's settings.
+void ApplySettings(const ScannerSettings& settings, PollConfig& config);
 
 // Applies the options to config (which holds the defaults on entry).
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,

@@ -14,6 +14,7 @@
 #include "app/ResponseTable.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
+#include "settings/ScannerSettings.h"
 
 using namespace vantrel;
 using namespace vantrel::poll;
@@ -73,7 +74,8 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   if (size <= 0) return Fail(kExitBadRequest, CannotGenerateText());
   if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
 
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(cfg.timeoutMs);
+  // A stored time-out of 0 or less still gives the reply one wait on the line.
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(cfg.timeoutMs, 1));
   int result = MB_RESPONCE_EMPTY;
   for (;;) {
     result = master.ReadResponse();
@@ -126,6 +128,8 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
 
 int main(int argc, char** argv) {
   PollConfig cfg;
+  ScannerSettings settings;
+  if (settings.Load()) ApplySettings(settings, cfg);
   std::string error;
   switch (ParsePollOptions(std::vector<std::string>(argv + 1, argv + argc), cfg, error)) {
     case ParseOutcome::Help:
