@@ -1,0 +1,13 @@
+#include "web/Product.h"
+
+#include <cstdio>
+
+namespace vantrel {
+
+std::string VersionText() {
+  char text[16];
+  std::snprintf(text, sizeof text, "%s%c%c", "1.00", 'b', 'D');
+  return text;
+}
+
+}  // namespace vantrel
