@@ -130,6 +130,8 @@ int ShowMessage(const char* format, ...) {
   return PresentAndLog(kBoxOk, text);
 }
 
+int ShowUnloggedBox(const std::string& text, int type) { return g_presenter->Present(text, type); }
+
 int Panic(const char* file, int line, const char* date, const char* time, const char* message) {
   return ShowMessage(
       "PANIC!\r\n\r\nFile=[%s] \r\nLine=[%d]\r\nDate=[%s]\r\nTime=[%s]\r\n\r\nMessage=[%s]", file,

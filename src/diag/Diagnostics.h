@@ -50,6 +50,9 @@ void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int MessageAndLog(int type, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // MessageAndLog with a plain OK box.
 int ShowMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Shows a box through the presenter without recording anything (for the activity log's
+// own "Can not save to log", which must not reach the logs it failed to write).
+int ShowUnloggedBox(const std::string& text, int type);
 // Reports a condition the code treats as impossible, naming where it was raised.
 int Panic(const char* file, int line, const char* date, const char* time, const char* message);
 

@@ -1,0 +1,221 @@
+// Figures for the main window: an accelerated soak (a day of polls at one a second), the
+// time to fill the table, and the delay from a reply's last byte to the filled table.
+#include <QApplication>
+#include <QTableView>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/MainDlg.h"
+#include "app/ResponseModel.h"
+#include "diag/Diagnostics.h"
+#include "modbus/ModbusMaster.h"
+#include "settings/ScannerSettings.h"
+#include "web/Tattler.h"
+
+extern char** environ;
+
+using namespace vantrel;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class SilentPresenter final : public MessagePresenter {
+ public:
+  int Present(const std::string& text, int) override {
+    ++count;
+    last = text;
+    return IDOK;
+  }
+  int count = 0;
+  std::string last;
+};
+
+long ResidentKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Starts vantrel-slave on <dir>/COM3 and waits for its first line.
+pid_t StartSlave(const std::string& bin, const std::string& dir, std::vector<std::string> opts) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  std::vector<std::string> args{bin + "/vantrel-slave", "-q"};
+  args.insert(args.end(), opts.begin(), opts.end());
+  args.push_back(dir + "/COM3");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  pid_t pid = -1;
+  posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(out[1]);
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') {
+  }
+  close(out[0]);
+  return pid;
+}
+
+void StopSlave(pid_t pid) {
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+// Average time of one AddLogLine over a batch, in microseconds.
+double LogLineUs(CMainDlg& dlg, int lines) {
+  const auto t0 = Clock::now();
+  for (int i = 0; i < lines; ++i) dlg.AddLogLine("<= Responce: %s", "00 01 00 02 00 03 00 04 00 05 ");
+  return Ms(Clock::now() - t0) * 1000.0 / lines;
+}
+
+void WriteSettings(const std::string& dir, int functionCode, int length) {
+  std::ofstream(dir + "/settings.ini") << "[Vantrel Modbus Scanner]\ncheck_for_updates=0\ncom_port=3\n"
+                                          "buad_rate=115200\nrequest_id=1\nrequest_function_code="
+                                       << functionCode << "\nrequest_length=" << length << "\n";
+}
+
+void Soak(const std::string& bin, const std::string& dir, int polls) {
+  WriteSettings(dir, 3, 10);
+  const pid_t slave = StartSlave(bin, dir, {"-a", "1", "--no-pacing"});
+  ScannerSettings settings(dir);
+  ModbusMaster master;
+  Tattler tattler;
+  CMainDlg dlg(settings, master, tattler);
+  dlg.OnTimer(TIMER_STARTUP);
+
+  const long rssStart = ResidentKb();
+  const double lineStart = LogLineUs(dlg, 2000);
+  const auto t0 = Clock::now();
+  int good = 0;
+  for (int n = 0; n < polls; ++n) {
+    dlg.Poll();
+    for (int tick = 0; tick < 100 && dlg.IsTimerArmed(TIMER_REPLY); ++tick) {
+      master.port.WaitReadable(50);
+      dlg.OnTimer(TIMER_REPLY);
+    }
+    if (dlg.responseModel()->rowCount() == 10) ++good;
+    if (n % 1000 == 0) QApplication::processEvents();
+  }
+  const double seconds = Ms(Clock::now() - t0) / 1000.0;
+  const double lineEnd = LogLineUs(dlg, 2000);
+  const long rssEnd = ResidentKb();
+  std::printf("soak: %d polls (a day at one a second) in %.1f s, %d good replies\n", polls, seconds, good);
+  std::printf("  resident memory: %.1f MB at the start, %.1f MB at the end, growth %.2f MB (target < 5)\n",
+              rssStart / 1024.0, rssEnd / 1024.0, (rssEnd - rssStart) / 1024.0);
+  std::printf("  activity-log line: %.1f us at the start, %.1f us at the end, ratio %.2f (target <= 2)\n",
+              lineStart, lineEnd, lineEnd / lineStart);
+  StopSlave(slave);
+}
+
+void FillTimes(const std::string& dir) {
+  ScannerSettings settings(dir);
+  ModbusMaster master;
+  Tattler tattler;
+  CMainDlg dlg(settings, master, tattler);
+  dlg.show();
+  QApplication::processEvents();
+  struct Case {
+    const char* name;
+    int function;
+    int quantity;
+    int bytes;
+  };
+  for (const Case& c : {Case{"2000 coils", 1, 2000, 250}, Case{"125 registers", 3, 125, 250}}) {
+    master.response_function = static_cast<std::uint8_t>(c.function);
+    master.request_quantity = static_cast<std::uint16_t>(c.quantity);
+    master.byte_count = static_cast<std::uint8_t>(c.bytes);
+    for (int i = 0; i < c.bytes; ++i) master.data[i] = static_cast<std::uint8_t>(i * 37);
+    std::vector<double> times;
+    for (int round = 0; round < 20; ++round) {
+      dlg.EmptyResponseList();
+      QApplication::processEvents();
+      const auto t0 = Clock::now();
+      dlg.DisplayResponse(&master);
+      dlg.responseList()->viewport()->repaint();
+      QApplication::processEvents();
+      times.push_back(Ms(Clock::now() - t0));
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("fill the table, %s: median %.2f ms, worst %.2f ms (target < 20)\n", c.name,
+                times[times.size() / 2], times.back());
+  }
+}
+
+void ReplyToTable(const std::string& bin, const std::string& dir) {
+  WriteSettings(dir, 3, 10);
+  const pid_t slave = StartSlave(bin, dir, {"-a", "1", "-b", "115200"});
+  ScannerSettings settings(dir);
+  ModbusMaster master;
+  Tattler tattler;
+  CMainDlg dlg(settings, master, tattler);
+  dlg.OnTimer(TIMER_STARTUP);
+  // The reply's last byte: 8 request and 25 reply characters at 115200 baud after the send
+  // (86.8 us each), as the simulator paces them.
+  const double lineMs = 33 * 10 * 1000.0 / 115200;
+  std::vector<double> delays;
+  for (int round = 0; round < 30; ++round) {
+    // Start at a random phase of the reply tick, as a poll timer would.
+    std::this_thread::sleep_for(std::chrono::milliseconds(17 * round % 100));
+    const auto sent = Clock::now();
+    dlg.Poll();
+    Clock::time_point filled{};
+    while (Ms(Clock::now() - sent) < 2000) {
+      QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+      if (dlg.responseModel()->rowCount() == 10) {
+        filled = Clock::now();
+        break;
+      }
+    }
+    if (filled != Clock::time_point{}) delays.push_back(Ms(filled - sent) - lineMs);
+  }
+  std::sort(delays.begin(), delays.end());
+  if (!delays.empty()) {
+    std::printf("reply's last byte to filled table, real timers at 115200 baud, %zu polls: median %.1f ms, "
+                "worst %.1f ms (target <= 110)\n",
+                delays.size(), delays[delays.size() / 2], delays.back());
+  }
+  StopSlave(slave);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  const std::string bin = argc > 1 ? argv[1] : "build/bin";
+  const int polls = argc > 2 ? std::atoi(argv[2]) : 86400;
+  char pattern[] = "/tmp/vantrel-bench-XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  chdir(dir.c_str());
+  SilentPresenter presenter;
+  SetMessagePresenter(&presenter);
+  FillTimes(dir);
+  ReplyToTable(bin, dir);
+  Soak(bin, dir, polls);
+  if (presenter.count) std::printf("(%d message boxes, the last: %s)\n", presenter.count, presenter.last.c_str());
+  std::string cmd = "rm -rf '" + dir + "'";
+  return std::system(cmd.c_str()) == 0 ? 0 : 1;
+}

@@ -1,0 +1,575 @@
+#include "app/MainDlg.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/PollTexts.h"
+#include "app/ResponseModel.h"
+#include "app/ResponseTable.h"
+#include "app/Summaries.h"
+#include "diag/Clock.h"
+#include "diag/Diagnostics.h"
+#include "modbus/ExceptionText.h"
+#include "modbus/ModbusMaster.h"
+#include "serial/PortMap.h"
+#include "settings/ScannerSettings.h"
+#include "web/Tattler.h"
+
+namespace vantrel {
+namespace {
+
+constexpr char kWriteNotice[] =
+    "Write to a Modbus point.\n\nThis feature will be available in future versions of this "
+    "utility \n";
+
+// A period in seconds as a timer period; huge stored values are capped, not wrapped.
+int SecondsToMs(int seconds) {
+  const long long ms = static_cast<long long>(seconds) * 1000;
+  return static_cast<int>(std::clamp<long long>(ms, 1, INT_MAX));
+}
+
+std::string Vformat(const char* format, va_list args) {
+  char buf[kMessageLimit + 1];
+  std::vsnprintf(buf, sizeof buf, format, args);
+  return buf;
+}
+
+std::string VformatWhole(const char* format, va_list args) {
+  va_list sizing;
+  va_copy(sizing, args);
+  const int n = std::vsnprintf(nullptr, 0, format, sizing);
+  va_end(sizing);
+  if (n <= 0) return {};
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
+}
+
+std::string TimePrefix() {
+  const std::time_t now = Now();
+  std::tm t{};
+  localtime_r(&now, &t);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "[%02d:%02d:%02d] ", t.tm_hour, t.tm_min, t.tm_sec);
+  return buf;
+}
+
+QPushButton* StepButton(const char* objectName, const char* text) {
+  auto* b = new QPushButton(QString::fromLatin1(text));
+  b->setObjectName(QString::fromLatin1(objectName));
+  b->setAutoDefault(false);
+  return b;
+}
+
+QGroupBox* StepGroup(const char* title, QPushButton* button) {
+  auto* g = new QGroupBox(QString::fromLatin1(title));
+  auto* l = new QHBoxLayout(g);
+  l->addWidget(button);
+  return g;
+}
+
+// A plain banner until the product's own pictures exist.
+QPixmap PlainBanner(QSize size) {
+  QPixmap p(size);
+  QPainter painter(&p);
+  QLinearGradient g(0, 0, size.width(), 0);
+  g.setColorAt(0, QColor(0x1f, 0x3b, 0x5c));
+  g.setColorAt(1, QColor(0x3d, 0x7a, 0xa8));
+  painter.fillRect(p.rect(), g);
+  painter.setPen(Qt::white);
+  QFont f = painter.font();
+  f.setPointSizeF(f.pointSizeF() * 1.6);
+  f.setBold(true);
+  painter.setFont(f);
+  painter.drawText(p.rect().adjusted(16, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                   QStringLiteral("Vantrel Modbus Scanner"));
+  return p;
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tattler,
+                   QWidget* parent)
+    : QDialog(parent), settings_(settings), master_(master), tattler_(tattler) {
+  setWindowTitle(QStringLiteral("Vantrel Modbus Scanner"));
+  setObjectName(QStringLiteral("mainDialog"));
+  for (int id = 0; id < kTimerCount; ++id) {
+    auto* t = new QTimer(this);
+    connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    timers_[static_cast<std::size_t>(id)] = t;
+  }
+  BuildLayout();
+  SetTimer(TIMER_STARTUP, 1);  // start-up runs once the window is on screen
+}
+
+CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::BuildLayout() {
+  auto* menuBar = new QMenuBar(this);
+  QMenu* menu = menuBar->addMenu(QStringLiteral("Menu"));
+  menu->addAction(QStringLiteral("About"), this, [this] {
+    if (openSettingsSheet) openSettingsSheet(kPageAbout, false);
+  });
+  menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
+
+  banner_ = new QLabel;
+  banner_->setObjectName(QStringLiteral("banner"));
+  banner_->setAlignment(Qt::AlignCenter);
+  banner_->setFixedHeight(72);
+  banner_->installEventFilter(this);  // the picture follows the window's width
+
+  connectionButton_ = StepButton("connectionButton", "Connection button");
+  requestButton_ = StepButton("requestButton", "Request Button");
+  pollFrequencyButton_ = StepButton("pollFrequencyButton", "Poll frequency");
+  startButton_ = StepButton("startButton", "Start");
+  closeButton_ = new QPushButton(QStringLiteral("Close"));
+  closeButton_->setObjectName(QStringLiteral("closeButton"));
+  closeButton_->setDefault(true);
+  closeButton_->setMinimumHeight(44);
+
+  auto* steps = new QHBoxLayout;
+  steps->addWidget(StepGroup("1. Connection", connectionButton_), 83);
+  steps->addWidget(StepGroup("2. Request", requestButton_), 135);
+  steps->addWidget(StepGroup("3. Poll frequency", pollFrequencyButton_), 64);
+  steps->addWidget(StepGroup("4. Start", startButton_), 76);
+  steps->addWidget(closeButton_, 0, Qt::AlignVCenter);
+
+  model_ = new ResponseModel(this);
+  responseList_ = new QTableView;
+  responseList_->setObjectName(QStringLiteral("responseList"));
+  responseList_->setModel(model_);
+  responseList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  responseList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  responseList_->verticalHeader()->hide();
+  responseList_->verticalHeader()->setDefaultSectionSize(responseList_->fontMetrics().height() + 4);
+  responseList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  responseList_->horizontalHeader()->setHighlightSections(false);
+  responseList_->setShowGrid(false);
+  responseList_->setWordWrap(false);
+  responseList_->setMinimumHeight(240);
+  responseList_->viewport()->setMouseTracking(true);
+  responseList_->viewport()->installEventFilter(this);
+
+  logPathEdit_ = new QLineEdit;
+  logPathEdit_->setObjectName(QStringLiteral("logPathEdit"));
+  logPathEdit_->setReadOnly(true);
+  auto* browse = StepButton("browseButton", "Browse");
+  auto* clear = StepButton("clearLogButton", "Clear Log");
+  logEdit_ = new QPlainTextEdit;
+  logEdit_->setObjectName(QStringLiteral("logEdit"));
+  logEdit_->setUndoRedoEnabled(false);  // the log grows for days: keep no undo history
+  logEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  logEdit_->setMinimumHeight(110);
+
+  auto* logGroup = new QGroupBox(QStringLiteral("Log"));
+  auto* logLayout = new QVBoxLayout(logGroup);
+  auto* pathRow = new QHBoxLayout;
+  pathRow->addWidget(logPathEdit_, 1);
+  pathRow->addWidget(browse);
+  pathRow->addWidget(clear);
+  logLayout->addLayout(pathRow);
+  logLayout->addWidget(logEdit_, 1);
+
+  auto* root = new QVBoxLayout(this);
+  root->setMenuBar(menuBar);
+  root->addWidget(banner_);
+  root->addLayout(steps);
+  root->addWidget(responseList_, 3);
+  root->addWidget(logGroup, 2);
+
+  connect(connectionButton_, &QPushButton::clicked, this, [this] {
+    if (openSettingsSheet) openSettingsSheet(kPageConnection, false);
+  });
+  connect(requestButton_, &QPushButton::clicked, this, [this] {
+    if (openSettingsSheet) openSettingsSheet(kPageRequest, false);
+  });
+  connect(pollFrequencyButton_, &QPushButton::clicked, this, [this] {
+    if (openSettingsSheet) openSettingsSheet(kPagePollFrequency, false);
+  });
+  connect(startButton_, &QPushButton::clicked, this, [this] { Poll(); });
+  connect(closeButton_, &QPushButton::clicked, this, [this] { OnCloseRequest(); });
+  connect(browse, &QPushButton::clicked, this, [this] { OnBrowseLogFile(); });
+  connect(clear, &QPushButton::clicked, this, [this] { OnClearLog(); });
+
+  resize(800, 760);
+}
+
+// --- timers -------------------------------------------------------------------------
+
+void CMainDlg::SetTimer(int id, int periodMs) {
+  QTimer* t = timers_.at(static_cast<std::size_t>(id));
+  t->start(std::max(periodMs, 1));  // restarts a running timer
+}
+
+void CMainDlg::KillTimer(int id) { timers_.at(static_cast<std::size_t>(id))->stop(); }
+
+bool CMainDlg::IsTimerArmed(int id) const { return timers_.at(static_cast<std::size_t>(id))->isActive(); }
+
+int CMainDlg::TimerPeriod(int id) const { return timers_.at(static_cast<std::size_t>(id))->interval(); }
+
+void CMainDlg::OnTimer(int id) {
+  switch (id) {
+    case TIMER_STARTUP:
+      StartUp();
+      break;
+    case TIMER_REPLY:
+      OnReplyTimer();
+      break;
+    case TIMER_POLL:
+      if (master_.IsOpen() && settings_.poll_frequency != 0) Poll();
+      break;
+    case TIMER_STATUS:
+      UpdateStartButton();
+      break;
+    default:
+      break;
+  }
+}
+
+// --- start-up -----------------------------------------------------------------------
+
+void CMainDlg::StartUp() {
+  KillTimer(TIMER_STARTUP);
+  settings_.Load();
+  SetPortFolder(settings_.startup_path);
+  m_logSaveFailed = false;
+  m_logFilePath = settings_.logfile_path;
+  ShowLogFilePath();
+  WriteDebugLog("Log path %s", m_logFilePath.c_str());
+  WriteDebugLog("Start up path %s", settings_.startup_path.c_str());
+  AddLogLine("Starting up");
+  m_lastPollTime = Now();
+  m_replyWaitMs = 0;
+  SetTimer(TIMER_STATUS, 500);
+  m_pollCount = 0;
+  m_respCount = 0;
+  UpdateConnectionSummary();
+  UpdateRequestSummary();
+  ValidateRequest();
+  UpdatePollFrequencySummary();
+  UpdateStartButton();
+  ConnectSerialPort();
+  if (settings_.poll_frequency != 0) {
+    SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
+    WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
+  }
+}
+
+// --- summaries ----------------------------------------------------------------------
+
+bool CMainDlg::SetSummary(QPushButton* button, const std::string& text) {
+  const QString caption = QString::fromStdString(text);
+  const bool changed = button->text().compare(caption, Qt::CaseInsensitive) != 0;
+  button->setText(caption);
+  button->setMinimumWidth(button->sizeHint().width());  // a summary is never cut off
+  return changed;
+}
+
+void CMainDlg::UpdateRequestSummary() {
+  const std::string text = RequestSummary(settings_.request_id, settings_.request_offset,
+                                          settings_.request_length);
+  tattler_.SetValue("RequestString", text);
+  if (SetSummary(requestButton_, text)) AddLogLine("Request string has been updated: %s ", text.c_str());
+}
+
+void CMainDlg::UpdateConnectionSummary() {
+  const std::string text = ConnectionText(settings_.com_port, settings_.buad_rate, settings_.parity,
+                                          settings_.data_bits, settings_.stop_bits);
+  tattler_.SetValue("ConnectionString", text);
+  if (SetSummary(connectionButton_, text)) {
+    AddLogLine("Connection string has been updated: %s ", text.c_str());
+  }
+}
+
+void CMainDlg::UpdatePollFrequencySummary() {
+  const std::string text = PollFrequencySummary(settings_.poll_frequency);
+  if (SetSummary(pollFrequencyButton_, text)) {
+    AddLogLine("Frequency string has been updated: %s ", text.c_str());
+    tattler_.SetValue("PollFrequency", text);
+  }
+}
+
+// --- poll cycle ---------------------------------------------------------------------
+
+void CMainDlg::Poll() {
+  KillTimer(TIMER_REPLY);
+  ++m_pollCount;
+  tattler_.SetValue("PollCount", std::to_string(m_pollCount));
+  EmptyResponseList();
+
+  std::uint8_t frame[1024] = {};
+  const int size = BuildReadRequest(static_cast<std::uint8_t>(settings_.request_function_code),
+                                    static_cast<std::uint8_t>(settings_.request_id),
+                                    static_cast<std::uint16_t>(settings_.request_offset),
+                                    static_cast<std::uint16_t>(settings_.request_length), frame);
+  if (size <= 0) {
+    const std::string text = CannotGenerateText();
+    ShowMessage("%s", text.c_str());
+    AddLogLine("%s", text.c_str());
+    StopPolling();
+    return;
+  }
+  AddLogLine("Sending request to device");
+  AddLogLine("=>Request: %s", HexBytes(frame, size).c_str());
+  if (!master_.SendRequest(frame, size)) {
+    const std::string text = CannotPollText(ConnectionText(
+        settings_.com_port, settings_.buad_rate, settings_.parity, settings_.data_bits, settings_.stop_bits));
+    ShowMessage("%s", text.c_str());
+    AddLogLine("%s", text.c_str());
+    StopPolling();
+    return;
+  }
+  m_lastPollTime = Now();
+  SetTimer(TIMER_REPLY, 100);
+  if (settings_.poll_frequency != 0) SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
+  UpdateStartButton();
+}
+
+void CMainDlg::ErrorAndStop(const std::string& text) {
+  KillTimer(TIMER_REPLY);
+  KillTimer(TIMER_POLL);
+  ShowMessage("%s", text.c_str());
+  StopPolling();
+  UpdateStartButton();
+}
+
+void CMainDlg::OnReplyTimer() {
+  // Compared in 64 bits: a negative stored time-out times out at once instead of never.
+  if (static_cast<long long>(m_replyWaitMs) > static_cast<long long>(settings_.recv_time_out)) {
+    ErrorAndStop(TimeoutText(master_.request, master_.request_size));
+    return;
+  }
+  const int result = master_.ReadResponse();
+  switch (result) {
+    case MB_RESPONCE_OK:
+      ++m_respCount;
+      tattler_.SetValue("RespCount", std::to_string(m_respCount));
+      AddLogLine("<= Responce: %s", HexBytes(master_.data, master_.byte_count).c_str());
+      DisplayResponse(&master_);
+      KillTimer(TIMER_REPLY);
+      m_replyWaitMs = 0;
+      UpdateStartButton();
+      break;
+    case MB_RESPONCE_EMPTY:
+    case MB_RESPONCE_TOO_LONG:
+    case MB_RESPONCE_INCOMPLETE:
+      m_replyWaitMs += 100;
+      UpdateStartButton();
+      break;
+    case MB_RESPONCE_EXCEPTION: {
+      KillTimer(TIMER_REPLY);
+      KillTimer(TIMER_POLL);
+      std::string text;
+      ExplainException(master_.exception_function, master_.exception_code, text);
+      MessageAndLog(kBoxStop, "%s", text.c_str());
+      StopPolling();
+      UpdateStartButton();
+      break;
+    }
+    default:
+      ErrorAndStop(ReplyErrorText(result));
+      break;
+  }
+}
+
+void CMainDlg::StopPolling() {
+  m_replyWaitMs = 0;
+  settings_.poll_frequency = 0;
+  UpdatePollFrequencySummary();
+}
+
+void CMainDlg::UpdateStartButton() {
+  const StartButtonState s = ComputeStartButton(master_.IsOpen() != 0, m_replyWaitMs,
+                                                settings_.poll_frequency, m_lastPollTime, Now());
+  if (s.pollNow) {
+    Poll();
+    return;
+  }
+  startButton_->setText(QString::fromStdString(s.caption));
+  startButton_->setEnabled(s.enabled);
+}
+
+void CMainDlg::ValidateRequest() {
+  const int check = CheckReadRequest(static_cast<std::uint8_t>(settings_.request_function_code),
+                                     static_cast<std::uint8_t>(settings_.request_id),
+                                     static_cast<std::uint16_t>(settings_.request_offset),
+                                     static_cast<std::uint16_t>(settings_.request_length));
+  if (check == MB_REQUEST_OK) return;
+  if (check == MB_REQUEST_OUT_OF_RANGE || check == MB_REQUEST_TOO_LONG) {
+    ShowMessage("%s", RequestErrorText(check).c_str());
+  } else if (check == MB_REQUEST_UNKNOWN_FUNCTION_CODE) {
+    Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kUnknownFunctionCodePanic);
+  } else {
+    Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kUnknownValidationPanic);
+  }
+  if (openSettingsSheet) openSettingsSheet(kPageRequest, true);
+}
+
+int CMainDlg::ConnectSerialPort() {
+  master_.Close();
+  const int opened = master_.Open(settings_.com_port, settings_.buad_rate, settings_.parity,
+                                  settings_.data_bits, settings_.stop_bits);
+  const std::string connection = ConnectionText(settings_.com_port, settings_.buad_rate, settings_.parity,
+                                                settings_.data_bits, settings_.stop_bits);
+  const std::string device = master_.port.Device();
+  WriteDebugLog("COM%d is %s", settings_.com_port, device.empty() ? "no device" : device.c_str());
+  if (opened) {
+    AddLogLine("Connected to serial port %s", connection.c_str());
+    return opened;
+  }
+  std::string text = CannotConnectText(connection);
+  ShowMessage("%s", text.c_str());
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  AddLogLine("%s", text.c_str());
+  return 0;
+}
+
+// --- activity log -------------------------------------------------------------------
+
+void CMainDlg::AddLogLine(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const std::string screen = Vformat(format, args);
+  va_end(args);
+  const std::string file = VformatWhole(format, again);  // the file gets the message uncut
+  va_end(again);
+  AddLogText(screen, file);
+}
+
+void CMainDlg::AddLogText(const std::string& screenText, const std::string& fileText) {
+  const std::string prefix = TimePrefix();
+
+  // Newest on top; the oldest entries leave the screen so that a line costs the same after
+  // a week as after a minute. The file keeps them all.
+  const QString entry = QString::fromLocal8Bit((prefix + screenText).c_str());
+  QTextDocument* doc = logEdit_->document();
+  QTextCursor top(doc);
+  top.movePosition(QTextCursor::Start);
+  top.insertText(entry + QLatin1Char('\n'));
+  logEntryLines_.push_front(static_cast<int>(std::count(screenText.begin(), screenText.end(), '\n')) + 1);
+  while (static_cast<int>(logEntryLines_.size()) > kMaxLogEntries) {
+    const QTextBlock first = doc->findBlockByNumber(doc->blockCount() - 1 - logEntryLines_.back());
+    QTextCursor old(doc);
+    old.setPosition(first.position());
+    old.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    old.removeSelectedText();
+    logEntryLines_.pop_back();
+  }
+  logEdit_->verticalScrollBar()->setValue(0);
+
+  WriteDebugLogText(screenText + "\n");
+
+  if (m_logFilePath.empty()) return;
+  std::FILE* f = std::fopen(m_logFilePath.c_str(), "a");
+  if (f != nullptr) {
+    std::fputs(prefix.c_str(), f);
+    std::fputs(fileText.c_str(), f);
+    std::fputc('\n', f);
+    std::fclose(f);
+    m_logSaveFailed = false;
+  } else if (!m_logSaveFailed) {
+    m_logSaveFailed = true;  // set first: the box runs its own event loop
+    ShowUnloggedBox("Can not save to log", kBoxOk);
+  }
+}
+
+QString CMainDlg::LogText() const { return logEdit_->toPlainText(); }
+
+void CMainDlg::ShowLogFilePath() { logPathEdit_->setText(QString::fromStdString(m_logFilePath)); }
+
+void CMainDlg::OnClearLog() {
+  logEdit_->clear();
+  logEntryLines_.clear();
+  AddLogLine("Log cleared");
+}
+
+void CMainDlg::OnBrowseLogFile() {
+  const std::string path = chooseLogFile ? chooseLogFile(settings_.startup_path, "log.txt") : "";
+  const auto slash = path.rfind('/');
+  if (!path.empty() && slash != std::string::npos && slash > 0) {
+    settings_.logfile_path = path;
+    settings_.Save();
+    m_logFilePath = settings_.logfile_path;
+  }
+  ShowLogFilePath();
+}
+
+// --- response table -----------------------------------------------------------------
+
+void CMainDlg::EmptyResponseList() { model_->Clear(); }
+
+void CMainDlg::DisplayResponse(const ModbusMaster* master) {
+  ResponseTable table = MakeResponseTableOrPanic(master);
+  if (table.fill == TableFill::Unchanged) return;
+  const std::vector<ResponseColumn> columns = table.columns;
+  model_->SetTable(std::move(table));
+  // Widths as designed for an 8-point dialog font, widened with today's larger fonts.
+  const double scale = std::max(1.0, responseList_->fontMetrics().averageCharWidth() / 5.0);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    responseList_->setColumnWidth(static_cast<int>(c), static_cast<int>(columns[c].width * scale));
+  }
+  ShowLogFilePath();
+}
+
+bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {
+  if (!responseList_->viewport()->rect().contains(viewportPos)) return false;
+  if (model_->rowCount() == 0) return false;
+  const QModelIndex index = responseList_->indexAt(viewportPos);
+  return index.isValid() && index.column() == 0;
+}
+
+void CMainDlg::OnResponseListClick(const QPoint& viewportPos) {
+  if (IsCursorOnWriteColumn(viewportPos)) ShowMessage("%s", kWriteNotice);
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == banner_ && event->type() == QEvent::Resize) {
+    banner_->setPixmap(PlainBanner(banner_->size()));
+  }
+  if (watched == responseList_->viewport()) {
+    if (event->type() == QEvent::MouseMove) {
+      const auto* e = static_cast<QMouseEvent*>(event);
+      responseList_->viewport()->setCursor(IsCursorOnWriteColumn(e->position().toPoint())
+                                               ? Qt::PointingHandCursor
+                                               : Qt::ArrowCursor);
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+      const auto* e = static_cast<QMouseEvent*>(event);
+      if (e->button() == Qt::LeftButton) OnResponseListClick(e->position().toPoint());
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// --- close --------------------------------------------------------------------------
+
+void CMainDlg::OnCloseRequest() {
+  if (sendUsageReport) sendUsageReport();
+  settings_.Save();
+  accept();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,148 @@
+// CMainDlg, the main window: four numbered steps, the poll cycle on window timers, the
+// response table and the activity log.
+#pragma once
+
+#include <QDialog>
+
+#include <array>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableView;
+class QTimer;
+
+namespace vantrel {
+
+class ModbusMaster;
+class ResponseModel;
+class ScannerSettings;
+class Tattler;
+
+// Window timers, by id.
+enum TimerId : int {
+  TIMER_STARTUP = 0,
+  TIMER_REPLY = 1,
+  TIMER_VERSION_CHECK = 2,
+  TIMER_POLL = 3,
+  TIMER_STATUS = 4,
+  TIMER_BANNER = 5,
+  kTimerCount = 6,
+};
+
+// Start pages of the settings sheet.
+enum SheetPage : int {
+  kPageConnection = 0,
+  kPageAbout = 2,
+  kPageRequest = 3,
+  kPagePollFrequency = 4,
+};
+
+class CMainDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tattler,
+           QWidget* parent = nullptr);
+  ~CMainDlg() override;
+
+  // Window timers: arming a running timer restarts its period.
+  void SetTimer(int id, int periodMs);
+  void KillTimer(int id);
+  bool IsTimerArmed(int id) const;
+  int TimerPeriod(int id) const;
+  void OnTimer(int id);
+
+  // Start-up and the poll cycle.
+  void StartUp();
+  void Poll();
+  void OnReplyTimer();
+  void StopPolling();
+  void UpdateStartButton();
+  void ValidateRequest();
+  int ConnectSerialPort();
+
+  // The three summary buttons.
+  void UpdateRequestSummary();
+  void UpdateConnectionSummary();
+  void UpdatePollFrequencySummary();
+
+  // The activity log: one time-stamped entry, newest on top on screen, appended to the
+  // log file. The text is formatted once for the screen (cut at 4095) and once, whole,
+  // for the file.
+  void AddLogLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void OnBrowseLogFile();
+  void OnClearLog();
+
+  // The response table.
+  void DisplayResponse(const ModbusMaster* master);
+  void EmptyResponseList();
+  // Whether a point of the response list's viewport is over the "Write" cell of a row.
+  bool IsCursorOnWriteColumn(const QPoint& viewportPos) const;
+  void OnResponseListClick(const QPoint& viewportPos);
+
+  // Close button, Enter and the menu's "Close": report, save, end.
+  void OnCloseRequest();
+
+  // Seams until the settings sheet and the web services exist, and for tests.
+  std::function<void(int startPage, bool force)> openSettingsSheet;
+  std::function<void()> sendUsageReport;
+  // Asks for the activity log file: folder and proposed name in, chosen path out ("" when
+  // cancelled). The program shows a save-file dialog.
+  std::function<std::string(const std::string& folder, const std::string& name)> chooseLogFile;
+
+  // What the log box shows, newest entry first.
+  QString LogText() const;
+  // Entries kept on screen; older ones stay in the file only.
+  static constexpr int kMaxLogEntries = 1000;
+
+  unsigned m_replyWaitMs = 0;
+  std::time_t m_lastPollTime = 0;
+  int m_pollCount = 0;
+  int m_respCount = 0;
+  std::string m_logFilePath;
+  bool m_logSaveFailed = false;
+  int m_bannerIndex = 0;
+
+  QPushButton* startButton() const { return startButton_; }
+  QPushButton* connectionButton() const { return connectionButton_; }
+  QPushButton* requestButton() const { return requestButton_; }
+  QPushButton* pollFrequencyButton() const { return pollFrequencyButton_; }
+  QTableView* responseList() const { return responseList_; }
+  ResponseModel* responseModel() const { return model_; }
+  QLineEdit* logPathEdit() const { return logPathEdit_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void AddLogText(const std::string& screenText, const std::string& fileText);
+  void ShowLogFilePath();
+  void ErrorAndStop(const std::string& text);
+  bool SetSummary(QPushButton* button, const std::string& text);
+
+  ScannerSettings& settings_;
+  ModbusMaster& master_;
+  Tattler& tattler_;
+
+  std::array<QTimer*, kTimerCount> timers_{};
+  QLabel* banner_ = nullptr;
+  QPushButton* connectionButton_ = nullptr;
+  QPushButton* requestButton_ = nullptr;
+  QPushButton* pollFrequencyButton_ = nullptr;
+  QPushButton* startButton_ = nullptr;
+  QPushButton* closeButton_ = nullptr;
+  QTableView* responseList_ = nullptr;
+  ResponseModel* model_ = nullptr;
+  QPlainTextEdit* logEdit_ = nullptr;
+  QLineEdit* logPathEdit_ = nullptr;
+  std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
+};
+
+}  // namespace vantrel

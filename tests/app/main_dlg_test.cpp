@@ -1,0 +1,438 @@
+// The main window driven offscreen against vantrel-slave, linked as COM3 in a temporary
+// start-up folder. Ticks are stepped through OnTimer, as the window timers would.
+#include "app/MainDlg.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "app/ResponseModel.h"
+#include "diag/Clock.h"
+#include "modbus/ModbusMaster.h"
+#include "settings/ScannerSettings.h"
+#include "support/Process.h"
+#include "support/RecordingPresenter.h"
+#include "support/TempDir.h"
+#include "web/Tattler.h"
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+using vantrel::test::ReadFile;
+using vantrel::test::RecordingPresenter;
+using vantrel::test::ScopedCwd;
+using vantrel::test::SlaveProcess;
+using vantrel::test::TempDir;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+ protected:
+  MainWindow() : cwd_(dir_.path()), settings_(dir_.path()) { ResetLogPathsForTesting(); }
+  ~MainWindow() override {
+    dlg_.reset();
+    SetClock(nullptr);
+    ResetLogPathsForTesting();
+  }
+
+  // Writes settings.ini with these lines after the defaults that matter here.
+  void WriteSettings(const std::string& extra) {
+    std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
+                                            "request_id=1\ncheck_for_updates=0\n"
+                                         << extra;
+  }
+  void StartSlave(std::vector<std::string> options = {"-a", "1", "-b", "115200"}) {
+    slave_ = std::make_unique<SlaveProcess>(dir_.path(), "COM3", std::move(options));
+    ASSERT_TRUE(slave_->ready());
+  }
+  void StartWindow() {
+    dlg_ = std::make_unique<CMainDlg>(settings_, master_, tattler_);
+    dlg_->openSettingsSheet = [this](int page, bool force) { sheets_.push_back({page, force}); };
+    dlg_->OnTimer(TIMER_STARTUP);
+  }
+  // Steps reply ticks 100 ms apart until the reply timer stops; returns the ticks taken.
+  int StepReplyTicks(int limit = 200) {
+    int ticks = 0;
+    while (dlg_->IsTimerArmed(TIMER_REPLY) && ticks < limit) {
+      std::this_thread::sleep_for(100ms);
+      dlg_->OnTimer(TIMER_REPLY);
+      ++ticks;
+    }
+    return ticks;
+  }
+  std::vector<std::vector<std::string>> Rows() const { return dlg_->responseModel()->table().rows; }
+
+  TempDir dir_;
+  ScopedCwd cwd_;
+  ScannerSettings settings_;
+  ModbusMaster master_;
+  Tattler tattler_;
+  RecordingPresenter box_;
+  std::unique_ptr<SlaveProcess> slave_;
+  std::unique_ptr<CMainDlg> dlg_;
+  std::vector<std::pair<int, bool>> sheets_;
+};
+
+using Row = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(MainWindow, start_up_connects_and_logs) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=10\n");
+  StartWindow();
+  EXPECT_TRUE(master_.IsOpen());
+  EXPECT_EQ(dlg_->connectionButton()->text(), "COM 3:115200,N,8,1");
+  EXPECT_EQ(dlg_->requestButton()->text(), "Device: 1 Offset: 1 Length: 10");
+  EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
+  EXPECT_EQ(dlg_->startButton()->text(), "Not connected") << "until the first status refresh";
+  dlg_->OnTimer(TIMER_STATUS);
+  EXPECT_EQ(dlg_->startButton()->text(), "Poll");
+  EXPECT_TRUE(dlg_->IsTimerArmed(TIMER_STATUS));
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_POLL));
+  const std::string log = dlg_->LogText().toStdString();
+  EXPECT_NE(log.find("] Connected to serial port COM 3:115200,N,8,1"), std::string::npos) << log;
+  EXPECT_NE(log.find("] Starting up"), std::string::npos);
+  EXPECT_NE(log.find("] Frequency string has been updated: Once "), std::string::npos);
+  // newest first on screen, oldest first in the file
+  EXPECT_LT(log.find("Connected to"), log.find("Starting up"));
+  const std::string file = ReadFile(dir_ / "log.txt");
+  EXPECT_LT(file.find("Starting up"), file.find("Connected to"));
+  EXPECT_NE(ReadFile(dir_ / "Debuglog.txt").find("Start up path " + dir_.path()), std::string::npos);
+  EXPECT_TRUE(box_.boxes.empty());
+}
+
+TEST_F(MainWindow, a_good_poll_of_each_function_fills_the_table) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=3\nrequest_offset=1\n");
+  StartWindow();
+  dlg_->Poll();
+  EXPECT_GE(StepReplyTicks(), 1);
+  ASSERT_EQ(Rows().size(), 3u);
+  EXPECT_EQ(Rows()[0], (Row{"Write", "1", "40001", "400001", "0x0001", "1", "1", "", "", ""}));
+  EXPECT_EQ(Rows()[1], (Row{"Write", "2", "40002", "400002", "0x0002", "2", "2", "131073", "131073", "0.000000"}));
+  EXPECT_EQ(Rows()[2][7], "incomplete");
+
+  settings_.request_function_code = 4;
+  settings_.request_offset = 5;
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 3u);
+  EXPECT_EQ(Rows()[0], (Row{"Write", "5", "30005", "300005", "0x0032", "50", "50", "", "", ""}));
+
+  settings_.request_function_code = 1;
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_EQ(Rows()[1], (Row{"Write", "6", "00006", "000006", "0"}));
+
+  settings_.request_function_code = 2;
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_EQ(Rows()[2], (Row{"Write", "7", "10007", "100007", "1"}));  // address 6, a multiple of 3
+  EXPECT_TRUE(box_.boxes.empty());
+  EXPECT_EQ(tattler_.Values().at("PollCount"), "4");
+  EXPECT_EQ(tattler_.Values().at("RespCount"), "4");
+  const std::string log = dlg_->LogText().toStdString();
+  EXPECT_NE(log.find("] <= Responce: "), std::string::npos);
+  EXPECT_NE(log.find("] =>Request: 01 02 00 04 00 03 "), std::string::npos) << log;
+}
+
+TEST_F(MainWindow, each_fault_gives_its_message_and_falls_back_to_once) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=2\npoll_frequency=30\nrecv_time_out=500\n");
+  StartWindow();
+  struct Case {
+    int offset;
+    int type;
+    std::string text;
+  };
+  const std::string crc =
+      "Error - invalid CRC check\n\nThe response from your device contains an invalid CRC check. \n"
+      "Check your connection and request settings and try again \nmb_responce_code=-7 - MB_RESPONCE_INVALID_CRC";
+  const std::string unknown =
+      "Error - Unknown\n\nAn unknown error has occurred \nCheck your connection and request settings "
+      "and try again \nmb_responce_code=-8 - MB_RESPONCE_UNKOWN";
+  const std::string unsupported =
+      "Error - Non supported function code\n\nThe response contained a function code that is not "
+      "currently supported by this utility. \nCheck your request settings and try again \n\n"
+      "mb_responce_code=-5 - MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE";
+  const std::string invalid =
+      "Error - Invalid function code \n\nThe response from your device seems to be invalid. \nCheck "
+      "your connection and request settings and try again \n\nmb_responce_code=-4 - "
+      "MB_RESPONCE_INVALID_FUNCTION_CODE";
+  const Case cases[] = {
+      {9020, kBoxOk, crc},
+      {9002, kBoxStop, ""},
+      {9007, kBoxStop,
+       "Error. Unknown Modbus exception error \n   Modbus Error code: 0x83\n   Modbus Exception code: 0x07\n"},
+      {9027, kBoxOk, unknown},
+      {9024, kBoxOk, unknown},
+      {9026, kBoxOk, unsupported},
+      {9028, kBoxOk, invalid},
+      {9021, kBoxOk, ""},  // silence: the time-out
+  };
+  for (const Case& c : cases) {
+    settings_.poll_frequency = 30;
+    dlg_->UpdatePollFrequencySummary();
+    settings_.request_offset = c.offset;
+    box_.boxes.clear();
+    dlg_->Poll();
+    StepReplyTicks();
+    ASSERT_EQ(box_.boxes.size(), 1u) << c.offset;
+    EXPECT_EQ(box_.boxes[0].type, c.type) << c.offset;
+    if (!c.text.empty()) {
+      EXPECT_EQ(box_.boxes[0].text, c.text) << c.offset;
+    }
+    EXPECT_EQ(settings_.poll_frequency, 0) << c.offset;
+    EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
+    EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_POLL)) << c.offset;
+    EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_REPLY));
+    EXPECT_EQ(dlg_->startButton()->text(), "Poll");
+    EXPECT_TRUE(Rows().empty()) << "emptied on send, not filled after a failure";
+  }
+  EXPECT_EQ(box_.boxes.size(), 1u);
+  const std::string& timeout = box_.boxes[0].text;
+  EXPECT_EQ(timeout.rfind("Error - Timeout\n\nThis device has taken too long to respond", 0), 0u);
+  EXPECT_NE(timeout.find("Poll: 01 03 23 3C 00 02 "), std::string::npos) << timeout;
+  // the exception text stays out of the activity log: the request line is the last one
+  const std::string log = dlg_->LogText().toStdString();
+  EXPECT_EQ(log.find("ILLEGAL DATA ADDRESS"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_ / "log.txt").find("MessageAndLog iType=[16] msg=[0x02 - ILLEGAL DATA ADDRESS\n"),
+            std::string::npos);
+}
+
+TEST_F(MainWindow, time_out_arithmetic) {
+  StartSlave({"-a", "1", "-b", "115200", "-f", "silence"});
+  WriteSettings("request_function_code=3\nrequest_length=1\nrecv_time_out=0\n");
+  StartWindow();
+  dlg_->Poll();
+  dlg_->OnTimer(TIMER_REPLY);
+  EXPECT_TRUE(box_.boxes.empty());
+  EXPECT_EQ(dlg_->m_replyWaitMs, 100u);
+  EXPECT_EQ(dlg_->startButton()->text(), "Polling");
+  EXPECT_FALSE(dlg_->startButton()->isEnabled());
+  dlg_->OnTimer(TIMER_REPLY);
+  ASSERT_EQ(box_.boxes.size(), 1u) << "second tick";
+  EXPECT_EQ(dlg_->m_replyWaitMs, 0u);
+
+  settings_.recv_time_out = 1000;
+  box_.boxes.clear();
+  dlg_->Poll();
+  int ticks = 0;
+  while (box_.boxes.empty() && ticks < 20) {
+    dlg_->OnTimer(TIMER_REPLY);
+    ++ticks;
+  }
+  EXPECT_EQ(ticks, 12);
+
+  // a negative time-out times out at once rather than never
+  settings_.recv_time_out = -5;
+  box_.boxes.clear();
+  dlg_->Poll();
+  dlg_->OnTimer(TIMER_REPLY);
+  EXPECT_EQ(box_.boxes.size(), 1u);
+}
+
+TEST_F(MainWindow, reply_wait_adds_up_across_polls_with_real_timers) {
+  StartSlave({"-a", "1", "-b", "115200", "-f", "silence"});
+  WriteSettings("request_function_code=3\nrequest_length=1\nrecv_time_out=3000\npoll_frequency=1\n");
+  StartWindow();
+  ASSERT_TRUE(dlg_->IsTimerArmed(TIMER_POLL));
+  EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 1000);
+  const auto start = std::chrono::steady_clock::now();
+  while (box_.boxes.empty() && std::chrono::steady_clock::now() - start < 10s) {
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - Timeout\n", 0), 0u);
+  EXPECT_GE(took, 3s);
+  EXPECT_GE(tattler_.Values().at("PollCount"), "3") << "a poll every second meanwhile";
+  EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_POLL));
+}
+
+TEST_F(MainWindow, countdown_captions) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\npoll_frequency=120\n");
+  std::time_t now = 1000000;
+  SetClock([&now] { return now; });
+  StartWindow();
+  dlg_->Poll();
+  StepReplyTicks();
+  const std::time_t sent = dlg_->m_lastPollTime;
+  ASSERT_EQ(sent, now);
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 2 min");
+  now = sent + 2;  // 119 left
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 1 min");
+  now = sent + 60;  // 61 left
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 1 min");
+  now = sent + 61;
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 60 sec");
+  now = sent + 119;
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 2 sec");
+  now = sent + 120;
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 1 sec");
+  const int before = dlg_->m_pollCount;
+  now = sent + 121;
+  dlg_->UpdateStartButton();  // the countdown ran out: its own poll
+  EXPECT_EQ(dlg_->m_pollCount, before + 1);
+  StepReplyTicks();
+  // Start during a countdown polls at once and restarts the period from that send
+  now += 30;
+  dlg_->startButton()->click();
+  EXPECT_EQ(dlg_->m_lastPollTime, now);
+  EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 120000);
+  StepReplyTicks();
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 2 min");
+  EXPECT_TRUE(box_.boxes.empty());
+}
+
+TEST_F(MainWindow, no_port_no_connection) {
+  WriteSettings("request_function_code=3\n");
+  StartWindow();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - Can not connect to the serial port\n\n", 0), 0u);
+  EXPECT_NE(box_.boxes[0].text.find("Serial post settings: COM 3:115200,N,8,1"), std::string::npos);
+  dlg_->OnTimer(TIMER_STATUS);
+  EXPECT_EQ(dlg_->startButton()->text(), "Not connected");
+  EXPECT_TRUE(dlg_->startButton()->isEnabled());
+  const std::string log = dlg_->LogText().toStdString();
+  EXPECT_NE(log.find("Error - Can not connect to the serial port  This problem"), std::string::npos)
+      << "one line in the log";
+  // a poll fails at the send
+  box_.boxes.clear();
+  dlg_->Poll();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - Can not poll device \n\n", 0), 0u);
+  EXPECT_EQ(tattler_.Values().at("PollCount"), "1");
+  EXPECT_EQ(tattler_.Values().count("RespCount"), 0u);
+  EXPECT_NE(ReadFile(dir_ / "Debuglog.txt").find("COM3 is no device"), std::string::npos);
+}
+
+TEST_F(MainWindow, invalid_stored_request_reopens_the_sheet_on_request) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=126\n");
+  StartWindow();
+  ASSERT_GE(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - The message is too long\n", 0), 0u);
+  ASSERT_EQ(sheets_.size(), 1u);
+  EXPECT_EQ(sheets_[0], (std::pair<int, bool>{kPageRequest, true}));
+  settings_.request_function_code = 9;
+  box_.boxes.clear();
+  dlg_->ValidateRequest();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_NE(box_.boxes[0].text.find("Message=[Unknown function code ]"), std::string::npos);
+}
+
+TEST_F(MainWindow, activity_log_lines_files_and_clear) {
+  WriteSettings("");
+  std::time_t now = 1000000;
+  SetClock([&now] { return now; });
+  StartWindow();
+  dlg_->OnClearLog();
+  EXPECT_TRUE(dlg_->LogText().endsWith("Log cleared\n")) << dlg_->LogText().toStdString();
+  EXPECT_EQ(dlg_->LogText().count('\n'), 1);
+  dlg_->AddLogLine("two\nlines");
+  EXPECT_TRUE(dlg_->LogText().startsWith("[")) << "newest on top";
+  EXPECT_TRUE(dlg_->LogText().contains("] two\nlines\n["));
+  const std::string file = ReadFile(dir_ / "log.txt");
+  EXPECT_NE(file.find("] two\nlines\n"), std::string::npos);
+  EXPECT_NE(file.find("Starting up"), std::string::npos) << "the file keeps what the screen lost";
+  dlg_->AddLogLine("%s", "50% literal %d");
+  EXPECT_NE(ReadFile(dir_ / "log.txt").find("] 50% literal %d\n"), std::string::npos);
+}
+
+TEST_F(MainWindow, screen_keeps_a_bounded_number_of_entries) {
+  WriteSettings("");
+  StartWindow();
+  for (int i = 0; i < CMainDlg::kMaxLogEntries + 50; ++i) dlg_->AddLogLine("entry %d\nsecond line", i);
+  const QString text = dlg_->LogText();
+  EXPECT_EQ(text.count('\n'), 2 * CMainDlg::kMaxLogEntries);
+  EXPECT_TRUE(text.contains(QString("entry %1\n").arg(CMainDlg::kMaxLogEntries + 49)));
+  EXPECT_FALSE(text.contains("entry 49\n"));
+  EXPECT_TRUE(text.contains("entry 50\n"));
+  EXPECT_TRUE(text.endsWith("second line\n"));
+}
+
+TEST_F(MainWindow, unwritable_log_file_warns_once_until_a_write_succeeds) {
+  WriteSettings("logfile_path=" + dir_.path() + "/missing/log.txt\n");
+  StartWindow();
+  ASSERT_EQ(box_.boxes.size(), 2u);  // the failed log line, then the connect error
+  EXPECT_EQ(box_.boxes[0].text, "Can not save to log");
+  dlg_->AddLogLine("again");
+  EXPECT_EQ(box_.boxes.size(), 2u);
+  EXPECT_EQ(ReadFile(dir_ / "Debuglog.txt").find("Can not save to log"), std::string::npos);
+  // Browse to a good file: written again; a later failure warns again
+  dlg_->chooseLogFile = [this](const std::string& folder, const std::string& name) {
+    EXPECT_EQ(folder, dir_.path());
+    EXPECT_EQ(name, "log.txt");
+    return dir_ / "chosen.txt";
+  };
+  dlg_->OnBrowseLogFile();
+  EXPECT_EQ(dlg_->logPathEdit()->text().toStdString(), dir_ / "chosen.txt");
+  EXPECT_NE(ReadFile(dir_ / "settings.ini").find("logfile_path=" + dir_ / "chosen.txt"), std::string::npos);
+  dlg_->AddLogLine("written");
+  EXPECT_NE(ReadFile(dir_ / "chosen.txt").find("] written\n"), std::string::npos);
+  dlg_->m_logFilePath = dir_.path() + "/missing/again.txt";
+  dlg_->AddLogLine("fails");
+  EXPECT_EQ(box_.boxes.size(), 3u);
+  // cancelling Browse changes nothing
+  const std::string before = ReadFile(dir_ / "settings.ini");
+  dlg_->chooseLogFile = [](const std::string&, const std::string&) { return std::string(); };
+  dlg_->OnBrowseLogFile();
+  EXPECT_EQ(ReadFile(dir_ / "settings.ini"), before);
+}
+
+TEST_F(MainWindow, write_column_notice_only_on_the_first_cell_of_a_row) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=10\n");
+  StartWindow();
+  dlg_->resize(800, 700);
+  dlg_->show();
+  QTableView* view = dlg_->responseList();
+  dlg_->OnResponseListClick(QPoint(5, 5));
+  EXPECT_TRUE(box_.boxes.empty()) << "empty list";
+  dlg_->Poll();
+  StepReplyTicks();
+  QApplication::processEvents();
+  const QRect first = view->visualRect(dlg_->responseModel()->index(0, 0));
+  const QRect other = view->visualRect(dlg_->responseModel()->index(0, 2));
+  const QRect last = view->visualRect(dlg_->responseModel()->index(9, 0));
+  dlg_->OnResponseListClick(other.center());
+  dlg_->OnResponseListClick(QPoint(first.center().x(), last.bottom() + 5));
+  EXPECT_TRUE(box_.boxes.empty());
+  dlg_->OnResponseListClick(first.center());
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text,
+            "Write to a Modbus point.\n\nThis feature will be available in future versions of this utility \n");
+  EXPECT_TRUE(dlg_->IsCursorOnWriteColumn(last.center()));
+}
+
+TEST_F(MainWindow, screenshot_after_a_good_poll) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=10\n");
+  StartWindow();
+  dlg_->show();
+  dlg_->Poll();
+  StepReplyTicks();
+  dlg_->OnTimer(TIMER_STATUS);
+  QApplication::processEvents();
+  ASSERT_EQ(Rows().size(), 10u);
+  const QString out = QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window.png");
+  QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
+  EXPECT_TRUE(dlg_->grab().save(out));
+}

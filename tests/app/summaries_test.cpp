@@ -1,0 +1,38 @@
+#include "app/Summaries.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantrel;
+
+TEST(summaries, poll_frequency_texts) {
+  EXPECT_EQ(PollFrequencySummary(0), "Once");
+  EXPECT_EQ(PollFrequencySummary(1), "1 seconds");
+  EXPECT_EQ(PollFrequencySummary(60), "60 seconds");
+  EXPECT_EQ(PollFrequencySummary(61), "1 min");
+  EXPECT_EQ(PollFrequencySummary(119), "1 min");
+  EXPECT_EQ(PollFrequencySummary(1800), "30 min");
+  EXPECT_EQ(PollFrequencySummary(-5), "-5 seconds");
+}
+
+TEST(summaries, request_text) { EXPECT_EQ(RequestSummary(11, 1, 20), "Device: 11 Offset: 1 Length: 20"); }
+
+TEST(start_button, first_matching_state_wins) {
+  EXPECT_EQ(ComputeStartButton(false, 500, 10, 0, 0).caption, "Not connected");
+  EXPECT_TRUE(ComputeStartButton(false, 500, 10, 0, 0).enabled);
+  const StartButtonState polling = ComputeStartButton(true, 100, 10, 0, 0);
+  EXPECT_EQ(polling.caption, "Polling");
+  EXPECT_FALSE(polling.enabled);
+  EXPECT_EQ(ComputeStartButton(true, 0, 0, 0, 0).caption, "Poll");
+}
+
+TEST(start_button, countdown_in_seconds_and_minutes) {
+  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1000).caption, "Next poll in 2 min");
+  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1002).caption, "Next poll in 1 min");
+  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1061).caption, "Next poll in 60 sec");
+  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1120).caption, "Next poll in 1 sec");
+  EXPECT_TRUE(ComputeStartButton(true, 0, 120, 1000, 1121).pollNow);
+  // a clock set back never counts beyond the period
+  EXPECT_EQ(ComputeStartButton(true, 0, 5, 1000, 900).caption, "Next poll in 5 sec");
+  // a huge stored period does not overflow
+  EXPECT_EQ(ComputeStartButton(true, 0, 2147483647, 2147483000, 2147483000).caption, "Next poll in 35791394 min");
+}
