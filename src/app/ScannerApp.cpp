@@ -1,0 +1,41 @@
+#include "app/ScannerApp.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "app/MainDlg.h"
+#include "app/QtPresenter.h"
+#include "modbus/ModbusMaster.h"
+#include "settings/ScannerSettings.h"
+#include "web/Tattler.h"
+
+namespace vantrel {
+namespace {
+// The program's one master and usage store, built before the window as the settings are.
+ModbusMaster g_master;
+Tattler g_tattler;
+}  // namespace
+
+CScannerApp::CScannerApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Vantrel Modbus Scanner"));
+}
+
+int CScannerApp::InitInstance() {
+  QtPresenter presenter;
+  SetMessagePresenter(&presenter);
+  {
+    CMainDlg dlg(scannerSettings, g_master, g_tattler);
+    dlg.chooseLogFile = [&dlg](const std::string& folder, const std::string& name) {
+      QString path = QFileDialog::getSaveFileName(
+          &dlg, QString(), QString::fromStdString(folder + "/" + name), QString(), nullptr,
+          QFileDialog::DontConfirmOverwrite);  // the log is appended to, never replaced
+      if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".txt");
+      return path.toStdString();
+    };
+    dlg.exec();  // the result is of no interest: the program ends either way
+  }
+  SetMessagePresenter(nullptr);
+  return 0;
+}
+
+}  // namespace vantrel
