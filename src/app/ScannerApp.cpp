@@ -11,9 +11,8 @@
 
 namespace vantrel {
 namespace {
-// The program's one master and usage store, built before the window as the settings are.
+// The program's one master, built before the window as the settings and the usage store are.
 ModbusMaster g_master;
-Tattler g_tattler;
 }  // namespace
 
 CScannerApp::CScannerApp(int& argc, char** argv) : QApplication(argc, argv) {
@@ -24,7 +23,7 @@ int CScannerApp::InitInstance() {
   QtPresenter presenter;
   SetMessagePresenter(&presenter);
   {
-    CMainDlg dlg(scannerSettings, g_master, g_tattler);
+    CMainDlg dlg(scannerSettings, g_master, TheTattler());
     dlg.chooseLogFile = [&dlg](const std::string& folder, const std::string& name) {
       QString path = QFileDialog::getSaveFileName(
           &dlg, QString(), QString::fromStdString(folder + "/" + name), QString(), nullptr,
