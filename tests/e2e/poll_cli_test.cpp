@@ -65,9 +65,9 @@ TEST_F(PollCli, failures_explain_themselves_with_their_own_status) {
       {9007, 8, "Error. Unknown Modbus exception error \n   Modbus Error code: 0x83\n"},
       {9020, 7, "mb_responce_code=-7 - MB_RESPONCE_INVALID_CRC"},
       {9021, 6, "Error - Timeout\n"},
-      {9024, 10, "mb_responce_code=-8 - MB_RESPONCE_UNKOWN"},
       {9026, 9, "mb_responce_code=-5 - MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE"},
       {9028, 9, "mb_responce_code=-4 - MB_RESPONCE_INVALID_FUNCTION_CODE"},
+      {9024, 10, "mb_responce_code=-8 - MB_RESPONCE_UNKOWN"},  // garbage: last, nothing follows it
   };
   for (const Case& c : cases) {
     const RunResult r = Poll({"-t", "4", "-o", "0.5", "-c", "1", "-r", std::to_string(c.offset)});

@@ -96,6 +96,12 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
     }
   }
 
+  if (result != MB_RESPONCE_OK) {
+    // The rest of a bad reply may still be on its way: let the line go quiet, so that it is
+    // not taken for the answer to whatever is sent next.
+    std::uint8_t rest[1024];
+    for (int i = 0; i < 25 && master.port.WaitReadable(20) == 1; ++i) master.port.Read(rest, sizeof rest);
+  }
   switch (result) {
     case MB_RESPONCE_OK: {
       const ResponseTable table = MakeResponseTable(&master);
