@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdlib>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -34,9 +36,14 @@
 #include "modbus/ModbusMaster.h"
 #include "serial/PortMap.h"
 #include "settings/ScannerSettings.h"
+#include "web/Product.h"
 #include "web/Tattler.h"
+#include "web/WebServices.h"
 
 namespace vantrel {
+
+bool versionPromptOpen = false;
+
 namespace {
 
 constexpr char kWriteNotice[] =
@@ -90,23 +97,10 @@ QGroupBox* StepGroup(const char* title, QPushButton* button) {
   return g;
 }
 
-// A plain banner until the product's own pictures exist.
-QPixmap PlainBanner(QSize size) {
-  QPixmap p(size);
-  QPainter painter(&p);
-  QLinearGradient g(0, 0, size.width(), 0);
-  g.setColorAt(0, QColor(0x1f, 0x3b, 0x5c));
-  g.setColorAt(1, QColor(0x3d, 0x7a, 0xa8));
-  painter.fillRect(p.rect(), g);
-  painter.setPen(Qt::white);
-  QFont f = painter.font();
-  f.setPointSizeF(f.pointSizeF() * 1.6);
-  f.setBold(true);
-  painter.setFont(f);
-  painter.drawText(p.rect().adjusted(16, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                   QStringLiteral("Vantrel Modbus Scanner"));
-  return p;
-}
+// The banner slots' pictures.
+const char* const kBannerPictures[4] = {":/banner0.png", ":/banner1.png", ":/banner2.png",
+                                        ":/banner3.png"};
+const QColor kBannerBackground(0x14, 0x2c, 0x4a);  // the pictures' own left edge
 
 }  // namespace
 
@@ -120,7 +114,10 @@ CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tat
     connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
     timers_[static_cast<std::size_t>(id)] = t;
   }
+  setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
   BuildLayout();
+  SetTimer(TIMER_BANNER, 5000);
+  RotateBanner();
   SetTimer(TIMER_STARTUP, 1);  // start-up runs once the window is on screen
 }
 
@@ -138,7 +135,12 @@ void CMainDlg::BuildLayout() {
   banner_->setObjectName(QStringLiteral("banner"));
   banner_->setAlignment(Qt::AlignCenter);
   banner_->setFixedHeight(72);
-  banner_->installEventFilter(this);  // the picture follows the window's width
+  banner_->setAutoFillBackground(true);
+  QPalette bannerPalette = banner_->palette();
+  bannerPalette.setColor(QPalette::Window, kBannerBackground);
+  banner_->setPalette(bannerPalette);
+  banner_->setCursor(Qt::PointingHandCursor);
+  banner_->installEventFilter(this);
 
   connectionButton_ = StepButton("connectionButton", "Connection button");
   requestButton_ = StepButton("requestButton", "Request Button");
@@ -243,6 +245,12 @@ void CMainDlg::OnTimer(int id) {
     case TIMER_STATUS:
       UpdateStartButton();
       break;
+    case TIMER_VERSION_CHECK:
+      CheckForNewVersion();
+      break;
+    case TIMER_BANNER:
+      RotateBanner();
+      break;
     default:
       break;
   }
@@ -275,6 +283,7 @@ void CMainDlg::StartUp() {
     SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
     WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
   }
+  if (settings_.check_for_updates) SetTimer(TIMER_VERSION_CHECK, 100);
 }
 
 // --- summaries ----------------------------------------------------------------------
@@ -547,8 +556,10 @@ void CMainDlg::OnResponseListClick(const QPoint& viewportPos) {
 }
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == banner_ && event->type() == QEvent::Resize) {
-    banner_->setPixmap(PlainBanner(banner_->size()));
+  if (watched == banner_ && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    OnBannerClick();
+    return true;
   }
   if (watched == responseList_->viewport()) {
     if (event->type() == QEvent::MouseMove) {
@@ -567,9 +578,53 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
 // --- close --------------------------------------------------------------------------
 
 void CMainDlg::OnCloseRequest() {
-  if (sendUsageReport) sendUsageReport();
+  const std::string version = VersionText();
+  tattler_.Report(kProductName, version);
   settings_.Save();
   accept();
+}
+
+// --- banner and version check ---------------------------------------------------------
+
+void CMainDlg::RotateBanner() {
+  // rand() unseeded on purpose: every run shows the same sequence, seven in ten slot 0.
+  m_bannerIndex = std::rand() % 10;
+  if (m_bannerIndex > 3) m_bannerIndex = 0;
+  banner_->setPixmap(QPixmap(QString::fromLatin1(kBannerPictures[m_bannerIndex])));
+}
+
+void CMainDlg::OnBannerClick() {
+  const std::string version = VersionText();
+  switch (m_bannerIndex) {
+    case 2:
+      OpenInBrowser(WithReferral(VendorUrl("/forums/"), kProductName, version));
+      break;
+    case 3:
+      OpenInBrowser(WithReferral(VendorUrl("/a/resources/BACnet/"), kProductName, version));
+      break;
+    default:
+      Referral(kProductName, version);
+      break;
+  }
+}
+
+void CMainDlg::CheckForNewVersion() {
+  SetTimer(TIMER_VERSION_CHECK, 3600000);
+  if (!settings_.check_for_updates) {
+    KillTimer(TIMER_VERSION_CHECK);
+    return;
+  }
+  if (CheckVersion(kProductName, VersionText(), "") > 0 && !versionPromptOpen) {
+    versionPromptOpen = true;
+    const int answer = MessageAndLog(
+        kBoxYesNo,
+        "There is a new version of this application available.\nWould you like to download the "
+        "new version?");
+    if (answer == IDYES) {
+      OpenInBrowser(VendorUrl("/files/resources/Installer_Vantrel Modbus Scanner.exe"));
+    }
+    versionPromptOpen = false;
+  }
 }
 
 }  // namespace vantrel

@@ -35,6 +35,9 @@ enum TimerId : int {
   kTimerCount = 6,
 };
 
+// The new-version question is on screen (one at a time).
+extern bool versionPromptOpen;
+
 // Start pages of the settings sheet.
 enum SheetPage : int {
   kPageConnection = 0,
@@ -89,9 +92,13 @@ class CMainDlg : public QDialog {
   // Close button, Enter and the menu's "Close": report, save, end.
   void OnCloseRequest();
 
-  // Seams until the settings sheet and the web services exist, and for tests.
+  // The banner and the version check.
+  void RotateBanner();
+  void OnBannerClick();
+  void CheckForNewVersion();
+
+  // Seam until the settings sheet exists, and for tests.
   std::function<void(int startPage, bool force)> openSettingsSheet;
-  std::function<void()> sendUsageReport;
   // Asks for the activity log file: folder and proposed name in, chosen path out ("" when
   // cancelled). The program shows a save-file dialog.
   std::function<std::string(const std::string& folder, const std::string& name)> chooseLogFile;

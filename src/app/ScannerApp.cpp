@@ -1,13 +1,19 @@
 #include "app/ScannerApp.h"
 
+#include <QDesktopServices>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QTimer>
+#include <QUrl>
 
 #include "app/MainDlg.h"
 #include "app/QtPresenter.h"
 #include "modbus/ModbusMaster.h"
 #include "settings/ScannerSettings.h"
 #include "web/Tattler.h"
+#include "web/WebCall.h"
+#include "web/WebServices.h"
 
 namespace vantrel {
 namespace {
@@ -22,6 +28,15 @@ CScannerApp::CScannerApp(int& argc, char** argv) : QApplication(argc, argv) {
 int CScannerApp::InitInstance() {
   QtPresenter presenter;
   SetMessagePresenter(&presenter);
+  // A web call's wait: window events for up to 5 ms at a time, sleeping when there are none.
+  SetPumpFunction([] {
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+  });
+  SetBrowserOpener([](const std::string& url) {
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+  });
   {
     CMainDlg dlg(scannerSettings, g_master, TheTattler());
     dlg.chooseLogFile = [&dlg](const std::string& folder, const std::string& name) {
@@ -33,6 +48,8 @@ int CScannerApp::InitInstance() {
     };
     dlg.exec();  // the result is of no interest: the program ends either way
   }
+  SetBrowserOpener(nullptr);
+  SetPumpFunction(nullptr);
   SetMessagePresenter(nullptr);
   return 0;
 }

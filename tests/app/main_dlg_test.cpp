@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -20,7 +21,9 @@
 #include "support/Process.h"
 #include "support/RecordingPresenter.h"
 #include "support/TempDir.h"
+#include "support/VendorServer.h"
 #include "web/Tattler.h"
+#include "web/WebServices.h"
 
 using namespace vantrel;
 using namespace std::chrono_literals;
@@ -34,9 +37,15 @@ namespace {
 
 class MainWindow : public ::testing::Test {
  protected:
-  MainWindow() : cwd_(dir_.path()), settings_(dir_.path()) { ResetLogPathsForTesting(); }
+  MainWindow() : cwd_(dir_.path()), settings_(dir_.path()) {
+    ResetLogPathsForTesting();
+    SetVendorRootUrl(vendor_.RootUrl());
+    SetBrowserOpener([this](const std::string& url) { opened_.push_back(url); });
+  }
   ~MainWindow() override {
     dlg_.reset();
+    SetBrowserOpener(nullptr);
+    SetVendorRootUrl("");
     SetClock(nullptr);
     ResetLogPathsForTesting();
   }
@@ -77,6 +86,8 @@ class MainWindow : public ::testing::Test {
   std::unique_ptr<SlaveProcess> slave_;
   std::unique_ptr<CMainDlg> dlg_;
   std::vector<std::pair<int, bool>> sheets_;
+  vantrel::test::VendorServer vendor_;
+  std::vector<std::string> opened_;
 };
 
 using Row = std::vector<std::string>;
@@ -435,4 +446,117 @@ TEST_F(MainWindow, screenshot_after_a_good_poll) {
   const QString out = QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window.png");
   QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
   EXPECT_TRUE(dlg_->grab().save(out));
+}
+
+TEST_F(MainWindow, version_check_at_start_up_asks_once_and_opens_the_installer) {
+  vendor_.SetReply(vantrel::test::VendorServer::kCheckVersion, vantrel::test::ScriptedReply::Text("UPDATE"));
+  WriteSettings("check_for_updates=1\n");
+  StartWindow();
+  ASSERT_TRUE(dlg_->IsTimerArmed(TIMER_VERSION_CHECK));
+  EXPECT_EQ(dlg_->TimerPeriod(TIMER_VERSION_CHECK), 100);
+  box_ = RecordingPresenter(IDYES);
+  SetMessagePresenter(&box_);
+  dlg_->OnTimer(TIMER_VERSION_CHECK);
+  EXPECT_EQ(dlg_->TimerPeriod(TIMER_VERSION_CHECK), 3600000) << "then hourly";
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].type, kBoxYesNo);
+  EXPECT_EQ(box_.boxes[0].text,
+            "There is a new version of this application available.\nWould you like to download the new version?");
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0], vendor_.RootUrl() + "files/resources/Installer_Vantrel Modbus Scanner.exe");
+  const auto requests = vendor_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].body, "app_name=Vantrel Modbus Scanner&app_ver=1.00bD&Notes=");
+}
+
+TEST_F(MainWindow, version_check_switched_off_stops_its_timer) {
+  WriteSettings("check_for_updates=0\n");
+  StartWindow();
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_VERSION_CHECK));
+  dlg_->SetTimer(TIMER_VERSION_CHECK, 100);
+  dlg_->OnTimer(TIMER_VERSION_CHECK);
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_VERSION_CHECK));
+  EXPECT_EQ(vendor_.RequestCount(), 0u);
+}
+
+TEST_F(MainWindow, version_check_answered_no_or_current_opens_nothing) {
+  vendor_.SetReply(vantrel::test::VendorServer::kCheckVersion, vantrel::test::ScriptedReply::Text("UPDATE"));
+  WriteSettings("check_for_updates=1\n");
+  StartWindow();
+  box_ = RecordingPresenter(IDNO);
+  SetMessagePresenter(&box_);
+  dlg_->OnTimer(TIMER_VERSION_CHECK);
+  EXPECT_EQ(box_.boxes.size(), 1u);
+  vendor_.SetReply(vantrel::test::VendorServer::kCheckVersion, vantrel::test::ScriptedReply::Text("PASS"));
+  dlg_->OnTimer(TIMER_VERSION_CHECK);
+  EXPECT_EQ(box_.boxes.size(), 1u);
+  EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(MainWindow, banner_slots_open_their_pages) {
+  WriteSettings("");
+  StartWindow();
+  const std::string ref = "?ref=Vantrel Modbus Scanner(1.00bD)";
+  dlg_->m_bannerIndex = 2;
+  dlg_->OnBannerClick();
+  dlg_->m_bannerIndex = 3;
+  dlg_->OnBannerClick();
+  dlg_->m_bannerIndex = 0;
+  dlg_->OnBannerClick();
+  dlg_->m_bannerIndex = 1;
+  dlg_->OnBannerClick();
+  EXPECT_EQ(opened_, (std::vector<std::string>{vendor_.RootUrl() + "forums/" + ref,
+                                               vendor_.RootUrl() + "a/resources/BACnet/" + ref,
+                                               vendor_.RootUrl() + ref, vendor_.RootUrl() + ref}));
+}
+
+TEST_F(MainWindow, banner_rotation_favours_slot_zero) {
+  WriteSettings("");
+  StartWindow();
+  int counts[4] = {};
+  for (int i = 0; i < 1000; ++i) {
+    dlg_->OnTimer(TIMER_BANNER);
+    ASSERT_GE(dlg_->m_bannerIndex, 0);
+    ASSERT_LE(dlg_->m_bannerIndex, 3);
+    ++counts[dlg_->m_bannerIndex];
+  }
+  EXPECT_GT(counts[0], 600);
+  EXPECT_GT(counts[1], 50);
+  EXPECT_GT(counts[3], 50);
+}
+
+TEST_F(MainWindow, close_reports_usage_and_saves) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\n");
+  StartWindow();
+  dlg_->Poll();
+  StepReplyTicks();
+  dlg_->Poll();
+  StepReplyTicks();
+  settings_.request_offset = 9021;  // silent: a poll without a reply
+  settings_.recv_time_out = 0;
+  dlg_->Poll();
+  StepReplyTicks();
+  dlg_->OnCloseRequest();
+  EXPECT_EQ(dlg_->result(), QDialog::Accepted);
+  const auto requests = vendor_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, "/script/tattler.php");
+  const std::string& body = requests[0].body;
+  EXPECT_EQ(body.rfind("utility_name=Vantrel Modbus Scanner&utility_version=1.00bD&ConnectionString=COM 3:115200,N,8,1&PollCount=3&PollFrequency=Once&RequestString=Device: 1 Offset: 1 Length: 1&RespCount=2&send_time=", 0), 0u) << body;
+  EXPECT_NE(ReadFile(dir_ / "settings.ini").find("request_offset=9021\n"), std::string::npos);
+}
+
+TEST_F(MainWindow, escape_ends_without_report_or_save) {
+  WriteSettings("");
+  StartWindow();
+  const std::string before = ReadFile(dir_ / "settings.ini");
+  dlg_->show();
+  settings_.request_length = 7;
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(dlg_.get(), &escape);
+  EXPECT_EQ(dlg_->result(), QDialog::Rejected);
+  EXPECT_FALSE(dlg_->isVisible());
+  EXPECT_EQ(vendor_.RequestCount(), 0u);
+  EXPECT_EQ(ReadFile(dir_ / "settings.ini"), before);
 }
