@@ -40,6 +40,10 @@
 #include "web/Tattler.h"
 #include "web/WebServices.h"
 
+// The pictures are compiled into a static library, whose resource registration the linker
+// would drop unless something refers to it.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
 namespace vantrel {
 
 bool versionPromptOpen = false;
@@ -86,8 +90,7 @@ std::string TimePrefix() {
 QPushButton* StepButton(const char* objectName, const char* text) {
   auto* b = new QPushButton(QString::fromLatin1(text));
   b->setObjectName(QString::fromLatin1(objectName));
-  b->setAutoDefault(false);
-  return b;
+  return b;  // a focused button takes Enter; otherwise Enter is Close's
 }
 
 QGroupBox* StepGroup(const char* title, QPushButton* button) {
@@ -114,6 +117,7 @@ CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tat
     connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
     timers_[static_cast<std::size_t>(id)] = t;
   }
+  InitResources();
   setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
   BuildLayout();
   SetTimer(TIMER_BANNER, 5000);
@@ -490,7 +494,7 @@ void CMainDlg::AddLogText(const std::string& screenText, const std::string& file
   }
   logEdit_->verticalScrollBar()->setValue(0);
 
-  WriteDebugLogText(screenText + "\n");
+  WriteDebugLogText(screenText);
 
   if (m_logFilePath.empty()) return;
   std::FILE* f = std::fopen(m_logFilePath.c_str(), "a");

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -513,6 +514,8 @@ TEST_F(MainWindow, banner_slots_open_their_pages) {
 TEST_F(MainWindow, banner_rotation_favours_slot_zero) {
   WriteSettings("");
   StartWindow();
+  EXPECT_FALSE(dlg_->findChild<QLabel*>("banner")->pixmap().isNull());
+  EXPECT_FALSE(dlg_->windowIcon().isNull());
   int counts[4] = {};
   for (int i = 0; i < 1000; ++i) {
     dlg_->OnTimer(TIMER_BANNER);

@@ -102,6 +102,84 @@ RunResult Run(const std::vector<std::string>& argv, int timeoutMs) {
   return result;
 }
 
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const std::string& cwd,
+                                     const std::vector<std::string>& extraEnv,
+                                     const std::string& logPath) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  auto envp = Argv(env);
+  auto args = Argv(argv);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&fa, 1, 2);
+  if (posix_spawnp(&pid_, args[0], &fa, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&fa);
+}
+
+BackgroundProcess::~BackgroundProcess() { Kill(); }
+
+bool BackgroundProcess::Running() {
+  if (pid_ <= 0) return false;
+  int st = 0;
+  const pid_t r = waitpid(pid_, &st, WNOHANG);
+  if (r == 0) return true;
+  status_ = (r == pid_ && WIFEXITED(st)) ? WEXITSTATUS(st) : -1;
+  pid_ = -1;
+  return false;
+}
+
+int BackgroundProcess::Wait(int timeoutMs) {
+  const long long deadline = NowMs() + timeoutMs;
+  while (Running()) {
+    if (NowMs() >= deadline) return -1;
+    usleep(20000);
+  }
+  return status_;
+}
+
+void BackgroundProcess::Kill() {
+  if (!Running()) return;
+  kill(pid_, SIGTERM);
+  if (Wait(3000) == -1 && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    WaitExit(pid_);
+    pid_ = -1;
+  }
+}
+
+XServer::XServer() {
+  // The first display number without a server socket.
+  for (int n = 90; n < 190; ++n) {
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+    if (access(socket.c_str(), F_OK) == 0 || access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) {
+      continue;
+    }
+    display_ = ":" + std::to_string(n);
+    server_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+        "", std::vector<std::string>{}, "/dev/null");
+    for (int i = 0; i < 200 && server_->Running(); ++i) {  // up to 10 s for its socket
+      if (access(socket.c_str(), F_OK) == 0) {
+        ok_ = true;
+        return;
+      }
+      usleep(50000);
+    }
+    return;
+  }
+}
+
+XServer::~XServer() = default;
+
+RunResult XServer::Client(std::vector<std::string> argv, int timeoutMs) const {
+  argv.insert(argv.begin(), {"env", "DISPLAY=" + display_});
+  return Run(argv, timeoutMs);
+}
+
 SlaveProcess::SlaveProcess(const std::string& dir, const std::string& link,
                            std::vector<std::string> options)
     : link_(dir + "/" + link), logPath_(dir + "/" + link + ".log") {

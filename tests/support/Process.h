@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,45 @@ class SlaveProcess {
   bool ready_ = false;
   std::string link_;
   std::string logPath_;
+};
+
+// Any program in the background, in a folder, with extra environment ("NAME=value"),
+// its output going to logPath; killed when destroyed if still running.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::string& cwd,
+                    const std::vector<std::string>& extraEnv, const std::string& logPath);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  bool Running();
+  // Its exit status once it has ended within timeoutMs; -1 if it has not (or was killed).
+  int Wait(int timeoutMs);
+  void Kill();
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// An X server of the test's own (Xvfb) on a free display.
+class XServer {
+ public:
+  XServer();
+  ~XServer();
+  XServer(const XServer&) = delete;
+  XServer& operator=(const XServer&) = delete;
+  bool ok() const { return ok_; }
+  const std::string& display() const { return display_; }  // e.g. ":93"
+  // Runs an X client (xdotool, import, ...) on this display.
+  RunResult Client(std::vector<std::string> argv, int timeoutMs = 15000) const;
+
+ private:
+  std::unique_ptr<BackgroundProcess> server_;
+  std::string display_;
+  bool ok_ = false;
 };
 
 std::string SlaveBinary();

@@ -1,0 +1,124 @@
+// The real program in a real X server (Xvfb), started in a temporary folder with COM3
+// linked to vantrel-slave and the vendor's server stood in for on 127.0.0.1.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "support/VendorServer.h"
+
+using namespace vantrel::test;
+
+namespace {
+
+constexpr char kTitle[] = "^Vantrel Modbus Scanner$";
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(x_.ok()) << "Xvfb did not start";
+    ASSERT_TRUE(vendor_.ok());
+  }
+  void StartSlave() {
+    slave_ = std::make_unique<SlaveProcess>(dir_.path(), "COM3", std::vector<std::string>{"-b", "115200"});
+    ASSERT_TRUE(slave_->ready());
+  }
+  void WriteSettings(const std::string& text) { std::ofstream(dir_ / "settings.ini") << text; }
+  // Starts the program and waits for its window; returns the window id.
+  std::string Start() {
+    program_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{VANTREL_BIN_DIR "/vantrel-modbus-scanner-under-test"}, dir_.path(),
+        std::vector<std::string>{"DISPLAY=" + x_.display(), "VANTREL_TEST_VENDOR_URL=" + vendor_.RootUrl()},
+        dir_ / "program.out");
+    const RunResult found = x_.Client({"xdotool", "search", "--sync", "--onlyvisible", "--name", kTitle});
+    std::istringstream ids(found.out);
+    std::string first;
+    ids >> first;
+    return first;
+  }
+  // Waits (bounded) until the file holds every one of the texts.
+  bool FileHolds(const std::string& name, const std::vector<std::string>& texts, int timeoutMs = 15000) {
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+      const std::string content = ReadFile(dir_ / name);
+      bool all = true;
+      for (const auto& t : texts) all = all && content.find(t) != std::string::npos;
+      if (all) return true;
+      usleep(100000);
+    }
+    return false;
+  }
+  std::string ExpectedSettings(int pollFrequency) const {
+    return "[Vantrel Modbus Scanner]\ncheck_for_updates=0\npoll_frequency=" + std::to_string(pollFrequency) +
+           "\nrecv_time_out=10000\nmodbus_mode=1\ncom_port=3\nbuad_rate=115200\ndata_bits=8\nstop_bits=1\n"
+           "parity=N\nlogfile_path=" + dir_.path() + "/log.txt\ndata_format=0\nrequest_id=11\n"
+           "request_length=10\nrequest_offset=1\nrequest_function_code=3\n\n";  // and the empty last line
+  }
+
+  TempDir dir_;
+  XServer x_;
+  VendorServer vendor_;
+  std::unique_ptr<SlaveProcess> slave_;
+  std::unique_ptr<BackgroundProcess> program_;
+};
+
+const char kSettings[] =
+    "[Vantrel Modbus Scanner]\ncheck_for_updates=0\npoll_frequency=1\nbuad_rate=115200\n"
+    "request_function_code=3\nrequest_length=10\n";
+
+}  // namespace
+
+TEST_F(Program, polls_logs_and_close_reports_and_saves) {
+  StartSlave();
+  WriteSettings(kSettings);
+  const std::string window = Start();
+  ASSERT_FALSE(window.empty()) << ReadFile(dir_ / "program.out");
+  ASSERT_TRUE(FileHolds("log.txt", {"] =>Request: 0B 03 00 00 00 0A C5 67 \n", "] <= Responce: 00 01 00 02 "}))
+      << ReadFile(dir_ / "log.txt");
+  const RunResult shot = x_.Client({"import", "-window", "root", VANTREL_ARTIFACT_DIR "/program_polling.png"});
+  EXPECT_EQ(shot.status, 0) << shot.err;
+
+  // the Close button, at the right end of the row of steps
+  const RunResult geometry = x_.Client({"xdotool", "getwindowgeometry", "--shell", window});
+  const auto width = std::stoi(geometry.out.substr(geometry.out.find("WIDTH=") + 6));
+  x_.Client({"xdotool", "mousemove", "--window", window, std::to_string(width - 52), "138", "click", "1"});
+  ASSERT_EQ(program_->Wait(20000), 0) << "closed by the Close button";
+
+  EXPECT_EQ(ReadFile(dir_ / "settings.ini"), ExpectedSettings(1));
+  const auto requests = vendor_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target, "/script/tattler.php");
+  EXPECT_NE(requests[0].body.find("&PollCount="), std::string::npos) << requests[0].body;
+  EXPECT_NE(requests[0].body.find("&RespCount="), std::string::npos) << requests[0].body;
+}
+
+TEST_F(Program, escape_ends_without_report_or_save) {
+  StartSlave();
+  WriteSettings(kSettings);
+  const std::string window = Start();
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(FileHolds("log.txt", {"<= Responce: "}));
+  x_.Client({"xdotool", "key", "--window", window, "Escape"});
+  ASSERT_EQ(program_->Wait(20000), 0);
+  EXPECT_EQ(ReadFile(dir_ / "settings.ini"), kSettings);
+  EXPECT_EQ(vendor_.RequestCount(), 0u);
+}
+
+TEST_F(Program, without_a_slave_it_explains_and_stays_usable) {
+  WriteSettings(kSettings);
+  const std::string window = Start();
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(FileHolds("log.txt", {"MessageAndLog iType=[0] msg=[Error - Can not connect to the serial port\n"}));
+  const RunResult shot = x_.Client({"import", "-window", "root", VANTREL_ARTIFACT_DIR "/program_no_slave.png"});
+  EXPECT_EQ(shot.status, 0);
+  x_.Client({"xdotool", "key", "Return"});  // the box has the focus
+  ASSERT_TRUE(FileHolds("log.txt", {"MessageAndLog return = [ 1]"}));
+  usleep(300000);
+  EXPECT_TRUE(program_->Running()) << "the window stays after the error";
+  EXPECT_TRUE(FileHolds("log.txt", {"] Error - Can not connect to the serial port  This problem"}));
+  x_.Client({"xdotool", "key", "--window", window, "Escape"});
+  EXPECT_EQ(program_->Wait(20000), 0);
+}
