@@ -32,7 +32,8 @@ class Program : public ::testing::Test {
   std::string Start() {
     program_ = std::make_unique<BackgroundProcess>(
         std::vector<std::string>{VANTREL_BIN_DIR "/vantrel-modbus-scanner-under-test"}, dir_.path(),
-        std::vector<std::string>{"DISPLAY=" + x_.display(), "VANTREL_TEST_VENDOR_URL=" + vendor_.RootUrl()},
+        std::vector<std::string>{"DISPLAY=" + x_.display(), "QT_QPA_PLATFORM=xcb",
+                                 "VANTREL_TEST_VENDOR_URL=" + vendor_.RootUrl()},
         dir_ / "program.out");
     const RunResult found = x_.Client({"xdotool", "search", "--sync", "--onlyvisible", "--name", kTitle});
     std::istringstream ids(found.out);

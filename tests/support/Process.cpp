@@ -105,9 +105,15 @@ RunResult Run(const std::vector<std::string>& argv, int timeoutMs) {
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const std::string& cwd,
                                      const std::vector<std::string>& extraEnv,
                                      const std::string& logPath) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  // extraEnv replaces variables of the same name (the first of a name is the one used)
+  std::vector<std::string> env = extraEnv;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string var = *e;
+    const std::string name = var.substr(0, var.find('=') + 1);
+    bool replaced = false;
+    for (const auto& x : extraEnv) replaced = replaced || x.rfind(name, 0) == 0;
+    if (!replaced) env.push_back(var);
+  }
   auto envp = Argv(env);
   auto args = Argv(argv);
   posix_spawn_file_actions_t fa;
