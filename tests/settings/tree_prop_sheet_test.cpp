@@ -296,6 +296,26 @@ TEST_F(Sheet, tabbed_mode_has_tabs_and_wraps_by_page_index) {
   EXPECT_EQ(tabs->currentIndex(), 4) << "the tab goes back to the page that refused";
 }
 
+TEST_F(Sheet, tree_images_on_items_and_in_the_caption) {
+  sheet_ = std::make_unique<CTreePropSheet>(QStringLiteral("Preferences"));
+  ASSERT_TRUE(sheet_->EnableTreeMode(true, true, true));
+  QPixmap red(16, 16), blue(16, 16);
+  red.fill(Qt::red);
+  blue.fill(Qt::blue);
+  sheet_->defaultNodeIcon = QIcon(blue);
+  auto* page = new TestPage("Group::Leaf");
+  page->icon = QIcon(red);
+  sheet_->AddPage(page);
+  Show();
+  EXPECT_FALSE(Item("Group")->icon(0).isNull()) << "a node without a page gets the default icon";
+  EXPECT_EQ(Item("Leaf")->icon(0).pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
+  auto* frame = dynamic_cast<CPageFrameWnd*>(sheet_->pageFrame());
+  ASSERT_NE(frame, nullptr);
+  EXPECT_TRUE(frame->HasCaptionIcon());
+  const QImage image = frame->grab().toImage();
+  EXPECT_EQ(image.pixelColor(3 + 8, frame->CaptionBarHeight() / 2), QColor(Qt::red)) << "drawn at x = 3";
+}
+
 TEST(page_frame, gradient_over_zero_width_draws_one_column_in_the_left_colour) {
   QImage image(6, 4, QImage::Format_RGB32);
   image.fill(Qt::white);
