@@ -83,6 +83,15 @@ TEST_F(Pages, connection_lists_and_labels) {
   EXPECT_EQ(page->portCombo()->currentIndex(), 2);
   EXPECT_EQ(page->timeoutEdit()->text(), "10");
   EXPECT_TRUE(box_.boxes.empty());
+  // every choice is read back at once
+  page->baudCombo()->setCurrentIndex(9);
+  page->dataBitsCombo()->setCurrentIndex(1);
+  page->stopBitsCombo()->setCurrentIndex(2);
+  page->parityCombo()->setCurrentIndex(2);
+  EXPECT_EQ(page->buad_rate, 115200);
+  EXPECT_EQ(page->data_bits, 7);
+  EXPECT_EQ(page->stop_bits, 2);
+  EXPECT_EQ(page->parity, 'E');
 }
 
 TEST_F(Pages, connection_port_list_names_the_device_behind_a_port) {
@@ -118,18 +127,6 @@ TEST_F(Pages, connection_stored_values_outside_the_lists) {
   EXPECT_EQ(page->stopBitsCombo()->currentText(), "1.5");
   EXPECT_EQ(page->stop_bits, 3);
   EXPECT_EQ(page->modbus_mode, 1) << "the disabled mode travels with the rest";
-}
-
-TEST_F(Pages, connection_choices_are_read_back_at_once) {
-  auto page = Shown<CSettings_connectionDlg2>(settings_);
-  page->baudCombo()->setCurrentIndex(9);
-  page->dataBitsCombo()->setCurrentIndex(1);
-  page->stopBitsCombo()->setCurrentIndex(2);
-  page->parityCombo()->setCurrentIndex(2);
-  EXPECT_EQ(page->buad_rate, 115200);
-  EXPECT_EQ(page->data_bits, 7);
-  EXPECT_EQ(page->stop_bits, 2);
-  EXPECT_EQ(page->parity, 'E');
 }
 
 TEST_F(Pages, connection_bad_time_out_is_refused_with_focus_on_it) {
@@ -173,13 +170,6 @@ TEST_F(Pages, request_preview_of_the_stored_request) {
   EXPECT_EQ(page->preview, page->previewEdit()->text());
 }
 
-TEST_F(Pages, request_function_outside_1_to_4_selects_nothing_and_reads_1) {
-  settings_.request_function_code = 9;
-  auto page = Shown<CSettings_requestDlg>(settings_);
-  EXPECT_EQ(page->functionCombo()->currentIndex(), -1);
-  EXPECT_EQ(page->request_function_code, 1);
-}
-
 TEST_F(Pages, request_offset_out_of_range) {
   auto page = Shown<CSettings_requestDlg>(settings_);
   const QString before = page->previewEdit()->text();
@@ -211,17 +201,6 @@ TEST_F(Pages, request_empty_slave_id_stops_the_reading_there) {
   EXPECT_EQ(page->request_length, 20) << "the fields after the failed one keep their values";
 }
 
-TEST_F(Pages, poll_frequency_entries) {
-  auto page = Shown<CSettings_PollFrequencyDlg>(settings_);
-  EXPECT_EQ(page->Caption(), "Polling frequency");
-  EXPECT_EQ(Entries(page->pollCombo()),
-            (QStringList{"Once only", "1 second", "5 second", "10 seconds ", "30 seconds", "1 minutes", "5 minutes",
-                         "10 minutes", "30 minutes", "Custom"}));
-  EXPECT_EQ(page->pollCombo()->currentText(), "Once only");
-  EXPECT_FALSE(page->pollEdit()->isEnabled());
-  EXPECT_EQ(page->pollEdit()->text(), "0");
-}
-
 TEST_F(Pages, poll_frequency_7_selects_custom) {
   settings_.poll_frequency = 7;
   auto page = Shown<CSettings_PollFrequencyDlg>(settings_);
@@ -233,6 +212,12 @@ TEST_F(Pages, poll_frequency_7_selects_custom) {
 
 TEST_F(Pages, poll_frequency_fixed_entries_and_custom_value) {
   auto page = Shown<CSettings_PollFrequencyDlg>(settings_);
+  EXPECT_EQ(page->Caption(), "Polling frequency");
+  EXPECT_EQ(Entries(page->pollCombo()),
+            (QStringList{"Once only", "1 second", "5 second", "10 seconds ", "30 seconds", "1 minutes", "5 minutes",
+                         "10 minutes", "30 minutes", "Custom"}));
+  EXPECT_EQ(page->pollCombo()->currentText(), "Once only");
+  EXPECT_FALSE(page->pollEdit()->isEnabled());
   page->pollCombo()->setCurrentIndex(6);
   EXPECT_EQ(page->poll_frequency, 300);
   EXPECT_EQ(page->pollEdit()->text(), "300");

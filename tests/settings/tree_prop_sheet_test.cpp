@@ -79,37 +79,34 @@ class Sheet : public ::testing::Test {
 
 QColor Pixel(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
 
+// Each item as "text:page", "+" when expanded, two blanks deeper per level, in order.
+QString TreeText(const QTreeWidgetItem* parent, int depth = 0) {
+  QString out;
+  for (int i = 0; i < parent->childCount(); ++i) {
+    const QTreeWidgetItem* item = parent->child(i);
+    out += QString(depth * 2, QLatin1Char(' ')) + item->text(0) + ":" +
+           QString::number(item->data(0, Qt::UserRole + 1).toInt()) + (item->isExpanded() ? "+" : "") + "\n";
+    out += TreeText(item, depth + 1);
+  }
+  return out;
+}
+
 }  // namespace
 
 TEST_F(Sheet, tree_from_the_programs_six_captions) {
   Build(kProgramCaptions);
   Show();
-  ASSERT_EQ(tree()->topLevelItemCount(), 5);
-  QStringList top;
-  for (int i = 0; i < 5; ++i) {
-    top << tree()->topLevelItem(i)->text(0);
-    EXPECT_TRUE(tree()->topLevelItem(i)->isExpanded()) << i;
-  }
-  EXPECT_EQ(top, (QStringList{"Connection", "About", "Auto Update", "Request", "Polling frequency"}));
-  QTreeWidgetItem* about = tree()->topLevelItem(1);
-  ASSERT_EQ(about->childCount(), 1);
-  EXPECT_EQ(about->child(0)->text(0), "Contact us");
-  EXPECT_EQ(sheet_->FindPageItem(2), about) << "About carries its own page, not -1";
-  EXPECT_EQ(sheet_->FindPageItem(1), about->child(0));
+  // the top level expanded, and About with its own page, not -1
+  EXPECT_EQ(TreeText(tree()->invisibleRootItem()),
+            "Connection:0+\nAbout:2+\n  Contact us:1\nAuto Update:3+\nRequest:4+\nPolling frequency:5+\n");
+  EXPECT_EQ(sheet_->FindPageItem(1), Item("Contact us"));
   EXPECT_EQ(Current(), "Connection");
   EXPECT_EQ(ShownPage(), pages_[0]);
   EXPECT_EQ(sheet_->windowTitle(), "Preferences");
   EXPECT_EQ(tree()->width(), 145) << "150 with the gap to the frame";
-}
-
-TEST_F(Sheet, caption_bar_shows_the_items_own_text) {
-  Build(kProgramCaptions);
-  Show();
-  EXPECT_EQ(sheet_->pageFrame()->CaptionText(), "Connection");
   ASSERT_TRUE(sheet_->SetActivePage(1));
   EXPECT_EQ(Current(), "Contact us");
-  EXPECT_EQ(sheet_->pageFrame()->CaptionText(), "Contact us");
-  EXPECT_TRUE(sheet_->pageFrame()->IsCaptionVisible());
+  EXPECT_EQ(sheet_->pageFrame()->CaptionText(), "Contact us") << "the item's own text, not the path";
 }
 
 TEST_F(Sheet, clicking_an_item_shows_its_page) {
@@ -128,9 +125,7 @@ TEST_F(Sheet, clicking_an_item_shows_its_page) {
 TEST_F(Sheet, grouping_item_refuses_the_selection) {
   Build({"A::B"});
   Show();
-  QTreeWidgetItem* a = Item("A");
-  ASSERT_NE(a, nullptr);
-  ASSERT_EQ(a->childCount(), 1);
+  ASSERT_EQ(TreeText(tree()->invisibleRootItem()), "A:-1+\n  B:0\n");
   EXPECT_EQ(Current(), "B");
   Click("A");
   EXPECT_EQ(Current(), "B");
@@ -148,15 +143,13 @@ TEST_F(Sheet, grouping_item_refuses_the_selection) {
 TEST_F(Sheet, escaped_separators_in_the_tree) {
   Build({R"(A\::B)", R"(A\::B::C)", R"(A\\::B)"});
   Show();
-  ASSERT_EQ(tree()->topLevelItemCount(), 3);
-  EXPECT_EQ(tree()->topLevelItem(0)->text(0), R"(A\::B)");
-  EXPECT_EQ(tree()->topLevelItem(0)->childCount(), 0);
-  EXPECT_EQ(tree()->topLevelItem(1)->text(0), "A::B");
-  ASSERT_EQ(tree()->topLevelItem(1)->childCount(), 1);
-  EXPECT_EQ(tree()->topLevelItem(1)->child(0)->text(0), "C");
-  EXPECT_EQ(tree()->topLevelItem(2)->text(0), R"(A\)");
-  ASSERT_EQ(tree()->topLevelItem(2)->childCount(), 1);
-  EXPECT_EQ(tree()->topLevelItem(2)->child(0)->text(0), "B");
+  // escapes are undone only in a component that a separator follows
+  EXPECT_EQ(TreeText(tree()->invisibleRootItem()), QString(R"(A\::B:0+
+A::B:-1+
+  C:1
+A\:-1+
+  B:2
+)"));
 }
 
 TEST_F(Sheet, ctrl_tab_walks_the_tree_and_wraps_from_the_last_item) {
@@ -186,16 +179,6 @@ TEST_F(Sheet, ctrl_shift_tab_walks_back_and_wraps_from_the_first_item) {
   EXPECT_EQ(Current(), "Deep") << "its parent has no page";
 }
 
-TEST_F(Sheet, previous_of_an_item_is_the_last_descendant_of_its_previous_sibling) {
-  Build(kProgramCaptions);
-  Show();
-  ASSERT_TRUE(sheet_->SetActivePage(3));  // Auto Update
-  sheet_->GoToPreviousPage();
-  EXPECT_EQ(Current(), "Contact us");
-  sheet_->GoToPreviousPage();
-  EXPECT_EQ(Current(), "About");
-}
-
 TEST_F(Sheet, a_page_that_refuses_to_be_left_keeps_the_sheet) {
   Build(kProgramCaptions);
   Show();
@@ -212,27 +195,6 @@ TEST_F(Sheet, a_page_that_refuses_to_be_left_keeps_the_sheet) {
   sheet_->okButton()->click();
   EXPECT_FALSE(sheet_->isVisible());
   EXPECT_EQ(sheet_->result(), QDialog::Accepted);
-}
-
-TEST_F(Sheet, cancel_does_not_ask_the_page) {
-  Build(kProgramCaptions);
-  Show();
-  pages_[0]->refuse = true;
-  sheet_->cancelButton()->click();
-  EXPECT_FALSE(sheet_->isVisible());
-  EXPECT_EQ(sheet_->result(), QDialog::Rejected);
-  EXPECT_EQ(pages_[0]->leaveRequests, 0);
-}
-
-TEST_F(Sheet, start_page_chosen_before_the_window_exists) {
-  Build(kProgramCaptions);
-  ASSERT_TRUE(sheet_->SetActivePage(pages_[4]));
-  EXPECT_FALSE(sheet_->SetActivePage(6));
-  Show();
-  EXPECT_EQ(Current(), "Request");
-  EXPECT_EQ(ShownPage(), pages_[4]);
-  EXPECT_EQ(sheet_->pageFrame()->CaptionText(), "Request");
-  EXPECT_FALSE(pages_[0]->IsInitialised());
 }
 
 TEST_F(Sheet, enable_tree_mode_only_before_the_window_exists) {
@@ -263,16 +225,6 @@ TEST_F(Sheet, empty_page_message_names_the_item) {
       << "only the one item text is substituted";
 }
 
-TEST_F(Sheet, page_added_later_joins_the_tree) {
-  Build({"Connection"});
-  Show();
-  sheet_->AddPage(new TestPage("About::Contact us"));
-  ASSERT_EQ(tree()->topLevelItemCount(), 2);
-  EXPECT_EQ(Current(), "Connection");
-  Click("Contact us");
-  EXPECT_EQ(sheet_->GetActiveIndex(), 1);
-}
-
 TEST_F(Sheet, tabbed_mode_has_tabs_and_wraps_by_page_index) {
   Build(kProgramCaptions, false);
   Show();
@@ -296,26 +248,6 @@ TEST_F(Sheet, tabbed_mode_has_tabs_and_wraps_by_page_index) {
   EXPECT_EQ(tabs->currentIndex(), 4) << "the tab goes back to the page that refused";
 }
 
-TEST_F(Sheet, tree_images_on_items_and_in_the_caption) {
-  sheet_ = std::make_unique<CTreePropSheet>(QStringLiteral("Preferences"));
-  ASSERT_TRUE(sheet_->EnableTreeMode(true, true, true));
-  QPixmap red(16, 16), blue(16, 16);
-  red.fill(Qt::red);
-  blue.fill(Qt::blue);
-  sheet_->defaultNodeIcon = QIcon(blue);
-  auto* page = new TestPage("Group::Leaf");
-  page->icon = QIcon(red);
-  sheet_->AddPage(page);
-  Show();
-  EXPECT_FALSE(Item("Group")->icon(0).isNull()) << "a node without a page gets the default icon";
-  EXPECT_EQ(Item("Leaf")->icon(0).pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::red));
-  auto* frame = dynamic_cast<CPageFrameWnd*>(sheet_->pageFrame());
-  ASSERT_NE(frame, nullptr);
-  EXPECT_TRUE(frame->HasCaptionIcon());
-  const QImage image = frame->grab().toImage();
-  EXPECT_EQ(image.pixelColor(3 + 8, frame->CaptionBarHeight() / 2), QColor(Qt::red)) << "drawn at x = 3";
-}
-
 TEST(page_frame, gradient_over_zero_width_draws_one_column_in_the_left_colour) {
   QImage image(6, 4, QImage::Format_RGB32);
   image.fill(Qt::white);
@@ -328,20 +260,6 @@ TEST(page_frame, gradient_over_zero_width_draws_one_column_in_the_left_colour) {
     EXPECT_EQ(Pixel(image, 1, y), QColor(Qt::white));
     EXPECT_EQ(Pixel(image, 3, y), QColor(Qt::white));
   }
-}
-
-TEST(page_frame, gradient_steps_each_channel_and_truncates) {
-  QImage image(12, 3, QImage::Format_RGB32);
-  image.fill(Qt::black);
-  {
-    QPainter painter(&image);
-    FillHorizontalGradient(painter, QRect(0, 0, 10, 2), QColor(0, 0, 255), QColor(100, 3, 0));
-  }
-  EXPECT_EQ(Pixel(image, 0, 0), QColor(0, 0, 255));
-  EXPECT_EQ(Pixel(image, 5, 1), QColor(50, 1, 127)) << "0.3 x 5 = 1.5 -> 1; 255 - 127.5 -> 127";
-  EXPECT_EQ(Pixel(image, 10, 0), QColor(100, 2, 0)) << "2.9999... truncates to 2";
-  EXPECT_EQ(Pixel(image, 5, 2), QColor(Qt::black)) << "rows of the rectangle only";
-  EXPECT_EQ(Pixel(image, 11, 0), QColor(Qt::black));
 }
 
 TEST_F(Sheet, caption_bar_is_a_tab_header_high_and_fades_into_the_frame) {
