@@ -25,6 +25,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <initializer_list>
 
 #include "app/PollTexts.h"
 #include "app/ResponseModel.h"
@@ -36,6 +37,13 @@
 #include "modbus/ModbusMaster.h"
 #include "serial/PortMap.h"
 #include "settings/ScannerSettings.h"
+#include "settings/Settings_PollFrequencyDlg.h"
+#include "settings/Settings_aboutDlg.h"
+#include "settings/Settings_auto_updateDlg.h"
+#include "settings/Settings_connectionDlg2.h"
+#include "settings/Settings_contact_usDlg.h"
+#include "settings/Settings_requestDlg.h"
+#include "settings/TreePropSheet.h"
 #include "web/Product.h"
 #include "web/Tattler.h"
 #include "web/WebServices.h"
@@ -130,9 +138,7 @@ CMainDlg::~CMainDlg() = default;
 void CMainDlg::BuildLayout() {
   auto* menuBar = new QMenuBar(this);
   QMenu* menu = menuBar->addMenu(QStringLiteral("Menu"));
-  menu->addAction(QStringLiteral("About"), this, [this] {
-    if (openSettingsSheet) openSettingsSheet(kPageAbout, false);
-  });
+  menu->addAction(QStringLiteral("About"), this, [this] { OpenSettingsSheet(kPageAbout, false); });
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   banner_ = new QLabel;
@@ -205,15 +211,15 @@ void CMainDlg::BuildLayout() {
   root->addWidget(responseList_, 3);
   root->addWidget(logGroup, 2);
 
-  connect(connectionButton_, &QPushButton::clicked, this, [this] {
-    if (openSettingsSheet) openSettingsSheet(kPageConnection, false);
-  });
-  connect(requestButton_, &QPushButton::clicked, this, [this] {
-    if (openSettingsSheet) openSettingsSheet(kPageRequest, false);
-  });
-  connect(pollFrequencyButton_, &QPushButton::clicked, this, [this] {
-    if (openSettingsSheet) openSettingsSheet(kPagePollFrequency, false);
-  });
+  connect(connectionButton_, &QPushButton::clicked, this, [this] { OpenSettingsSheet(kPageConnection, false); });
+  connect(requestButton_, &QPushButton::clicked, this, [this] { OpenSettingsSheet(kPageRequest, false); });
+  connect(pollFrequencyButton_, &QPushButton::clicked, this,
+          [this] { OpenSettingsSheet(kPagePollFrequency, false); });
+  // Kept from the original layout but never shown; it opens the sheet like Connection.
+  auto* openSettings = StepButton("openSettingsButton", "Open Settings");
+  openSettings->setParent(this);
+  openSettings->hide();
+  connect(openSettings, &QPushButton::clicked, this, [this] { OpenSettingsSheet(kPageConnection, false); });
   connect(startButton_, &QPushButton::clicked, this, [this] { Poll(); });
   connect(closeButton_, &QPushButton::clicked, this, [this] { OnCloseRequest(); });
   connect(browse, &QPushButton::clicked, this, [this] { OnBrowseLogFile(); });
@@ -437,7 +443,7 @@ void CMainDlg::ValidateRequest() {
   } else {
     Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kUnknownValidationPanic);
   }
-  if (openSettingsSheet) openSettingsSheet(kPageRequest, true);
+  OpenSettingsSheet(kPageRequest, true);
 }
 
 int CMainDlg::ConnectSerialPort() {
@@ -577,6 +583,97 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+// --- settings sheet -----------------------------------------------------------------
+
+bool settingsSheetOpen = false;
+
+void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
+  if (settingsSheetOpen && !force) return;
+  settingsSheetOpen = true;
+
+  // Owned by the main window so that the window manager keeps the sheet above it.
+  CTreePropSheet sheet(QString::fromStdString(LoadResourceText(1)), this, 0);
+  sheet.EnableTreeMode(true, true, false);
+  auto* connection = new CSettings_connectionDlg2(settings_);
+  auto* contact = new CSettings_contact_usDlg;
+  auto* about = new CSettings_aboutDlg;
+  auto* autoUpdate = new CSettings_auto_updateDlg(settings_);
+  auto* request = new CSettings_requestDlg(settings_);
+  auto* poll = new CSettings_PollFrequencyDlg(settings_);
+  for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{connection, contact, about, autoUpdate, request, poll}) {
+    sheet.AddPage(page);
+  }
+  switch (startPage) {
+    case kPageAbout:
+      sheet.SetActivePage(about);
+      break;
+    case kPageRequest:
+      sheet.SetActivePage(request);
+      break;
+    case kPagePollFrequency:
+      sheet.SetActivePage(poll);
+      break;
+    default:
+      sheet.SetActivePage(connection);
+      break;
+  }
+
+  const int result = runSettingsSheet ? runSettingsSheet(sheet) : sheet.exec();
+  if (result == QDialog::Accepted) {
+    if (autoUpdate->auto_check != settings_.check_for_updates) {
+      settings_.check_for_updates = autoUpdate->auto_check;
+      if (settings_.check_for_updates != 0) SetTimer(TIMER_VERSION_CHECK, 3600000);
+    }
+
+    const bool sameConnection =
+        connection->modbus_mode == settings_.modbus_mode && connection->com_port == settings_.com_port &&
+        connection->buad_rate == settings_.buad_rate && connection->data_bits == settings_.data_bits &&
+        connection->stop_bits == settings_.stop_bits && connection->parity == settings_.parity &&
+        connection->recv_time_out == settings_.recv_time_out;
+    if (!sameConnection || !master_.IsOpen()) {
+      settings_.modbus_mode = connection->modbus_mode;
+      settings_.com_port = connection->com_port;
+      settings_.buad_rate = connection->buad_rate;
+      settings_.data_bits = connection->data_bits;
+      settings_.stop_bits = connection->stop_bits;
+      settings_.parity = connection->parity;
+      settings_.recv_time_out = connection->recv_time_out;
+      EmptyResponseList();
+      UpdateConnectionSummary();
+      ConnectSerialPort();
+    }
+
+    if (request->request_function_code < 1 || request->request_function_code > 4) request->request_function_code = 1;
+    if (request->request_offset == 0) request->request_offset = 1;
+    if (request->request_id != settings_.request_id || request->request_length != settings_.request_length ||
+        request->request_offset != settings_.request_offset ||
+        request->request_function_code != settings_.request_function_code) {
+      settings_.request_id = request->request_id;
+      settings_.request_length = request->request_length;
+      settings_.request_offset = request->request_offset;
+      settings_.request_function_code = request->request_function_code;
+      UpdateRequestSummary();
+      EmptyResponseList();
+    }
+    ValidateRequest();  // a request that fails opens a further sheet on "Request" here
+
+    if (poll->poll_frequency != settings_.poll_frequency) {
+      settings_.poll_frequency = poll->poll_frequency;
+      UpdatePollFrequencySummary();
+      if (settings_.poll_frequency != 0) {
+        SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
+        WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
+        Poll();
+      } else {
+        KillTimer(TIMER_POLL);
+      }
+    }
+    UpdateStartButton();
+    settings_.Save();
+  }
+  settingsSheetOpen = false;
 }
 
 // --- close --------------------------------------------------------------------------

@@ -19,6 +19,7 @@ class QTimer;
 
 namespace vantrel {
 
+class CTreePropSheet;
 class ModbusMaster;
 class ResponseModel;
 class ScannerSettings;
@@ -38,13 +39,17 @@ enum TimerId : int {
 // The new-version question is on screen (one at a time).
 extern bool versionPromptOpen;
 
-// Start pages of the settings sheet.
+// Start pages of the settings sheet, as the buttons and the menu ask for them.
 enum SheetPage : int {
   kPageConnection = 0,
   kPageAbout = 2,
   kPageRequest = 3,
   kPagePollFrequency = 4,
 };
+
+// A settings sheet is on screen: a second one is not opened on top of it (except the one
+// that ValidateRequest forces).
+extern bool settingsSheetOpen;
 
 class CMainDlg : public QDialog {
   Q_OBJECT
@@ -97,8 +102,13 @@ class CMainDlg : public QDialog {
   void OnBannerClick();
   void CheckForNewVersion();
 
-  // Seam until the settings sheet exists, and for tests.
-  std::function<void(int startPage, bool force)> openSettingsSheet;
+  // The settings sheet with its six pages, opened on startPage (kPage...); on OK the
+  // pages' values are applied and saved. Ignored while a sheet is open unless forced.
+  void OpenSettingsSheet(int startPage, bool force);
+
+  // Runs the settings sheet modally and returns QDialog::Accepted or Rejected; unset, the
+  // sheet's exec(). Tests drive the sheet without blocking.
+  std::function<int(CTreePropSheet& sheet)> runSettingsSheet;
   // Asks for the activity log file: folder and proposed name in, chosen path out ("" when
   // cancelled). The program shows a save-file dialog.
   std::function<std::string(const std::string& folder, const std::string& name)> chooseLogFile;

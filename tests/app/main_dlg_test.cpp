@@ -18,7 +18,9 @@
 #include "app/ResponseModel.h"
 #include "diag/Clock.h"
 #include "modbus/ModbusMaster.h"
+#include "settings/PropertyPage.h"
 #include "settings/ScannerSettings.h"
+#include "settings/TreePropSheet.h"
 #include "support/Process.h"
 #include "support/RecordingPresenter.h"
 #include "support/TempDir.h"
@@ -63,7 +65,10 @@ class MainWindow : public ::testing::Test {
   }
   void StartWindow() {
     dlg_ = std::make_unique<CMainDlg>(settings_, master_, tattler_);
-    dlg_->openSettingsSheet = [this](int page, bool force) { sheets_.push_back({page, force}); };
+    dlg_->runSettingsSheet = [this](CTreePropSheet& sheet) {
+      sheets_.push_back(sheet.GetActivePage()->Caption().toStdString());
+      return int(QDialog::Rejected);
+    };
     dlg_->OnTimer(TIMER_STARTUP);
   }
   // Steps reply ticks 100 ms apart until the reply timer stops; returns the ticks taken.
@@ -86,7 +91,7 @@ class MainWindow : public ::testing::Test {
   RecordingPresenter box_;
   std::unique_ptr<SlaveProcess> slave_;
   std::unique_ptr<CMainDlg> dlg_;
-  std::vector<std::pair<int, bool>> sheets_;
+  std::vector<std::string> sheets_;  // the start page of each sheet run
   vantrel::test::VendorServer vendor_;
   std::vector<std::string> opened_;
 };
@@ -341,8 +346,7 @@ TEST_F(MainWindow, invalid_stored_request_reopens_the_sheet_on_request) {
   StartWindow();
   ASSERT_GE(box_.boxes.size(), 1u);
   EXPECT_EQ(box_.boxes[0].text.rfind("Error - The message is too long\n", 0), 0u);
-  ASSERT_EQ(sheets_.size(), 1u);
-  EXPECT_EQ(sheets_[0], (std::pair<int, bool>{kPageRequest, true}));
+  EXPECT_EQ(sheets_, std::vector<std::string>{"Request"});
   settings_.request_function_code = 9;
   box_.boxes.clear();
   dlg_->ValidateRequest();

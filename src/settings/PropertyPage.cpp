@@ -1,0 +1,33 @@
+#include "settings/PropertyPage.h"
+
+#include <QLineEdit>
+
+#include "diag/Diagnostics.h"
+
+namespace vantrel {
+
+CPropertyPage::CPropertyPage(int dialogId, QString caption, QWidget* parent)
+    : QWidget(parent), dialogId_(dialogId), caption_(std::move(caption)) {}
+
+void CPropertyPage::EnsureInitialised() {
+  if (initialised_) return;
+  initialised_ = true;  // first: setting controls up fires their change handlers
+  OnInitDialog();
+}
+
+bool CPropertyPage::ReadEdit(QLineEdit* edit, std::string (*check)(const std::string&, int&), int& field) {
+  const std::string message = check(edit->text().toStdString(), field);
+  if (message.empty()) return true;
+  // The platform's own validation message: shown, not logged.
+  ShowUnloggedBox(message, kBoxOk);
+  edit->setFocus(Qt::OtherFocusReason);
+  edit->selectAll();
+  return false;
+}
+
+void CPropertyPage::ShowInEdit(QLineEdit* edit, int value) {
+  const QString text = QString::number(value);
+  if (edit->text() != text) edit->setText(text);
+}
+
+}  // namespace vantrel

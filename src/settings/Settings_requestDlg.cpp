@@ -1,0 +1,110 @@
+#include "settings/Settings_requestDlg.h"
+
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <string>
+
+#include "settings/PageRules.h"
+#include "settings/ScannerSettings.h"
+
+namespace vantrel {
+namespace {
+
+QLineEdit* MakeEdit(const char* objectName) {
+  auto* edit = new QLineEdit;
+  edit->setObjectName(QString::fromLatin1(objectName));
+  return edit;
+}
+
+}  // namespace
+
+CSettings_requestDlg::CSettings_requestDlg(const ScannerSettings& s, QWidget* parent)
+    : CPropertyPage(kDialogId, QStringLiteral("Request"), parent),
+      request_function_code(s.request_function_code),
+      request_id(s.request_id),
+      request_length(s.request_length),
+      request_offset(s.request_offset) {
+  setObjectName(QStringLiteral("requestPage"));
+  slaveId_ = MakeEdit("slaveIdEdit");
+  function_ = new QComboBox;
+  function_->setObjectName(QStringLiteral("functionCombo"));
+  offset_ = MakeEdit("offsetEdit");
+  length_ = MakeEdit("lengthEdit");
+  preview_ = MakeEdit("previewEdit");
+  preview_->setReadOnly(true);
+  preview_->setFocusPolicy(Qt::ClickFocus);  // Tab goes from edit to edit, past the preview
+  preview_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+  auto* grid = new QGridLayout;
+  const std::pair<const char*, QWidget*> rows[] = {
+      {"Slave ID", slaveId_}, {"Function:", function_}, {"Offset", offset_}, {"Length", length_}};
+  int row = 0;
+  for (const auto& [label, control] : rows) {
+    auto* l = new QLabel(QString::fromLatin1(label));
+    l->setBuddy(control);
+    grid->addWidget(l, row, 0);
+    grid->addWidget(control, row, 1);
+    ++row;
+  }
+  grid->addWidget(new QLabel(QStringLiteral("Offset of 1 is the first element in the data array ")), row, 0, 1, 2);
+  grid->setColumnStretch(1, 1);
+
+  auto* group = new QGroupBox(QStringLiteral("Request"));
+  auto* groupLayout = new QVBoxLayout(group);
+  groupLayout->addWidget(preview_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addWidget(group);
+  layout->addStretch(1);
+
+  for (QLineEdit* edit : {slaveId_, offset_, length_}) {
+    connect(edit, &QLineEdit::textChanged, this, [this] { OnChange(); });
+  }
+  connect(function_, &QComboBox::currentIndexChanged, this, [this] { OnChange(); });
+}
+
+void CSettings_requestDlg::OnInitDialog() {
+  loading_ = true;
+  for (const char* text : kFunctionEntries) function_->addItem(QString::fromLatin1(text));
+  function_->setCurrentIndex(FunctionIndexFor(request_function_code));
+  ShowInEdit(slaveId_, request_id);
+  ShowInEdit(offset_, request_offset);
+  ShowInEdit(length_, request_length);
+  loading_ = false;
+  RebuildPreview();
+}
+
+void CSettings_requestDlg::OnChange() {
+  if (!loading_ && IsInitialised()) RebuildPreview();
+}
+
+bool CSettings_requestDlg::RebuildPreview() {
+  if (!ReadEdit(slaveId_, CheckUnsignedEdit, request_id) || !ReadEdit(length_, CheckUnsignedEdit, request_length) ||
+      !ReadEdit(offset_, CheckOffsetEdit, request_offset)) {
+    return false;
+  }
+  preview = preview_->text();
+  request_function_code = FunctionCodeFromIndex(function_->currentIndex());
+  std::string text = preview.toStdString();
+  if (BuildRequestPreview(request_function_code, request_id, request_offset, request_length, text)) {
+    preview = QString::fromStdString(text);
+  }
+  loading_ = true;  // showing the fields again must not start another rebuild
+  ShowInEdit(slaveId_, request_id);
+  ShowInEdit(length_, request_length);
+  ShowInEdit(offset_, request_offset);
+  if (preview_->text() != preview) preview_->setText(preview);
+  loading_ = false;
+  return true;
+}
+
+bool CSettings_requestDlg::OnKillActive() { return RebuildPreview(); }
+
+}  // namespace vantrel

@@ -1,0 +1,77 @@
+// The pages' rules without a window, where the pages' own tests do not reach: the edit
+// checks, values that do not fit, and the texts of the port list.
+#include "settings/PageRules.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using namespace vantrel;
+
+TEST(edit_checks, unsigned_number_with_blanks_around) {
+  int value = -1;
+  EXPECT_EQ(CheckUnsignedEdit(" 12\t", value), "");
+  EXPECT_EQ(value, 12);
+  EXPECT_EQ(CheckUnsignedEdit("2147483647", value), "");
+  EXPECT_EQ(value, INT_MAX);
+  for (const char* text : {"", "  ", "-1", "+5", "1x", "1 2", "0x10", "2147483648", "99999999999999999999"}) {
+    value = 42;
+    EXPECT_EQ(CheckUnsignedEdit(text, value), "Please enter a positive integer.") << text;
+    EXPECT_EQ(value, 42) << "unchanged on failure: " << text;
+  }
+}
+
+TEST(edit_checks, offset_lies_in_1_to_99999) {
+  int value = 7;
+  EXPECT_EQ(CheckOffsetEdit("99999", value), "");
+  EXPECT_EQ(value, 99999);
+  EXPECT_EQ(CheckOffsetEdit("0", value), "Please enter an integer between 1 and 99999.");
+  EXPECT_EQ(CheckOffsetEdit("100000", value), "Please enter an integer between 1 and 99999.");
+  EXPECT_EQ(CheckOffsetEdit("", value), "Please enter a positive integer.");
+  EXPECT_EQ(value, 99999);
+}
+
+TEST(edit_checks, poll_frequency_is_a_signed_number_but_not_negative) {
+  int value = 5;
+  EXPECT_EQ(CheckPollEdit(" +7 ", value), "");
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(CheckPollEdit("seven", value), "Please enter an integer.");
+  EXPECT_EQ(CheckPollEdit("-1", value), "Please enter a positive integer.") << "would poll without pause";
+  EXPECT_EQ(value, 7);
+}
+
+TEST(connection_rules, time_out_neither_wraps_nor_goes_negative) {
+  EXPECT_EQ(ReadConnection({}, 2147483).recv_time_out, 2147483000);
+  EXPECT_EQ(ReadConnection({}, 2147484).recv_time_out, INT_MAX);
+  EXPECT_EQ(TimeoutSecondsFor(-1500), 0);
+}
+
+TEST(connection_rules, nothing_selected_gives_the_stated_defaults) {
+  const ConnectionValues v = ReadConnection(ConnectionSelection{}, 3);
+  EXPECT_EQ(v, (ConnectionValues{-1, 0, 9600, 8, 1, 'N', 3000}));
+  EXPECT_EQ(SelectConnection(ConnectionValues{4, 3, 9600, 8, 1, 'N', 0}).mode, -1);
+}
+
+TEST(port_entry_text, names_the_device_behind_each_port) {
+  EXPECT_EQ(PortEntryText(4, {}, "/srv"), "COM4");
+  EXPECT_EQ(PortEntryText(1, {"/dev/ttyUSB0", "FT232R USB UART"}, "/srv"), "COM1 - /dev/ttyUSB0 (FT232R USB UART)");
+  EXPECT_EQ(PortEntryText(2, {"/dev/ttyS0", ""}, "/srv"), "COM2 - /dev/ttyS0");
+  EXPECT_EQ(PortEntryText(3, {"/srv/COM3", "link to /dev/pts/4"}, "/srv"), "COM3 - link to /dev/pts/4");
+}
+
+TEST(request_rules, function_codes_and_the_cut_frame) {
+  EXPECT_EQ(FunctionIndexFor(0), -1);
+  EXPECT_EQ(FunctionIndexFor(5), -1);
+  EXPECT_EQ(FunctionCodeFromIndex(-1), 1);
+  EXPECT_EQ(FunctionCodeFromIndex(3), 4);
+  std::string whole, cut;
+  ASSERT_TRUE(BuildRequestPreview(3, 1, 1, 10, whole));
+  ASSERT_TRUE(BuildRequestPreview(3, 257, 1, 65536 + 10, cut));
+  EXPECT_EQ(cut, whole) << "slave id cut to 8 bits, length to 16, only in the frame";
+}
+
+TEST(poll_rules, nothing_selected_keeps_the_edit_disabled) {
+  EXPECT_EQ(ReadPoll(-1, 7).poll_frequency, 7);
+  EXPECT_FALSE(ReadPoll(-1, 7).editEnabled);
+  EXPECT_EQ(PollEntryFor(-3), kCustomPollEntry);
+}

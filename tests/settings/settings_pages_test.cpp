@@ -1,0 +1,266 @@
+// The Connection, Request and Polling frequency pages offscreen: what they show for stored
+// values, what they read back, their validation messages, and the request preview.
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "settings/PageRules.h"
+#include "settings/ScannerSettings.h"
+#include "settings/Settings_PollFrequencyDlg.h"
+#include "settings/Settings_connectionDlg2.h"
+#include "settings/Settings_requestDlg.h"
+#include "settings/TreePropSheet.h"
+#include "support/RecordingPresenter.h"
+#include "support/TempDir.h"
+
+using namespace vantrel;
+using vantrel::test::RecordingPresenter;
+using vantrel::test::TempDir;
+
+namespace {
+
+QStringList Entries(const QComboBox* combo) {
+  QStringList out;
+  for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
+  return out;
+}
+
+// Pages shown as windows of their own, so that focus can be followed.
+template <typename Page>
+std::unique_ptr<Page> Shown(const ScannerSettings& settings) {
+  auto page = std::make_unique<Page>(settings);
+  page->EnsureInitialised();
+  page->show();
+  QApplication::processEvents();
+  return page;
+}
+
+// Replaces an edit's text in one change, as pasting over a selection does.
+void Type(QLineEdit* edit, const QString& text) {
+  edit->setFocus();
+  edit->selectAll();
+  edit->insert(text);
+}
+
+class Pages : public ::testing::Test {
+ protected:
+  Pages() : settings_(dir_.path()), oldPortFolder_(PortFolder()) { SetPortFolder(dir_.path()); }
+  ~Pages() override { SetPortFolder(oldPortFolder_); }
+
+  TempDir dir_;
+  ScannerSettings settings_;
+  RecordingPresenter box_;
+  std::string oldPortFolder_;
+};
+
+}  // namespace
+
+TEST_F(Pages, connection_lists_and_labels) {
+  auto page = Shown<CSettings_connectionDlg2>(settings_);
+  EXPECT_EQ(page->Caption(), "Connection");
+  EXPECT_EQ(Entries(page->modeCombo()), (QStringList{"ASCII", "RTU"}));
+  EXPECT_FALSE(page->modeCombo()->isEnabled());
+  EXPECT_EQ(page->modeCombo()->currentText(), "RTU");
+  EXPECT_EQ(Entries(page->baudCombo()), (QStringList{"110", "300", "1200", "2400", "4800", "9600", "19200", "38400",
+                                                     "57600", "115200", "230400", "460800", "921600"}));
+  EXPECT_EQ(Entries(page->dataBitsCombo()), (QStringList{"8", "7"}));
+  EXPECT_EQ(Entries(page->stopBitsCombo()), (QStringList{"1", "1.5", "2"}));
+  EXPECT_EQ(Entries(page->parityCombo()), (QStringList{"None", "Odd", "Even", "Mark", "Space"}));
+  ASSERT_EQ(page->portCombo()->count(), 10);
+  for (int i = 0; i < 10; ++i) {
+    const QString name = QStringLiteral("COM%1").arg(i + 1);
+    const QString text = page->portCombo()->itemText(i);
+    EXPECT_TRUE(text == name || text.startsWith(name + " - ")) << text.toStdString();
+  }
+  EXPECT_EQ(page->portCombo()->currentIndex(), 2);
+  EXPECT_EQ(page->timeoutEdit()->text(), "10");
+  EXPECT_TRUE(box_.boxes.empty());
+  // every choice is read back at once
+  page->baudCombo()->setCurrentIndex(9);
+  page->dataBitsCombo()->setCurrentIndex(1);
+  page->stopBitsCombo()->setCurrentIndex(2);
+  page->parityCombo()->setCurrentIndex(2);
+  EXPECT_EQ(page->buad_rate, 115200);
+  EXPECT_EQ(page->data_bits, 7);
+  EXPECT_EQ(page->stop_bits, 2);
+  EXPECT_EQ(page->parity, 'E');
+}
+
+TEST_F(Pages, connection_port_list_names_the_device_behind_a_port) {
+  std::filesystem::create_symlink("/dev/null", dir_ / "COM4");
+  auto page = Shown<CSettings_connectionDlg2>(settings_);
+  EXPECT_EQ(page->portCombo()->itemText(3), "COM4 - link to /dev/null");
+  page->portCombo()->setCurrentIndex(3);
+  EXPECT_EQ(page->com_port, 4) << "stored as index + 1";
+}
+
+TEST_F(Pages, connection_time_out_in_whole_seconds) {
+  settings_.recv_time_out = 1500;
+  auto page = Shown<CSettings_connectionDlg2>(settings_);
+  EXPECT_EQ(page->timeoutEdit()->text(), "1");
+  EXPECT_EQ(page->recv_time_out, 1000) << "as soon as the page is shown";
+  Type(page->timeoutEdit(), "25");
+  EXPECT_EQ(page->recv_time_out, 25000);
+  EXPECT_EQ(page->timeout_seconds, 25);
+}
+
+TEST_F(Pages, connection_stored_values_outside_the_lists) {
+  settings_.buad_rate = 14400;
+  settings_.com_port = 11;
+  settings_.parity = 'X';
+  settings_.stop_bits = 3;
+  auto page = Shown<CSettings_connectionDlg2>(settings_);
+  EXPECT_EQ(page->baudCombo()->currentText(), "9600");
+  EXPECT_EQ(page->buad_rate, 9600);
+  EXPECT_EQ(page->portCombo()->currentIndex(), -1);
+  EXPECT_EQ(page->com_port, 0);
+  EXPECT_EQ(page->parityCombo()->currentText(), "None");
+  EXPECT_EQ(page->parity, 'N');
+  EXPECT_EQ(page->stopBitsCombo()->currentText(), "1.5");
+  EXPECT_EQ(page->stop_bits, 3);
+  EXPECT_EQ(page->modbus_mode, 1) << "the disabled mode travels with the rest";
+}
+
+TEST_F(Pages, connection_bad_time_out_is_refused_with_focus_on_it) {
+  auto page = Shown<CSettings_connectionDlg2>(settings_);
+  Type(page->timeoutEdit(), "");
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text, "Please enter a positive integer.");
+  EXPECT_EQ(box_.boxes[0].type, kBoxOk);
+  EXPECT_EQ(page->focusWidget(), page->timeoutEdit());
+  EXPECT_EQ(page->recv_time_out, 10000) << "the last good value stays";
+  page->baudCombo()->setFocus();
+  EXPECT_FALSE(page->OnKillActive());
+  EXPECT_EQ(page->focusWidget(), page->timeoutEdit());
+  EXPECT_EQ(box_.boxes.size(), 2u);
+  Type(page->timeoutEdit(), "4");
+  EXPECT_TRUE(page->OnKillActive());
+  EXPECT_EQ(page->recv_time_out, 4000);
+}
+
+TEST_F(Pages, request_preview_of_the_stored_request) {
+  settings_.request_id = 1;
+  settings_.request_function_code = 3;
+  settings_.request_offset = 1;
+  settings_.request_length = 10;
+  auto page = Shown<CSettings_requestDlg>(settings_);
+  EXPECT_EQ(page->Caption(), "Request");
+  EXPECT_EQ(Entries(page->functionCombo()),
+            (QStringList{"01 Read Coil status (0xxxx) ", "02 Read Input status (1xxxx) ",
+                         "03 Read Holding registers (4xxxx) ", "04 Read Input registers (3xxxx) "}));
+  EXPECT_EQ(page->functionCombo()->currentText(), "03 Read Holding registers (4xxxx) ");
+  EXPECT_EQ(page->previewEdit()->text(), "01 03 00 00 00 0A C5 CD ");
+  EXPECT_TRUE(page->previewEdit()->isReadOnly());
+  Type(page->lengthEdit(), "126");
+  EXPECT_EQ(page->request_length, 126);
+  EXPECT_EQ(page->previewEdit()->text(), "01 03 00 00 00 0A C5 CD ") << "a refused frame keeps the last good one";
+  EXPECT_TRUE(box_.boxes.empty()) << "the main window reports it after OK";
+  Type(page->lengthEdit(), "2");
+  page->functionCombo()->setCurrentIndex(3);
+  EXPECT_EQ(page->request_function_code, 4);
+  EXPECT_EQ(page->previewEdit()->text().left(18), "01 04 00 00 00 02 ");
+  EXPECT_EQ(page->preview, page->previewEdit()->text());
+}
+
+TEST_F(Pages, request_offset_out_of_range) {
+  auto page = Shown<CSettings_requestDlg>(settings_);
+  const QString before = page->previewEdit()->text();
+  for (const char* text : {"0", "100000"}) {
+    box_.boxes.clear();
+    Type(page->offsetEdit(), text);
+    ASSERT_FALSE(box_.boxes.empty()) << text;
+    EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 1 and 99999.");
+    EXPECT_EQ(page->offsetEdit()->text(), text) << "the text stays for the user to correct";
+    EXPECT_EQ(page->focusWidget(), page->offsetEdit());
+    EXPECT_EQ(page->request_offset, 1);
+    EXPECT_EQ(page->previewEdit()->text(), before);
+  }
+  EXPECT_FALSE(page->OnKillActive());
+  Type(page->offsetEdit(), "99999");
+  EXPECT_TRUE(page->OnKillActive());
+  EXPECT_EQ(page->request_offset, 99999);
+}
+
+TEST_F(Pages, request_empty_slave_id_stops_the_reading_there) {
+  auto page = Shown<CSettings_requestDlg>(settings_);
+  page->lengthEdit()->blockSignals(true);
+  page->lengthEdit()->setText("5");  // typed earlier, not read yet
+  page->lengthEdit()->blockSignals(false);
+  Type(page->slaveIdEdit(), "");
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text, "Please enter a positive integer.");
+  EXPECT_EQ(page->focusWidget(), page->slaveIdEdit());
+  EXPECT_EQ(page->request_length, 20) << "the fields after the failed one keep their values";
+}
+
+TEST_F(Pages, poll_frequency_7_selects_custom) {
+  settings_.poll_frequency = 7;
+  auto page = Shown<CSettings_PollFrequencyDlg>(settings_);
+  EXPECT_EQ(page->pollCombo()->currentText(), "Custom");
+  EXPECT_TRUE(page->pollEdit()->isEnabled());
+  EXPECT_EQ(page->pollEdit()->text(), "7");
+  EXPECT_EQ(page->poll_frequency, 7);
+}
+
+TEST_F(Pages, poll_frequency_fixed_entries_and_custom_value) {
+  auto page = Shown<CSettings_PollFrequencyDlg>(settings_);
+  EXPECT_EQ(page->Caption(), "Polling frequency");
+  EXPECT_EQ(Entries(page->pollCombo()),
+            (QStringList{"Once only", "1 second", "5 second", "10 seconds ", "30 seconds", "1 minutes", "5 minutes",
+                         "10 minutes", "30 minutes", "Custom"}));
+  EXPECT_EQ(page->pollCombo()->currentText(), "Once only");
+  EXPECT_FALSE(page->pollEdit()->isEnabled());
+  page->pollCombo()->setCurrentIndex(6);
+  EXPECT_EQ(page->poll_frequency, 300);
+  EXPECT_EQ(page->pollEdit()->text(), "300");
+  EXPECT_FALSE(page->pollEdit()->isEnabled());
+  page->pollCombo()->setCurrentIndex(kCustomPollEntry);
+  EXPECT_TRUE(page->pollEdit()->isEnabled());
+  Type(page->pollEdit(), "45");
+  EXPECT_EQ(page->poll_frequency, 300) << "typing is taken over when the page is left";
+  EXPECT_TRUE(page->OnKillActive());
+  EXPECT_EQ(page->poll_frequency, 45);
+  Type(page->pollEdit(), "soon");
+  EXPECT_FALSE(page->OnKillActive());
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text, "Please enter an integer.");
+  EXPECT_EQ(page->focusWidget(), page->pollEdit());
+  EXPECT_EQ(page->poll_frequency, 45);
+}
+
+TEST_F(Pages, a_failing_page_cannot_be_left_in_the_sheet) {
+  CTreePropSheet sheet(QStringLiteral("Preferences"));
+  sheet.EnableTreeMode(true, true, false);
+  auto* connection = new CSettings_connectionDlg2(settings_);
+  auto* request = new CSettings_requestDlg(settings_);
+  sheet.AddPage(connection);
+  sheet.AddPage(request);
+  sheet.SetActivePage(request);
+  sheet.show();
+  QApplication::processEvents();
+  Type(request->offsetEdit(), "0");
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  QTreeWidget* tree = sheet.pageTree();
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(0)).center());
+  EXPECT_EQ(sheet.GetActivePage(), request);
+  EXPECT_EQ(tree->currentItem()->text(0), "Request");
+  EXPECT_EQ(box_.boxes.size(), 2u);
+  EXPECT_EQ(sheet.focusWidget(), request->offsetEdit()) << "the failed field keeps the focus";
+  sheet.okButton()->click();
+  EXPECT_TRUE(sheet.isVisible());
+  EXPECT_EQ(box_.boxes.size(), 3u);
+  Type(request->offsetEdit(), "5");
+  QTest::keyClick(request->offsetEdit(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(sheet.GetActivePage(), connection) << "Ctrl+Tab wraps to the first page";
+  sheet.okButton()->click();
+  EXPECT_EQ(sheet.result(), QDialog::Accepted);
+  EXPECT_EQ(request->request_offset, 5);
+}
