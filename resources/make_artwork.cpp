@@ -94,6 +94,30 @@ QPixmap Banner(const QString& title, const QString& line, const QString& action,
   return pm;
 }
 
+// The About page's picture, 253 by 60: the icon and the product's name.
+QPixmap AboutPicture() {
+  QPixmap pm(253, 60);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient g(0, 0, pm.width(), 0);
+  g.setColorAt(0, Navy());
+  g.setColorAt(1, QColor(0x24, 0x5a, 0x7e));
+  p.fillRect(pm.rect(), g);
+  p.drawPixmap(8, 6, Icon(48));
+  QFont big(QStringLiteral("DejaVu Sans"));
+  big.setPixelSize(17);
+  big.setBold(true);
+  p.setFont(big);
+  p.setPen(Qt::white);
+  p.drawText(QRect(64, 6, 185, 26), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Vantrel"));
+  QFont small(QStringLiteral("DejaVu Sans"));
+  small.setPixelSize(12);
+  p.setFont(small);
+  p.setPen(QColor(0xdd, 0xe8, 0xf0));
+  p.drawText(QRect(64, 30, 185, 22), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Modbus Scanner"));
+  return pm;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,5 +141,6 @@ int main(int argc, char** argv) {
   ok &= Banner("BACnet too?", "Free BACnet resources: references, tools and examples.",
                "BACnet resources", QColor(0xf0, 0x8f, 0x8f))
             .save(out + "/banner3.png");
+  ok &= AboutPicture().save(out + "/about.png");
   return ok ? 0 : 1;
 }

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "Artwork.h"
 #include "app/PollTexts.h"
 #include "app/ResponseModel.h"
 #include "app/ResponseTable.h"
@@ -47,10 +48,6 @@
 #include "web/Product.h"
 #include "web/Tattler.h"
 #include "web/WebServices.h"
-
-// The pictures are compiled into a static library, whose resource registration the linker
-// would drop unless something refers to it.
-static void InitResources() { Q_INIT_RESOURCE(resources); }
 
 namespace vantrel {
 
@@ -125,7 +122,7 @@ CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tat
     connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
     timers_[static_cast<std::size_t>(id)] = t;
   }
-  InitResources();
+  InitArtwork();
   setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
   BuildLayout();
   SetTimer(TIMER_BANNER, 5000);

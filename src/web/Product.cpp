@@ -6,7 +6,7 @@ namespace vantrel {
 
 std::string VersionText() {
   char text[16];
-  std::snprintf(text, sizeof text, "%s%c%c", "1.00", 'b', 'D');
+  std::snprintf(text, sizeof text, "%s%c%c", kVersion, 'b', 'D');
   return text;
 }
 
