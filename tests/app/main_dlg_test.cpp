@@ -270,7 +270,7 @@ TEST_F(MainWindow, reply_wait_adds_up_across_polls_with_real_timers) {
   ASSERT_EQ(box_.boxes.size(), 1u);
   EXPECT_EQ(box_.boxes[0].text.rfind("Error - Timeout\n", 0), 0u);
   EXPECT_GE(took, 3s);
-  EXPECT_GE(tattler_.Values().at("PollCount"), "3") << "a poll every second meanwhile";
+  EXPECT_GE(std::stoi(tattler_.Values().at("PollCount")), 3) << "a poll every second meanwhile";
   EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
   EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_POLL));
 }

@@ -115,7 +115,7 @@ TEST_F(PollCli, comn_names_the_link_in_the_current_folder) {
 
 TEST_F(PollCli, polls_periodically_until_the_device_goes_away) {
   auto run = std::async(std::launch::async, [&] { return Poll({"-t", "4", "-c", "1", "-l", "100", "-o", "5"}); });
-  usleep(450000);
+  usleep(800000);  // polls 100 ms apart: several have run by now, even on a busy machine
   const auto stopped = std::chrono::steady_clock::now();
   slave_->Stop();
   const RunResult r = run.get();
