@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
+#include <sstream>
 
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -13,12 +13,16 @@ using vantrel::test::TempDir;
 
 namespace {
 
-// The values of mbpoll's "[ref]: value" lines.
+// The values of mbpoll's "[ref]: <tab>value" lines.
 std::vector<std::string> Values(const std::string& out) {
   std::vector<std::string> values;
-  const std::regex line(R"(\[(\d+)\]:\s+(\S+))");
-  for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
-    values.push_back((*it)[2]);
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] != '[' || line.find("]:") == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.find("]:") + 2));
+    std::string value;
+    if (rest >> value) values.push_back(value);
   }
   return values;
 }

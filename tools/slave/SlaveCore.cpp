@@ -34,8 +34,9 @@ std::vector<std::uint8_t> ExceptionReply(std::uint8_t id, std::uint8_t function,
   return r;
 }
 
+// Every reply carries its CRC, so there are at least two bytes to replace.
 void ReplaceCrc(std::vector<std::uint8_t>& frame) {
-  frame.resize(frame.size() - 2);
+  frame.erase(frame.end() - 2, frame.end());
   AppendCrc(frame);
 }
 
