@@ -449,8 +449,9 @@ int CMainDlg::ConnectSerialPort() {
                                   settings_.data_bits, settings_.stop_bits);
   const std::string connection = ConnectionText(settings_.com_port, settings_.buad_rate, settings_.parity,
                                                 settings_.data_bits, settings_.stop_bits);
-  const std::string device = master_.port.Device();
-  WriteDebugLog("COM%d is %s", settings_.com_port, device.empty() ? "no device" : device.c_str());
+  const PortEntry port = DescribePort(settings_.com_port);
+  WriteDebugLog("COM%d is %s%s%s", settings_.com_port, port.device.empty() ? "no device" : port.device.c_str(),
+                port.description.empty() ? "" : ", ", port.description.c_str());
   if (opened) {
     AddLogLine("Connected to serial port %s", connection.c_str());
     return opened;
