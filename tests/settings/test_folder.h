@@ -2,7 +2,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,55 +11,35 @@
 
 #include "diag/Diagnostics.h"
 #include "settings/IniDocument.h"
+#include "support/TempDir.h"
 
 namespace vantrel::testing {
 
-// A fresh folder below the system's temporary folder, removed with all it holds.
-class TempFolder {
+// A temporary folder (support/TempDir.h) with the file helpers these tests use.
+class TempFolder : public vantrel::test::TempDir {
  public:
-  TempFolder() : path_((std::filesystem::temp_directory_path() / "vantrel-XXXXXX").string()) {
-    if (mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return *this / name; }
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(File(name), std::ios::binary) << bytes;
   }
-  std::string Read(const std::string& name) const {
-    std::ostringstream text;
-    text << std::ifstream(File(name), std::ios::binary).rdbuf();
-    return text.str();
-  }
+  std::string Read(const std::string& name) const { return vantrel::test::ReadFile(File(name)); }
   std::set<std::string> Entries() const {
     std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) {
+    for (const auto& e : std::filesystem::directory_iterator(path())) {
       names.insert(e.path().filename().string());
     }
     return names;
   }
-
- private:
-  std::string path_;
 };
 
 // A temporary folder as working directory (and so home of the debug log) while it lives.
 class WorkingFolder : public TempFolder {
  public:
-  WorkingFolder() : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path());
-    ResetLogPathsForTesting();
-  }
-  ~WorkingFolder() {
-    std::filesystem::current_path(previous_);
-    ResetLogPathsForTesting();
-  }
+  WorkingFolder() : cwd_(path()) { ResetLogPathsForTesting(); }
+  ~WorkingFolder() { ResetLogPathsForTesting(); }
 
  private:
-  std::filesystem::path previous_;
+  vantrel::test::ScopedCwd cwd_;
 };
 
 // Every field of a document in order, so equal descriptions mean equal documents.
