@@ -35,6 +35,12 @@ enum : int {
   MB_RESPONCE_UNKOWN = -8,
 };
 
+// 0, -1 and -2: no complete reply has arrived yet, keep waiting.
+constexpr bool ReplyPending(int result) {
+  return result == MB_RESPONCE_EMPTY || result == MB_RESPONCE_TOO_LONG ||
+         result == MB_RESPONCE_INCOMPLETE;
+}
+
 // The Modbus CRC-16 (reflected polynomial 0xA001, initial 0xFFFF) with its bytes in
 // transmit order: the high byte of the result is sent first. Zero bytes give 0xFFFF.
 std::uint16_t Crc16(const std::uint8_t* data, std::uint16_t length);

@@ -69,7 +69,7 @@ int Poll(ModbusMaster& m, int function, int offset, int length) {
   for (int tick = 0; tick < 30; ++tick) {
     std::this_thread::sleep_for(100ms);
     const int r = m.ReadResponse();
-    if (r != MB_RESPONCE_EMPTY && r != MB_RESPONCE_TOO_LONG && r != MB_RESPONCE_INCOMPLETE) return r;
+    if (!ReplyPending(r)) return r;
   }
   return 100;  // timed out
 }

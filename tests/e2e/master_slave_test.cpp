@@ -40,10 +40,7 @@ TickResult PollByTicks(ModbusMaster& m, int function, int slave, int offset, int
       return r;
     }
     r.code = m.ReadResponse();
-    if (r.code != MB_RESPONCE_EMPTY && r.code != MB_RESPONCE_TOO_LONG &&
-        r.code != MB_RESPONCE_INCOMPLETE) {
-      return r;
-    }
+    if (!ReplyPending(r.code)) return r;
     waitedMs += 100;
     ++r.incompleteTicks;
   }

@@ -79,10 +79,7 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   int result = MB_RESPONCE_EMPTY;
   for (;;) {
     result = master.ReadResponse();
-    if (result != MB_RESPONCE_EMPTY && result != MB_RESPONCE_TOO_LONG &&
-        result != MB_RESPONCE_INCOMPLETE) {
-      break;
-    }
+    if (!ReplyPending(result)) break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     if (left.count() <= 0) {
       return Fail(kExitTimeout, TimeoutText(master.request, master.request_size));
