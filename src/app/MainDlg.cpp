@@ -65,12 +65,6 @@ int SecondsToMs(int seconds) {
   return static_cast<int>(std::clamp<long long>(ms, 1, INT_MAX));
 }
 
-std::string Vformat(const char* format, va_list args) {
-  char buf[kMessageLimit + 1];
-  std::vsnprintf(buf, sizeof buf, format, args);
-  return buf;
-}
-
 std::string VformatWhole(const char* format, va_list args) {
   va_list sizing;
   va_copy(sizing, args);
@@ -470,7 +464,7 @@ void CMainDlg::AddLogLine(const char* format, ...) {
   va_start(args, format);
   va_list again;
   va_copy(again, args);
-  const std::string screen = Vformat(format, args);
+  const std::string screen = FormatLimited(format, args);
   va_end(args);
   const std::string file = VformatWhole(format, again);  // the file gets the message uncut
   va_end(again);

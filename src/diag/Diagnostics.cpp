@@ -45,13 +45,6 @@ void WriteStamp(std::FILE* f) {
                t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
-// Formats into a 4096-byte buffer, cutting longer output.
-std::string FormatLimited(const char* format, va_list args) {
-  char buf[kMessageLimit + 1];
-  std::vsnprintf(buf, sizeof buf, format, args);
-  return buf;
-}
-
 void AppendDebugRecord(const char* text) {
   if (!debug_log_enabled) return;
   std::FILE* f = std::fopen(DebugLogPath().c_str(), "a");
@@ -62,6 +55,12 @@ void AppendDebugRecord(const char* text) {
 }
 
 }  // namespace
+
+std::string FormatLimited(const char* format, va_list args) {
+  char buf[kMessageLimit + 1];
+  std::vsnprintf(buf, sizeof buf, format, args);
+  return buf;
+}
 
 void SetMessagePresenter(MessagePresenter* presenter) {
   g_presenter = presenter ? presenter : &g_console;

@@ -6,6 +6,7 @@
 // that cannot be opened drops the record silently.
 #pragma once
 
+#include <cstdarg>
 #include <string>
 
 namespace vantrel {
@@ -24,6 +25,9 @@ enum : int {
 
 // Longest text formatted for a box (a 4096-byte buffer with its terminator).
 inline constexpr int kMessageLimit = 4095;
+
+// printf-style formatting cut at kMessageLimit characters, as messages are.
+std::string FormatLimited(const char* format, va_list args);
 
 // Shows a message box and returns the button that closed it. The program installs one
 // that shows a real box; tests install one that records and answers.
