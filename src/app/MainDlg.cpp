@@ -305,8 +305,7 @@ void CMainDlg::UpdateRequestSummary() {
 }
 
 void CMainDlg::UpdateConnectionSummary() {
-  const std::string text = ConnectionText(settings_.com_port, settings_.buad_rate, settings_.parity,
-                                          settings_.data_bits, settings_.stop_bits);
+  const std::string text = CurrentConnectionText();
   tattler_.SetValue("ConnectionString", text);
   if (SetSummary(connectionButton_, text)) {
     AddLogLine("Connection string has been updated: %s ", text.c_str());
@@ -335,20 +334,13 @@ void CMainDlg::Poll() {
                                     static_cast<std::uint16_t>(settings_.request_offset),
                                     static_cast<std::uint16_t>(settings_.request_length), frame);
   if (size <= 0) {
-    const std::string text = CannotGenerateText();
-    ShowMessage("%s", text.c_str());
-    AddLogLine("%s", text.c_str());
-    StopPolling();
+    FailPoll(CannotGenerateText());
     return;
   }
   AddLogLine("Sending request to device");
   AddLogLine("=>Request: %s", HexBytes(frame, size).c_str());
   if (!master_.SendRequest(frame, size)) {
-    const std::string text = CannotPollText(ConnectionText(
-        settings_.com_port, settings_.buad_rate, settings_.parity, settings_.data_bits, settings_.stop_bits));
-    ShowMessage("%s", text.c_str());
-    AddLogLine("%s", text.c_str());
-    StopPolling();
+    FailPoll(CannotPollText(CurrentConnectionText()));
     return;
   }
   m_lastPollTime = Now();
@@ -357,10 +349,21 @@ void CMainDlg::Poll() {
   UpdateStartButton();
 }
 
-void CMainDlg::ErrorAndStop(const std::string& text) {
+void CMainDlg::FailPoll(const std::string& text) {
+  ShowMessage("%s", text.c_str());
+  AddLogLine("%s", text.c_str());
+  StopPolling();
+}
+
+std::string CMainDlg::CurrentConnectionText() const {
+  return ConnectionText(settings_.com_port, settings_.buad_rate, settings_.parity, settings_.data_bits,
+                        settings_.stop_bits);
+}
+
+void CMainDlg::ErrorAndStop(const std::string& text, int boxType) {
   KillTimer(TIMER_REPLY);
   KillTimer(TIMER_POLL);
-  ShowMessage("%s", text.c_str());
+  MessageAndLog(boxType, "%s", text.c_str());
   StopPolling();
   UpdateStartButton();
 }
@@ -389,13 +392,9 @@ void CMainDlg::OnReplyTimer() {
       UpdateStartButton();
       break;
     case MB_RESPONCE_EXCEPTION: {
-      KillTimer(TIMER_REPLY);
-      KillTimer(TIMER_POLL);
       std::string text;
       ExplainException(master_.exception_function, master_.exception_code, text);
-      MessageAndLog(kBoxStop, "%s", text.c_str());
-      StopPolling();
-      UpdateStartButton();
+      ErrorAndStop(text, kBoxStop);
       break;
     }
     default:
@@ -441,8 +440,7 @@ int CMainDlg::ConnectSerialPort() {
   master_.Close();
   const int opened = master_.Open(settings_.com_port, settings_.buad_rate, settings_.parity,
                                   settings_.data_bits, settings_.stop_bits);
-  const std::string connection = ConnectionText(settings_.com_port, settings_.buad_rate, settings_.parity,
-                                                settings_.data_bits, settings_.stop_bits);
+  const std::string connection = CurrentConnectionText();
   const PortEntry port = DescribePort(settings_.com_port);
   WriteDebugLog("COM%d is %s%s%s", settings_.com_port, port.device.empty() ? "no device" : port.device.c_str(),
                 port.description.empty() ? "" : ", ", port.description.c_str());

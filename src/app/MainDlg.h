@@ -141,7 +141,11 @@ class CMainDlg : public QDialog {
   void BuildLayout();
   void AddLogText(const std::string& screenText, const std::string& fileText);
   void ShowLogFilePath();
-  void ErrorAndStop(const std::string& text);
+  // Kills the cycle's timers, shows the text in a box of that style, falls back to once.
+  void ErrorAndStop(const std::string& text, int boxType = 0);
+  // A poll that could not be built or sent: box, log line, back to once.
+  void FailPoll(const std::string& text);
+  std::string CurrentConnectionText() const;
   bool SetSummary(QPushButton* button, const std::string& text);
 
   ScannerSettings& settings_;
