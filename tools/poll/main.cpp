@@ -156,15 +156,15 @@ int main(int argc, char** argv) {
   }
 
   ModbusMaster master;
-  const std::string connection =
-      cfg.device.empty()
-          ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
-          : cfg.device + ":" + std::to_string(cfg.baudRate) + "," + cfg.parity + "," +
-                std::to_string(cfg.dataBits) + "," + std::to_string(cfg.stopBits);
   const int opened =
       cfg.device.empty()
           ? master.Open(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
           : master.port.OpenDevice(cfg.device, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits);
+  // The program's "COM %d:..." for a port number; for a path, the port's own "path:...".
+  const std::string connection =
+      cfg.device.empty()
+          ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
+          : master.port.SettingsText();
   if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
 
   for (int n = 1;; ++n) {
