@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "modbus/ModbusFrame.h"
 #include "serial/SerialPort.h"
@@ -21,15 +23,38 @@ class ModbusMaster {
 
   // Writes the frame and starts a new exchange: every decoded field is cleared, the
   // frame is kept in request, and bytes left over from the previous exchange (queued at
-  // the port or gathered so far) are dropped. 1 if the port took the bytes, else 0; the
-  // frame is stored even when the port is closed. Nothing happens for a missing frame,
-  // size 0 or a size above 260.
+  // the port or gathered so far) are dropped; after an abandoned exchange the line is first
+  // let go quiet (DrainAbandoned). 1 if the port took the bytes, else 0; the frame is
+  // stored even when the port is closed. Nothing happens for a missing frame, size 0 or a
+  // size above 260.
   int SendRequest(const std::uint8_t* frame, int size);
 
-  // Takes what is queued at the port and adds it to the reply gathered since the last
-  // send. While the frame is not complete yet (byte count + 5 bytes, 5 for an exception
-  // reply) it returns 0 (nothing yet) or MB_RESPONCE_INCOMPLETE; then the reply check.
+  // Takes what is queued at the port and adds it to the bytes gathered since the last send,
+  // then looks in them for the reply to the request: a frame from the request's slave id
+  // with its function (or the exception form of it) and, for a normal reply, the byte count
+  // that the quantity asked for needs, whose CRC is right. Bytes before it are line noise;
+  // frames that answer another question (another device, a late reply to an earlier
+  // request) are skipped. Both are named through note. While no such frame is complete it
+  // returns 0 (nothing yet) or MB_RESPONCE_INCOMPLETE; when none can come of the bytes
+  // there are, the reply check of the first frame decides (an invalid CRC, say). After a
+  // final result the exchange is over: later calls return 0 until the next send.
   int ReadResponse();
+
+  // The caller gave up waiting for the reply (a time-out). Nothing more is read for this
+  // exchange, and before the next request goes out the line is let go quiet, for at most
+  // boundMs, so that the rest of a late reply is not taken for the next answer.
+  void AbandonExchange(int boundMs);
+  // Waits, after an abandoned exchange, until the line has been quiet for 3.5 character
+  // times (at most the bound given), dropping whatever arrives. Called by SendRequest.
+  void DrainAbandoned();
+
+  // Frames of this exchange from the right slave id and function with a good CRC whose
+  // byte count was smaller than the quantity needs: a device that answers too short.
+  bool SawShortReply() const { return short_replies_ > 0; }
+
+  // Where ReadResponse names the noise and the frames it skips (one line each); unset, they
+  // are not named.
+  std::function<void(const std::string&)> note;
 
   // Classifies reply against request and fills the decoded fields.
   int CheckResponse(const std::uint8_t* req, int reqSize, const std::uint8_t* reply,
@@ -52,10 +77,19 @@ class ModbusMaster {
   SerialPort port;
 
  private:
-  // Reply bytes of the current exchange; more than a frame is kept only as far as
-  // needed to report it as too long.
-  std::uint8_t pending_[kFrameCapacity + 1] = {};
+  // Bytes kept while looking for the reply: more than a frame, so that noise or a skipped
+  // frame before it does not push it out.
+  static constexpr int kGatherCapacity = 4 * static_cast<int>(kFrameCapacity);
+
+  int FindReply();
+  // Removes the first count gathered bytes, naming them with what they were.
+  void Drop(int count, const std::string& what);
+
+  std::uint8_t pending_[kGatherCapacity] = {};
   int pending_size_ = 0;
+  bool exchange_over_ = true;  // no request sent yet, or a final result given
+  int short_replies_ = 0;
+  int drain_bound_ms_ = -1;  // >= 0: the last exchange was abandoned
 };
 
 // Size of the complete frame that starts with these bytes: byte count + 5 for a normal

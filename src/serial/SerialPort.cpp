@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -146,6 +147,10 @@ int SerialPort::OpenPath(const std::string& device, int baudRate, char parity, i
     return 0;
   }
   ioctl(fd, TCFLSH, TCIOFLUSH);
+  // 9600 baud 8N1: 10 bits a character, 3.5 characters = 3.65 ms, rounded up to 4.
+  const int parityBits = std::toupper(static_cast<unsigned char>(parity)) == 'N' ? 0 : 1;
+  const long long bits = 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2);
+  quiet_gap_ms_ = static_cast<int>(std::max<long long>(2, (35 * bits * 1000 / 10 + baudRate - 1) / baudRate));
   handle_ = fd;
   is_open = 1;
   return 1;
@@ -202,7 +207,13 @@ int SerialPort::Read(std::uint8_t* buffer, int capacity) {
     NoteFailure(errno);
     return 0;
   }
-  if (queued <= 0) return 0;
+  if (queued <= 0) {
+    // Nothing queued may also mean nobody is there any more: a hung-up line or a
+    // pseudo-terminal whose other end closed reports it only through poll.
+    pollfd p{handle_, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) NoteFailure(EIO);
+    return 0;
+  }
   const int want = queued < capacity ? queued : capacity;
   ssize_t n;
   do {

@@ -30,6 +30,8 @@ class SerialPort {
   int Write(const std::uint8_t* bytes, int count);
   // Takes at most capacity of the bytes already queued; never waits for more.
   // Returns the number taken, 0 when nothing is queued, the port is closed or the read fails.
+  // A device that has gone away (hung up, or the far end of a pseudo-terminal closed) is
+  // noticed here too, with nothing queued: see DeviceLost.
   int Read(std::uint8_t* buffer, int capacity);
   int IsOpen() const { return is_open; }
 
@@ -38,6 +40,9 @@ class SerialPort {
   int WaitReadable(int timeoutMs);
   // Drops whatever is queued on input.
   void DiscardInput();
+  // 3.5 character times at the line settings of the last Open, the silence that ends a
+  // frame; at least 2 ms (the serial line guide fixes 1.75 ms above 19200 baud).
+  int QuietGapMs() const { return quiet_gap_ms_; }
 
   // The device path in use (or last tried), e.g. /dev/ttyUSB0.
   const std::string& Device() const { return device_; }
@@ -58,6 +63,7 @@ class SerialPort {
   std::string settings_text_;
   int last_error_ = 0;
   bool device_lost_ = false;
+  int quiet_gap_ms_ = 5;
 };
 
 }  // namespace vantrel

@@ -180,6 +180,22 @@ TEST(serial_port, reads_only_what_is_queued) {
   EXPECT_EQ(rest, 976);
 }
 
+TEST(serial_port, quiet_gap_is_three_and_a_half_characters) {
+  Pty pty;
+  struct Case {
+    int baud;
+    char parity;
+    int stopBits;
+    int ms;
+  };
+  // 9600 8N1: 10 bits, 3.65 ms; 1200 8E2: 12 bits, 35 ms; fast lines: the 2 ms floor.
+  for (const Case c : {Case{9600, 'N', 1, 4}, Case{1200, 'E', 2, 35}, Case{115200, 'N', 1, 2}}) {
+    SerialPort port;
+    ASSERT_EQ(port.OpenDevice(pty.path(), c.baud, c.parity, 8, c.stopBits), 1);
+    EXPECT_EQ(port.QuietGapMs(), c.ms) << c.baud;
+  }
+}
+
 TEST(serial_port, write_reaches_the_line) {
   Pty pty;
   SerialPort port;
@@ -201,6 +217,7 @@ TEST(serial_port, a_vanished_device_fails_quietly_and_quickly) {
   const auto start = std::chrono::steady_clock::now();
   std::uint8_t buf[64] = {};
   EXPECT_EQ(port.Read(buf, 64), 0);
+  EXPECT_TRUE(port.DeviceLost()) << "a read with nothing queued notices it";
   EXPECT_EQ(port.Write(buf, 8), 8);  // a failed byte is not reported by Write
   EXPECT_EQ(port.WaitReadable(5000), -1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

@@ -1,0 +1,171 @@
+// ModbusMaster::ReadResponse on a pseudo-terminal: the test plays the device and writes the
+// bytes of each tick before the master reads them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modbus/ModbusMaster.h"
+#include "support/Hex.h"
+#include "support/Pty.h"
+
+using namespace vantrel;
+using vantrel::test::Bytes;
+using vantrel::test::HexOf;
+using vantrel::test::Pty;
+
+namespace {
+
+// Slave 1, function 3, two registers: the reply carries 4 data bytes.
+const std::string kRequest = "01 03 00 00 00 02 C4 0B";
+const std::string kReply = "01 03 04 00 0A 00 0B 9B F6";
+
+// A frame with its CRC appended, for frames the tables below make up.
+std::string WithCrc(const std::string& hex) {
+  std::vector<std::uint8_t> f = Bytes(hex);
+  const std::uint16_t crc = Crc16(f.data(), static_cast<std::uint16_t>(f.size()));
+  f.push_back(static_cast<std::uint8_t>(crc >> 8));
+  f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  return HexOf(f);
+}
+
+class ReadResponse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(master_.port.OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1);
+    master_.note = [this](const std::string& line) { notes_.push_back(line); };
+  }
+  void Send(const std::string& hex = kRequest) {
+    const auto frame = Bytes(hex);
+    ASSERT_EQ(master_.SendRequest(frame.data(), static_cast<int>(frame.size())), 1);
+    std::uint8_t sent[16];
+    ASSERT_EQ(read(pty_.master(), sent, sizeof sent), static_cast<ssize_t>(frame.size()));
+  }
+  // The device sends these bytes; returns once the port has them all.
+  void Device(const std::string& hex) {
+    const auto bytes = Bytes(hex);
+    if (bytes.empty()) return;
+    ASSERT_EQ(write(pty_.master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    for (int i = 0; i < 200 && master_.port.WaitReadable(10) != 1; ++i) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the whole write, not its start
+  }
+
+  Pty pty_;
+  ModbusMaster master_;
+  std::vector<std::string> notes_;
+};
+
+}  // namespace
+
+// Each row: the bytes that arrive before each tick, and the result each tick gives.
+TEST_F(ReadResponse, finds_the_reply_among_the_bytes_of_each_tick) {
+  struct Row {
+    const char* what;
+    std::vector<std::string> ticks;
+    std::vector<int> results;
+    int notes;  // debug lines naming noise or skipped frames
+  };
+  const std::string otherSlave = WithCrc("02 03 04 12 34 56 78");
+  const std::string lateReply = WithCrc("01 03 14 00 01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 09 00 0A");
+  const std::string shortReply = WithCrc("01 03 02 00 0A");
+  const std::string otherException = WithCrc("02 83 02");
+  const Row rows[] = {
+      {"whole", {kReply}, {MB_RESPONCE_OK}, 0},
+      {"straddling two ticks", {"01 03 04 00", "0A 00 0B 9B F6"}, {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}, 0},
+      {"nothing yet", {""}, {MB_RESPONCE_EMPTY}, 0},
+      {"a noise byte before it", {"00 " + kReply}, {MB_RESPONCE_OK}, 1},
+      {"noise, then the reply straddling", {"FF 01 03", "04 00 0A 00 0B 9B F6"},
+       {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}, 1},
+      {"noise shaped like the reply's start", {"01 03 " + kReply}, {MB_RESPONCE_OK}, 1},
+      {"extra bytes after it", {kReply + " 00 00"}, {MB_RESPONCE_OK}, 0},
+      {"a bad CRC", {"01 03 04 00 0A 00 0B 9B F7"}, {MB_RESPONCE_INVALID_CRC}, 0},
+      {"noise and a bad CRC", {"00 01 03 04 00 0A 00 0B 9B F7"}, {MB_RESPONCE_INVALID_CRC}, 0},
+      {"another device's reply, then ours", {otherSlave, kReply}, {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}, 1},
+      {"a late reply of another size, then ours", {lateReply, kReply},
+       {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}, 1},
+      {"a late reply and ours in one tick", {lateReply + " " + kReply}, {MB_RESPONCE_OK}, 1},
+      {"too short a reply", {shortReply}, {MB_RESPONCE_INCOMPLETE}, 1},
+      {"another device's exception", {otherException}, {MB_RESPONCE_INCOMPLETE}, 1},
+      {"an exception", {"01 83 02 C0 F1"}, {MB_RESPONCE_EXCEPTION}, 0},
+      {"noise before an exception", {"55 01 83 02 C0 F1"}, {MB_RESPONCE_EXCEPTION}, 1},
+      {"the request's own exception with a bad CRC", {"01 83 02 00 00"}, {MB_RESPONCE_EXCEPTION}, 0},
+      {"another's exception with a bad CRC", {"07 83 02 00 00"}, {MB_RESPONCE_INVALID_CRC}, 0},
+      {"a function code the utility has no use for", {WithCrc("01 66 02 00 00")},
+       {MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE}, 0},
+      {"function code 0", {WithCrc("01 00 02 00 00")}, {MB_RESPONCE_INVALID_FUNCTION_CODE}, 0},
+      {"garbage", {"DE AD BE EF 55 AA 00 FF"}, {MB_RESPONCE_UNKOWN}, 0},
+      {"the reply again after it was taken", {kReply, kReply}, {MB_RESPONCE_OK, MB_RESPONCE_EMPTY}, 0},
+      {"nothing more after a failure", {"01 03 04 00 0A 00 0B 9B F7", kReply},
+       {MB_RESPONCE_INVALID_CRC, MB_RESPONCE_EMPTY}, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    notes_.clear();
+    Send();
+    ASSERT_EQ(row.ticks.size(), row.results.size());
+    for (std::size_t t = 0; t < row.ticks.size(); ++t) {
+      Device(row.ticks[t]);
+      EXPECT_EQ(master_.ReadResponse(), row.results[t]) << "tick " << t;
+    }
+    EXPECT_EQ(static_cast<int>(notes_.size()), row.notes) << (notes_.empty() ? "" : notes_[0]);
+    if (row.results.front() == MB_RESPONCE_OK || row.results.back() == MB_RESPONCE_OK) {
+      EXPECT_EQ(master_.byte_count, 4);
+      EXPECT_EQ(HexOf(master_.data, 4), "00 0A 00 0B");
+    }
+    // What is still queued must not reach the next row.
+    std::uint8_t rest[1024];
+    while (master_.port.Read(rest, sizeof rest) > 0) {
+    }
+  }
+}
+
+TEST_F(ReadResponse, names_the_noise_and_what_it_skipped) {
+  Send();
+  const std::string other = WithCrc("0C 03 04 00 01 00 02");
+  Device("00 " + other);
+  EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_INCOMPLETE);
+  const std::string shortReply = WithCrc("01 03 02 00 0A");
+  Device(shortReply + " 33 " + kReply);
+  EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_OK);
+  const std::vector<std::string> expected = {
+      "Line noise, skipped: 00 ",
+      "Skipped a frame that does not answer the request (from slave 12, not 1): " + other + " ",
+      "Skipped a frame that does not answer the request (2 data bytes, not the 4 asked for): " + shortReply + " ",
+      "Line noise before the reply, skipped: 33 ",
+  };
+  EXPECT_EQ(notes_, expected);
+  EXPECT_TRUE(master_.SawShortReply());
+  Send();
+  EXPECT_FALSE(master_.SawShortReply()) << "counted for one exchange";
+}
+
+// After a time-out, the rest of the late reply still on its way is dropped before the next
+// request goes out. 300 baud: the quiet gap is 117 ms, the late bytes come 5 ms apart.
+TEST_F(ReadResponse, an_abandoned_exchange_lets_the_line_go_quiet_before_the_next_send) {
+  master_.port.Close();
+  ASSERT_EQ(master_.port.OpenDevice(pty_.path(), 300, 'N', 8, 1), 1);
+  Send();
+  master_.AbandonExchange(5000);
+  EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_EMPTY) << "the exchange is over";
+  std::atomic<bool> done{false};
+  std::thread late([this, &done] {
+    for (std::uint8_t b : Bytes("01 03 14 00 01 00 02 00 03 00 04 00 05 00 06 00 07")) {
+      ASSERT_EQ(write(pty_.master(), &b, 1), 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  Send();
+  EXPECT_TRUE(done) << "the request went out while the late reply was still arriving";
+  late.join();
+  Device(kReply);
+  EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_OK);
+  ASSERT_FALSE(notes_.empty());
+  EXPECT_EQ(notes_[0].substr(0, 43), "Bytes of the abandoned exchange, dropped: 0");
+}
