@@ -112,6 +112,16 @@ std::string RequestErrorText(int check) {
              "length is 2000\n02 read input status max request length is 2000\n03 read holding "
              "registers max request length is 125 \n04 read input registers max request length "
              "is 125 \n\nShorten the request length and try again \n";
+    case MB_REQUEST_BAD_SLAVE_ID:
+      return "Error - The slave id is out of range\nA request goes to one slave id from 1 to 255; 0 "
+             "is the broadcast address, which no device answers.\n\nCheck your slave id and try "
+             "again. \n";
+    case MB_REQUEST_BAD_OFFSET:
+      return "Error - The offset is out of range\nThe offset counts from 1: the first value is "
+             "offset 1, the last there can be is offset 65536.\n\nCheck your offset and try again. \n";
+    case MB_REQUEST_BAD_LENGTH:
+      return "Error - The length is out of range\nA request asks for at least 1 value: up to 2000 "
+             "coils or inputs, or up to 125 registers.\n\nCheck your length and try again. \n";
     default:
       return "";
   }

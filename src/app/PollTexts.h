@@ -23,8 +23,9 @@ std::string CannotGenerateText();
 std::string TimeoutText(const std::uint8_t* request, int requestSize);
 // The message for a reply check result other than OK, exception and "not complete yet".
 std::string ReplyErrorText(int result);
-// The request check's message for MB_REQUEST_OUT_OF_RANGE and MB_REQUEST_TOO_LONG;
-// empty for any other code.
+// The request check's message for MB_REQUEST_OUT_OF_RANGE, MB_REQUEST_TOO_LONG and the
+// MB_REQUEST_BAD_ codes (a slave id, offset or length that does not fit the frame); empty for
+// any other code.
 std::string RequestErrorText(int check);
 
 inline constexpr char kUnknownFunctionCodePanic[] = "Unknown function code ";

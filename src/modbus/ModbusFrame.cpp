@@ -40,28 +40,41 @@ std::uint16_t Crc16(const std::uint8_t* data, std::uint16_t length) {
   return static_cast<std::uint16_t>(hi << 8 | lo);
 }
 
+namespace {
+
+// Functions 1 and 2 read up to 2000 bits, 3 and 4 up to 125 registers; the sum of offset
+// and length may reach 10000 for functions 1 to 3 and 65535 for function 4. 0: unknown.
+unsigned long long MaxLength(int function) {
+  return function == 1 || function == 2 ? 2000 : function == 3 || function == 4 ? 125 : 0;
+}
+
+int CheckRange(int function, unsigned long long offset, unsigned long long length) {
+  const unsigned long long maxLength = MaxLength(function);
+  if (maxLength == 0) return MB_REQUEST_UNKNOWN_FUNCTION_CODE;
+  if (length > maxLength) return MB_REQUEST_TOO_LONG;
+  const unsigned long long limit = function == 4 ? 65535 : 10000;
+  return offset + length > limit ? MB_REQUEST_OUT_OF_RANGE : MB_REQUEST_OK;
+}
+
+}  // namespace
+
 int CheckReadRequest(std::uint8_t function, std::uint8_t /*slaveId*/, std::uint16_t offset,
                      std::uint16_t length) {
-  unsigned limit = 0;
-  switch (function) {
-    case 1:
-    case 2:
-      if (length > 2000) return MB_REQUEST_TOO_LONG;
-      limit = 10000;
-      break;
-    case 3:
-      if (length > 125) return MB_REQUEST_TOO_LONG;
-      limit = 10000;
-      break;
-    case 4:
-      if (length > 125) return MB_REQUEST_TOO_LONG;
-      limit = 65535;
-      break;
-    default:
-      return MB_REQUEST_UNKNOWN_FUNCTION_CODE;
-  }
-  const unsigned sum = unsigned{offset} + unsigned{length};
-  return sum > limit ? MB_REQUEST_OUT_OF_RANGE : MB_REQUEST_OK;
+  return CheckRange(function, offset, length);
+}
+
+int CheckRequestFields(int slaveId, int offset, int length) {
+  if (slaveId < kMinSlaveId || slaveId > kMaxSlaveId) return MB_REQUEST_BAD_SLAVE_ID;
+  if (offset < kMinRequestOffset || offset > kMaxRequestOffset) return MB_REQUEST_BAD_OFFSET;
+  if (length < 1 || length > 0xFFFF) return MB_REQUEST_BAD_LENGTH;
+  return MB_REQUEST_OK;
+}
+
+int CheckRequestSettings(int function, int slaveId, int offset, int length) {
+  if (MaxLength(function) == 0) return MB_REQUEST_UNKNOWN_FUNCTION_CODE;
+  if (length > 0 && static_cast<unsigned long long>(length) > MaxLength(function)) return MB_REQUEST_TOO_LONG;
+  if (const int fields = CheckRequestFields(slaveId, offset, length); fields != MB_REQUEST_OK) return fields;
+  return CheckRange(function, static_cast<unsigned long long>(offset), static_cast<unsigned long long>(length));
 }
 
 int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,

@@ -19,7 +19,16 @@ enum : int {
   MB_REQUEST_UNKNOWN_FUNCTION_CODE = -4,
   MB_REQUEST_NO_BUFFER = -8,
   MB_REQUEST_OUT_OF_RANGE = -10,
+  // Settings that do not fit a frame field: refused, never cut to fit.
+  MB_REQUEST_BAD_SLAVE_ID = -11,  // not 1 to 255 (0 is the broadcast address: nobody answers)
+  MB_REQUEST_BAD_OFFSET = -12,    // not 1 to 65536
+  MB_REQUEST_BAD_LENGTH = -13,    // below 1, or more than the 16-bit quantity field holds
 };
+
+inline constexpr int kMinSlaveId = 1;
+inline constexpr int kMaxSlaveId = 255;
+inline constexpr int kMinRequestOffset = 1;
+inline constexpr int kMaxRequestOffset = 65536;
 
 // Reply check codes. 0, -1 and -2 mean "no complete reply yet" to the poll cycle.
 enum : int {
@@ -49,6 +58,16 @@ std::uint16_t Crc16(const std::uint8_t* data, std::uint16_t length);
 // without 16-bit overflow.
 int CheckReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
                      std::uint16_t length);
+
+// Whether the request settings (offset counted from 1) fit the frame's fields: MB_REQUEST_OK
+// or one of the MB_REQUEST_BAD_ codes. Settings that fail must not be framed, since the
+// frame would carry other values than the user asked for.
+int CheckRequestFields(int slaveId, int offset, int length);
+// The request check as the program makes it on its settings, nothing cut: the function and
+// the length first (MB_REQUEST_UNKNOWN_FUNCTION_CODE, MB_REQUEST_TOO_LONG), then
+// CheckRequestFields, then the range with the user's offset as it stands, which is one
+// stricter at the top than the check inside BuildReadRequest.
+int CheckRequestSettings(int function, int slaveId, int offset, int length);
 
 // Frames a read request from the user's 1-based offset into out (at least 8 bytes).
 // Returns 8, or the request check code when the check fails (out is then untouched).

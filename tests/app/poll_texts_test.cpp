@@ -44,6 +44,10 @@ TEST(poll_texts, request_check_messages) {
   EXPECT_NE(RequestErrorText(MB_REQUEST_TOO_LONG).find("03 read holding registers max request length is 125 \n"),
             std::string::npos);
   EXPECT_EQ(RequestErrorText(MB_REQUEST_UNKNOWN_FUNCTION_CODE), "");
+  // each field's message names the range it allows
+  EXPECT_NE(RequestErrorText(MB_REQUEST_BAD_SLAVE_ID).find("from 1 to 255"), std::string::npos);
+  EXPECT_NE(RequestErrorText(MB_REQUEST_BAD_OFFSET).find("offset 65536"), std::string::npos);
+  EXPECT_NE(RequestErrorText(MB_REQUEST_BAD_LENGTH).find("at least 1"), std::string::npos);
 }
 
 TEST(poll_texts, hex_bytes_each_followed_by_a_blank) {

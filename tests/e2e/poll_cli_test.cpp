@@ -20,7 +20,8 @@ class PollCli : public ::testing::Test {
  protected:
   void SetUp() override {
     slave_ = std::make_unique<SlaveProcess>(dir_.path(), "COM3",
-                                            std::vector<std::string>{"-a", "1", "-b", "115200"});
+                                            std::vector<std::string>{"-a", "1", "-b", "115200", "--fault-at",
+                                                                     "30=noise", "--fault-at", "40=short"});
     ASSERT_TRUE(slave_->ready());
   }
   RunResult Poll(std::vector<std::string> args, bool withDevice = true) {
@@ -91,6 +92,51 @@ TEST_F(PollCli, refusals_before_the_line) {
   r = vantrel::test::Run({PollBinary(), "-b", "9600", dir_ / "nothing"});
   EXPECT_EQ(r.status, 4);
   EXPECT_NE(r.err.find("Error - Can not connect to the serial port\n"), std::string::npos);
+}
+
+// Only the reply to the question asked is shown: not a late one of an earlier request, not
+// another device's, and not lost behind a stray byte.
+TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
+  for (int round = 0; round < 3; ++round) {
+    RunResult r = Poll({"-t", "4", "-r", "9022", "-c", "10", "-o", "0.2"});  // answered after 500 ms
+    EXPECT_EQ(r.status, 6) << r.err;
+    r = Poll({"-t", "4", "-r", "1", "-c", "2", "--csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,1,40001,400001,0x0001,1,1,,,\n"
+                                                  "Write,2,40002,400002,0x0002,2,2,131073,131073,0.000000\n");
+    EXPECT_NE(r.err.find("(20 data bytes, not the 4 asked for)"), std::string::npos) << r.err;
+  }
+  RunResult r = Poll({"-t", "4", "-r", "9025", "-c", "1", "-o", "0.3"});
+  EXPECT_EQ(r.status, 6) << "another slave id's reply is no answer";
+  EXPECT_NE(r.err.find("(from slave 2, not 1)"), std::string::npos) << r.err;
+
+  r = Poll({"-t", "4", "-r", "30", "-c", "1", "--csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,30,40030,400030,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  EXPECT_NE(r.err.find("Line noise before the reply, skipped: 00 "), std::string::npos) << r.err;
+
+  // a device that always answers too short is told so, not timed out
+  r = Poll({"-t", "4", "-r", "40", "-c", "2", "-o", "0.3"});
+  EXPECT_EQ(r.status, 11) << r.err;
+  EXPECT_NE(r.err.find("Not enugh data to cover the request lenght"), std::string::npos) << r.err;
+}
+
+TEST_F(PollCli, refuses_values_that_do_not_fit_the_frame) {
+  EXPECT_EQ(Poll({"-a", "0"}).status, 2);
+  EXPECT_EQ(Poll({"-a", "256"}).status, 2);
+  EXPECT_EQ(Poll({"-r", "65537"}).status, 2);
+  EXPECT_EQ(Poll({"-t", "3", "-r", "65536", "-c", "1"}).status, 3) << "in the field, past the range";
+  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
+                                          "request_id=256\nrequest_function_code=3\n";
+  const std::string cd = "cd '" + dir_.path() + "' && " + PollBinary();
+  RunResult r = vantrel::test::Run({"/bin/sh", "-c", cd});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("Error - The slave id is out of range\n"), std::string::npos) << r.err;
+  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
+                                          "request_id=1\nrequest_length=0\n";
+  r = vantrel::test::Run({"/bin/sh", "-c", cd});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("Error - The length is out of range\n"), std::string::npos) << r.err;
 }
 
 TEST_F(PollCli, the_port_in_use_is_refused) {

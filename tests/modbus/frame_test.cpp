@@ -95,3 +95,35 @@ TEST(swap_bytes16, exchanges_the_bytes) {
   EXPECT_EQ(SwapBytes16(0x3F80), 0x803F);
   EXPECT_EQ(SwapBytes16(SwapBytes16(0x1234)), 0x1234);
 }
+
+// The settings as the user gives them: values that do not fit a frame field are refused,
+// never cut (256 would go out as 0, the broadcast address; 65537 as offset 1).
+TEST(check_request_settings, refuses_what_a_frame_would_cut) {
+  struct Case {
+    int function, slaveId, offset, length, code;
+  };
+  const Case cases[] = {
+      {3, 1, 1, 10, MB_REQUEST_OK},
+      {3, 255, 1, 10, MB_REQUEST_OK},
+      {4, 11, 65000, 1, MB_REQUEST_OK},
+      {3, 0, 1, 10, MB_REQUEST_BAD_SLAVE_ID},
+      {3, 256, 1, 10, MB_REQUEST_BAD_SLAVE_ID},
+      {3, 99999, 1, 10, MB_REQUEST_BAD_SLAVE_ID},
+      {3, -1, 1, 10, MB_REQUEST_BAD_SLAVE_ID},
+      {4, 1, 0, 1, MB_REQUEST_BAD_OFFSET},
+      {4, 1, 65537, 1, MB_REQUEST_BAD_OFFSET},
+      {4, 1, 65536, 1, MB_REQUEST_OUT_OF_RANGE},  // fits the field, but the range ends at 65535
+      {1, 1, 1, 0, MB_REQUEST_BAD_LENGTH},
+      {1, 1, 1, -5, MB_REQUEST_BAD_LENGTH},
+      {1, 1, 1, 2001, MB_REQUEST_TOO_LONG},
+      {3, 1, 1, 65537, MB_REQUEST_TOO_LONG},  // not 1 after a cut to 16 bits
+      {3, 1, 9991, 10, MB_REQUEST_OUT_OF_RANGE},  // the user's offset, one stricter than the builder
+      {5, 0, 0, 0, MB_REQUEST_UNKNOWN_FUNCTION_CODE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckRequestSettings(c.function, c.slaveId, c.offset, c.length), c.code)
+        << c.function << " " << c.slaveId << " " << c.offset << " " << c.length;
+  }
+  EXPECT_EQ(CheckRequestFields(1, 65536, 0xFFFF), MB_REQUEST_OK);
+  EXPECT_EQ(CheckRequestFields(1, 1, 0x10000), MB_REQUEST_BAD_LENGTH);
+}

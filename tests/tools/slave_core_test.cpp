@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modbus/ModbusFrame.h"
 #include "support/Hex.h"
 
 using namespace vantrel::slave;
@@ -75,6 +76,15 @@ TEST(slave_core, fault_for_every_reply) {
   EXPECT_EQ(Answer(Core(f), Request(1, 4, 0, 1)).substr(0, 8), "01 84 06");
   ASSERT_TRUE(ParseFault("function=0x05", f, error));
   EXPECT_EQ(Answer(Core(f), Request(1, 4, 0, 1)).substr(0, 5), "01 05");
+  // a stray byte, then the whole good reply
+  ASSERT_TRUE(ParseFault("noise", f, error));
+  EXPECT_EQ(Answer(Core(f), Request(1, 3, 0, 1)), "00 " + Answer(Core(), Request(1, 3, 0, 1)));
+  // one register too few, with the byte count and the CRC to match
+  ASSERT_TRUE(ParseFault("short", f, error));
+  const std::string shortReply = Answer(Core(f), Request(1, 3, 0, 2));
+  EXPECT_EQ(shortReply.substr(0, 14), "01 03 02 00 01");
+  const auto bytes = vantrel::test::Bytes(shortReply);
+  EXPECT_EQ(vantrel::Crc16(bytes.data(), 5), bytes[5] << 8 | bytes[6]);
   EXPECT_FALSE(ParseFault("exception", f, error));
   EXPECT_FALSE(ParseFault("bad-crc=2", f, error));
   EXPECT_FALSE(ParseFault("gremlins", f, error));

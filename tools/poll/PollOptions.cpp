@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <strings.h>
 
+#include "modbus/ModbusFrame.h"
 #include "settings/ScannerSettings.h"
 
 namespace vantrel::poll {
@@ -25,7 +26,7 @@ const char kPollUsage[] =
     "\n"
     "Options (the defaults shown are the desktop program's):\n"
     "  -m rtu        mode; only RTU exists\n"
-    "  -a ID         slave id, 0 to 255 (default 11)\n"
+    "  -a ID         slave id, 1 to 255 (default 11)\n"
     "  -r REF        start reference, counted from 1 (default 1)\n"
     "  -c COUNT      number of values (default 20)\n"
     "  -t TYPE       0 coils, 1 discrete inputs, 3 input registers, 4 holding registers\n"
@@ -119,11 +120,17 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         }
         break;
       case 'a':
-        if (!ToLong(value, 0, 255, n)) { error = "-a: slave id 0 to 255"; return ParseOutcome::Error; }
+        if (!ToLong(value, kMinSlaveId, kMaxSlaveId, n)) {
+          error = "-a: slave id 1 to 255 (0 is the broadcast address, which no device answers)";
+          return ParseOutcome::Error;
+        }
         config.slaveId = static_cast<int>(n);
         break;
       case 'r':
-        if (!ToLong(value, 1, 65535, n)) { error = "-r: reference 1 to 65535"; return ParseOutcome::Error; }
+        if (!ToLong(value, kMinRequestOffset, kMaxRequestOffset, n)) {
+          error = "-r: reference 1 to 65536";
+          return ParseOutcome::Error;
+        }
         config.offset = static_cast<int>(n);
         break;
       case 'c':

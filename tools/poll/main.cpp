@@ -75,15 +75,14 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
 
   // A stored time-out of 0 or less still gives the reply one wait on the line.
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(cfg.timeoutMs, 1));
+  const int waitMs = std::max(cfg.timeoutMs, 1);
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(waitMs);
   int result = MB_RESPONCE_EMPTY;
   for (;;) {
     result = master.ReadResponse();
     if (!ReplyPending(result)) break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (left.count() <= 0) {
-      return Fail(kExitTimeout, TimeoutText(master.request, master.request_size));
-    }
+    if (left.count() <= 0) break;
     const int ready = master.port.WaitReadable(static_cast<int>(left.count()));
     if (ready < 0) {
       return Fail(kExitDeviceGone, "Error - The serial device has gone away\n\nThe device " +
@@ -94,10 +93,15 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   }
 
   if (result != MB_RESPONCE_OK) {
-    // The rest of a bad reply may still be on its way: let the line go quiet, so that it is
-    // not taken for the answer to whatever is sent next.
-    std::uint8_t rest[1024];
-    for (int i = 0; i < 25 && master.port.WaitReadable(20) == 1; ++i) master.port.Read(rest, sizeof rest);
+    // The rest of a late or bad reply may still be on its way: let the line go quiet, so
+    // that it is not taken for the answer to whatever is sent next.
+    master.AbandonExchange(waitMs);
+    master.DrainAbandoned();
+  }
+  if (ReplyPending(result)) {
+    // A device that answers, but always too short, is told so rather than "too slow".
+    if (master.SawShortReply()) return Fail(kExitShortReply, kNotEnoughData);
+    return Fail(kExitTimeout, TimeoutText(master.request, master.request_size));
   }
   switch (result) {
     case MB_RESPONCE_OK: {
@@ -145,17 +149,16 @@ int main(int argc, char** argv) {
       break;
   }
 
-  // The program's own check, on the offset as the user counts it.
-  const int check = CheckReadRequest(static_cast<std::uint8_t>(cfg.function),
-                                     static_cast<std::uint8_t>(cfg.slaveId),
-                                     static_cast<std::uint16_t>(cfg.offset),
-                                     static_cast<std::uint16_t>(cfg.length));
+  // The program's own check, on the offset as the user counts it; values from settings.ini
+  // that do not fit the frame are refused, not cut.
+  const int check = CheckRequestSettings(cfg.function, cfg.slaveId, cfg.offset, cfg.length);
   if (check != MB_REQUEST_OK) {
     const std::string text = RequestErrorText(check);
     return Fail(kExitBadRequest, text.empty() ? kUnknownFunctionCodePanic : text);
   }
 
   ModbusMaster master;
+  master.note = [](const std::string& line) { std::fprintf(stderr, "vantrel-poll: %s\n", line.c_str()); };
   const int opened =
       cfg.device.empty()
           ? master.Open(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)

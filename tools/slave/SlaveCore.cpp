@@ -76,6 +76,7 @@ bool ParseFault(const std::string& spec, Fault& out, std::string& error) {
       {"silence", Fault::Silence, false},    {"delay", Fault::Delay, true},
       {"split", Fault::Split, true},         {"garbage", Fault::Garbage, false},
       {"wrong-id", Fault::WrongId, false},   {"function", Fault::Function, true},
+      {"noise", Fault::Noise, false},        {"short", Fault::Short, false},
   };
   for (const Named& k : kinds) {
     if (name != k.name) continue;
@@ -325,6 +326,18 @@ std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t si
     case Fault::Function:
       reply.bytes[1] = static_cast<std::uint8_t>(fault.arg);
       ReplaceCrc(reply.bytes);
+      break;
+    case Fault::Noise:
+      reply.bytes.insert(reply.bytes.begin(), 0x00);  // a glitch at the line's turn-around
+      break;
+    case Fault::Short:
+      // Normal replies only: an exception has no data to cut.
+      if (reply.bytes.size() > 5 && reply.bytes[2] > 0 && (reply.bytes[1] & 0x80) == 0) {
+        const int cut = reply.bytes[1] <= 2 ? 1 : 2;
+        reply.bytes.erase(reply.bytes.end() - 2 - cut, reply.bytes.end() - 2);
+        reply.bytes[2] = static_cast<std::uint8_t>(reply.bytes[2] - cut);
+        ReplaceCrc(reply.bytes);
+      }
       break;
   }
   return reply;

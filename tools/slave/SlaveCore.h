@@ -22,13 +22,15 @@ struct Fault {
     Garbage,    // bytes that are no Modbus frame instead of the reply
     WrongId,    // the reply carries another slave id
     Function,   // arg: function code the reply carries instead
+    Noise,      // one stray byte on the line before the reply
+    Short,      // the reply carries one data byte (coils) or register too few
   };
   Kind kind = None;
   int arg = 0;
 };
 
 // Parses "exception=N", "bad-crc", "silence", "delay=MS", "split=MS", "garbage",
-// "wrong-id", "function=N" (N decimal or 0x hex).
+// "wrong-id", "function=N", "noise", "short" (N decimal or 0x hex).
 bool ParseFault(const std::string& spec, Fault& out, std::string& error);
 
 // The faults asked for by the request's start offset (counted from 1, as the program and
