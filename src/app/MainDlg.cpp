@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -25,6 +26,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 #include "Artwork.h"
@@ -116,6 +118,8 @@ CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tat
     connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
     timers_[static_cast<std::size_t>(id)] = t;
   }
+  // The noise and the frames the master skips while looking for a reply go to the debug log.
+  master_.note = [](const std::string& line) { WriteDebugLogText(line); };
   InitArtwork();
   setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
   BuildLayout();
@@ -124,7 +128,7 @@ CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tat
   SetTimer(TIMER_STARTUP, 1);  // start-up runs once the window is on screen
 }
 
-CMainDlg::~CMainDlg() = default;
+CMainDlg::~CMainDlg() { master_.note = nullptr; }
 
 void CMainDlg::BuildLayout() {
   auto* menuBar = new QMenuBar(this);
@@ -171,6 +175,7 @@ void CMainDlg::BuildLayout() {
   responseList_->horizontalHeader()->setHighlightSections(false);
   responseList_->setShowGrid(false);
   responseList_->setWordWrap(false);
+  responseList_->setTabKeyNavigation(false);  // Tab leaves the table, as in any dialog
   responseList_->setMinimumHeight(240);
   responseList_->viewport()->setMouseTracking(true);
   responseList_->viewport()->installEventFilter(this);
@@ -183,6 +188,10 @@ void CMainDlg::BuildLayout() {
   logEdit_ = new QPlainTextEdit;
   logEdit_->setObjectName(QStringLiteral("logEdit"));
   logEdit_->setUndoRedoEnabled(false);  // the log grows for days: keep no undo history
+  // Read-only: the box is the program's record, so the entries it trims are always its own
+  // (typed text was never kept anyway), and Enter is left to Close. Select and copy stay.
+  logEdit_->setReadOnly(true);
+  logEdit_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   logEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
   logEdit_->setMinimumHeight(110);
 
@@ -241,7 +250,8 @@ void CMainDlg::OnTimer(int id) {
       OnReplyTimer();
       break;
     case TIMER_POLL:
-      if (master_.IsOpen() && settings_.poll_frequency != 0) Poll();
+      // A lost device is opened again by the poll itself.
+      if ((master_.IsOpen() || m_portLost) && settings_.poll_frequency > 0) Poll();
       break;
     case TIMER_STATUS:
       UpdateStartButton();
@@ -280,7 +290,7 @@ void CMainDlg::StartUp() {
   UpdatePollFrequencySummary();
   UpdateStartButton();
   ConnectSerialPort();
-  if (settings_.poll_frequency != 0) {
+  if (settings_.poll_frequency > 0) {
     SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
     WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
   }
@@ -329,12 +339,22 @@ void CMainDlg::Poll() {
   EmptyResponseList();
 
   std::uint8_t frame[1024] = {};
-  const int size = BuildReadRequest(static_cast<std::uint8_t>(settings_.request_function_code),
-                                    static_cast<std::uint8_t>(settings_.request_id),
-                                    static_cast<std::uint16_t>(settings_.request_offset),
-                                    static_cast<std::uint16_t>(settings_.request_length), frame);
+  // Values that do not fit the frame are never cut into a request for another device or address.
+  const int size =
+      CheckRequestFields(settings_.request_id, settings_.request_offset, settings_.request_length) != MB_REQUEST_OK
+          ? 0
+          : BuildReadRequest(static_cast<std::uint8_t>(settings_.request_function_code),
+                             static_cast<std::uint8_t>(settings_.request_id),
+                             static_cast<std::uint16_t>(settings_.request_offset),
+                             static_cast<std::uint16_t>(settings_.request_length), frame);
   if (size <= 0) {
     FailPoll(CannotGenerateText());
+    return;
+  }
+  // A device that went away is looked for once per poll; while polling at a frequency, a
+  // poll that does not find it yet waits for the next one without a box.
+  if (m_portLost && !master_.IsOpen() && !OpenPort() && settings_.poll_frequency > 0) {
+    UpdateStartButton();
     return;
   }
   AddLogLine("Sending request to device");
@@ -343,9 +363,13 @@ void CMainDlg::Poll() {
     FailPoll(CannotPollText(CurrentConnectionText()));
     return;
   }
+  if (master_.port.DeviceLost()) {
+    OnPortLost();
+    return;
+  }
   m_lastPollTime = Now();
   SetTimer(TIMER_REPLY, 100);
-  if (settings_.poll_frequency != 0) SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
+  if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
   UpdateStartButton();
 }
 
@@ -369,20 +393,38 @@ void CMainDlg::ErrorAndStop(const std::string& text, int boxType) {
 }
 
 void CMainDlg::OnReplyTimer() {
+  if (!IsTimerArmed(TIMER_REPLY)) return;  // a tick of an exchange that is over
   // Compared in 64 bits: a negative stored time-out times out at once instead of never.
   if (static_cast<long long>(m_replyWaitMs) > static_cast<long long>(settings_.recv_time_out)) {
-    ErrorAndStop(TimeoutText(master_.request, master_.request_size));
+    KillTimer(TIMER_REPLY);
+    KillTimer(TIMER_POLL);
+    master_.AbandonExchange(static_cast<int>(std::min<unsigned>(m_replyWaitMs, INT_MAX)));
+    if (master_.SawShortReply()) {
+      // The device did answer, every time with fewer values than asked for: say that, not
+      // that it was too slow.
+      Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kNotEnoughData);
+      StopPolling();
+      UpdateStartButton();
+    } else {
+      ErrorAndStop(TimeoutText(master_.request, master_.request_size));
+    }
     return;
   }
   const int result = master_.ReadResponse();
+  if (ReplyPending(result) && master_.port.DeviceLost()) {
+    OnPortLost();
+    return;
+  }
   switch (result) {
     case MB_RESPONCE_OK:
+      // The exchange is over before anything that can show a box (a log file that cannot
+      // be written, a reply the table cannot show).
+      KillTimer(TIMER_REPLY);
+      m_replyWaitMs = 0;
       ++m_respCount;
       tattler_.SetValue("RespCount", std::to_string(m_respCount));
       AddLogLine("<= Responce: %s", HexBytes(master_.data, master_.byte_count).c_str());
       DisplayResponse(&master_);
-      KillTimer(TIMER_REPLY);
-      m_replyWaitMs = 0;
       UpdateStartButton();
       break;
     case MB_RESPONCE_EMPTY:
@@ -403,6 +445,19 @@ void CMainDlg::OnReplyTimer() {
   }
 }
 
+void CMainDlg::OnPortLost() {
+  KillTimer(TIMER_REPLY);
+  m_replyWaitMs = 0;
+  master_.AbandonExchange(0);
+  const std::string device = master_.port.Device();
+  const int error = master_.port.LastError();
+  master_.Close();
+  m_portLost = true;
+  AddLogLine("The device of serial port %s has gone away (%s: %s); it is opened again at the next poll",
+             CurrentConnectionText().c_str(), device.c_str(), std::strerror(error));
+  UpdateStartButton();
+}
+
 void CMainDlg::StopPolling() {
   m_replyWaitMs = 0;
   settings_.poll_frequency = 0;
@@ -421,13 +476,11 @@ void CMainDlg::UpdateStartButton() {
 }
 
 void CMainDlg::ValidateRequest() {
-  const int check = CheckReadRequest(static_cast<std::uint8_t>(settings_.request_function_code),
-                                     static_cast<std::uint8_t>(settings_.request_id),
-                                     static_cast<std::uint16_t>(settings_.request_offset),
-                                     static_cast<std::uint16_t>(settings_.request_length));
+  const int check = CheckRequestSettings(settings_.request_function_code, settings_.request_id,
+                                         settings_.request_offset, settings_.request_length);
   if (check == MB_REQUEST_OK) return;
-  if (check == MB_REQUEST_OUT_OF_RANGE || check == MB_REQUEST_TOO_LONG) {
-    ShowMessage("%s", RequestErrorText(check).c_str());
+  if (const std::string text = RequestErrorText(check); !text.empty()) {
+    ShowMessage("%s", text.c_str());
   } else if (check == MB_REQUEST_UNKNOWN_FUNCTION_CODE) {
     Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kUnknownFunctionCodePanic);
   } else {
@@ -436,19 +489,22 @@ void CMainDlg::ValidateRequest() {
   OpenSettingsSheet(kPageRequest, true);
 }
 
-int CMainDlg::ConnectSerialPort() {
+bool CMainDlg::OpenPort() {
   master_.Close();
   const int opened = master_.Open(settings_.com_port, settings_.buad_rate, settings_.parity,
                                   settings_.data_bits, settings_.stop_bits);
-  const std::string connection = CurrentConnectionText();
   const PortEntry port = DescribePort(settings_.com_port);
   WriteDebugLog("COM%d is %s%s%s", settings_.com_port, port.device.empty() ? "no device" : port.device.c_str(),
                 port.description.empty() ? "" : ", ", port.description.c_str());
-  if (opened) {
-    AddLogLine("Connected to serial port %s", connection.c_str());
-    return opened;
-  }
-  std::string text = CannotConnectText(connection);
+  if (!opened) return false;
+  m_portLost = false;
+  AddLogLine("Connected to serial port %s", CurrentConnectionText().c_str());
+  return true;
+}
+
+int CMainDlg::ConnectSerialPort() {
+  if (OpenPort()) return 1;
+  std::string text = CannotConnectText(CurrentConnectionText());
   ShowMessage("%s", text.c_str());
   std::replace(text.begin(), text.end(), '\n', ' ');
   AddLogLine("%s", text.c_str());
@@ -493,8 +549,14 @@ void CMainDlg::AddLogText(const std::string& screenText, const std::string& file
   WriteDebugLogText(screenText);
 
   if (m_logFilePath.empty()) return;
-  std::FILE* f = std::fopen(m_logFilePath.c_str(), "a");
+  std::FILE* f = std::fopen(m_logFilePath.c_str(), "a+");
   if (f != nullptr) {
+    // Message-box records end without a line break: each entry starts on a line of its own.
+    if (std::fseek(f, -1, SEEK_END) == 0 && std::fgetc(f) != '\n') {
+      std::fseek(f, 0, SEEK_END);
+      std::fputc('\n', f);
+    }
+    std::fseek(f, 0, SEEK_END);
     std::fputs(prefix.c_str(), f);
     std::fputs(fileText.c_str(), f);
     std::fputc('\n', f);
@@ -518,6 +580,15 @@ void CMainDlg::OnClearLog() {
 
 void CMainDlg::OnBrowseLogFile() {
   const std::string path = chooseLogFile ? chooseLogFile(settings_.startup_path, "log.txt") : "";
+  // Linux allows a line feed in a file name, but settings.ini cannot keep one.
+  if (std::any_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    ShowMessage("Error - The log file name can not be used\n\nThe name chosen contains a line break or another "
+                "control character, which the settings file can not keep.\nThe log file stays %s\n\n"
+                "Choose a name without such characters and try again.",
+                m_logFilePath.c_str());
+    ShowLogFilePath();
+    return;
+  }
   const auto slash = path.rfind('/');
   if (!path.empty() && slash != std::string::npos && slash > 0) {
     settings_.logfile_path = path;
@@ -535,11 +606,29 @@ void CMainDlg::DisplayResponse(const ModbusMaster* master) {
   ResponseTable table = MakeResponseTableOrPanic(master);
   if (table.fill == TableFill::Unchanged) return;
   const std::vector<ResponseColumn> columns = table.columns;
-  model_->SetTable(std::move(table));
-  // Widths as designed for an 8-point dialog font, widened with today's larger fonts.
-  const double scale = std::max(1.0, responseList_->fontMetrics().averageCharWidth() / 5.0);
+  // The longest text of each column, found before the table moves into the model.
+  std::vector<const std::string*> longest(columns.size(), nullptr);
+  for (const auto& row : table.rows) {
+    for (std::size_t c = 0; c < row.size() && c < columns.size(); ++c) {
+      if (longest[c] == nullptr || row[c].size() > longest[c]->size()) longest[c] = &row[c];
+    }
+  }
+  std::vector<int> textWidths(columns.size(), 0);
+  const QFontMetrics metrics = responseList_->fontMetrics();
+  // The item delegate's margins on either side of the text, and a pixel for the grid.
+  const int margin = 2 * (responseList_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
   for (std::size_t c = 0; c < columns.size(); ++c) {
-    responseList_->setColumnWidth(static_cast<int>(c), static_cast<int>(columns[c].width * scale));
+    if (longest[c] != nullptr) textWidths[c] = metrics.horizontalAdvance(QString::fromStdString(*longest[c])) + margin;
+  }
+  model_->SetTable(std::move(table));
+  // The designed widths, for an 8-point dialog font, scaled to today's larger fonts, are the
+  // least widths: a column widens to show its longest text and its caption whole.
+  const double scale = std::max(1.0, metrics.averageCharWidth() / 5.0);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const int col = static_cast<int>(c);
+    const int width = std::max({static_cast<int>(columns[c].width * scale), textWidths[c],
+                                responseList_->horizontalHeader()->sectionSizeHint(col)});
+    responseList_->setColumnWidth(col, width);
   }
   ShowLogFilePath();
 }
@@ -650,9 +739,9 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
     ValidateRequest();  // a request that fails opens a further sheet on "Request" here
 
     if (poll->poll_frequency != settings_.poll_frequency) {
-      settings_.poll_frequency = poll->poll_frequency;
+      settings_.poll_frequency = std::max(poll->poll_frequency, 0);  // a negative period polls once
       UpdatePollFrequencySummary();
-      if (settings_.poll_frequency != 0) {
+      if (settings_.poll_frequency > 0) {
         SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
         WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
         Poll();
@@ -669,10 +758,16 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
 // --- close --------------------------------------------------------------------------
 
 void CMainDlg::OnCloseRequest() {
+  if (closing_) return;  // Close again while the report waits: it goes once
+  closing_ = true;
   const std::string version = VersionText();
   tattler_.Report(kProductName, version);
   settings_.Save();
   accept();
+}
+
+void CMainDlg::reject() {
+  if (!closing_) QDialog::reject();
 }
 
 // --- banner and version check ---------------------------------------------------------
@@ -705,7 +800,13 @@ void CMainDlg::CheckForNewVersion() {
     KillTimer(TIMER_VERSION_CHECK);
     return;
   }
-  if (CheckVersion(kProductName, VersionText(), "") > 0 && !versionPromptOpen) {
+  const int check = closing_ ? -1 : CheckVersion(kProductName, VersionText(), "");
+  if (closing_) {
+    // The window is closing (perhaps since during the check): no question on top of that.
+    if (check > 0) WriteDebugLog("New version answer after closing began: not shown");
+    return;
+  }
+  if (check > 0 && !versionPromptOpen) {
     versionPromptOpen = true;
     const int answer = MessageAndLog(
         kBoxYesNo,

@@ -74,6 +74,9 @@ class CMainDlg : public QDialog {
   void UpdateStartButton();
   void ValidateRequest();
   int ConnectSerialPort();
+  // The port reported its device gone: end the exchange, close the port and say so once;
+  // the next poll (or Start) opens it again.
+  void OnPortLost();
 
   // The three summary buttons.
   void UpdateRequestSummary();
@@ -94,8 +97,11 @@ class CMainDlg : public QDialog {
   bool IsCursorOnWriteColumn(const QPoint& viewportPos) const;
   void OnResponseListClick(const QPoint& viewportPos);
 
-  // Close button, Enter and the menu's "Close": report, save, end.
+  // Close button, Enter and the menu's "Close": report, save, end; once per run, however
+  // often it is asked for while the report is on its way.
   void OnCloseRequest();
+  // Escape and the close box: end without report or save (nothing once closing has begun).
+  void reject() override;
 
   // The banner and the version check.
   void RotateBanner();
@@ -120,6 +126,7 @@ class CMainDlg : public QDialog {
 
   unsigned m_replyWaitMs = 0;
   std::time_t m_lastPollTime = 0;
+  bool m_portLost = false;  // closed because its device went away; reopened by the next poll
   int m_pollCount = 0;
   int m_respCount = 0;
   std::string m_logFilePath;
@@ -146,6 +153,9 @@ class CMainDlg : public QDialog {
   // A poll that could not be built or sent: box, log line, back to once.
   void FailPoll(const std::string& text);
   std::string CurrentConnectionText() const;
+  // Opens the port with the connection settings and logs "Connected to ..."; false when it
+  // cannot be opened (nothing shown).
+  bool OpenPort();
   bool SetSummary(QPushButton* button, const std::string& text);
 
   ScannerSettings& settings_;
@@ -164,6 +174,7 @@ class CMainDlg : public QDialog {
   QPlainTextEdit* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
+  bool closing_ = false;           // Close has begun: the report is on its way
 };
 
 }  // namespace vantrel

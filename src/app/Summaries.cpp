@@ -12,7 +12,7 @@ std::string RequestSummary(int requestId, int requestOffset, int requestLength) 
 }
 
 std::string PollFrequencySummary(int pollFrequency) {
-  if (pollFrequency == 0) return "Once";
+  if (pollFrequency <= 0) return "Once";
   char buf[48];
   if (pollFrequency <= 60) {
     std::snprintf(buf, sizeof buf, "%d seconds", pollFrequency);
@@ -34,7 +34,7 @@ StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pol
     s.enabled = false;
     return s;
   }
-  if (pollFrequency == 0) {
+  if (pollFrequency <= 0) {  // a negative period polls once, as 0 does
     s.caption = "Poll";
     return s;
   }

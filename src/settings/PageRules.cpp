@@ -55,12 +55,26 @@ std::string CheckUnsignedEdit(const std::string& text, int& value) {
   return {};
 }
 
-std::string CheckOffsetEdit(const std::string& text, int& value) {
+namespace {
+std::string CheckRangeEdit(const std::string& text, int low, int high, int& value) {
   int parsed = 0;
   if (std::string message = CheckUnsignedEdit(text, parsed); !message.empty()) return message;
-  if (parsed < kMinOffset || parsed > kMaxOffset) return IntegerRangeMessage(kMinOffset, kMaxOffset);
+  if (parsed < low || parsed > high) return IntegerRangeMessage(low, high);
   value = parsed;
   return {};
+}
+}  // namespace
+
+std::string CheckSlaveIdEdit(const std::string& text, int& value) {
+  return CheckRangeEdit(text, kMinSlaveId, kMaxSlaveId, value);
+}
+
+std::string CheckOffsetEdit(const std::string& text, int& value) {
+  return CheckRangeEdit(text, kMinOffset, kMaxOffset, value);
+}
+
+std::string CheckLengthEdit(const std::string& text, int& value) {
+  return CheckRangeEdit(text, kMinLength, kMaxLength, value);
 }
 
 std::string CheckPollEdit(const std::string& text, int& value) {
@@ -119,6 +133,7 @@ int FunctionCodeFromIndex(int index) { return index >= 1 && index <= 3 ? index +
 
 bool BuildRequestPreview(int functionCode, int requestId, int requestOffset, int requestLength,
                          std::string& preview) {
+  if (CheckRequestFields(requestId, requestOffset, requestLength) != MB_REQUEST_OK) return false;
   std::uint8_t frame[kFrameCapacity] = {};
   const int size = BuildReadRequest(static_cast<std::uint8_t>(functionCode), static_cast<std::uint8_t>(requestId),
                                     static_cast<std::uint16_t>(requestOffset),

@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "modbus/ModbusFrame.h"
 #include "serial/PortMap.h"
 
 namespace vantrel {
@@ -13,8 +14,12 @@ namespace vantrel {
 
 inline constexpr char kPositiveIntegerMessage[] = "Please enter a positive integer.";
 inline constexpr char kIntegerMessage[] = "Please enter an integer.";
-inline constexpr int kMinOffset = 1;
-inline constexpr int kMaxOffset = 99999;
+// The request's fields as a frame can carry them (kMinSlaveId and kMaxSlaveId too); the
+// length's top is the largest any read function allows.
+inline constexpr int kMinOffset = kMinRequestOffset;
+inline constexpr int kMaxOffset = kMaxRequestOffset;
+inline constexpr int kMinLength = 1;
+inline constexpr int kMaxLength = 2000;
 
 // "Please enter an integer between %1 and %2." filled with low and high.
 std::string IntegerRangeMessage(int low, int high);
@@ -23,8 +28,10 @@ std::string IntegerRangeMessage(int low, int high);
 // else the message to show (value unchanged). Blanks around the number are allowed.
 // A whole number of digits that fits the settings' int fields.
 std::string CheckUnsignedEdit(const std::string& text, int& value);
-// The offset: as above, then 1 to 99999.
+// The slave id, offset and length: as above, then within their ranges (the message names it).
+std::string CheckSlaveIdEdit(const std::string& text, int& value);
 std::string CheckOffsetEdit(const std::string& text, int& value);
+std::string CheckLengthEdit(const std::string& text, int& value);
 // The custom poll frequency: a signed number, but not below 0 (0 polls once).
 std::string CheckPollEdit(const std::string& text, int& value);
 
@@ -87,9 +94,8 @@ inline constexpr std::array<const char*, 4> kFunctionEntries = {
 int FunctionIndexFor(int functionCode);
 // The function code of a selected entry; nothing selected gives 1.
 int FunctionCodeFromIndex(int index);
-// The request as "%02X " per byte, as it would be sent; the slave id is cut to 8 bits and
-// offset and length to 16. A request the frame check refuses leaves preview as it was
-// and returns false.
+// The request as "%02X " per byte, as it would be sent. A request that does not fit the
+// frame or that the frame check refuses leaves preview as it was and returns false.
 bool BuildRequestPreview(int functionCode, int requestId, int requestOffset, int requestLength,
                          std::string& preview);
 

@@ -86,7 +86,7 @@ void CSettings_requestDlg::OnChange() {
 }
 
 bool CSettings_requestDlg::RebuildPreview() {
-  if (!ReadEdit(slaveId_, CheckUnsignedEdit, request_id) || !ReadEdit(length_, CheckUnsignedEdit, request_length) ||
+  if (!ReadEdit(slaveId_, CheckSlaveIdEdit, request_id) || !ReadEdit(length_, CheckLengthEdit, request_length) ||
       !ReadEdit(offset_, CheckOffsetEdit, request_offset)) {
     return false;
   }

@@ -11,7 +11,7 @@ TEST(summaries, poll_frequency_texts) {
   EXPECT_EQ(PollFrequencySummary(61), "1 min");
   EXPECT_EQ(PollFrequencySummary(119), "1 min");
   EXPECT_EQ(PollFrequencySummary(1800), "30 min");
-  EXPECT_EQ(PollFrequencySummary(-5), "-5 seconds");
+  EXPECT_EQ(PollFrequencySummary(-5), "Once") << "a negative period polls once";
 }
 
 TEST(summaries, request_text) { EXPECT_EQ(RequestSummary(11, 1, 20), "Device: 11 Offset: 1 Length: 20"); }
@@ -23,6 +23,9 @@ TEST(start_button, first_matching_state_wins) {
   EXPECT_EQ(polling.caption, "Polling");
   EXPECT_FALSE(polling.enabled);
   EXPECT_EQ(ComputeStartButton(true, 0, 0, 0, 0).caption, "Poll");
+  // a negative period is no countdown that has always run out
+  EXPECT_EQ(ComputeStartButton(true, 0, -1, 1000, 1000).caption, "Poll");
+  EXPECT_FALSE(ComputeStartButton(true, 0, -1, 1000, 1000).pollNow);
 }
 
 TEST(start_button, countdown_in_seconds_and_minutes) {

@@ -21,14 +21,29 @@ TEST(edit_checks, unsigned_number_with_blanks_around) {
   }
 }
 
-TEST(edit_checks, offset_lies_in_1_to_99999) {
+TEST(edit_checks, offset_lies_in_1_to_65536) {
   int value = 7;
-  EXPECT_EQ(CheckOffsetEdit("99999", value), "");
-  EXPECT_EQ(value, 99999);
-  EXPECT_EQ(CheckOffsetEdit("0", value), "Please enter an integer between 1 and 99999.");
-  EXPECT_EQ(CheckOffsetEdit("100000", value), "Please enter an integer between 1 and 99999.");
+  EXPECT_EQ(CheckOffsetEdit("65536", value), "");
+  EXPECT_EQ(value, 65536);
+  EXPECT_EQ(CheckOffsetEdit("0", value), "Please enter an integer between 1 and 65536.");
+  EXPECT_EQ(CheckOffsetEdit("65537", value), "Please enter an integer between 1 and 65536.");
   EXPECT_EQ(CheckOffsetEdit("", value), "Please enter a positive integer.");
-  EXPECT_EQ(value, 99999);
+  EXPECT_EQ(value, 65536);
+}
+
+// What a frame cannot carry is refused with the range, never cut (256 would be slave 0).
+TEST(edit_checks, slave_id_and_length_name_their_ranges) {
+  int value = 7;
+  EXPECT_EQ(CheckSlaveIdEdit("255", value), "");
+  EXPECT_EQ(value, 255);
+  for (const char* text : {"0", "256", "99999"}) {
+    EXPECT_EQ(CheckSlaveIdEdit(text, value), "Please enter an integer between 1 and 255.") << text;
+  }
+  EXPECT_EQ(CheckLengthEdit("0", value), "Please enter an integer between 1 and 2000.");
+  EXPECT_EQ(CheckLengthEdit("70000", value), "Please enter an integer between 1 and 2000.");
+  EXPECT_EQ(CheckLengthEdit("126", value), "") << "too long for registers: the main window says so";
+  EXPECT_EQ(value, 126);
+  EXPECT_EQ(CheckSlaveIdEdit("", value), "Please enter a positive integer.");
 }
 
 TEST(edit_checks, poll_frequency_is_a_signed_number_but_not_negative) {
@@ -59,15 +74,19 @@ TEST(port_entry_text, names_the_device_behind_each_port) {
   EXPECT_EQ(PortEntryText(3, {"/srv/COM3", "link to /dev/pts/4"}, "/srv"), "COM3 - link to /dev/pts/4");
 }
 
-TEST(request_rules, function_codes_and_the_cut_frame) {
+TEST(request_rules, function_codes_and_no_cut_frame) {
   EXPECT_EQ(FunctionIndexFor(0), -1);
   EXPECT_EQ(FunctionIndexFor(5), -1);
   EXPECT_EQ(FunctionCodeFromIndex(-1), 1);
   EXPECT_EQ(FunctionCodeFromIndex(3), 4);
-  std::string whole, cut;
+  std::string whole;
   ASSERT_TRUE(BuildRequestPreview(3, 1, 1, 10, whole));
-  ASSERT_TRUE(BuildRequestPreview(3, 257, 1, 65536 + 10, cut));
-  EXPECT_EQ(cut, whole) << "slave id cut to 8 bits, length to 16, only in the frame";
+  EXPECT_EQ(whole, "01 03 00 00 00 0A C5 CD ");
+  // a slave id of 257 would go out as 1, a length of 65546 as 10: no such frame is shown
+  std::string kept = whole;
+  EXPECT_FALSE(BuildRequestPreview(3, 257, 1, 10, kept));
+  EXPECT_FALSE(BuildRequestPreview(3, 1, 1, 65536 + 10, kept));
+  EXPECT_EQ(kept, whole);
 }
 
 TEST(poll_rules, nothing_selected_keeps_the_edit_disabled) {

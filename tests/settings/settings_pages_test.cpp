@@ -173,20 +173,26 @@ TEST_F(Pages, request_preview_of_the_stored_request) {
 TEST_F(Pages, request_offset_out_of_range) {
   auto page = Shown<CSettings_requestDlg>(settings_);
   const QString before = page->previewEdit()->text();
-  for (const char* text : {"0", "100000"}) {
+  for (const char* text : {"0", "65537"}) {
     box_.boxes.clear();
     Type(page->offsetEdit(), text);
     ASSERT_FALSE(box_.boxes.empty()) << text;
-    EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 1 and 99999.");
+    EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 1 and 65536.");
     EXPECT_EQ(page->offsetEdit()->text(), text) << "the text stays for the user to correct";
     EXPECT_EQ(page->focusWidget(), page->offsetEdit());
     EXPECT_EQ(page->request_offset, 1);
     EXPECT_EQ(page->previewEdit()->text(), before);
   }
   EXPECT_FALSE(page->OnKillActive());
-  Type(page->offsetEdit(), "99999");
+  Type(page->offsetEdit(), "65536");
   EXPECT_TRUE(page->OnKillActive());
-  EXPECT_EQ(page->request_offset, 99999);
+  EXPECT_EQ(page->request_offset, 65536);
+  // a slave id the frame cannot carry is refused the same way
+  box_.boxes.clear();
+  Type(page->slaveIdEdit(), "256");
+  ASSERT_FALSE(box_.boxes.empty());
+  EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 1 and 255.");
+  EXPECT_FALSE(page->OnKillActive());
 }
 
 TEST_F(Pages, request_empty_slave_id_stops_the_reading_there) {

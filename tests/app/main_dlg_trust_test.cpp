@@ -1,0 +1,330 @@
+// The main window shows only values that answer its request, recovers when its device
+// comes back, and keeps its log, table and close path sound.
+#include <QApplication>
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTableView>
+#include <QTest>
+
+#include <functional>
+
+#include "app/MainWindowTest.h"
+#include "web/WebCall.h"
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+using vantrel::test::MainWindow;
+using vantrel::test::ReadFile;
+using vantrel::test::Row;
+using vantrel::test::ScriptedReply;
+using vantrel::test::VendorServer;
+
+namespace {
+
+// A box stand-in that runs a step of the test while the box is "open", as timers and
+// clicks run inside a real box's own event loop.
+class BoxWithEvents final : public MessagePresenter {
+ public:
+  explicit BoxWithEvents(std::function<void()> during) : during_(std::move(during)) {
+    SetMessagePresenter(this);
+  }
+  ~BoxWithEvents() override { SetMessagePresenter(nullptr); }
+  int Present(const std::string& text, int) override {
+    texts.push_back(text);
+    if (during_) during_();
+    return IDOK;
+  }
+  std::vector<std::string> texts;
+
+ private:
+  std::function<void()> during_;
+};
+
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST_F(MainWindow, a_negative_stored_poll_frequency_polls_once) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\npoll_frequency=-1\n");
+  StartWindow();
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_POLL)) << "not a 1 ms period";
+  EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
+  dlg_->OnTimer(TIMER_STATUS);
+  dlg_->OnTimer(TIMER_POLL);
+  EXPECT_EQ(dlg_->m_pollCount, 0) << "neither the countdown nor the poll timer polls";
+  EXPECT_EQ(dlg_->startButton()->text(), "Poll");
+}
+
+TEST_F(MainWindow, only_the_reply_to_the_request_fills_the_table) {
+  StartSlave({"-a", "1", "-b", "115200", "--fault-at", "30=noise", "--fault-at", "40=short"});
+  WriteSettings("request_function_code=3\nrequest_length=2\nrecv_time_out=300\n");
+  StartWindow();
+
+  // a stray byte before a good reply
+  settings_.request_offset = 30;
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_TRUE(box_.boxes.empty()) << box_.boxes[0].text;
+  ASSERT_EQ(Rows().size(), 2u);
+  EXPECT_EQ(Rows()[0][4], "0x001E");
+
+  // another device's reply is no answer: the wait goes on to the time-out
+  settings_.request_offset = 9025;
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - Timeout\n", 0), 0u);
+  EXPECT_TRUE(Rows().empty());
+
+  // a late reply of an abandoned request does not answer the next one
+  settings_.recv_time_out = 0;
+  settings_.request_offset = 9022;  // answered after 500 ms, given up after 200
+  settings_.request_length = 10;
+  dlg_->Poll();
+  StepReplyTicks();
+  settings_.request_offset = 1;
+  settings_.request_length = 2;
+  settings_.recv_time_out = 2000;
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 2u) << (box_.boxes.empty() ? "" : box_.boxes.back().text);
+  EXPECT_EQ(Rows()[0], (Row{"Write", "1", "40001", "400001", "0x0001", "1", "1", "", "", ""}));
+
+  // a device that answers too short every time gets the table's message, not a time-out
+  box_.boxes.clear();
+  settings_.request_offset = 40;
+  settings_.recv_time_out = 300;
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_NE(box_.boxes[0].text.find("Message=[Not enugh data to cover the request lenght]"), std::string::npos)
+      << box_.boxes[0].text;
+  EXPECT_EQ(settings_.poll_frequency, 0);
+
+  const std::string debug = ReadFile(dir_ / "Debuglog.txt");
+  EXPECT_NE(debug.find("Line noise before the reply, skipped: 00 "), std::string::npos);
+  EXPECT_NE(debug.find("(from slave 2, not 1)"), std::string::npos);
+  EXPECT_NE(debug.find("(20 data bytes, not the 4 asked for)"), std::string::npos);
+}
+
+TEST_F(MainWindow, a_reply_is_taken_once_and_its_timer_stops_before_any_box) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\nlogfile_path=" + dir_.path() + "/missing/log.txt\n");
+  StartWindow();
+  bool armedDuringBox = true;
+  BoxWithEvents box([&] {
+    armedDuringBox = dlg_->IsTimerArmed(TIMER_REPLY);
+    dlg_->OnTimer(TIMER_REPLY);  // a tick while "Can not save to log" is open
+  });
+  dlg_->Poll();
+  dlg_->m_logSaveFailed = false;  // so that the reply's log line shows the box
+  StepReplyTicks();
+  ASSERT_EQ(box.texts.size(), 1u);
+  EXPECT_EQ(box.texts[0], "Can not save to log");
+  EXPECT_FALSE(armedDuringBox);
+  EXPECT_EQ(tattler_.Values().at("RespCount"), "1");
+  EXPECT_EQ(dlg_->m_replyWaitMs, 0u);
+  EXPECT_EQ(Rows().size(), 1u);
+}
+
+TEST_F(MainWindow, a_device_that_comes_back_is_polled_again) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\nrequest_offset=5\n");
+  StartWindow();
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 1u);
+
+  slave_->Stop();  // the adapter is pulled
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_FALSE(master_.IsOpen()) << "the dead device is let go";
+  EXPECT_TRUE(box_.boxes.empty()) << "said in the log, not in a box";
+  dlg_->OnTimer(TIMER_STATUS);
+  EXPECT_EQ(dlg_->startButton()->text(), "Not connected");
+
+  // polling at a frequency: one attempt per poll, quietly, while the device is away
+  settings_.poll_frequency = 1;
+  dlg_->OnTimer(TIMER_POLL);
+  dlg_->OnTimer(TIMER_POLL);
+  EXPECT_TRUE(box_.boxes.empty());
+  EXPECT_EQ(Count(ReadFile(dir_ / "Debuglog.txt"), "COM3 is no device"), 2);
+
+  StartSlave();  // back, on a new pseudo-terminal behind the same COM3
+  dlg_->OnTimer(TIMER_POLL);
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 1u) << (box_.boxes.empty() ? "" : box_.boxes[0].text);
+  EXPECT_EQ(Rows()[0][4], "0x0005");
+  EXPECT_EQ(settings_.poll_frequency, 1) << "polling goes on";
+  const std::string log = ReadFile(dir_ / "log.txt");
+  EXPECT_EQ(Count(log, "has gone away"), 1) << log;
+  EXPECT_EQ(Count(log, "] Connected to serial port COM 3:115200,N,8,1"), 2);
+}
+
+TEST_F(MainWindow, request_values_that_do_not_fit_the_frame_are_refused) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\nrequest_id=256\n");
+  StartWindow();
+  ASSERT_GE(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - The slave id is out of range\n", 0), 0u) << box_.boxes[0].text;
+  EXPECT_EQ(sheets_, std::vector<std::string>{"Request"});
+  box_.boxes.clear();
+  dlg_->Poll();  // never sent as slave 0, the broadcast address
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - Can not generate read message\n", 0), 0u);
+  settings_.request_id = 1;
+  settings_.request_offset = 65537;
+  box_.boxes.clear();
+  dlg_->ValidateRequest();
+  ASSERT_GE(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - The offset is out of range\n", 0), 0u);
+  dlg_->Poll();
+  EXPECT_EQ(box_.boxes.back().text.rfind("Error - Can not generate read message\n", 0), 0u);
+  slave_->Stop();
+  EXPECT_EQ(slave_->Log().find("<="), std::string::npos) << "nothing reached the line: " << slave_->Log();
+}
+
+TEST_F(MainWindow, a_full_log_box_that_the_user_edits_keeps_showing_new_lines) {
+  WriteSettings("");
+  StartWindow();
+  for (int i = 0; i < CMainDlg::kMaxLogEntries; ++i) dlg_->AddLogLine("entry %d", i);
+  auto* box = dlg_->findChild<QPlainTextEdit*>("logEdit");
+  ASSERT_NE(box, nullptr);
+  dlg_->show();
+  box->setFocus();
+  QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(box, Qt::Key_Delete);
+  QTest::keyClicks(box, "typed");
+  dlg_->AddLogLine("after the edit");
+  const QString text = dlg_->LogText();
+  EXPECT_TRUE(text.contains("] after the edit\n")) << text.left(200).toStdString();
+  EXPECT_EQ(text.count('\n'), CMainDlg::kMaxLogEntries);
+  EXPECT_TRUE(text.contains("] entry 999\n"));
+  EXPECT_FALSE(text.contains("] entry 0\n")) << "the oldest went";
+  EXPECT_FALSE(text.contains("typed"));
+  EXPECT_TRUE(box->isReadOnly());
+}
+
+TEST_F(MainWindow, enter_in_the_log_box_is_close) {
+  WriteSettings("");
+  StartWindow();
+  dlg_->show();
+  auto* box = dlg_->findChild<QPlainTextEdit*>("logEdit");
+  box->setFocus();
+  const int lines = box->document()->blockCount();
+  QTest::keyClick(box, Qt::Key_Return);
+  EXPECT_EQ(box->document()->blockCount(), lines);
+  EXPECT_EQ(dlg_->result(), QDialog::Accepted);
+  EXPECT_EQ(vendor_.RequestCount(), 1u) << "the usage report of Close";
+}
+
+TEST_F(MainWindow, every_record_of_log_txt_starts_on_its_own_line) {
+  WriteSettings("");  // no simulator: the connect error is a box, then an activity line
+  StartWindow();
+  dlg_->AddLogLine("next");
+  const std::string file = ReadFile(dir_ / "log.txt");
+  EXPECT_NE(file.find("MessageAndLog return = [ 1]\n["), std::string::npos) << file;
+  EXPECT_EQ(file.find("][0"), std::string::npos) << file;
+  EXPECT_EQ(file.find("][1"), std::string::npos) << file;
+  EXPECT_EQ(file.find("][2"), std::string::npos) << file;
+}
+
+TEST_F(MainWindow, the_response_table_is_left_with_tab_and_shows_every_text_whole) {
+  std::ofstream(dir_ / "image.txt") << "holding 0 u32 1080033280\n";
+  StartSlave({"-a", "1", "-b", "115200", "-i", dir_ / "image.txt"});
+  WriteSettings("request_function_code=3\nrequest_length=3\n");
+  StartWindow();
+  dlg_->show();
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 3u);
+  ASSERT_EQ(Rows()[1][7], "1080033280");
+  QTableView* view = dlg_->responseList();
+  const QFontMetrics fm = view->fontMetrics();
+  const int margin = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+  for (int c = 0; c < 10; ++c) {
+    for (const Row& row : Rows()) {
+      EXPECT_GE(view->columnWidth(c), fm.horizontalAdvance(QString::fromStdString(row[c])) + margin)
+          << "column " << c << ": " << row[c];
+    }
+  }
+
+  QApplication::setActiveWindow(dlg_.get());
+  view->setFocus();
+  ASSERT_TRUE(view->hasFocus());
+  QTest::keyClick(view, Qt::Key_Tab);
+  EXPECT_FALSE(view->hasFocus()) << "Tab moved from cell to cell";
+}
+
+TEST_F(MainWindow, browse_refuses_a_log_file_name_with_a_line_break) {
+  WriteSettings("");
+  StartWindow();
+  dlg_->OnBrowseLogFile();  // no dialog: nothing chosen
+  const std::string before = ReadFile(dir_ / "settings.ini");
+  const std::string old = settings_.logfile_path;
+  box_.boxes.clear();
+  dlg_->chooseLogFile = [this](const std::string&, const std::string&) { return dir_ / "two\nlines.txt"; };
+  dlg_->OnBrowseLogFile();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - The log file name can not be used\n", 0), 0u);
+  EXPECT_NE(box_.boxes[0].text.find("The log file stays " + old), std::string::npos);
+  EXPECT_EQ(settings_.logfile_path, old);
+  EXPECT_EQ(dlg_->m_logFilePath, old);
+  EXPECT_EQ(ReadFile(dir_ / "settings.ini"), before);
+}
+
+TEST_F(MainWindow, close_asked_again_while_the_report_waits_sends_it_once) {
+  vendor_.SetReply(VendorServer::kTattler, [] {
+    ScriptedReply slow = ScriptedReply::Text("STATE: PASS");
+    slow.delayMs = 300;
+    return slow;
+  }());
+  WriteSettings("");
+  StartWindow();
+  int asked = 0;
+  SetPumpFunction([&] {
+    if (asked++ < 3) {
+      dlg_->OnCloseRequest();  // Close, Enter and the menu stay live during the wait
+      dlg_->reject();          // and so does Escape
+    }
+    std::this_thread::sleep_for(2ms);
+  });
+  dlg_->OnCloseRequest();
+  SetPumpFunction(nullptr);
+  EXPECT_GT(asked, 3);
+  EXPECT_EQ(vendor_.RequestCount(), 1u);
+  EXPECT_EQ(dlg_->result(), QDialog::Accepted);
+}
+
+TEST_F(MainWindow, a_late_version_answer_after_close_shows_nothing) {
+  vendor_.SetReply(VendorServer::kCheckVersion, [] {
+    ScriptedReply slow = ScriptedReply::Text("UPDATE");
+    slow.delayMs = 300;
+    return slow;
+  }());
+  WriteSettings("check_for_updates=1\n");
+  StartWindow();
+  box_.boxes.clear();  // the connect error: no simulator here
+  bool closed = false;
+  SetPumpFunction([&] {
+    if (!closed) {
+      closed = true;
+      dlg_->OnCloseRequest();  // Close while the start-up check waits
+    }
+    std::this_thread::sleep_for(2ms);
+  });
+  dlg_->OnTimer(TIMER_VERSION_CHECK);
+  SetPumpFunction(nullptr);
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(box_.boxes.empty()) << box_.boxes[0].text;
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_NE(ReadFile(dir_ / "Debuglog.txt").find("New version answer after closing began: not shown"),
+            std::string::npos);
+}
