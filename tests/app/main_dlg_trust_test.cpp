@@ -64,7 +64,7 @@ TEST_F(MainWindow, a_negative_stored_poll_frequency_polls_once) {
 
 TEST_F(MainWindow, only_the_reply_to_the_request_fills_the_table) {
   StartSlave({"-a", "1", "-b", "115200", "--fault-at", "30=noise", "--fault-at", "40=short"});
-  WriteSettings("request_function_code=3\nrequest_length=2\nrecv_time_out=300\n");
+  WriteSettings("request_function_code=3\nrequest_length=2\n");
   StartWindow();
 
   // a stray byte before a good reply
@@ -76,6 +76,7 @@ TEST_F(MainWindow, only_the_reply_to_the_request_fills_the_table) {
   EXPECT_EQ(Rows()[0][4], "0x001E");
 
   // another device's reply is no answer: the wait goes on to the time-out
+  settings_.recv_time_out = 1500;  // the other reply comes at once; the wait then runs out
   settings_.request_offset = 9025;
   dlg_->Poll();
   StepReplyTicks();
@@ -91,7 +92,7 @@ TEST_F(MainWindow, only_the_reply_to_the_request_fills_the_table) {
   StepReplyTicks();
   settings_.request_offset = 1;
   settings_.request_length = 2;
-  settings_.recv_time_out = 2000;
+  settings_.recv_time_out = 10000;
   dlg_->Poll();
   StepReplyTicks();
   ASSERT_EQ(Rows().size(), 2u) << (box_.boxes.empty() ? "" : box_.boxes.back().text);
@@ -100,7 +101,7 @@ TEST_F(MainWindow, only_the_reply_to_the_request_fills_the_table) {
   // a device that answers too short every time gets the table's message, not a time-out
   box_.boxes.clear();
   settings_.request_offset = 40;
-  settings_.recv_time_out = 300;
+  settings_.recv_time_out = 1500;
   dlg_->Poll();
   StepReplyTicks();
   ASSERT_EQ(box_.boxes.size(), 1u);
@@ -187,8 +188,15 @@ TEST_F(MainWindow, request_values_that_do_not_fit_the_frame_are_refused) {
   EXPECT_EQ(box_.boxes[0].text.rfind("Error - The offset is out of range\n", 0), 0u);
   dlg_->Poll();
   EXPECT_EQ(box_.boxes.back().text.rfind("Error - Can not generate read message\n", 0), 0u);
+  // nothing of that reached the line; the first request that fits is the first it sees
+  settings_.request_offset = 1;
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_EQ(Rows().size(), 1u);
   slave_->Stop();
-  EXPECT_EQ(slave_->Log().find("<="), std::string::npos) << "nothing reached the line: " << slave_->Log();
+  const std::string heard = slave_->Log();
+  EXPECT_EQ(Count(heard, "] -> "), 1) << heard;
+  EXPECT_NE(heard.find("] -> 01 03 00 00 00 01 "), std::string::npos) << heard;
 }
 
 TEST_F(MainWindow, a_full_log_box_that_the_user_edits_keeps_showing_new_lines) {

@@ -4,12 +4,13 @@
 
 #include <chrono>
 #include <fstream>
-#include <future>
 
 #include "support/Process.h"
 #include "support/TempDir.h"
 
+using vantrel::test::BackgroundProcess;
 using vantrel::test::PollBinary;
+using vantrel::test::ReadFile;
 using vantrel::test::RunResult;
 using vantrel::test::SlaveProcess;
 using vantrel::test::TempDir;
@@ -71,7 +72,7 @@ TEST_F(PollCli, failures_explain_themselves_with_their_own_status) {
       {9024, 10, "mb_responce_code=-8 - MB_RESPONCE_UNKOWN"},  // garbage: last, nothing follows it
   };
   for (const Case& c : cases) {
-    const RunResult r = Poll({"-t", "4", "-o", "0.5", "-c", "1", "-r", std::to_string(c.offset)});
+    const RunResult r = Poll({"-t", "4", "-o", "2", "-c", "1", "-r", std::to_string(c.offset)});
     EXPECT_EQ(r.status, c.status) << c.offset << r.err;
     EXPECT_NE(r.err.find(c.text), std::string::npos) << c.offset << r.err;
     EXPECT_EQ(r.out, "");
@@ -106,7 +107,7 @@ TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
                                                   "Write,2,40002,400002,0x0002,2,2,131073,131073,0.000000\n");
     EXPECT_NE(r.err.find("(20 data bytes, not the 4 asked for)"), std::string::npos) << r.err;
   }
-  RunResult r = Poll({"-t", "4", "-r", "9025", "-c", "1", "-o", "0.3"});
+  RunResult r = Poll({"-t", "4", "-r", "9025", "-c", "1", "-o", "2"});
   EXPECT_EQ(r.status, 6) << "another slave id's reply is no answer";
   EXPECT_NE(r.err.find("(from slave 2, not 1)"), std::string::npos) << r.err;
 
@@ -116,7 +117,7 @@ TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
   EXPECT_NE(r.err.find("Line noise before the reply, skipped: 00 "), std::string::npos) << r.err;
 
   // a device that always answers too short is told so, not timed out
-  r = Poll({"-t", "4", "-r", "40", "-c", "2", "-o", "0.3"});
+  r = Poll({"-t", "4", "-r", "40", "-c", "2", "-o", "2"});
   EXPECT_EQ(r.status, 11) << r.err;
   EXPECT_NE(r.err.find("Not enugh data to cover the request lenght"), std::string::npos) << r.err;
 }
@@ -140,15 +141,16 @@ TEST_F(PollCli, refuses_values_that_do_not_fit_the_frame) {
 }
 
 TEST_F(PollCli, the_port_in_use_is_refused) {
-  auto busy = std::async(std::launch::async, [&] { return Poll({"-t", "4", "-r", "9021", "-o", "1.5"}); });
-  RunResult second;
-  for (int i = 0; i < 50; ++i) {  // until the first one has the port
-    usleep(20000);
-    second = Poll({"-t", "4", "-c", "1"});
-    if (second.status == 4) break;
-  }
-  EXPECT_EQ(second.status, 4);
-  EXPECT_EQ(busy.get().status, 6);
+  // the first poller holds the port while it waits for a reply that never comes
+  BackgroundProcess busy({PollBinary(), "-a", "1", "-b", "115200", "-t", "4", "-r", "9021", "-o", "3",
+                          slave_->linkPath()},
+                         "", {}, dir_ / "busy.log");
+  ASSERT_TRUE(busy.started());
+  for (int i = 0; i < 600 && slave_->Log().find("-> 01 03 23 3C ") == std::string::npos; ++i) usleep(50000);
+  ASSERT_NE(slave_->Log().find("-> 01 03 23 3C "), std::string::npos) << "its request reached the line";
+  const RunResult second = Poll({"-t", "4", "-c", "1"});
+  EXPECT_EQ(second.status, 4) << second.err;
+  EXPECT_EQ(busy.Wait(60000), 6);
 }
 
 TEST_F(PollCli, comn_names_the_link_in_the_current_folder) {
@@ -160,15 +162,16 @@ TEST_F(PollCli, comn_names_the_link_in_the_current_folder) {
 }
 
 TEST_F(PollCli, polls_periodically_until_the_device_goes_away) {
-  auto run = std::async(std::launch::async, [&] { return Poll({"-t", "4", "-c", "1", "-l", "100", "-o", "5"}); });
-  usleep(800000);  // polls 100 ms apart: several have run by now, even on a busy machine
-  const auto stopped = std::chrono::steady_clock::now();
+  BackgroundProcess run({PollBinary(), "-a", "1", "-b", "115200", "-t", "4", "-c", "1", "-l", "100", "-o", "5",
+                         slave_->linkPath()},
+                        "", {}, dir_ / "run.log");
+  ASSERT_TRUE(run.started());
+  // polls 100 ms apart: wait for the third, however busy the machine is
+  for (int i = 0; i < 600 && ReadFile(dir_ / "run.log").find("-- Poll 3\n") == std::string::npos; ++i) usleep(50000);
+  ASSERT_NE(ReadFile(dir_ / "run.log").find("-- Poll 3\n"), std::string::npos) << ReadFile(dir_ / "run.log");
   slave_->Stop();
-  const RunResult r = run.get();
-  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3)) << "no hang";
-  EXPECT_EQ(r.status, 12) << r.err;
-  EXPECT_NE(r.out.find("-- Poll 3\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("gone away"), std::string::npos);
+  EXPECT_EQ(run.Wait(4000), 12) << "ends at once with its own status, well before the 5 s time-out";
+  EXPECT_NE(ReadFile(dir_ / "run.log").find("gone away"), std::string::npos);
 }
 
 TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {

@@ -42,7 +42,7 @@ class Program : public ::testing::Test {
     return first;
   }
   // Waits (bounded) until the file holds every one of the texts.
-  bool FileHolds(const std::string& name, const std::vector<std::string>& texts, int timeoutMs = 15000) {
+  bool FileHolds(const std::string& name, const std::vector<std::string>& texts, int timeoutMs = 30000) {
     for (int waited = 0; waited < timeoutMs; waited += 100) {
       const std::string content = ReadFile(dir_ / name);
       bool all = true;

@@ -162,7 +162,7 @@ TEST(serial_port, reads_only_what_is_queued) {
   std::uint8_t buf[1024];
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port.Read(buf, 1024), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "no wait for bytes";
 
   Feed(pty, 300);
   WaitQueued(port, 300);

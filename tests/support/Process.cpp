@@ -208,8 +208,9 @@ SlaveProcess::SlaveProcess(const std::string& dir, const std::string& link,
     close(out[0]);
     return;
   }
-  // Ready once the first line (printed after the link is made) has come.
-  const long long deadline = NowMs() + 10000;
+  // Ready once the first line (printed after the link is made) has come; a sanitizer build
+  // on a busy machine may take seconds to start.
+  const long long deadline = NowMs() + 30000;
   std::string line;
   pollfd p{out[0], POLLIN, 0};
   while (line.find('\n') == std::string::npos && NowMs() < deadline) {
