@@ -1,6 +1,7 @@
 // The main window shows only values that answer its request, recovers when its device
 // comes back, and keeps its log, table and close path sound.
 #include <QApplication>
+#include <QDir>
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -263,6 +264,9 @@ TEST_F(MainWindow, the_response_table_is_left_with_tab_and_shows_every_text_whol
           << "column " << c << ": " << row[c];
     }
   }
+  QApplication::processEvents();
+  QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
+  EXPECT_TRUE(dlg_->grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window_wide_values.png")));
 
   QApplication::setActiveWindow(dlg_.get());
   view->setFocus();
