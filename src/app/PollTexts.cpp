@@ -24,17 +24,6 @@ std::string WithCode(const char* format, int code) {
 
 }  // namespace
 
-std::string HexBytes(const std::uint8_t* bytes, int size) {
-  std::string text;
-  text.reserve(static_cast<std::size_t>(size > 0 ? size : 0) * 3);
-  char cell[4];
-  for (int i = 0; i < size; ++i) {
-    std::snprintf(cell, sizeof cell, "%02X ", bytes[i]);
-    text += cell;
-  }
-  return text;
-}
-
 std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits, int stopBits) {
   char buf[96];
   std::snprintf(buf, sizeof buf, "COM %d:%d,%c,%d,%d", comPort, baudRate, parity, dataBits,

@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace vantrel {
+#include "modbus/ModbusFrame.h"  // HexBytes
 
-// Every byte as "%02X " (two upper-case digits and a blank each).
-std::string HexBytes(const std::uint8_t* bytes, int size);
+namespace vantrel {
 
 // The line settings as the messages show them: "COM %d:%d,%c,%d,%d".
 std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits, int stopBits);

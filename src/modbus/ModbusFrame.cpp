@@ -77,6 +77,18 @@ int CheckRequestSettings(int function, int slaveId, int offset, int length) {
   return CheckRange(function, static_cast<unsigned long long>(offset), static_cast<unsigned long long>(length));
 }
 
+std::string HexBytes(const std::uint8_t* bytes, int size) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(static_cast<std::size_t>(size > 0 ? size : 0) * 3);
+  for (int i = 0; i < size; ++i) {
+    text += digits[bytes[i] >> 4];
+    text += digits[bytes[i] & 15];
+    text += ' ';
+  }
+  return text;
+}
+
 int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
                      std::uint16_t length, std::uint8_t* out) {
   if (out == nullptr) return MB_REQUEST_NO_BUFFER;

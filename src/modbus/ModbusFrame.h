@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantrel {
 
@@ -73,6 +74,9 @@ int CheckRequestSettings(int function, int slaveId, int offset, int length);
 // Returns 8, or the request check code when the check fails (out is then untouched).
 int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
                      std::uint16_t length, std::uint8_t* out);
+
+// Every byte as "%02X " (two upper-case digits and a blank each), as frames are logged.
+std::string HexBytes(const std::uint8_t* bytes, int size);
 
 constexpr std::uint16_t SwapBytes16(std::uint16_t value) {
   return static_cast<std::uint16_t>((value << 8) | (value >> 8));

@@ -24,17 +24,6 @@ bool CrcMatches(const std::uint8_t* frame, int size) {
   return (crc >> 8) == frame[size - 2] && (crc & 0xFF) == frame[size - 1];
 }
 
-std::string Hex(const std::uint8_t* bytes, int size) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (int i = 0; i < size; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 15];
-    text += ' ';
-  }
-  return text;
-}
-
 // Why a whole frame with a right CRC is not the reply to request.
 std::string WhyNotTheReply(const std::uint8_t* request, const std::uint8_t* frame, int neededBytes) {
   char why[96];
@@ -89,13 +78,13 @@ void ModbusMaster::DrainAbandoned() {
     if (left.count() <= 0) break;
     if (port.WaitReadable(static_cast<int>(std::min<long long>(port.QuietGapMs(), left.count()))) != 1) break;
     const int n = port.Read(chunk, kReadChunk);
-    if (dropped.size() < 3 * kFrameCapacity) dropped += Hex(chunk, n);
+    if (dropped.size() < 3 * kFrameCapacity) dropped += HexBytes(chunk, n);
   }
   if (!dropped.empty() && note) note("Bytes of the abandoned exchange, dropped: " + dropped);
 }
 
 void ModbusMaster::Drop(int count, const std::string& what) {
-  if (note) note(what + ": " + Hex(pending_, count));
+  if (note) note(what + ": " + HexBytes(pending_, count));
   std::memmove(pending_, pending_ + count, static_cast<std::size_t>(pending_size_ - count));
   pending_size_ -= count;
 }
