@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include "debug_records.h"
 #include "settings/IniDocument.h"
 #include "test_folder.h"
 
@@ -11,6 +12,7 @@ namespace vantrel {
 namespace {
 
 using Entries = std::set<std::string>;
+using testing::DebugRecords;
 
 bool SaveSmall(const std::string& path) {
   IniDocument doc(path);
@@ -38,18 +40,6 @@ TEST(ini_save, replaces_the_file_keeping_its_mode_and_symlink) {
   EXPECT_TRUE(SaveSmall(folder.File("new.ini")));
   umask(old);
   EXPECT_EQ(ModeOf(folder.File("new.ini")), 0640u);
-}
-
-// The debug log's records without their time stamps.
-std::string DebugRecords(const testing::TempFolder& folder) {
-  const std::string log = folder.Read("Debuglog.txt");
-  std::string records;
-  for (auto at = log.find("\n["); at != std::string::npos;) {
-    const auto text = log.find("] ", at) + 2;
-    at = log.find("\n[", text);
-    records += "\n" + log.substr(text, at - text);
-  }
-  return records;
 }
 
 TEST(ini_save, failure_keeps_the_old_target_and_logs_one_line_each) {
