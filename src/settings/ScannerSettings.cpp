@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "diag/Diagnostics.h"
 #include "settings/IniDocument.h"
 
 namespace vantrel {
@@ -47,6 +48,13 @@ bool ScannerSettings::Load() {
   // Each current value is the default, so a missing key keeps its field.
   check_for_updates = doc.GetBool(kSection, "check_for_updates", check_for_updates != 0) ? 1 : 0;
   poll_frequency = doc.GetInt(kSection, "poll_frequency", poll_frequency);
+  // A negative period would arm the poll timer with no delay at all and flood the line.
+  if (poll_frequency < 0) {
+    WriteDebugLog("ScannerSettings::Load ignored poll_frequency=%d in [%s]: a negative "
+                  "frequency is taken as 0 (Once)",
+                  poll_frequency, doc.path.c_str());
+    poll_frequency = 0;
+  }
   recv_time_out = doc.GetInt(kSection, "recv_time_out", recv_time_out);
   modbus_mode = doc.GetInt(kSection, "modbus_mode", modbus_mode);
   com_port = doc.GetInt(kSection, "com_port", com_port);

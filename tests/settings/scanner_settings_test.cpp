@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "debug_records.h"
 #include "settings/ScannerSettings.h"
 #include "test_folder.h"
 
@@ -90,13 +91,36 @@ TEST(scanner_settings, load_takes_each_key_present_and_keeps_the_rest) {
   }
 }
 
+TEST(scanner_settings, negative_poll_frequency_reads_as_once_with_one_debug_line) {
+  const struct {
+    std::string stored;
+    int field;
+    bool logged;
+  } cases[] = {{"-1", 0, true}, {"-2147483648", 0, true}, {"-5 seconds", 0, true},
+               {"0", 0, false}, {"30", 30, false},        {"-0", 0, false}};
+  for (const auto& c : cases) {
+    testing::WorkingFolder folder;
+    folder.Write("settings.ini", kHeader + "poll_frequency=" + c.stored + "\n");
+    ScannerSettings settings(folder.path());
+    settings.poll_frequency = 600;
+    ASSERT_TRUE(settings.Load());
+    EXPECT_EQ(settings.poll_frequency, c.field) << c.stored;
+    const std::string line = "\nScannerSettings::Load ignored poll_frequency=" +
+                             std::to_string(std::stoi(c.stored)) + " in [" +
+                             folder.File("settings.ini") +
+                             "]: a negative frequency is taken as 0 (Once)";
+    EXPECT_EQ(testing::DebugRecords(folder), c.logged ? line : "") << c.stored;
+  }
+}
+
 TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   testing::TempFolder folder;
   ScannerSettings saved(folder.path()), loaded(folder.path());
   saved.check_for_updates = 0;
+  saved.poll_frequency = 1800;
   int next = -3;
   for (int* field :
-       {&saved.poll_frequency, &saved.recv_time_out, &saved.modbus_mode, &saved.com_port,
+       {&saved.recv_time_out, &saved.modbus_mode, &saved.com_port,
         &saved.buad_rate, &saved.data_bits, &saved.stop_bits, &saved.data_format, &saved.request_id,
         &saved.request_length, &saved.request_offset, &saved.request_function_code}) {
     *field = next--;
