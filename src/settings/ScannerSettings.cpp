@@ -23,6 +23,15 @@ std::string WorkingDirectory() {
   return error || dir.empty() ? std::string(".") : dir;
 }
 
+// The letter goes unencoded into the usage report's form body, so only these may pass.
+// The lower-case forms are harmless there and the serial port takes either case.
+bool IsParityLetter(char c) {
+  for (char letter : {'N', 'O', 'E', 'M', 'S', 'n', 'o', 'e', 'm', 's'}) {
+    if (c == letter) return true;
+  }
+  return false;
+}
+
 struct ResourceText {
   int id;
   const char* text;
@@ -62,7 +71,13 @@ bool ScannerSettings::Load() {
   data_bits = doc.GetInt(kSection, "data_bits", data_bits);
   stop_bits = doc.GetInt(kSection, "stop_bits", stop_bits);
   const std::string letter = doc.GetString(kSection, "parity", std::string(1, parity));
-  if (!letter.empty()) parity = letter[0];
+  if (!letter.empty() && IsParityLetter(letter[0])) {
+    parity = letter[0];
+  } else if (!letter.empty()) {
+    WriteDebugLog("ScannerSettings::Load ignored parity [%s] in [%s]: not N, O, E, M or S; "
+                  "the parity stays %c",
+                  letter.c_str(), doc.path.c_str(), parity);
+  }
   logfile_path = doc.GetString(kSection, "logfile_path", logfile_path);
   data_format = doc.GetInt(kSection, "data_format", data_format);
   request_id = doc.GetInt(kSection, "request_id", request_id);

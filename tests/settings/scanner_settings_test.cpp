@@ -113,6 +113,26 @@ TEST(scanner_settings, negative_poll_frequency_reads_as_once_with_one_debug_line
   }
 }
 
+TEST(scanner_settings, parity_takes_only_the_five_letters_in_either_case) {
+  const struct {
+    std::string stored;
+    char field;
+  } cases[] = {{"N", 'N'}, {"O", 'O'}, {"E", 'E'}, {"M", 'M'}, {"S", 'S'}, {"n", 'n'},
+               {"o", 'o'}, {"e", 'e'}, {"m", 'm'}, {"s", 's'}, {"Even", 'E'}, {"&", 0},
+               {"=x", 0},  {"X", 0},   {" N", 0},  {"1", 0},   {"%26", 0},  {"\xC3\x89", 0}};
+  for (const auto& c : cases) {
+    testing::WorkingFolder folder;
+    folder.Write("settings.ini", kHeader + "parity=" + c.stored + "\n");
+    ScannerSettings settings(folder.path());
+    ASSERT_TRUE(settings.Load());
+    EXPECT_EQ(settings.parity, c.field ? c.field : 'N') << c.stored;
+    const std::string line = "\nScannerSettings::Load ignored parity [" + c.stored + "] in [" +
+                             folder.File("settings.ini") +
+                             "]: not N, O, E, M or S; the parity stays N";
+    EXPECT_EQ(testing::DebugRecords(folder), c.field ? "" : line) << c.stored;
+  }
+}
+
 TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   testing::TempFolder folder;
   ScannerSettings saved(folder.path()), loaded(folder.path());
