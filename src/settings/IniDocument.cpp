@@ -96,6 +96,45 @@ int ParseInt(const std::string& text) {
   return value < -INT_MAX ? INT_MAX : static_cast<int>(-value);
 }
 
+// A text as C notation would show it, so a debug-log line stays one line.
+std::string Shown(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (IsPrintable(u)) {
+      out += c;
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+// What in text would not read back as written, or "" when nothing. A line feed ends the
+// line early in any text; so may a carriage return, which at the end of a line is taken
+// for part of the line end, and which editors take for a line end. A key ends at the
+// first character of the search set, and its first character starts the line, where a
+// non-printable one fails the whole read.
+std::string Unwritable(const std::string& text, bool isKey) {
+  if (text.find('\n') != std::string::npos) return "holds a line feed";
+  if (text.find('\r') != std::string::npos) return "holds a carriage return";
+  if (!isKey) return "";
+  const std::size_t p = text.find_first_of(kSearchSet);
+  if (p != std::string::npos) return std::string("holds '") + text[p] + "'";
+  if (!text.empty() && !IsPrintable(static_cast<unsigned char>(text[0]))) {
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[0]));
+    return std::string("starts with byte ") + byte;
+  }
+  return "";
+}
+
 std::string FolderOf(const std::string& file) {
   const std::size_t slash = file.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -330,7 +369,43 @@ bool IniDocument::Load() {
   return !section_names.empty();
 }
 
+std::string IniDocument::FirstUnwritable() const {
+  for (std::size_t c = 0; c < header_comments.size(); ++c) {
+    const std::string why = Unwritable(header_comments[c], false);
+    if (!why.empty()) return "header comment " + std::to_string(c + 1) + " " + why;
+  }
+  for (std::size_t s = 0; s < sections.size(); ++s) {
+    const auto name = [&] { return "[" + Shown(section_names[s]) + "]"; };
+    std::string why = Unwritable(section_names[s], false);
+    if (!why.empty()) return "the section name " + name() + " " + why;
+    const IniSection& section = sections[s];
+    for (std::size_t c = 0; c < section.comments.size(); ++c) {
+      why = Unwritable(section.comments[c], false);
+      if (!why.empty()) {
+        return "comment " + std::to_string(c + 1) + " of section " + name() + " " + why;
+      }
+    }
+    for (std::size_t e = 0; e < section.keys.size(); ++e) {
+      const auto key = [&] { return "[" + Shown(section.keys[e]) + "] in section " + name(); };
+      why = Unwritable(section.keys[e], true);
+      if (!why.empty()) return "the key " + key() + " " + why;
+      why = Unwritable(section.values[e], false);
+      if (!why.empty()) return "the value of key " + key() + " " + why;
+    }
+  }
+  return "";
+}
+
 bool IniDocument::Save() {
+  // Written raw, such a text would break its line or end it early: the file would then
+  // load as something else, or not at all.
+  const std::string refused = FirstUnwritable();
+  if (!refused.empty()) {
+    WriteDebugLog("IniDocument::Save refused to write [%s]: %s, so it would not read back "
+                  "as written",
+                  path.c_str(), refused.c_str());
+    return false;
+  }
   std::string text;
   for (const auto& comment : header_comments) text.append(";").append(comment).append("\n");
   if (!header_comments.empty()) text.append("\n");

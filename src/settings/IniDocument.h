@@ -34,6 +34,9 @@ class IniDocument {
   bool Load();
   // Writes the whole document to path in normal form, lines ended by LF. The old file is
   // replaced atomically: on false it is untouched and the reason is in the debug log.
+  // A document that would not read back as written is refused before anything is
+  // written: a line feed or carriage return in any section name, comment, key or value,
+  // or a key that holds one of ; # [ = or starts with a non-printable character.
   bool Save();
 
   std::string GetString(const std::string& section, const std::string& key,
@@ -73,6 +76,8 @@ class IniDocument {
 
  private:
   bool SameName(const std::string& a, const std::string& b) const;
+  // Names the first text that Save would refuse, with the reason; "" when there is none.
+  std::string FirstUnwritable() const;
 };
 
 }  // namespace vantrel

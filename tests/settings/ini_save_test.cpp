@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include "debug_records.h"
 #include "settings/IniDocument.h"
 #include "test_folder.h"
@@ -81,6 +83,66 @@ TEST(ini_save, failed_write_keeps_the_old_file_and_removes_the_temporary) {
                                       folder.File("t.ini") + "]: File too large");
   EXPECT_TRUE(doc.Save());  // the document is intact
   EXPECT_EQ(folder.Read("t.ini").size(), 100010u);
+}
+
+TEST(ini_save, text_that_would_not_read_back_is_refused_and_the_old_file_kept) {
+  const struct {
+    std::function<void(IniDocument&)> add;
+    std::string refused;
+  } cases[] = {
+      {[](auto& d) { d.SetString("s", "k", "logs/a\nb.txt"); },
+       "the value of key [k] in section [s] holds a line feed"},
+      {[](auto& d) { d.SetString("s", "k", "1\r"); },
+       "the value of key [k] in section [s] holds a carriage return"},
+      {[](auto& d) { d.SetString("s", "k", "x\ry"); },
+       "the value of key [k] in section [s] holds a carriage return"},
+      {[](auto& d) { d.SetString("s", "a\nb=c", "v"); },
+       "the key [a\\nb=c] in section [s] holds a line feed"},
+      {[](auto& d) { d.SetString("s", "a=b", "v"); }, "the key [a=b] in section [s] holds '='"},
+      {[](auto& d) { d.SetString("s", "a;b", "v"); }, "the key [a;b] in section [s] holds ';'"},
+      {[](auto& d) { d.SetString("s", "#k", "v"); }, "the key [#k] in section [s] holds '#'"},
+      {[](auto& d) { d.SetString("s", "k[0]", "v"); }, "the key [k[0]] in section [s] holds '['"},
+      {[](auto& d) { d.SetString("s", "\tk", "v"); },
+       "the key [\\x09k] in section [s] starts with byte 0x09"},
+      {[](auto& d) { d.SetString("s", "\xC3\xA9", "v"); },
+       "the key [\\xC3\\xA9] in section [s] starts with byte 0xC3"},
+      {[](auto& d) { d.SetString("s", "\x7F", "v"); },
+       "the key [\\x7F] in section [s] starts with byte 0x7F"},
+      {[](auto& d) { d.SetString("a\r\nb", "k", "v"); },
+       "the section name [a\\r\\nb] holds a line feed"},
+      {[](auto& d) { d.AddSection("a\rb"); }, "the section name [a\\rb] holds a carriage return"},
+      {[](auto& d) { d.AddHeaderComment("two\nlines"); }, "header comment 1 holds a line feed"},
+      {[](auto& d) { d.AddSectionComment(0, "fine"), d.AddSectionComment(0, "end\r"); },
+       "comment 2 of section [good] holds a carriage return"},
+  };
+  for (const auto& c : cases) {
+    testing::WorkingFolder folder;
+    folder.Write("t.ini", "[old]\nk=v\n");
+    IniDocument doc(folder.File("t.ini"));
+    doc.SetString("good", "k", "v");
+    c.add(doc);
+    EXPECT_FALSE(doc.Save()) << c.refused;
+    EXPECT_EQ(folder.Read("t.ini"), "[old]\nk=v\n");
+    EXPECT_EQ(folder.Entries(), (Entries{"t.ini", "Debuglog.txt"}));
+    EXPECT_EQ(DebugRecords(folder), "\nIniDocument::Save refused to write [" + folder.File("t.ini") +
+                                        "]: " + c.refused + ", so it would not read back as written");
+  }
+}
+
+TEST(ini_save, texts_that_read_back_are_written) {
+  testing::WorkingFolder folder;
+  IniDocument doc(folder.File("t.ini")), again(folder.File("t.ini"));
+  doc.AddHeaderComment("\t=[;#]");
+  doc.SetString("a;b=c[d]#", "x]y", "\t;#[=]\x01\xC3\xA9");
+  doc.SetString("", "", "");
+  doc.SetString("", " k \xC3\xA9", "\"quoted\" ");
+  doc.AddSectionComment(0, "\x7F=");
+  ASSERT_TRUE(doc.Save());
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(again.Load());
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::Describe(again), testing::Describe(doc));
+  EXPECT_EQ(folder.Entries(), (Entries{"t.ini"}));  // nothing logged
 }
 
 }  // namespace

@@ -152,6 +152,30 @@ TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   EXPECT_EQ(Fields(loaded), Fields(saved));
 }
 
+TEST(scanner_settings, a_line_break_in_the_log_path_is_not_saved_and_the_old_file_stays) {
+  testing::WorkingFolder folder;
+  ScannerSettings settings(folder.path());
+  settings.com_port = 7;
+  ASSERT_TRUE(settings.Save());
+  const std::string before = folder.Read("settings.ini");
+  for (const char* path : {"logs/a\nb.txt", "logs/a\rb.txt", "log.txt\r\n[x]"}) {
+    settings.logfile_path = path;
+    settings.com_port = 9;
+    EXPECT_FALSE(settings.Save()) << path;
+    EXPECT_EQ(folder.Read("settings.ini"), before);
+  }
+  ScannerSettings next(folder.path());  // the next start still finds its settings
+  EXPECT_TRUE(next.Load());
+  EXPECT_EQ(next.com_port, 7);
+  EXPECT_EQ(next.logfile_path, folder.File("log.txt"));
+  const std::string prefix = "\nIniDocument::Save refused to write [" + folder.File("settings.ini") +
+                             "]: the value of key [logfile_path] in section [Vantrel Modbus Scanner] ";
+  const std::string suffix = ", so it would not read back as written";
+  EXPECT_EQ(testing::DebugRecords(folder), prefix + "holds a line feed" + suffix + prefix +
+                                               "holds a carriage return" + suffix + prefix +
+                                               "holds a line feed" + suffix);
+}
+
 TEST(scanner_settings, check_for_updates_five_reads_as_set_and_writes_as_one) {
   testing::TempFolder folder;
   folder.Write("settings.ini", kHeader + "check_for_updates=5\n");
