@@ -313,15 +313,33 @@ bool IniDocument::SetBool(const std::string& section, const std::string& key, bo
 bool IniDocument::Load() {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return false;
+  // Read whole first: whether the file has a line feed at all decides where lines end.
+  std::string text;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
+  // A read error (the path is a folder, or the disk failed) is not the end of the file.
+  if (in.bad()) return false;
+  in.close();
+
+  // Lines end at line feeds, a CR LF included. A file with carriage returns but no line
+  // feed at all (as old Mac editors write it) would otherwise be one line: its header
+  // would be found and every key lost, and the next save would write the defaults.
+  const char lineEnd =
+      text.find('\n') == std::string::npos && text.find('\r') != std::string::npos ? '\r' : '\n';
 
   LoadIndex index(*this);
   std::string current;  // the section that entries and comments go to
-  std::string line;
-  while (std::getline(in, line)) {
-    const bool endedByLineFeed = !in.eof();
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t stop = text.find(lineEnd, start);
+    const bool ended = stop != std::string::npos;
+    if (!ended) stop = text.size();
+    std::string line = text.substr(start, stop - start);
+    start = stop + 1;
     // CR LF reads as LF; then one more carriage return goes, so a line that ends in two
     // of them before its line feed loses both.
-    if (endedByLineFeed && !line.empty() && line.back() == '\r') line.pop_back();
+    if (ended && !line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
 
@@ -363,9 +381,6 @@ bool IniDocument::Load() {
       AddSectionComment(index.Section(current), line.substr(p + 1));
     }
   }
-  // A read error (the path is a folder, or the disk failed) is not the end of the file:
-  // what was read stays, but the read failed.
-  if (in.bad()) return false;
   return !section_names.empty();
 }
 

@@ -30,7 +30,8 @@ class IniDocument {
   // Reads path into the document. False when the file cannot be opened (the document is
   // unchanged), when a non-empty line starts with a non-printable character (the message
   // "Failing on char %d\n" goes to standard output; what was read before stays), or when
-  // the file held no section (what was read, e.g. header comments, stays).
+  // the file held no section (what was read, e.g. header comments, stays). Lines end at
+  // LF or CR LF; in a file without any LF, at CR.
   bool Load();
   // Writes the whole document to path in normal form, lines ended by LF. The old file is
   // replaced atomically: on false it is untouched and the reason is in the debug log.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -174,6 +175,24 @@ TEST(scanner_settings, a_line_break_in_the_log_path_is_not_saved_and_the_old_fil
   EXPECT_EQ(testing::DebugRecords(folder), prefix + "holds a line feed" + suffix + prefix +
                                                "holds a carriage return" + suffix + prefix +
                                                "holds a line feed" + suffix);
+}
+
+TEST(scanner_settings, a_file_with_carriage_returns_alone_loads_every_key) {
+  testing::TempFolder folder;
+  ScannerSettings saved(folder.path());
+  saved.com_port = 7, saved.buad_rate = 19200, saved.parity = 'E', saved.request_length = 125;
+  saved.logfile_path = "logs/scan.txt";
+  ASSERT_TRUE(saved.Save());
+  std::string file = folder.Read("settings.ini");
+  std::replace(file.begin(), file.end(), '\n', '\r');
+  folder.Write("settings.ini", file);
+
+  ScannerSettings loaded(folder.path());
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(Fields(loaded), Fields(saved));
+  ASSERT_TRUE(loaded.Save());  // written back with line feeds, the values kept
+  std::replace(file.begin(), file.end(), '\r', '\n');
+  EXPECT_EQ(folder.Read("settings.ini"), file);
 }
 
 TEST(scanner_settings, check_for_updates_five_reads_as_set_and_writes_as_one) {
