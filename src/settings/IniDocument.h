@@ -38,6 +38,8 @@ class IniDocument {
   // A document that would not read back as written is refused before anything is
   // written: a line feed or carriage return in any section name, comment, key or value,
   // or a key that holds one of ; # [ = or starts with a non-printable character.
+  // A save also removes the temporary files that saves of processes no longer running
+  // left beside the file (each with a debug-log line).
   bool Save();
 
   std::string GetString(const std::string& section, const std::string& key,

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -143,6 +145,45 @@ TEST(ini_save, texts_that_read_back_are_written) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(testing::Describe(again), testing::Describe(doc));
   EXPECT_EQ(folder.Entries(), (Entries{"t.ini"}));  // nothing logged
+}
+
+// The pid of a process that has ended and been reaped, so no process runs under it.
+pid_t EndedPid() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return child;
+}
+
+TEST(ini_save, removes_temporary_files_left_by_ended_processes_only) {
+  testing::WorkingFolder folder;
+  const std::string dead = std::to_string(EndedPid());
+  const std::string live = std::to_string(getpid());
+  ASSERT_NE(kill(std::stoi(dead), 0), 0);
+  const Entries stale = {".t.ini." + dead + ".0.tmp", ".t.ini." + dead + ".17.tmp"};
+  const Entries kept = {
+      ".t.ini." + live + ".3.tmp",   // a save of a live process, this one
+      ".t.ini." + dead + ".tmp",     // not of the naming
+      ".t.ini." + dead + ".x.tmp",   ".t.ini." + dead + ".1.tmp~", ".t.ini.0" + dead + ".1.tmp",
+      ".t.ini.-" + dead + ".1.tmp",  ".t.ini.0.1.tmp",               "t.ini." + dead + ".1.tmp",
+      ".u.ini." + dead + ".1.tmp",   ".t.ini." + dead + ".1.2.tmp",
+  };
+  for (const auto& name : stale) folder.Write(name, "half a file");
+  for (const auto& name : kept) folder.Write(name, "kept");
+  std::filesystem::create_directory(folder.File(".t.ini." + dead + ".9.tmp"));  // not a file
+
+  ASSERT_TRUE(SaveSmall(folder.File("t.ini")));
+  Entries expected = kept;
+  expected.insert({"t.ini", "Debuglog.txt", ".t.ini." + dead + ".9.tmp"});
+  EXPECT_EQ(folder.Entries(), expected);
+  EXPECT_EQ(folder.Read("t.ini"), "[new]\nk=v\n\n");
+  std::string records;
+  for (const auto& name : stale) {
+    records += "\nIniDocument::Save removed [" + folder.File(name) + "], left by process " + dead +
+               ", which no longer runs";
+  }
+  EXPECT_EQ(DebugRecords(folder), records);
 }
 
 }  // namespace
