@@ -51,7 +51,8 @@ CSettings_contact_usDlg::CSettings_contact_usDlg(QWidget* parent)
 void CSettings_contact_usDlg::OnSendMessage() {
   name = nameEdit_->text().toStdString();
   const QString typed = messageEdit_->toPlainText();
-  message = typed.toStdString();
+  // The edit box ends its lines with LF alone; the request sends CR LF, as after the name.
+  message = WithCrLfLineEnds(typed.toStdString());
   if (name.empty() || message.empty()) {
     Panic(kSource, __LINE__, __DATE__, __TIME__, "Error Please enter your name and your message ");
     return;

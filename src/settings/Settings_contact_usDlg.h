@@ -20,7 +20,7 @@ class CSettings_contact_usDlg : public CPropertyPage {
   explicit CSettings_contact_usDlg(QWidget* parent = nullptr);
 
   std::string name;
-  std::string message;
+  std::string message;  // lines ended by CR LF
 
   // Checks the fields and sends the message; the fields keep their text.
   void OnSendMessage();

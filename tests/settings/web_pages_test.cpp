@@ -172,3 +172,18 @@ TEST_F(WebPages, a_failed_send_says_so) {
   EXPECT_EQ(box.boxes[0].text, "Could not send message");
   EXPECT_NE(Body().find("&Msg=Name%3A%20Ann\r\n100%25%20%26%20more&"), std::string::npos) << Body();
 }
+
+TEST_F(WebPages, contact_sends_the_message_lines_ended_by_cr_lf) {
+  CSettings_contact_usDlg page;
+  page.EnsureInitialised();
+  RecordingPresenter box;
+  page.nameEdit()->setText("Ann");
+  page.messageEdit()->setPlainText("one\ntwo\r\n\nthree\n");
+  page.sendButton()->click();
+  ASSERT_EQ(box.boxes.size(), 1u);
+  EXPECT_EQ(box.boxes[0].text, "Message Sent");
+  EXPECT_NE(Body().find("&Msg=Name%3A%20Ann\r\none\r\ntwo\r\n\r\nthree\r\n&Notes="),
+            std::string::npos)
+      << Body();
+}
+
