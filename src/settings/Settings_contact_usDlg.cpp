@@ -57,7 +57,8 @@ void CSettings_contact_usDlg::OnSendMessage() {
     Panic(kSource, __LINE__, __DATE__, __TIME__, "Error Please enter your name and your message ");
     return;
   }
-  if (typed.size() > kMessageLimit) {
+  // Characters as the user sees them: an emoji is one, not the two UTF-16 units of size().
+  if (typed.toUcs4().size() > kMessageLimit) {
     Panic(kSource, __LINE__, __DATE__, __TIME__,
           "Error. Message is too long please shorten it and try again");
     return;

@@ -15,7 +15,7 @@ class CSettings_contact_usDlg : public CPropertyPage {
 
  public:
   static constexpr int kDialogId = 132;
-  // Longest message accepted, in characters.
+  // Longest message accepted, in characters (Unicode code points).
   static constexpr int kMessageLimit = 1024;
   explicit CSettings_contact_usDlg(QWidget* parent = nullptr);
 
