@@ -1,9 +1,12 @@
 #include "settings/IniDocument.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -13,6 +16,7 @@
 #include <fstream>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "diag/Diagnostics.h"
 
@@ -96,10 +100,100 @@ int ParseInt(const std::string& text) {
   return value < -INT_MAX ? INT_MAX : static_cast<int>(-value);
 }
 
+// A text as C notation would show it, so a debug-log line stays one line.
+std::string Shown(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (IsPrintable(u)) {
+      out += c;
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+// What in text would not read back as written, or "" when nothing. A line feed ends the
+// line early in any text; so may a carriage return, which at the end of a line is taken
+// for part of the line end, and which editors take for a line end. A key ends at the
+// first character of the search set, and its first character starts the line, where a
+// non-printable one fails the whole read.
+std::string Unwritable(const std::string& text, bool isKey) {
+  if (text.find('\n') != std::string::npos) return "holds a line feed";
+  if (text.find('\r') != std::string::npos) return "holds a carriage return";
+  if (!isKey) return "";
+  const std::size_t p = text.find_first_of(kSearchSet);
+  if (p != std::string::npos) return std::string("holds '") + text[p] + "'";
+  if (!text.empty() && !IsPrintable(static_cast<unsigned char>(text[0]))) {
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[0]));
+    return std::string("starts with byte ") + byte;
+  }
+  return "";
+}
+
 std::string FolderOf(const std::string& file) {
   const std::size_t slash = file.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// The digits of text from at up to the first non-digit, as a number without leading
+// zeros, as std::to_string writes it; -1 when there are none or it is not so written.
+// At most 18 digits are taken, so the number fits; more fail the caller's next check.
+long long NumberAt(const std::string& text, std::size_t& at) {
+  const std::size_t start = at;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 18) ++at;
+  if (at == start || (text[start] == '0' && at - start > 1)) return -1;
+  return std::stoll(text.substr(start, at - start));
+}
+
+// The pid in a temporary file name of ours, "." + base + "." + pid + "." + counter +
+// ".tmp", or -1 when name is not exactly of that form.
+pid_t TemporaryOwner(const std::string& name, const std::string& base) {
+  const std::string prefix = "." + base + ".";
+  const std::string suffix = ".tmp";
+  if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return -1;
+  }
+  const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  std::size_t at = 0;
+  const long long pid = NumberAt(middle, at);
+  if (pid <= 0 || pid > INT_MAX || at >= middle.size() || middle[at] != '.') return -1;
+  ++at;
+  if (NumberAt(middle, at) < 0 || at != middle.size()) return -1;
+  return static_cast<pid_t>(pid);
+}
+
+// A save killed part way leaves its temporary file behind for good. Those of processes
+// that no longer run are removed; one of a live process may be a save in progress.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::pair<std::string, pid_t>> stale;
+  while (const dirent* entry = readdir(dir)) {
+    const pid_t pid = TemporaryOwner(entry->d_name, base);
+    if (pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) {
+      stale.emplace_back(folder + "/" + entry->d_name, pid);
+    }
+  }
+  closedir(dir);
+  std::sort(stale.begin(), stale.end());
+  for (const auto& [file, pid] : stale) {
+    struct stat st {};
+    if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(file.c_str()) == 0) {
+      WriteDebugLog("IniDocument::Save removed [%s], left by process %d, which no longer runs",
+                    file.c_str(), static_cast<int>(pid));
+    }
+  }
 }
 
 // Writes text to a fresh file beside target, flushes it to disk and renames it over
@@ -118,6 +212,7 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text) {
   }
   const std::string folder = FolderOf(dest);
   const std::string base = dest.substr(dest.rfind('/') + 1);  // npos + 1 == 0
+  RemoveStaleTemporaries(folder, base);
 
   auto fail = [&target](const char* what, int err, int fd, const std::string& temp) {
     if (fd >= 0) close(fd);
@@ -274,15 +369,33 @@ bool IniDocument::SetBool(const std::string& section, const std::string& key, bo
 bool IniDocument::Load() {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return false;
+  // Read whole first: whether the file has a line feed at all decides where lines end.
+  std::string text;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
+  // A read error (the path is a folder, or the disk failed) is not the end of the file.
+  if (in.bad()) return false;
+  in.close();
+
+  // Lines end at line feeds, a CR LF included. A file with carriage returns but no line
+  // feed at all (as old Mac editors write it) would otherwise be one line: its header
+  // would be found and every key lost, and the next save would write the defaults.
+  const char lineEnd =
+      text.find('\n') == std::string::npos && text.find('\r') != std::string::npos ? '\r' : '\n';
 
   LoadIndex index(*this);
   std::string current;  // the section that entries and comments go to
-  std::string line;
-  while (std::getline(in, line)) {
-    const bool endedByLineFeed = !in.eof();
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t stop = text.find(lineEnd, start);
+    const bool ended = stop != std::string::npos;
+    if (!ended) stop = text.size();
+    std::string line = text.substr(start, stop - start);
+    start = stop + 1;
     // CR LF reads as LF; then one more carriage return goes, so a line that ends in two
     // of them before its line feed loses both.
-    if (endedByLineFeed && !line.empty() && line.back() == '\r') line.pop_back();
+    if (ended && !line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
 
@@ -324,13 +437,46 @@ bool IniDocument::Load() {
       AddSectionComment(index.Section(current), line.substr(p + 1));
     }
   }
-  // A read error (the path is a folder, or the disk failed) is not the end of the file:
-  // what was read stays, but the read failed.
-  if (in.bad()) return false;
   return !section_names.empty();
 }
 
+std::string IniDocument::FirstUnwritable() const {
+  for (std::size_t c = 0; c < header_comments.size(); ++c) {
+    const std::string why = Unwritable(header_comments[c], false);
+    if (!why.empty()) return "header comment " + std::to_string(c + 1) + " " + why;
+  }
+  for (std::size_t s = 0; s < sections.size(); ++s) {
+    const auto name = [&] { return "[" + Shown(section_names[s]) + "]"; };
+    std::string why = Unwritable(section_names[s], false);
+    if (!why.empty()) return "the section name " + name() + " " + why;
+    const IniSection& section = sections[s];
+    for (std::size_t c = 0; c < section.comments.size(); ++c) {
+      why = Unwritable(section.comments[c], false);
+      if (!why.empty()) {
+        return "comment " + std::to_string(c + 1) + " of section " + name() + " " + why;
+      }
+    }
+    for (std::size_t e = 0; e < section.keys.size(); ++e) {
+      const auto key = [&] { return "[" + Shown(section.keys[e]) + "] in section " + name(); };
+      why = Unwritable(section.keys[e], true);
+      if (!why.empty()) return "the key " + key() + " " + why;
+      why = Unwritable(section.values[e], false);
+      if (!why.empty()) return "the value of key " + key() + " " + why;
+    }
+  }
+  return "";
+}
+
 bool IniDocument::Save() {
+  // Written raw, such a text would break its line or end it early: the file would then
+  // load as something else, or not at all.
+  const std::string refused = FirstUnwritable();
+  if (!refused.empty()) {
+    WriteDebugLog("IniDocument::Save refused to write [%s]: %s, so it would not read back "
+                  "as written",
+                  path.c_str(), refused.c_str());
+    return false;
+  }
   std::string text;
   for (const auto& comment : header_comments) text.append(";").append(comment).append("\n");
   if (!header_comments.empty()) text.append("\n");

@@ -30,10 +30,16 @@ class IniDocument {
   // Reads path into the document. False when the file cannot be opened (the document is
   // unchanged), when a non-empty line starts with a non-printable character (the message
   // "Failing on char %d\n" goes to standard output; what was read before stays), or when
-  // the file held no section (what was read, e.g. header comments, stays).
+  // the file held no section (what was read, e.g. header comments, stays). Lines end at
+  // LF or CR LF; in a file without any LF, at CR.
   bool Load();
   // Writes the whole document to path in normal form, lines ended by LF. The old file is
   // replaced atomically: on false it is untouched and the reason is in the debug log.
+  // A document that would not read back as written is refused before anything is
+  // written: a line feed or carriage return in any section name, comment, key or value,
+  // or a key that holds one of ; # [ = or starts with a non-printable character.
+  // A save also removes the temporary files that saves of processes no longer running
+  // left beside the file (each with a debug-log line).
   bool Save();
 
   std::string GetString(const std::string& section, const std::string& key,
@@ -73,6 +79,8 @@ class IniDocument {
 
  private:
   bool SameName(const std::string& a, const std::string& b) const;
+  // Names the first text that Save would refuse, with the reason; "" when there is none.
+  std::string FirstUnwritable() const;
 };
 
 }  // namespace vantrel

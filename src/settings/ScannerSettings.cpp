@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "diag/Diagnostics.h"
 #include "settings/IniDocument.h"
 
 namespace vantrel {
@@ -20,6 +21,15 @@ std::string WorkingDirectory() {
   // A folder that was removed under us has no name; "." at least never points the
   // files at the root folder, as an empty start-up path would.
   return error || dir.empty() ? std::string(".") : dir;
+}
+
+// The letter goes unencoded into the usage report's form body, so only these may pass.
+// The lower-case forms are harmless there and the serial port takes either case.
+bool IsParityLetter(char c) {
+  for (char letter : {'N', 'O', 'E', 'M', 'S', 'n', 'o', 'e', 'm', 's'}) {
+    if (c == letter) return true;
+  }
+  return false;
 }
 
 struct ResourceText {
@@ -47,6 +57,13 @@ bool ScannerSettings::Load() {
   // Each current value is the default, so a missing key keeps its field.
   check_for_updates = doc.GetBool(kSection, "check_for_updates", check_for_updates != 0) ? 1 : 0;
   poll_frequency = doc.GetInt(kSection, "poll_frequency", poll_frequency);
+  // A negative period would arm the poll timer with no delay at all and flood the line.
+  if (poll_frequency < 0) {
+    WriteDebugLog("ScannerSettings::Load ignored poll_frequency=%d in [%s]: a negative "
+                  "frequency is taken as 0 (Once)",
+                  poll_frequency, doc.path.c_str());
+    poll_frequency = 0;
+  }
   recv_time_out = doc.GetInt(kSection, "recv_time_out", recv_time_out);
   modbus_mode = doc.GetInt(kSection, "modbus_mode", modbus_mode);
   com_port = doc.GetInt(kSection, "com_port", com_port);
@@ -54,7 +71,13 @@ bool ScannerSettings::Load() {
   data_bits = doc.GetInt(kSection, "data_bits", data_bits);
   stop_bits = doc.GetInt(kSection, "stop_bits", stop_bits);
   const std::string letter = doc.GetString(kSection, "parity", std::string(1, parity));
-  if (!letter.empty()) parity = letter[0];
+  if (!letter.empty() && IsParityLetter(letter[0])) {
+    parity = letter[0];
+  } else if (!letter.empty()) {
+    WriteDebugLog("ScannerSettings::Load ignored parity [%s] in [%s]: not N, O, E, M or S; "
+                  "the parity stays %c",
+                  letter.c_str(), doc.path.c_str(), parity);
+  }
   logfile_path = doc.GetString(kSection, "logfile_path", logfile_path);
   data_format = doc.GetInt(kSection, "data_format", data_format);
   request_id = doc.GetInt(kSection, "request_id", request_id);

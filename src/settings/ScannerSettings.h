@@ -20,7 +20,10 @@ class ScannerSettings {
 
   // Reads the file. False when it cannot be read, has no section, or has a line that
   // starts with a non-printable character: then no field changes. Otherwise each key
-  // present replaces its field (no range checks) and a missing key keeps it.
+  // present replaces its field and a missing key keeps it. There are no range checks,
+  // except two, each with a debug-log line when it refuses: a negative poll_frequency is
+  // taken as 0 (Once), and a parity that does not start with one of N O E M S (either
+  // case) keeps the letter the field had.
   bool Load();
   // Rewrites the whole file from memory, replacing it atomically. False when it could
   // not be written; the old file then stays as it was.
@@ -31,7 +34,7 @@ class ScannerSettings {
 
   std::string startup_path;
   int check_for_updates = 1;  // a flag: 0 or 1
-  int poll_frequency = 0;     // seconds between polls; 0 polls once
+  int poll_frequency = 0;     // seconds between polls; 0 polls once; never negative after Load
   // ConnectionSettings: modbus_mode, com_port, buad_rate, data_bits, stop_bits, parity,
   // recv_time_out. RequestSettings: request_id, request_function_code, request_offset,
   // request_length, data_format.
@@ -42,7 +45,7 @@ class ScannerSettings {
   int buad_rate = 9600;
   int data_bits = 8;
   int stop_bits = 1;         // 1 one, 2 two, 3 one and a half
-  char parity = 'N';         // N O E M S, taken from the file unchecked
+  char parity = 'N';         // N O E M S, or their lower-case forms
   std::string logfile_path;  // default startup_path + "/log.txt"
   int request_id = 11;
   int request_length = 20;

@@ -51,12 +51,14 @@ CSettings_contact_usDlg::CSettings_contact_usDlg(QWidget* parent)
 void CSettings_contact_usDlg::OnSendMessage() {
   name = nameEdit_->text().toStdString();
   const QString typed = messageEdit_->toPlainText();
-  message = typed.toStdString();
+  // The edit box ends its lines with LF alone; the request sends CR LF, as after the name.
+  message = WithCrLfLineEnds(typed.toStdString());
   if (name.empty() || message.empty()) {
     Panic(kSource, __LINE__, __DATE__, __TIME__, "Error Please enter your name and your message ");
     return;
   }
-  if (typed.size() > kMessageLimit) {
+  // Characters as the user sees them: an emoji is one, not the two UTF-16 units of size().
+  if (typed.toUcs4().size() > kMessageLimit) {
     Panic(kSource, __LINE__, __DATE__, __TIME__,
           "Error. Message is too long please shorten it and try again");
     return;

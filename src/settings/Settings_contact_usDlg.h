@@ -15,12 +15,12 @@ class CSettings_contact_usDlg : public CPropertyPage {
 
  public:
   static constexpr int kDialogId = 132;
-  // Longest message accepted, in characters.
+  // Longest message accepted, in characters (Unicode code points).
   static constexpr int kMessageLimit = 1024;
   explicit CSettings_contact_usDlg(QWidget* parent = nullptr);
 
   std::string name;
-  std::string message;
+  std::string message;  // lines ended by CR LF
 
   // Checks the fields and sends the message; the fields keep their text.
   void OnSendMessage();

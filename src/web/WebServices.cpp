@@ -88,6 +88,16 @@ std::string EncodeFormValue(std::string_view value) {
   return out;
 }
 
+std::string WithCrLfLineEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
 int CheckVersion(const std::string& appName, const std::string& appVersion,
                  const std::string& notes) {
   WaitWhileInFlight();

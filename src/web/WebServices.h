@@ -39,6 +39,11 @@ std::string WithReferral(const std::string& pageUrl, const std::string& name,
 // URL ("%" first, "?" as "%3f"); every other byte goes unchanged.
 std::string EncodeFormValue(std::string_view value);
 
+// A typed text with its line breaks as the rest of a request sends them: every line feed
+// not already after a carriage return gets one. The text of a multi-line edit box has
+// bare line feeds here.
+std::string WithCrLfLineEnds(std::string_view text);
+
 // 0 when the server says appVersion is current, 1 when an update exists, -1 for a failure,
 // a refused body or an answer without a known word.
 int CheckVersion(const std::string& appName, const std::string& appVersion,

@@ -65,16 +65,20 @@ class Generator {
   std::mt19937 rng_;
 };
 
-// A carriage return at the very end of a value or comment cannot be written back (the
-// reader takes it for part of the line end), so runs of them that end a line become one.
-std::string WithoutCarriageReturnsAtLineEnds(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::size_t next = text.find_first_not_of('\r', i);
-    const bool endsLine = next == std::string::npos || text[next] == '\n';
-    if (!(text[i] == '\r' && endsLine && !out.empty() && out.back() == '\r')) out += text[i];
+// Whether any text of the document holds a carriage return: Save refuses to write one,
+// since it would not read back. (Load never stores a line feed.)
+bool HoldsCarriageReturn(const IniDocument& doc) {
+  auto in = [](const std::vector<std::string>& texts) {
+    for (const auto& t : texts) {
+      if (t.find('\r') != std::string::npos) return true;
+    }
+    return false;
+  };
+  if (in(doc.header_comments) || in(doc.section_names)) return true;
+  for (const IniSection& s : doc.sections) {
+    if (in(s.comments) || in(s.keys) || in(s.values)) return true;
   }
-  return out;
+  return false;
 }
 
 // Entries and comments only in the first section of a name, each key once under folding.
@@ -95,30 +99,34 @@ std::string WithoutCarriageReturnsAtLineEnds(const std::string& text) {
 }
 
 TEST(ini_document_fuzz, load_save_load_gives_the_same_document) {
-  testing::TempFolder folder;
+  testing::WorkingFolder folder;  // Save logs what it refuses
   Generator gen(20240611u);
-  int loaded = 0;
+  int loaded = 0, saved = 0;
   for (int round = 0; round < 3000; ++round) {
-    folder.Write("in.ini", WithoutCarriageReturnsAtLineEnds(gen.Next()));
+    folder.Write("in.ini", gen.Next());
     IniDocument first(folder.File("in.ini")), second(folder.File("out.ini"));
     ::testing::internal::CaptureStdout();
     first.Load();
     ::testing::internal::GetCapturedStdout();
     ASSERT_TRUE(WellFormed(first)) << "round " << round << "\n" << testing::Describe(first);
     first.path = folder.File("out.ini");
-    ASSERT_TRUE(first.Save());
+    loaded += first.sections.empty() ? 0 : 1;
+    // Whatever Load makes of a file can be written, except a carriage return kept in a text.
+    ASSERT_EQ(first.Save(), !HoldsCarriageReturn(first)) << "round " << round;
+    if (HoldsCarriageReturn(first)) continue;
+    ++saved;
     const std::string written = folder.Read("out.ini");
     EXPECT_EQ(second.Load(), !first.section_names.empty());
     ASSERT_EQ(testing::Describe(second), testing::Describe(first)) << "round " << round;
     ASSERT_TRUE(second.Save());
     ASSERT_EQ(folder.Read("out.ini"), written) << "round " << round;
-    loaded += first.sections.empty() ? 0 : 1;
   }
   EXPECT_GT(loaded, 1000);  // most files get past the first line
+  EXPECT_GT(saved, 1000);
 }
 
 TEST(scanner_settings_fuzz, load_save_load_gives_the_same_settings) {
-  testing::TempFolder folder;
+  testing::WorkingFolder folder;  // Load logs the values it refuses
   Generator gen(7u);
   for (int round = 0; round < 1000; ++round) {
     // A lone carriage return could become the parity letter, which a line end then eats.

@@ -99,6 +99,28 @@ TEST(ini_document, read_and_write_give_the_normal_form) {
   }
 }
 
+TEST(ini_document, a_file_without_line_feeds_ends_its_lines_at_carriage_returns) {
+  const struct {
+    std::string file;
+    bool ok;
+    std::string read, out;
+  } cases[] = {
+      {"[s]\rk=v\rj=2\r", true, "[s]\n  [k]=[v]\n  [j]=[2]\n", ""},
+      {";top\r\r[s]\r\r;c\r=\rk=last", true, ";[top]\n[s]\n  ;[c]\n  []=[]\n  [k]=[last]\n", ""},
+      {"[s]\rk=1\r\tj=2\r", false, "[s]\n  [k]=[1]\n", "Failing on char 9\n"},
+      {"\r\r", false, "", ""},
+      // One line feed anywhere and the file reads as it always did.
+      {"[s]\rk=v\n", true, "[s]\n", ""},
+      {"[s]\nk=x\ry\r", true, "[s]\n  [k]=[x\ry]\n", ""},
+  };
+  for (const auto& c : cases) {
+    Read r(c.file);
+    EXPECT_EQ(r.ok, c.ok) << c.file;
+    EXPECT_EQ(testing::Describe(r.doc), c.read) << c.file;
+    EXPECT_EQ(r.out, c.out) << c.file;
+  }
+}
+
 TEST(ini_document, non_printable_first_character_fails_the_read) {
   const std::pair<std::string, const char*> cases[] = {
       {"\t", "Failing on char 9\n"},      {"\x01", "Failing on char 1\n"},

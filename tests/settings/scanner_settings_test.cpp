@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
+#include "debug_records.h"
 #include "settings/ScannerSettings.h"
 #include "test_folder.h"
 
@@ -90,13 +92,56 @@ TEST(scanner_settings, load_takes_each_key_present_and_keeps_the_rest) {
   }
 }
 
+TEST(scanner_settings, negative_poll_frequency_reads_as_once_with_one_debug_line) {
+  const struct {
+    std::string stored;
+    int field;
+    bool logged;
+  } cases[] = {{"-1", 0, true}, {"-2147483648", 0, true}, {"-5 seconds", 0, true},
+               {"0", 0, false}, {"30", 30, false},        {"-0", 0, false}};
+  for (const auto& c : cases) {
+    testing::WorkingFolder folder;
+    folder.Write("settings.ini", kHeader + "poll_frequency=" + c.stored + "\n");
+    ScannerSettings settings(folder.path());
+    settings.poll_frequency = 600;
+    ASSERT_TRUE(settings.Load());
+    EXPECT_EQ(settings.poll_frequency, c.field) << c.stored;
+    const std::string line = "\nScannerSettings::Load ignored poll_frequency=" +
+                             std::to_string(std::stoi(c.stored)) + " in [" +
+                             folder.File("settings.ini") +
+                             "]: a negative frequency is taken as 0 (Once)";
+    EXPECT_EQ(testing::DebugRecords(folder), c.logged ? line : "") << c.stored;
+  }
+}
+
+TEST(scanner_settings, parity_takes_only_the_five_letters_in_either_case) {
+  const struct {
+    std::string stored;
+    char field;
+  } cases[] = {{"N", 'N'}, {"O", 'O'}, {"E", 'E'}, {"M", 'M'}, {"S", 'S'}, {"n", 'n'},
+               {"o", 'o'}, {"e", 'e'}, {"m", 'm'}, {"s", 's'}, {"Even", 'E'}, {"&", 0},
+               {"=x", 0},  {"X", 0},   {" N", 0},  {"1", 0},   {"%26", 0},  {"\xC3\x89", 0}};
+  for (const auto& c : cases) {
+    testing::WorkingFolder folder;
+    folder.Write("settings.ini", kHeader + "parity=" + c.stored + "\n");
+    ScannerSettings settings(folder.path());
+    ASSERT_TRUE(settings.Load());
+    EXPECT_EQ(settings.parity, c.field ? c.field : 'N') << c.stored;
+    const std::string line = "\nScannerSettings::Load ignored parity [" + c.stored + "] in [" +
+                             folder.File("settings.ini") +
+                             "]: not N, O, E, M or S; the parity stays N";
+    EXPECT_EQ(testing::DebugRecords(folder), c.field ? "" : line) << c.stored;
+  }
+}
+
 TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   testing::TempFolder folder;
   ScannerSettings saved(folder.path()), loaded(folder.path());
   saved.check_for_updates = 0;
+  saved.poll_frequency = 1800;
   int next = -3;
   for (int* field :
-       {&saved.poll_frequency, &saved.recv_time_out, &saved.modbus_mode, &saved.com_port,
+       {&saved.recv_time_out, &saved.modbus_mode, &saved.com_port,
         &saved.buad_rate, &saved.data_bits, &saved.stop_bits, &saved.data_format, &saved.request_id,
         &saved.request_length, &saved.request_offset, &saved.request_function_code}) {
     *field = next--;
@@ -106,6 +151,48 @@ TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   ASSERT_TRUE(saved.Save());
   ASSERT_TRUE(loaded.Load());
   EXPECT_EQ(Fields(loaded), Fields(saved));
+}
+
+TEST(scanner_settings, a_line_break_in_the_log_path_is_not_saved_and_the_old_file_stays) {
+  testing::WorkingFolder folder;
+  ScannerSettings settings(folder.path());
+  settings.com_port = 7;
+  ASSERT_TRUE(settings.Save());
+  const std::string before = folder.Read("settings.ini");
+  for (const char* path : {"logs/a\nb.txt", "logs/a\rb.txt", "log.txt\r\n[x]"}) {
+    settings.logfile_path = path;
+    settings.com_port = 9;
+    EXPECT_FALSE(settings.Save()) << path;
+    EXPECT_EQ(folder.Read("settings.ini"), before);
+  }
+  ScannerSettings next(folder.path());  // the next start still finds its settings
+  EXPECT_TRUE(next.Load());
+  EXPECT_EQ(next.com_port, 7);
+  EXPECT_EQ(next.logfile_path, folder.File("log.txt"));
+  const std::string prefix = "\nIniDocument::Save refused to write [" + folder.File("settings.ini") +
+                             "]: the value of key [logfile_path] in section [Vantrel Modbus Scanner] ";
+  const std::string suffix = ", so it would not read back as written";
+  EXPECT_EQ(testing::DebugRecords(folder), prefix + "holds a line feed" + suffix + prefix +
+                                               "holds a carriage return" + suffix + prefix +
+                                               "holds a line feed" + suffix);
+}
+
+TEST(scanner_settings, a_file_with_carriage_returns_alone_loads_every_key) {
+  testing::TempFolder folder;
+  ScannerSettings saved(folder.path());
+  saved.com_port = 7, saved.buad_rate = 19200, saved.parity = 'E', saved.request_length = 125;
+  saved.logfile_path = "logs/scan.txt";
+  ASSERT_TRUE(saved.Save());
+  std::string file = folder.Read("settings.ini");
+  std::replace(file.begin(), file.end(), '\n', '\r');
+  folder.Write("settings.ini", file);
+
+  ScannerSettings loaded(folder.path());
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(Fields(loaded), Fields(saved));
+  ASSERT_TRUE(loaded.Save());  // written back with line feeds, the values kept
+  std::replace(file.begin(), file.end(), '\r', '\n');
+  EXPECT_EQ(folder.Read("settings.ini"), file);
 }
 
 TEST(scanner_settings, check_for_updates_five_reads_as_set_and_writes_as_one) {

@@ -172,3 +172,55 @@ TEST_F(WebPages, a_failed_send_says_so) {
   EXPECT_EQ(box.boxes[0].text, "Could not send message");
   EXPECT_NE(Body().find("&Msg=Name%3A%20Ann\r\n100%25%20%26%20more&"), std::string::npos) << Body();
 }
+
+TEST_F(WebPages, contact_sends_the_message_lines_ended_by_cr_lf) {
+  CSettings_contact_usDlg page;
+  page.EnsureInitialised();
+  RecordingPresenter box;
+  page.nameEdit()->setText("Ann");
+  page.messageEdit()->setPlainText("one\ntwo\r\n\nthree\n");
+  page.sendButton()->click();
+  ASSERT_EQ(box.boxes.size(), 1u);
+  EXPECT_EQ(box.boxes[0].text, "Message Sent");
+  EXPECT_NE(Body().find("&Msg=Name%3A%20Ann\r\none\r\ntwo\r\n\r\nthree\r\n&Notes="),
+            std::string::npos)
+      << Body();
+}
+
+TEST_F(WebPages, contact_limit_counts_characters_not_utf16_units) {
+  const QString emoji = QString::fromUcs4(U"\U0001F600");  // one character, two UTF-16 units
+  const std::string emojiBytes = "\xF0\x9F\x98\x80";
+  const struct {
+    int emoji, letters;
+    std::string box;
+  } cases[] = {
+      {200, 800, "Message Sent"},
+      {1, 1023, "Message Sent"},
+      {1, 1024, "too long"},
+      {1025, 0, "too long"},
+      // Accepted by the page; the body of 2400 bytes and more is then over the form's limit.
+      {600, 0, "Could not send message"},
+  };
+  CSettings_contact_usDlg page;
+  page.EnsureInitialised();
+  page.nameEdit()->setText("Ann");
+  std::size_t sent = 0;
+  for (const auto& c : cases) {
+    RecordingPresenter box;
+    page.messageEdit()->setPlainText(emoji.repeated(c.emoji) + QString(c.letters, 'm'));
+    page.sendButton()->click();
+    ASSERT_EQ(box.boxes.size(), 1u);
+    if (c.box == "too long") {
+      EXPECT_NE(box.boxes[0].text.find("Message is too long"), std::string::npos) << c.emoji;
+    } else {
+      EXPECT_EQ(box.boxes[0].text, c.box) << c.emoji;
+    }
+    if (c.box != "Message Sent") continue;
+    ASSERT_EQ(vendor_.RequestCount(), ++sent);
+    std::string message;
+    for (int i = 0; i < c.emoji; ++i) message += emojiBytes;
+    EXPECT_NE(Body(sent - 1).find("\r\n" + message + std::string(c.letters, 'm') + "&Notes="),
+              std::string::npos);
+  }
+  EXPECT_EQ(vendor_.RequestCount(), 2u);
+}

@@ -37,6 +37,15 @@ TEST(EncodeFormValue, percent_goes_first_so_replacements_are_not_encoded_again) 
   EXPECT_EQ(EncodeFormValue("50% off?"), "50%25%20off%3f");
 }
 
+TEST(WithCrLfLineEnds, every_line_feed_goes_out_after_a_carriage_return) {
+  const std::vector<std::pair<std::string, std::string>> table = {
+      {"a\nb", "a\r\nb"},     {"a\r\nb", "a\r\nb"},         {"\n\n", "\r\n\r\n"},
+      {"\n", "\r\n"},         {"x\r\n\ny\n", "x\r\n\r\ny\r\n"}, {"a\rb\r", "a\rb\r"},
+      {"\r\r\n", "\r\r\n"}, {"", ""},                    {"plain", "plain"},
+  };
+  for (const auto& [typed, sent] : table) EXPECT_EQ(WithCrLfLineEnds(typed), sent) << typed;
+}
+
 TEST(Product, version_text_is_the_number_and_the_release_letters) {
   EXPECT_EQ(VersionText(), "1.00bD");
   EXPECT_STREQ(kProductName, "Vantrel Modbus Scanner");
