@@ -31,7 +31,7 @@ int SendUsageReport(const std::string& utilityName, const std::string& utilityVe
   BeginWebCall();
   std::string body = "utility_name=" + utilityName + "&utility_version=" + utilityVersion;
   for (const auto& [key, value] : values) body += "&" + key + "=" + value;
-  if (body.size() > kFormBodyLimit) {
+  if (CharacterCount(body) > kFormBodyLimit) {
     AbandonWebCall();
     return -1;
   }

@@ -98,13 +98,19 @@ std::string WithCrLfLineEnds(std::string_view text) {
   return out;
 }
 
+std::size_t CharacterCount(std::string_view utf8) {
+  std::size_t n = 0;
+  for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;  // not a continuation byte
+  return n;
+}
+
 int CheckVersion(const std::string& appName, const std::string& appVersion,
                  const std::string& notes) {
   WaitWhileInFlight();
   const std::string encodedNotes = EncodeFormValue(notes);
   BeginWebCall();
   const std::string body = "app_name=" + appName + "&app_ver=" + appVersion + "&Notes=" + encodedNotes;
-  if (body.size() > kFormBodyLimit) {
+  if (CharacterCount(body) > kFormBodyLimit) {
     AbandonWebCall();
     return -1;
   }
@@ -133,7 +139,7 @@ int SendFeedback(const std::string& product, const std::string& productVersion,
   BeginWebCall();
   const std::string body = "Product=" + product + "&ProductV=" + productVersion +
                            "&Msg=" + EncodeFormValue(message) + "&Notes=" + EncodeFormValue(notes);
-  if (body.size() > kFormBodyLimit) {
+  if (CharacterCount(body) > kFormBodyLimit) {
     AbandonWebCall();
     return -1;
   }

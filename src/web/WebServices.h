@@ -19,8 +19,10 @@ inline constexpr char kCheckVersionScript[] = "/script/checkversion.php";
 inline constexpr char kSendFeedbackScript[] = "/script/sendfeedback.php";
 inline constexpr char kTattlerScript[] = "/script/tattler.php";
 
-// A form body longer than this is refused before anything is sent.
+// A form body longer than this many characters is refused before anything is sent.
 inline constexpr std::size_t kFormBodyLimit = 2048;
+// The characters (code points) of a UTF-8 text: an emoji is one, not its four bytes.
+std::size_t CharacterCount(std::string_view utf8);
 
 // The vendor's root URL (scheme, host, a closing "/"): the build setting
 // VANTREL_VENDOR_URL unless code has set another one.
