@@ -396,12 +396,12 @@ void CMainDlg::OnReplyTimer() {
   if (!IsTimerArmed(TIMER_REPLY)) return;  // a tick of an exchange that is over
   // Compared in 64 bits: a negative stored time-out times out at once instead of never.
   if (static_cast<long long>(m_replyWaitMs) > static_cast<long long>(settings_.recv_time_out)) {
-    KillTimer(TIMER_REPLY);
-    KillTimer(TIMER_POLL);
     master_.AbandonExchange(static_cast<int>(std::min<unsigned>(m_replyWaitMs, INT_MAX)));
     if (master_.SawShortReply()) {
       // The device did answer, every time with fewer values than asked for: say that, not
       // that it was too slow.
+      KillTimer(TIMER_REPLY);
+      KillTimer(TIMER_POLL);
       Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kNotEnoughData);
       StopPolling();
       UpdateStartButton();
@@ -800,9 +800,10 @@ void CMainDlg::CheckForNewVersion() {
     KillTimer(TIMER_VERSION_CHECK);
     return;
   }
-  const int check = closing_ ? -1 : CheckVersion(kProductName, VersionText(), "");
+  if (closing_) return;
+  const int check = CheckVersion(kProductName, VersionText(), "");
   if (closing_) {
-    // The window is closing (perhaps since during the check): no question on top of that.
+    // Close came while the answer was awaited: no question on top of a closing window.
     if (check > 0) WriteDebugLog("New version answer after closing began: not shown");
     return;
   }

@@ -43,6 +43,13 @@ class BoxWithEvents final : public MessagePresenter {
   std::function<void()> during_;
 };
 
+// A reply of the vendor's server that takes long enough for the user to act meanwhile.
+ScriptedReply Slow(const char* text) {
+  ScriptedReply reply = ScriptedReply::Text(text);
+  reply.delayMs = 300;
+  return reply;
+}
+
 int Count(const std::string& text, const std::string& part) {
   int n = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -293,11 +300,7 @@ TEST_F(MainWindow, browse_refuses_a_log_file_name_with_a_line_break) {
 }
 
 TEST_F(MainWindow, close_asked_again_while_the_report_waits_sends_it_once) {
-  vendor_.SetReply(VendorServer::kTattler, [] {
-    ScriptedReply slow = ScriptedReply::Text("STATE: PASS");
-    slow.delayMs = 300;
-    return slow;
-  }());
+  vendor_.SetReply(VendorServer::kTattler, Slow("STATE: PASS"));
   WriteSettings("");
   StartWindow();
   int asked = 0;
@@ -316,11 +319,7 @@ TEST_F(MainWindow, close_asked_again_while_the_report_waits_sends_it_once) {
 }
 
 TEST_F(MainWindow, a_late_version_answer_after_close_shows_nothing) {
-  vendor_.SetReply(VendorServer::kCheckVersion, [] {
-    ScriptedReply slow = ScriptedReply::Text("UPDATE");
-    slow.delayMs = 300;
-    return slow;
-  }());
+  vendor_.SetReply(VendorServer::kCheckVersion, Slow("UPDATE"));
   WriteSettings("check_for_updates=1\n");
   StartWindow();
   box_.boxes.clear();  // the connect error: no simulator here
