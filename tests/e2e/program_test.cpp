@@ -20,7 +20,7 @@ constexpr char kTitle[] = "^Vantrel Modbus Scanner$";
 class Program : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(x_.ok()) << "Xvfb did not start";
+    ASSERT_TRUE(x_.ok()) << "Xvfb did not start: " << x_.failure();
     ASSERT_TRUE(vendor_.ok());
   }
   void StartSlave() {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -158,24 +159,33 @@ void BackgroundProcess::Kill() {
 }
 
 XServer::XServer() {
-  // The first display number without a server socket.
-  for (int n = 90; n < 190; ++n) {
+  // The first display number without a server socket. A server that ends at once (seen on a
+  // busy machine) is given two more tries on the next numbers; what it said is kept.
+  int tries = 0;
+  for (int n = 90; n < 190 && tries < 3; ++n) {
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
     if (access(socket.c_str(), F_OK) == 0 || access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) {
       continue;
     }
+    ++tries;
     display_ = ":" + std::to_string(n);
+    char log[] = "/tmp/vantrel-xvfb-XXXXXX";
+    const int fd = mkstemp(log);
+    if (fd >= 0) close(fd);
     server_ = std::make_unique<BackgroundProcess>(
         std::vector<std::string>{"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-        "", std::vector<std::string>{}, "/dev/null");
-    for (int i = 0; i < 200 && server_->Running(); ++i) {  // up to 10 s for its socket
+        "", std::vector<std::string>{}, fd >= 0 ? log : "/dev/null");
+    for (int i = 0; i < 600 && server_->Running(); ++i) {  // up to 30 s for its socket
       if (access(socket.c_str(), F_OK) == 0) {
         ok_ = true;
-        return;
+        break;
       }
       usleep(50000);
     }
-    return;
+    if (!ok_ && fd >= 0) failure_ += display_ + ": " + ReadFile(log) + "\n";
+    if (fd >= 0) unlink(log);
+    if (ok_) return;
+    server_.reset();
   }
 }
 

@@ -71,12 +71,15 @@ class XServer {
   XServer& operator=(const XServer&) = delete;
   bool ok() const { return ok_; }
   const std::string& display() const { return display_; }  // e.g. ":93"
+  // What the servers that did not start said, when none did.
+  const std::string& failure() const { return failure_; }
   // Runs an X client (xdotool, import, ...) on this display.
   RunResult Client(std::vector<std::string> argv, int timeoutMs = 15000) const;
 
  private:
   std::unique_ptr<BackgroundProcess> server_;
   std::string display_;
+  std::string failure_;
   bool ok_ = false;
 };
 
