@@ -60,7 +60,7 @@ ResponseTable MakeResponseTable(const ModbusMaster* master) {
   }
 
   const unsigned quantity = master->request_quantity;
-  const unsigned needed = bits ? (quantity + 7) / 8 : 2 * quantity;
+  const unsigned needed = ReadReplyByteCount(function, quantity);
   const unsigned byteCount = master->byte_count;
   if (byteCount < needed) {
     table.fill = TableFill::ColumnsOnly;

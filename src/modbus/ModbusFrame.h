@@ -75,6 +75,12 @@ int CheckRequestSettings(int function, int slaveId, int offset, int length);
 int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
                      std::uint16_t length, std::uint8_t* out);
 
+// The byte count of a normal reply to a read of quantity items (functions 1 to 4): coils
+// and inputs packed eight to a byte, two bytes a register.
+constexpr unsigned ReadReplyByteCount(int function, unsigned quantity) {
+  return function <= 2 ? (quantity + 7) / 8 : 2 * quantity;
+}
+
 // Every byte as "%02X " (two upper-case digits and a blank each), as frames are logged.
 std::string HexBytes(const std::uint8_t* bytes, int size);
 

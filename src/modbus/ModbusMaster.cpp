@@ -115,7 +115,7 @@ int ModbusMaster::FindReply() {
   const std::uint8_t id = request[0];
   const std::uint8_t function = request[1];
   const unsigned quantity = static_cast<unsigned>(request[4] << 8 | request[5]);
-  const int needed = static_cast<int>(function <= 2 ? (quantity + 7) / 8 : 2 * quantity);
+  const int needed = static_cast<int>(ReadReplyByteCount(function, quantity));
 
   for (;;) {
     // The reply itself, wherever it starts.

@@ -94,6 +94,11 @@ long long MsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
+int QuietGapMs(int baudRate, int bitsPerChar) {
+  const long long ms = (3500LL * bitsPerChar + baudRate - 1) / baudRate;
+  return static_cast<int>(std::max<long long>(2, ms));
+}
+
 SerialPort::~SerialPort() { Close(); }
 
 void SerialPort::NoteFailure(int err) {
@@ -147,10 +152,8 @@ int SerialPort::OpenPath(const std::string& device, int baudRate, char parity, i
     return 0;
   }
   ioctl(fd, TCFLSH, TCIOFLUSH);
-  // 9600 baud 8N1: 10 bits a character, 3.5 characters = 3.65 ms, rounded up to 4.
   const int parityBits = std::toupper(static_cast<unsigned char>(parity)) == 'N' ? 0 : 1;
-  const long long bits = 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2);
-  quiet_gap_ms_ = static_cast<int>(std::max<long long>(2, (35 * bits * 1000 / 10 + baudRate - 1) / baudRate));
+  quiet_gap_ms_ = vantrel::QuietGapMs(baudRate, 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2));
   handle_ = fd;
   is_open = 1;
   return 1;

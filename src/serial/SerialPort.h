@@ -7,6 +7,11 @@
 
 namespace vantrel {
 
+// 3.5 character times of bitsPerChar bits at baudRate, the silence that ends an RTU frame,
+// in whole milliseconds rounded up; at least 2 ms (the serial line guide fixes 1.75 ms above
+// 19200 baud). 9600 baud 8N1: 10 bits a character, 3.65 ms, so 4.
+int QuietGapMs(int baudRate, int bitsPerChar);
+
 class SerialPort {
  public:
   SerialPort() = default;

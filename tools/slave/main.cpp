@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "SlaveCore.h"
+#include "serial/SerialPort.h"
 
 using namespace vantrel::slave;
 
@@ -256,9 +257,8 @@ int main(int argc, char** argv) {
 
   const int bitsPerChar = 1 + static_cast<int>(dataBits) + parityBits + static_cast<int>(stopBits);
   const long long charNs = pacing ? 1000000000LL * bitsPerChar / baud : 0;
-  // End of a frame without a fixed layout: 3.5 character times of silence, at least
-  // 1.75 ms as the serial line guide fixes for rates above 19200.
-  const int silenceMs = std::max(2, static_cast<int>((charNs * 35 / 10 + 999999) / 1000000));
+  // End of a frame without a fixed layout: 3.5 character times of silence.
+  const int silenceMs = pacing ? vantrel::QuietGapMs(static_cast<int>(baud), bitsPerChar) : 2;
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
