@@ -40,13 +40,19 @@ std::string CannotPollText(const std::string& connection) {
   return std::string("Error - Can not poll device \n\n") + kCausesAndSettings + connection;
 }
 
+std::string CannotWriteText(const std::string& connection) {
+  return std::string("Error - Can not write to the device \n\n") + kCausesAndSettings + connection;
+}
+
 std::string CannotGenerateText() {
   return "Error - Can not generate read message\n"
          "There was an error while attempting to generate the read message.\n"
          "Check your connection and request settings and try again";
 }
 
-std::string TimeoutText(const std::uint8_t* request, int requestSize) {
+namespace {
+
+std::string TimeoutWithFrame(const char* label, const std::uint8_t* request, int requestSize) {
   return std::string(
              "Error - Timeout\n"
              "\n"
@@ -56,9 +62,18 @@ std::string TimeoutText(const std::uint8_t* request, int requestSize) {
              "- Check the connection to the device \n"
              "- Check the connection string \n"
              "\n"
-             "Try to poll the device once again.\n\n"
-             "Poll: ") +
-         HexBytes(request, requestSize);
+             "Try to poll the device once again.\n\n") +
+         label + HexBytes(request, requestSize);
+}
+
+}  // namespace
+
+std::string TimeoutText(const std::uint8_t* request, int requestSize) {
+  return TimeoutWithFrame("Poll: ", request, requestSize);
+}
+
+std::string WriteTimeoutText(const std::uint8_t* request, int requestSize) {
+  return TimeoutWithFrame("Write: ", request, requestSize);
 }
 
 std::string ReplyErrorText(int result) {
@@ -81,6 +96,13 @@ std::string ReplyErrorText(int result) {
           "Error - invalid CRC check\n\nThe response from your device contains an invalid CRC "
           "check. \nCheck your connection and request settings and try again "
           "\nmb_responce_code=%d - MB_RESPONCE_INVALID_CRC",
+          result);
+    case MB_RESPONCE_WRITE_ECHO_MISMATCH:
+      return WithCode(
+          "Error - The write was not confirmed\n\nThe device answered with another address or quantity "
+          "(or, for one item, another value) than the write asked for, so the values may not have been "
+          "written. \nRead the values back, check your request and try again "
+          "\nmb_responce_code=%d - MB_RESPONCE_WRITE_ECHO_MISMATCH",
           result);
     default:
       return WithCode(
@@ -111,6 +133,39 @@ std::string RequestErrorText(int check) {
     case MB_REQUEST_BAD_LENGTH:
       return "Error - The length is out of range\nA request asks for at least 1 value: up to 2000 "
              "coils or inputs, or up to 125 registers.\n\nCheck your length and try again. \n";
+    default:
+      return "";
+  }
+}
+
+std::string WriteRequestErrorText(int check) {
+  switch (check) {
+    case MB_REQUEST_WRITE_BAD_QUANTITY:
+      return "Error - Too many values for one write\nOne request writes 1 coil or register with "
+             "function 05 or 06, up to 1968 coils with function 15, or up to 123 registers with "
+             "function 16.\n\nWrite fewer values and try again. \n";
+    case MB_REQUEST_WRITE_OUT_OF_RANGE:
+      return "Error - The write is out of range\nThe values written would go past the last address "
+             "there is, 65535 (offset 65536).\n\nCheck your offset and the number of values and try "
+             "again. \n";
+    case MB_REQUEST_UNKNOWN_FUNCTION_CODE:
+      return "Error - Only coils and holding registers can be written\nThe write functions are 05, "
+             "06, 15 and 16.\n";
+    default:
+      return RequestErrorText(check);
+  }
+}
+
+std::string ReadOnlyText(int readFunction) {
+  switch (readFunction) {
+    case 2:
+      return "Discrete inputs are read-only\n\nModbus has no function to write a discrete input: "
+             "the device sets it from what it senses. Only coils (function 01) and holding "
+             "registers (function 03) can be written.";
+    case 4:
+      return "Input registers are read-only\n\nModbus has no function to write an input "
+             "register: the device sets it from what it measures. Only coils (function 01) and "
+             "holding registers (function 03) can be written.";
     default:
       return "";
   }

@@ -16,16 +16,25 @@ std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits,
 std::string CannotConnectText(const std::string& connection);
 // "Error - Can not poll device ..." ending in the serial post settings.
 std::string CannotPollText(const std::string& connection);
+// "Error - Can not write to the device ..." ending in the serial port settings.
+std::string CannotWriteText(const std::string& connection);
 // "Error - Can not generate read message ...".
 std::string CannotGenerateText();
-// "Error - Timeout ..." ending in "Poll: " and the request bytes.
+// "Error - Timeout ..." ending in "Poll: " and the request bytes; a write's ends in
+// "Write: " and its bytes.
 std::string TimeoutText(const std::uint8_t* request, int requestSize);
+std::string WriteTimeoutText(const std::uint8_t* request, int requestSize);
 // The message for a reply check result other than OK, exception and "not complete yet".
 std::string ReplyErrorText(int result);
 // The request check's message for MB_REQUEST_OUT_OF_RANGE, MB_REQUEST_TOO_LONG and the
 // MB_REQUEST_BAD_ codes (a slave id, offset or length that does not fit the frame); empty for
 // any other code.
 std::string RequestErrorText(int check);
+// The write check's message for a code of CheckWriteRequest other than OK.
+std::string WriteRequestErrorText(int check);
+// Why an item that the read function reads cannot be written: discrete inputs (2) and
+// input registers (4) are read-only in Modbus. Empty for coils and holding registers.
+std::string ReadOnlyText(int readFunction);
 
 inline constexpr char kUnknownFunctionCodePanic[] = "Unknown function code ";
 inline constexpr char kUnknownValidationPanic[] = "Unknown request validation response";

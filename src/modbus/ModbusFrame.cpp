@@ -1,5 +1,6 @@
 #include "modbus/ModbusFrame.h"
 
+#include <algorithm>
 #include <array>
 
 namespace vantrel {
@@ -105,6 +106,61 @@ int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t 
   out[6] = static_cast<std::uint8_t>(crc >> 8);
   out[7] = static_cast<std::uint8_t>(crc & 0xFF);
   return kReadRequestSize;
+}
+
+int CheckWriteRequest(int function, int slaveId, int offset, int count) {
+  if (!IsWriteFunction(function)) return MB_REQUEST_UNKNOWN_FUNCTION_CODE;
+  if (const int fields = CheckRequestFields(slaveId, offset, 1); fields != MB_REQUEST_OK) return fields;
+  const int most = function == kWriteMultipleCoils      ? kMaxWriteCoils
+                   : function == kWriteMultipleRegisters ? kMaxWriteRegisters
+                                                         : 1;
+  if (count < 1 || count > most) return MB_REQUEST_WRITE_BAD_QUANTITY;
+  // The last address written is offset - 1 + count - 1.
+  return static_cast<long long>(offset) + count - 2 > 0xFFFF ? MB_REQUEST_WRITE_OUT_OF_RANGE : MB_REQUEST_OK;
+}
+
+int BuildWriteRequest(std::uint8_t function, std::uint8_t slaveId, int offset,
+                      const std::uint16_t* values, int count, std::uint8_t* out) {
+  if (out == nullptr || values == nullptr) return MB_REQUEST_NO_BUFFER;
+  const int code = CheckWriteRequest(function, slaveId, offset, count);
+  if (code != MB_REQUEST_OK) return code;
+  const auto address = static_cast<std::uint16_t>(offset - 1);
+  int n = 0;
+  auto put16 = [&](unsigned v) {
+    out[n++] = static_cast<std::uint8_t>(v >> 8);
+    out[n++] = static_cast<std::uint8_t>(v & 0xFF);
+  };
+  out[n++] = slaveId;
+  out[n++] = function;
+  put16(address);
+  switch (function) {
+    case kWriteSingleCoil:
+      put16(values[0] != 0 ? 0xFF00 : 0x0000);
+      break;
+    case kWriteSingleRegister:
+      put16(values[0]);
+      break;
+    case kWriteMultipleCoils: {
+      put16(static_cast<unsigned>(count));
+      const int bytes = (count + 7) / 8;
+      out[n++] = static_cast<std::uint8_t>(bytes);
+      std::fill(out + n, out + n + bytes, std::uint8_t{0});
+      // Least significant bit first, as a read's reply packs them.
+      for (int i = 0; i < count; ++i) {
+        if (values[i] != 0) out[n + i / 8] = static_cast<std::uint8_t>(out[n + i / 8] | 1U << (i % 8));
+      }
+      n += bytes;
+      break;
+    }
+    default:  // kWriteMultipleRegisters
+      put16(static_cast<unsigned>(count));
+      out[n++] = static_cast<std::uint8_t>(2 * count);
+      for (int i = 0; i < count; ++i) put16(values[i]);
+      break;
+  }
+  const std::uint16_t crc = Crc16(out, static_cast<std::uint16_t>(n));
+  put16(crc);
+  return n;
 }
 
 }  // namespace vantrel

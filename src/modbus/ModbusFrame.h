@@ -1,5 +1,6 @@
-// Modbus RTU read requests (functions 01 to 04): checking, framing and the CRC-16.
-// Stateless; shared by the master, the request page's preview and the tools.
+// Modbus RTU requests: reads (functions 01 to 04) and writes (05, 06, 15, 16), checking,
+// framing and the CRC-16. Stateless; shared by the master, the request page's preview and
+// the tools.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,26 @@ namespace vantrel {
 inline constexpr std::size_t kFrameCapacity = 260;
 // A read request is always slave id, function, address (2), quantity (2), CRC (2).
 inline constexpr int kReadRequestSize = 8;
+// The normal reply to a write is as long: slave id, function, address, value or quantity, CRC.
+inline constexpr int kWriteReplySize = 8;
+
+// The write functions of the Modbus application protocol.
+enum : std::uint8_t {
+  kWriteSingleCoil = 5,
+  kWriteSingleRegister = 6,
+  kWriteMultipleCoils = 15,
+  kWriteMultipleRegisters = 16,
+};
+inline constexpr int kMaxWriteCoils = 1968;
+inline constexpr int kMaxWriteRegisters = 123;
+
+constexpr bool IsWriteFunction(int function) {
+  return function == kWriteSingleCoil || function == kWriteSingleRegister ||
+         function == kWriteMultipleCoils || function == kWriteMultipleRegisters;
+}
+constexpr bool IsCoilWrite(int function) {
+  return function == kWriteSingleCoil || function == kWriteMultipleCoils;
+}
 
 // Request check codes.
 enum : int {
@@ -24,6 +45,9 @@ enum : int {
   MB_REQUEST_BAD_SLAVE_ID = -11,  // not 1 to 255 (0 is the broadcast address: nobody answers)
   MB_REQUEST_BAD_OFFSET = -12,    // not 1 to 65536
   MB_REQUEST_BAD_LENGTH = -13,    // below 1, or more than the 16-bit quantity field holds
+  // Writes.
+  MB_REQUEST_WRITE_BAD_QUANTITY = -14,  // 05/06 write one item; 15 1 to 1968 coils, 16 1 to 123 registers
+  MB_REQUEST_WRITE_OUT_OF_RANGE = -15,  // the written range ends past address 65535
 };
 
 inline constexpr int kMinSlaveId = 1;
@@ -43,6 +67,9 @@ enum : int {
   MB_RESPONCE_EXCEPTION = -6,
   MB_RESPONCE_INVALID_CRC = -7,
   MB_RESPONCE_UNKOWN = -8,
+  // A write reply from the right device with a right CRC that echoes another address,
+  // value or quantity than the write asked for: the write is not confirmed.
+  MB_RESPONCE_WRITE_ECHO_MISMATCH = -9,
 };
 
 // 0, -1 and -2: no complete reply has arrived yet, keep waiting.
@@ -74,6 +101,18 @@ int CheckRequestSettings(int function, int slaveId, int offset, int length);
 // Returns 8, or the request check code when the check fails (out is then untouched).
 int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
                      std::uint16_t length, std::uint8_t* out);
+
+// Checks a write of count items from the user's 1-based offset: the function (one of the
+// four), the slave id and offset as CheckRequestFields checks them, the quantity, and that
+// the range ends at or below address 65535.
+int CheckWriteRequest(int function, int slaveId, int offset, int count);
+
+// Frames a write of count items from the user's 1-based offset into out (at least
+// kFrameCapacity bytes): for 05 and 15, a value other than 0 switches the coil on; for 06
+// and 16, the values are the registers. Returns the frame size, or the write check code
+// (out is then untouched).
+int BuildWriteRequest(std::uint8_t function, std::uint8_t slaveId, int offset,
+                      const std::uint16_t* values, int count, std::uint8_t* out);
 
 // The byte count of a normal reply to a read of quantity items (functions 1 to 4): coils
 // and inputs packed eight to a byte, two bytes a register.

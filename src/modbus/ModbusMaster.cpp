@@ -108,14 +108,16 @@ int ModbusMaster::ReadResponse() {
 }
 
 int ModbusMaster::FindReply() {
-  // Only read requests say what their reply looks like; anything else gets the plain check.
-  if (request_size < kReadRequestSize || request[1] < 1 || request[1] > 4) {
+  // Reads and writes say what their reply looks like; anything else gets the plain check.
+  const bool read = request_size >= kReadRequestSize && request[1] >= 1 && request[1] <= 4;
+  const bool write = request_size >= kReadRequestSize && IsWriteFunction(request[1]);
+  if (!read && !write) {
     return CheckResponse(request, request_size, pending_, std::min(pending_size_, kFrameCap));
   }
   const std::uint8_t id = request[0];
   const std::uint8_t function = request[1];
-  const unsigned quantity = static_cast<unsigned>(request[4] << 8 | request[5]);
-  const int needed = static_cast<int>(ReadReplyByteCount(function, quantity));
+  const int needed =
+      read ? static_cast<int>(ReadReplyByteCount(function, static_cast<unsigned>(request[4] << 8 | request[5]))) : 0;
 
   for (;;) {
     // The reply itself, wherever it starts.
@@ -124,19 +126,24 @@ int ModbusMaster::FindReply() {
     int skipSize = 0;
     for (int p = 0; p < pending_size_ && skipAt < 0; ++p) {
       if (pending_[p] != id) continue;
-      if (p + 2 >= pending_size_) {
-        if (p + 1 >= pending_size_ || (pending_[p + 1] & 0x7F) == function) open = std::min(open, p);
+      if (p + 1 >= pending_size_) {
+        open = std::min(open, p);
         continue;
       }
       const std::uint8_t f = pending_[p + 1];
       if (f != function && f != (function | 0x80)) continue;
-      const int size = f == function ? pending_[p + 2] + 5 : 5;
+      if (f == function && read && p + 2 >= pending_size_) {
+        open = std::min(open, p);
+        continue;
+      }
+      // A write's reply has one size; a read's says its own.
+      const int size = f != function ? 5 : write ? kWriteReplySize : pending_[p + 2] + 5;
       if (p + size > pending_size_) {
         open = std::min(open, p);
         continue;
       }
       if (!CrcMatches(pending_ + p, size)) continue;
-      if (f == function && pending_[p + 2] != needed) {
+      if (read && f == function && pending_[p + 2] != needed) {
         // The right device, but another question: a late reply, or one that is too short.
         if (pending_[p + 2] < needed) ++short_replies_;
         skipAt = p;
@@ -163,7 +170,9 @@ int ModbusMaster::FindReply() {
     if (open < pending_size_) return MB_RESPONCE_INCOMPLETE;
 
     // Nothing among the bytes checks out: the first frame's own check decides.
-    const int expected = ExpectedReplySize(pending_, pending_size_);
+    int expected = ExpectedReplySize(pending_, pending_size_);
+    if (write && pending_size_ >= 2 && pending_[1] == function) expected = kWriteReplySize;
+    if (write && pending_size_ >= 2 && pending_[1] == (function | 0x80)) expected = 5;
     if (expected == 0 || pending_size_ < expected) return MB_RESPONCE_INCOMPLETE;
     const int size = std::min(expected > 0 ? expected : pending_size_, kFrameCap);
     const int result = CheckResponse(request, request_size, pending_, size);
@@ -192,9 +201,11 @@ int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std:
   if (reqSize < kReadRequestSize) return MB_RESPONCE_INCOMPLETE;
   request_slave_id = request[0];
   request_function = request[1];
-  if (request_function < 1 || request_function > 4) return MB_RESPONCE_UNSUPPORTED_REQUEST;
+  const bool write = IsWriteFunction(request_function);
+  if (!write && (request_function < 1 || request_function > 4)) return MB_RESPONCE_UNSUPPORTED_REQUEST;
   request_address = static_cast<std::uint16_t>(request[2] << 8 | request[3]);
-  request_quantity = static_cast<std::uint16_t>(request[4] << 8 | request[5]);
+  const bool single = request_function == kWriteSingleCoil || request_function == kWriteSingleRegister;
+  request_quantity = single ? 1 : static_cast<std::uint16_t>(request[4] << 8 | request[5]);
 
   if (replySize < 4) return MB_RESPONCE_INCOMPLETE;
   response_function = response[1];
@@ -202,10 +213,18 @@ int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std:
   if (response_function >= 101 && response_function <= 114) {
     return MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE;
   }
-  if (response_function >= 0x80 && response_function <= 0x84) {
+  if ((response_function >= 0x80 && response_function <= 0x84) ||
+      (write && response_function == (request_function | 0x80))) {
     exception_function = response[1];
     exception_code = response[2];
     return MB_RESPONCE_EXCEPTION;  // no size or CRC check on an exception reply
+  }
+  if (write) {
+    if (response_function != request_function) return MB_RESPONCE_UNKOWN;
+    if (replySize != kWriteReplySize) return MB_RESPONCE_INCOMPLETE;
+    if (!CrcMatches(response, replySize)) return MB_RESPONCE_INVALID_CRC;
+    // 05 and 06 echo the whole request; 15 and 16 its id, function, address and quantity.
+    return std::memcmp(response, request, 6) == 0 ? MB_RESPONCE_OK : MB_RESPONCE_WRITE_ECHO_MISMATCH;
   }
   if (response_function < 1 || response_function > 4) return MB_RESPONCE_UNKOWN;
 
@@ -213,9 +232,7 @@ int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std:
   if (replySize != byte_count + 5) return MB_RESPONCE_INCOMPLETE;
   std::memcpy(data, response + 3, byte_count);
 
-  const std::uint16_t crc = Crc16(response, static_cast<std::uint16_t>(replySize - 2));
-  const bool match = (crc >> 8) == response[replySize - 2] && (crc & 0xFF) == response[replySize - 1];
-  return match ? MB_RESPONCE_OK : MB_RESPONCE_INVALID_CRC;
+  return CrcMatches(response, replySize) ? MB_RESPONCE_OK : MB_RESPONCE_INVALID_CRC;
 }
 
 }  // namespace vantrel

@@ -31,8 +31,10 @@ class ModbusMaster {
 
   // Takes what is queued at the port and adds it to the bytes gathered since the last send,
   // then looks in them for the reply to the request: a frame from the request's slave id
-  // with its function (or the exception form of it) and, for a normal reply, the byte count
-  // that the quantity asked for needs, whose CRC is right. Bytes before it are line noise;
+  // with its function (or the exception form of it) and, for a normal reply to a read, the
+  // byte count that the quantity asked for needs (a write's reply is always 8 bytes), whose
+  // CRC is right. A write's reply that echoes another address, value or quantity is
+  // MB_RESPONCE_WRITE_ECHO_MISMATCH. Bytes before it are line noise;
   // frames that answer another question (another device, a late reply to an earlier
   // request) are skipped. Both are named through note. While no such frame is complete it
   // returns 0 (nothing yet) or MB_RESPONCE_INCOMPLETE; when none can come of the bytes
@@ -56,7 +58,8 @@ class ModbusMaster {
   // are not named.
   std::function<void(const std::string&)> note;
 
-  // Classifies reply against request and fills the decoded fields.
+  // Classifies reply against request (a read or a write) and fills the decoded fields; a
+  // write's reply leaves byte_count 0, and request_quantity is 1 for 05 and 06.
   int CheckResponse(const std::uint8_t* req, int reqSize, const std::uint8_t* reply,
                     int replySize);
 

@@ -73,7 +73,7 @@ TEST(check_response, request_problems_come_first) {
   EXPECT_EQ(m.CheckResponse(nullptr, 8, reply.data(), 9), MB_RESPONCE_EMPTY);
   EXPECT_EQ(m.CheckResponse(kRequest3.data(), 8, reply.data(), 0), MB_RESPONCE_EMPTY);
   EXPECT_EQ(m.CheckResponse(kRequest3.data(), 7, reply.data(), 9), MB_RESPONCE_INCOMPLETE);
-  EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F6", Bytes("01 05 00 00 00 02 00 00")),
+  EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F6", Bytes("01 07 00 00 00 02 00 00")),
             MB_RESPONCE_UNSUPPORTED_REQUEST);
   std::vector<std::uint8_t> big(261, 0);
   EXPECT_EQ(m.CheckResponse(kRequest3.data(), 8, big.data(), 261), MB_RESPONCE_TOO_LONG);
@@ -161,4 +161,60 @@ TEST(check_response_robustness, random_and_mutated_replies) {
     }
   }
   EXPECT_GT(ok, 1000);  // valid frames were among them
+}
+
+namespace {
+
+// The frame with its CRC appended.
+std::string Crc(const std::string& hex) {
+  auto f = Bytes(hex);
+  const std::uint16_t crc = Crc16(f.data(), static_cast<std::uint16_t>(f.size()));
+  f.push_back(static_cast<std::uint8_t>(crc >> 8));
+  f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  return HexOf(f);
+}
+
+}  // namespace
+
+TEST(check_response, write_replies_must_echo_the_request) {
+  const std::string coil = "11 05 00 AC FF 00 4E 8B";
+  const std::string reg = "11 06 00 01 00 03 9A 9B";
+  const std::string coils = "11 0F 00 13 00 0A 02 CD 01 BF 0B";
+  const std::string regs = "11 10 00 01 00 02 04 00 0A 01 02 C6 F0";
+  struct Row {
+    std::string request, reply;
+    int result;
+  };
+  const Row rows[] = {
+      {coil, coil, MB_RESPONCE_OK},
+      {reg, reg, MB_RESPONCE_OK},
+      {coils, Crc("11 0F 00 13 00 0A"), MB_RESPONCE_OK},
+      {regs, Crc("11 10 00 01 00 02"), MB_RESPONCE_OK},
+      {reg, Crc("11 06 00 02 00 03"), MB_RESPONCE_WRITE_ECHO_MISMATCH},  // another address
+      {reg, Crc("11 06 00 01 00 04"), MB_RESPONCE_WRITE_ECHO_MISMATCH},  // another value
+      {coil, Crc("11 05 00 AC 00 00"), MB_RESPONCE_WRITE_ECHO_MISMATCH},
+      {regs, Crc("11 10 00 01 00 01"), MB_RESPONCE_WRITE_ECHO_MISMATCH},  // another quantity
+      {coils, Crc("12 0F 00 13 00 0A"), MB_RESPONCE_WRITE_ECHO_MISMATCH},  // another slave
+      {reg, "11 06 00 01 00 03 9A 9C", MB_RESPONCE_INVALID_CRC},
+      {reg, "11 06 00 01 00 03 9A", MB_RESPONCE_INCOMPLETE},
+      {reg, Crc("11 03 02 00 03"), MB_RESPONCE_UNKOWN},  // a read's reply to a write
+      {reg, "11 86 02 C3 A1", MB_RESPONCE_EXCEPTION},
+      {coil, "11 85 04 00 00", MB_RESPONCE_EXCEPTION},
+      {coils, "11 8F 01 00 00", MB_RESPONCE_EXCEPTION},
+      {regs, "11 90 03 00 00", MB_RESPONCE_EXCEPTION},
+      {regs, Crc("11 66 00 00"), MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.request + " / " + row.reply);
+    ModbusMaster m;
+    EXPECT_EQ(Check(m, row.reply, Bytes(row.request)), row.result);
+    EXPECT_EQ(m.byte_count, 0) << "a write's reply has no values for the table";
+  }
+  ModbusMaster m;
+  Check(m, "11 90 03 00 00", Bytes(regs));
+  EXPECT_EQ(m.exception_function, 0x90);
+  EXPECT_EQ(m.exception_code, 3);
+  Check(m, reg, Bytes(reg));
+  EXPECT_EQ(m.request_quantity, 1);
+  EXPECT_EQ(m.request_address, 1);
 }

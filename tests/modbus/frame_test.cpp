@@ -127,3 +127,61 @@ TEST(check_request_settings, refuses_what_a_frame_would_cut) {
   EXPECT_EQ(CheckRequestFields(1, 65536, 0xFFFF), MB_REQUEST_OK);
   EXPECT_EQ(CheckRequestFields(1, 1, 0x10000), MB_REQUEST_BAD_LENGTH);
 }
+
+// The worked examples of the Modbus serial-line documentation, slave 0x11; offsets count
+// from 1, so the wire address is one less.
+TEST(build_write_request, frames_the_four_write_functions) {
+  struct Row {
+    int function, offset;
+    std::vector<std::uint16_t> values;
+    const char* frame;
+  };
+  const Row rows[] = {
+      {5, 173, {1}, "11 05 00 AC FF 00 4E 8B"},
+      {5, 173, {7}, "11 05 00 AC FF 00 4E 8B"},  // any non-zero value is on
+      {5, 173, {0}, "11 05 00 AC 00 00 0F 7B"},
+      {6, 2, {3}, "11 06 00 01 00 03 9A 9B"},
+      {15, 20, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0}, "11 0F 00 13 00 0A 02 CD 01 BF 0B"},
+      {16, 2, {0x000A, 0x0102}, "11 10 00 01 00 02 04 00 0A 01 02 C6 F0"},
+  };
+  for (const Row& row : rows) {
+    std::uint8_t out[kFrameCapacity] = {};
+    const int n = BuildWriteRequest(static_cast<std::uint8_t>(row.function), 0x11, row.offset, row.values.data(),
+                                    static_cast<int>(row.values.size()), out);
+    ASSERT_GT(n, 0) << row.frame;
+    EXPECT_EQ(HexOf(out, static_cast<std::size_t>(n)), row.frame);
+  }
+  // The largest writes fill the frame to 255 bytes.
+  std::vector<std::uint16_t> many(kMaxWriteCoils, 1);
+  std::uint8_t out[kFrameCapacity] = {};
+  EXPECT_EQ(BuildWriteRequest(15, 1, 1, many.data(), kMaxWriteCoils, out), 255);
+  EXPECT_EQ(BuildWriteRequest(16, 1, 1, many.data(), kMaxWriteRegisters, out), 255);
+  EXPECT_EQ(BuildWriteRequest(16, 1, 1, nullptr, 1, out), MB_REQUEST_NO_BUFFER);
+}
+
+TEST(check_write_request, quantities_and_the_end_of_the_address_space) {
+  struct Row {
+    int function, slave, offset, count, code;
+  };
+  const Row rows[] = {
+      {5, 1, 1, 1, MB_REQUEST_OK},
+      {5, 1, 1, 2, MB_REQUEST_WRITE_BAD_QUANTITY},
+      {6, 1, 65536, 1, MB_REQUEST_OK},
+      {15, 1, 1, 1968, MB_REQUEST_OK},
+      {15, 1, 1, 1969, MB_REQUEST_WRITE_BAD_QUANTITY},
+      {15, 1, 1, 0, MB_REQUEST_WRITE_BAD_QUANTITY},
+      {16, 1, 1, 123, MB_REQUEST_OK},
+      {16, 1, 1, 124, MB_REQUEST_WRITE_BAD_QUANTITY},
+      {16, 1, 65414, 123, MB_REQUEST_OK},  // the last register written is address 65535
+      {16, 1, 65415, 123, MB_REQUEST_WRITE_OUT_OF_RANGE},
+      {15, 1, 65536, 2, MB_REQUEST_WRITE_OUT_OF_RANGE},
+      {16, 0, 1, 1, MB_REQUEST_BAD_SLAVE_ID},
+      {16, 1, 0, 1, MB_REQUEST_BAD_OFFSET},
+      {16, 1, 65537, 1, MB_REQUEST_BAD_OFFSET},
+      {3, 1, 1, 1, MB_REQUEST_UNKNOWN_FUNCTION_CODE},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(CheckWriteRequest(r.function, r.slave, r.offset, r.count), r.code)
+        << r.function << " " << r.offset << " " << r.count;
+  }
+}

@@ -42,7 +42,7 @@ class ReadResponse : public ::testing::Test {
   void Send(const std::string& hex = kRequest) {
     const auto frame = Bytes(hex);
     ASSERT_EQ(master_.SendRequest(frame.data(), static_cast<int>(frame.size())), 1);
-    std::uint8_t sent[16];
+    std::uint8_t sent[kFrameCapacity];
     ASSERT_EQ(read(pty_.master(), sent, sizeof sent), static_cast<ssize_t>(frame.size()));
   }
   // The device sends these bytes; returns once the port has them all.
@@ -118,6 +118,41 @@ TEST_F(ReadResponse, finds_the_reply_among_the_bytes_of_each_tick) {
       EXPECT_EQ(HexOf(master_.data, 4), "00 0A 00 0B");
     }
     // What is still queued must not reach the next row.
+    std::uint8_t rest[1024];
+    while (master_.port.Read(rest, sizeof rest) > 0) {
+    }
+  }
+}
+
+// A write's reply is gathered like a read's: its size is known from the request.
+TEST_F(ReadResponse, finds_the_reply_to_a_write) {
+  const std::string reg = "11 06 00 01 00 03 9A 9B";
+  const std::string regs = "11 10 00 01 00 02 04 00 0A 01 02 C6 F0";
+  const std::string regsReply = WithCrc("11 10 00 01 00 02");
+  struct Row {
+    const char* what;
+    std::string request;
+    std::vector<std::string> ticks;
+    std::vector<int> results;
+  };
+  const Row rows[] = {
+      {"the echo", reg, {reg}, {MB_RESPONCE_OK}},
+      {"the echo straddling ticks", reg, {"11 06 00", "01 00 03 9A 9B"}, {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}},
+      {"one byte short of the echo", reg, {"11 06 00 01 00 03 9A"}, {MB_RESPONCE_INCOMPLETE}},
+      {"noise, then the reply to 16", regs, {"00 " + regsReply}, {MB_RESPONCE_OK}},
+      {"another device's read reply first", regs, {WithCrc("02 03 02 00 01"), regsReply},
+       {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}},
+      {"an echo of another address", reg, {WithCrc("11 06 00 02 00 03")}, {MB_RESPONCE_WRITE_ECHO_MISMATCH}},
+      {"a damaged echo", reg, {"11 06 00 01 00 03 9A 9C"}, {MB_RESPONCE_INVALID_CRC}},
+      {"an exception straddling ticks", regs, {"11 90", "02 CD C1"}, {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_EXCEPTION}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Send(row.request);
+    for (std::size_t t = 0; t < row.ticks.size(); ++t) {
+      Device(row.ticks[t]);
+      EXPECT_EQ(master_.ReadResponse(), row.results[t]) << "tick " << t;
+    }
     std::uint8_t rest[1024];
     while (master_.port.Read(rest, sizeof rest) > 0) {
     }

@@ -1,0 +1,188 @@
+#include "app/WriteValues.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "app/PollTexts.h"
+#include "modbus/ModbusFrame.h"
+
+namespace vantrel {
+namespace {
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+struct IntRange {
+  long long low, high;
+};
+
+IntRange RangeOf(WriteFormat format) {
+  switch (format) {
+    case WriteFormat::Int16: return {-32768, 32767};
+    case WriteFormat::Uint32: return {0, 4294967295LL};
+    case WriteFormat::Int32: return {-2147483648LL, 2147483647LL};
+    case WriteFormat::Coil: return {0, 1};
+    default: return {0, 65535};
+  }
+}
+
+}  // namespace
+
+int RegistersPerValue(WriteFormat format) {
+  return format == WriteFormat::Uint32 || format == WriteFormat::Int32 || format == WriteFormat::Float32 ? 2 : 1;
+}
+
+const char* FormatName(WriteFormat format) {
+  switch (format) {
+    case WriteFormat::Coil: return "on/off";
+    case WriteFormat::Uint16: return "uint16";
+    case WriteFormat::Int16: return "int16";
+    case WriteFormat::Hex: return "hex";
+    case WriteFormat::Uint32: return "uint32";
+    case WriteFormat::Int32: return "int32";
+    case WriteFormat::Float32: return "float32";
+  }
+  return "";
+}
+
+std::string AllowedValues(WriteFormat format) {
+  switch (format) {
+    case WriteFormat::Coil: return "1 (on) or 0 (off)";
+    case WriteFormat::Hex: return "a hexadecimal number from 0x0000 to 0xFFFF";
+    case WriteFormat::Float32: return "a number from -3.4028235e38 to 3.4028235e38";
+    default: {
+      const IntRange r = RangeOf(format);
+      return "a whole number from " + std::to_string(r.low) + " to " + std::to_string(r.high);
+    }
+  }
+}
+
+bool ParseWriteValue(const std::string& raw, WriteFormat format, std::vector<std::uint16_t>& words,
+                     std::string& error) {
+  words.clear();
+  error.clear();
+  const std::string text = Trimmed(raw);
+  const std::string name = FormatName(format);
+  const std::string allowed = AllowedValues(format);
+  if (text.empty()) {
+    error = "Enter a value: " + allowed + ".";
+    return false;
+  }
+  const std::string notOne = "\"" + text + "\" is not a " + name + " value: enter " + allowed + ".";
+  const std::string outside = text + " is out of range for " + name + ": enter " + allowed + ".";
+
+  std::uint32_t value = 0;
+  if (format == WriteFormat::Coil) {
+    if (text == "1" || strcasecmp(text.c_str(), "on") == 0 || strcasecmp(text.c_str(), "true") == 0) {
+      value = 1;
+    } else if (!(text == "0" || strcasecmp(text.c_str(), "off") == 0 || strcasecmp(text.c_str(), "false") == 0)) {
+      error = "\"" + text + "\" is not a coil value: enter " + allowed + ".";
+      return false;
+    }
+  } else if (format == WriteFormat::Float32) {
+    char* end = nullptr;
+    errno = 0;
+    const double d = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || std::isnan(d)) {
+      error = notOne;
+      return false;
+    }
+    if (std::isinf(d) || std::fabs(d) > FLT_MAX) {
+      error = outside;
+      return false;
+    }
+    const float f = static_cast<float>(d);
+    std::memcpy(&value, &f, 4);
+  } else {
+    const bool hex = format == WriteFormat::Hex;
+    std::string digits = text;
+    if (hex && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
+    // Digits only (and a leading minus for decimals): strtoll alone would take "+5", " 5" or "0x5".
+    const char* allowedChars = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    const std::size_t start = !hex && digits[0] == '-' ? 1 : 0;
+    if (digits.size() <= start || digits.find_first_not_of(allowedChars, start) != std::string::npos) {
+      error = notOne;
+      return false;
+    }
+    errno = 0;
+    const long long n = std::strtoll(digits.c_str(), nullptr, hex ? 16 : 10);
+    const IntRange r = RangeOf(format);
+    if (errno == ERANGE || n < r.low || n > r.high) {
+      error = outside;
+      return false;
+    }
+    value = static_cast<std::uint32_t>(n);
+  }
+  words.push_back(static_cast<std::uint16_t>(value & 0xFFFF));
+  if (RegistersPerValue(format) == 2) words.push_back(static_cast<std::uint16_t>(value >> 16));
+  return true;
+}
+
+std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format) {
+  const std::uint32_t value =
+      RegistersPerValue(format) == 2 ? std::uint32_t{words[1]} << 16 | words[0] : std::uint32_t{words[0]};
+  char buf[48];
+  switch (format) {
+    case WriteFormat::Coil: return value != 0 ? "1" : "0";
+    case WriteFormat::Int16: std::snprintf(buf, sizeof buf, "%d", int{static_cast<std::int16_t>(value)}); break;
+    case WriteFormat::Hex: std::snprintf(buf, sizeof buf, "0x%04X", value); break;
+    case WriteFormat::Int32: std::snprintf(buf, sizeof buf, "%d", static_cast<std::int32_t>(value)); break;
+    case WriteFormat::Float32: {
+      float f;
+      std::memcpy(&f, &value, 4);
+      // The shortest text that gives the same float back.
+      for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(f));
+        if (std::strtof(buf, nullptr) == f || std::isnan(f)) break;
+      }
+      break;
+    }
+    default: std::snprintf(buf, sizeof buf, "%u", value); break;
+  }
+  return buf;
+}
+
+std::vector<WriteFrame> FrameWrites(int slaveId, bool coils, int offset, const std::vector<std::uint16_t>& words,
+                                    bool alwaysMultiple, int wordsPerValue, std::string& error) {
+  std::vector<WriteFrame> frames;
+  error.clear();
+  const int total = static_cast<int>(words.size());
+  if (total == 0) {
+    error = WriteRequestErrorText(MB_REQUEST_WRITE_BAD_QUANTITY);
+    return frames;
+  }
+  const bool single = total == 1 && !alwaysMultiple;
+  const int function = coils ? (single ? kWriteSingleCoil : kWriteMultipleCoils)
+                             : (single ? kWriteSingleRegister : kWriteMultipleRegisters);
+  const int unit = std::max(wordsPerValue, 1);
+  const int most = coils ? kMaxWriteCoils : kMaxWriteRegisters / unit * unit;
+  for (int done = 0; done < total; done += most) {
+    const int count = std::min(most, total - done);
+    const int check = CheckWriteRequest(function, slaveId, offset + done, count);
+    if (check != MB_REQUEST_OK) {
+      error = WriteRequestErrorText(check);
+      return {};
+    }
+    WriteFrame frame;
+    frame.bytes.resize(kFrameCapacity);
+    const int size = BuildWriteRequest(static_cast<std::uint8_t>(function), static_cast<std::uint8_t>(slaveId),
+                                       offset + done, words.data() + done, count, frame.bytes.data());
+    frame.bytes.resize(static_cast<std::size_t>(size));
+    frame.function = function;
+    frame.offset = offset + done;
+    frame.count = count;
+    frames.push_back(std::move(frame));
+  }
+  return frames;
+}
+
+}  // namespace vantrel
