@@ -73,6 +73,9 @@ ResponseTable MakeResponseTable(const ModbusMaster* master) {
   bool pairToggle = true;
   std::uint32_t pairValue = 0;
   table.rows.reserve(quantity);
+  table.values.reserve(quantity);
+  table.function = function;
+  table.firstOffset = static_cast<int>(off) + 1;
   for (unsigned i = 0; i < quantity; ++i) {
     std::vector<std::string> row;
     row.reserve(table.columns.size());
@@ -81,10 +84,12 @@ ResponseTable MakeResponseTable(const ModbusMaster* master) {
     row.push_back(Format("%05d", static_cast<int>(bases.base5 + off + i)));
     row.push_back(Format("%06d", static_cast<int>(bases.base6 + off + i)));
     if (bits) {
-      row.push_back(Format("%d", (d[i / 8] >> (i % 8)) & 1));
+      table.values.push_back(static_cast<std::uint16_t>((d[i / 8] >> (i % 8)) & 1));
+      row.push_back(Format("%d", table.values.back()));
     } else {
       const std::uint8_t hi = d[2 * i], lo = d[2 * i + 1];
       const auto reg = static_cast<std::uint16_t>(hi << 8 | lo);
+      table.values.push_back(reg);
       row.push_back(Format("0x%02X%02X", hi, lo));
       row.push_back(Format("%u", unsigned{reg}));
       row.push_back(Format("%d", int{static_cast<std::int16_t>(reg)}));

@@ -2,6 +2,7 @@
 // Pure, shared by the main window and the command-line poller.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct ResponseTable {
   TableFill fill = TableFill::Unchanged;
   std::vector<ResponseColumn> columns;
   std::vector<std::vector<std::string>> rows;  // one text per column, "" for a blank cell
+  // What the rows show, for writing them: the read function, the first row's offset
+  // (counted from 1), and each row's value (0 or 1, or the register).
+  int function = 0;
+  int firstOffset = 0;
+  std::vector<std::uint16_t> values;
 };
 
 inline constexpr char kNotEnoughData[] = "Not enugh data to cover the request lenght";

@@ -84,6 +84,7 @@ bool ScannerSettings::Load() {
   request_length = doc.GetInt(kSection, "request_length", request_length);
   request_offset = doc.GetInt(kSection, "request_offset", request_offset);
   request_function_code = doc.GetInt(kSection, "request_function_code", request_function_code);
+  always_write_multiple = doc.GetBool(kSection, "always_write_multiple", always_write_multiple != 0) ? 1 : 0;
   return true;
 }
 
@@ -105,6 +106,7 @@ bool ScannerSettings::Save() const {
   doc.SetInt(kSection, "request_length", request_length);
   doc.SetInt(kSection, "request_offset", request_offset);
   doc.SetInt(kSection, "request_function_code", request_function_code);
+  doc.SetBool(kSection, "always_write_multiple", always_write_multiple != 0);
   return doc.Save();
 }
 

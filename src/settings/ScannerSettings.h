@@ -2,8 +2,9 @@
 //
 // The program has one instance, scannerSettings, built during static initialisation;
 // every part reads and changes its fields directly. The file lives in the folder the
-// program was started in and holds one section, "Vantrel Modbus Scanner", with fifteen
-// keys in the order of the fields below (startup_path is never stored).
+// program was started in and holds one section, "Vantrel Modbus Scanner", with the keys
+// in the order of the fields below (startup_path is never stored): the fifteen of the
+// first release, then always_write_multiple, which older files lack (it then stays 0).
 #pragma once
 
 #include <string>
@@ -51,6 +52,9 @@ class ScannerSettings {
   int request_length = 20;
   int request_offset = 1;  // counted from 1
   int request_function_code = 1;
+  // A flag: write with functions 15 and 16 even for one item, for devices that lack 05
+  // and 06.
+  int always_write_multiple = 0;
 };
 
 // The program's settings.

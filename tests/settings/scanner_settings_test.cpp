@@ -19,7 +19,7 @@ std::string DefaultFile(const std::string& folder) {
          "com_port=3\nbuad_rate=9600\ndata_bits=8\nstop_bits=1\nparity=N\nlogfile_path=" +
          folder +
          "/log.txt\ndata_format=0\nrequest_id=11\nrequest_length=20\nrequest_offset=1\n"
-         "request_function_code=1\n\n";
+         "request_function_code=1\nalways_write_multiple=0\n\n";
 }
 
 // Every persisted field, for whole-object comparisons.
@@ -27,13 +27,13 @@ std::string Fields(const ScannerSettings& s) {
   std::string text;
   for (int v : {s.check_for_updates, s.poll_frequency, s.recv_time_out, s.modbus_mode, s.com_port,
                 s.buad_rate, s.data_bits, s.stop_bits, s.data_format, s.request_id,
-                s.request_length, s.request_offset, s.request_function_code}) {
+                s.request_length, s.request_offset, s.request_function_code, s.always_write_multiple}) {
     text += std::to_string(v) + "|";
   }
   return text + s.parity + "|" + s.logfile_path;
 }
 
-TEST(scanner_settings, default_save_in_the_working_folder_writes_the_sixteen_lines) {
+TEST(scanner_settings, default_save_in_the_working_folder_writes_the_seventeen_lines) {
   testing::WorkingFolder start;
   ScannerSettings settings;
   const std::string here = std::filesystem::current_path().string();
@@ -71,6 +71,7 @@ TEST(scanner_settings, load_takes_each_key_present_and_keeps_the_rest) {
       {kHeader + "com_port=7\n\tdata_bits=7\n", false, [](auto&) {}},
       {kHeader + "com_port=7\n\x02garbage\xFF\n", false, [](auto&) {}},
       {";comments only\n", false, [](auto&) {}},
+      {kHeader + "always_write_multiple=1\n", true, [](auto& s) { s.always_write_multiple = 1; }},
   };
   for (const Case& c : cases) {
     testing::TempFolder folder;
