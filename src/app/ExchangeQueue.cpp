@@ -9,6 +9,7 @@ bool ExchangeQueue::PollDue() {
     read_back_ = true;
     return false;
   }
+  on_line_ = Kind::None;
   return true;
 }
 

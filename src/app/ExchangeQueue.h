@@ -16,7 +16,8 @@ class ExchangeQueue {
   enum class Next { Nothing, Poll, Write };
 
   // A poll is due (Start, the poll timer, the countdown). True: send it now; a poll still on
-  // the line is then replaced, as a new poll always did. False: a write is on the line or
+  // the line is then replaced, as a new poll always did, and the line counts as free until
+  // PollSent. False: a write is on the line or
   // waiting; the poll comes after the writes.
   bool PollDue();
   // The user asked for one write (one request or several, sent in turn). True when the

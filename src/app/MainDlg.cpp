@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +35,7 @@
 #include "app/ResponseModel.h"
 #include "app/ResponseTable.h"
 #include "app/Summaries.h"
+#include "app/WriteDlg.h"
 #include "diag/Clock.h"
 #include "diag/Diagnostics.h"
 #include "modbus/ExceptionText.h"
@@ -56,10 +58,6 @@ namespace vantrel {
 bool versionPromptOpen = false;
 
 namespace {
-
-constexpr char kWriteNotice[] =
-    "Write to a Modbus point.\n\nThis feature will be available in future versions of this "
-    "utility \n";
 
 // A period in seconds as a timer period; huge stored values are capped, not wrapped.
 int SecondsToMs(int seconds) {
@@ -333,6 +331,7 @@ void CMainDlg::UpdatePollFrequencySummary() {
 // --- poll cycle ---------------------------------------------------------------------
 
 void CMainDlg::Poll() {
+  if (!queue_.PollDue()) return;  // a write has the line: the table is read after it
   KillTimer(TIMER_REPLY);
   ++m_pollCount;
   tattler_.SetValue("PollCount", std::to_string(m_pollCount));
@@ -368,6 +367,7 @@ void CMainDlg::Poll() {
     return;
   }
   m_lastPollTime = Now();
+  queue_.PollSent();
   SetTimer(TIMER_REPLY, 100);
   if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
   UpdateStartButton();
@@ -394,10 +394,13 @@ void CMainDlg::ErrorAndStop(const std::string& text, int boxType) {
 
 void CMainDlg::OnReplyTimer() {
   if (!IsTimerArmed(TIMER_REPLY)) return;  // a tick of an exchange that is over
+  const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
   // Compared in 64 bits: a negative stored time-out times out at once instead of never.
   if (static_cast<long long>(m_replyWaitMs) > static_cast<long long>(settings_.recv_time_out)) {
     master_.AbandonExchange(static_cast<int>(std::min<unsigned>(m_replyWaitMs, INT_MAX)));
-    if (master_.SawShortReply()) {
+    if (writing) {
+      FailWrite(WriteTimeoutText(master_.request, master_.request_size));
+    } else if (master_.SawShortReply()) {
       // The device did answer, every time with fewer values than asked for: say that, not
       // that it was too slow.
       KillTimer(TIMER_REPLY);
@@ -405,14 +408,25 @@ void CMainDlg::OnReplyTimer() {
       Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kNotEnoughData);
       StopPolling();
       UpdateStartButton();
+      ContinueLine(false);
     } else {
       ErrorAndStop(TimeoutText(master_.request, master_.request_size));
+      ContinueLine(false);
     }
     return;
   }
   const int result = master_.ReadResponse();
-  if (ReplyPending(result) && master_.port.DeviceLost()) {
-    OnPortLost();
+  if (ReplyPending(result)) {
+    if (master_.port.DeviceLost()) {
+      OnPortLost();
+      return;
+    }
+    m_replyWaitMs += 100;
+    UpdateStartButton();
+    return;
+  }
+  if (writing) {
+    OnWriteReply(result);
     return;
   }
   switch (result) {
@@ -425,23 +439,104 @@ void CMainDlg::OnReplyTimer() {
       tattler_.SetValue("RespCount", std::to_string(m_respCount));
       AddLogLine("<= Responce: %s", HexBytes(master_.data, master_.byte_count).c_str());
       DisplayResponse(&master_);
-      UpdateStartButton();
-      break;
-    case MB_RESPONCE_EMPTY:
-    case MB_RESPONCE_TOO_LONG:
-    case MB_RESPONCE_INCOMPLETE:
-      m_replyWaitMs += 100;
-      UpdateStartButton();
+      if (!ContinueLine(true)) UpdateStartButton();
       break;
     case MB_RESPONCE_EXCEPTION: {
       std::string text;
       ExplainException(master_.exception_function, master_.exception_code, text);
       ErrorAndStop(text, kBoxStop);
+      ContinueLine(false);
       break;
     }
     default:
       ErrorAndStop(ReplyErrorText(result));
+      ContinueLine(false);
       break;
+  }
+}
+
+// --- writes -------------------------------------------------------------------------
+
+void CMainDlg::OpenWriteDialog(std::vector<int> rows) {
+  const ResponseTable& table = model_->table();
+  if (const std::string readOnly = ReadOnlyText(table.function); !readOnly.empty()) {
+    ShowMessage("%s", readOnly.c_str());
+    return;
+  }
+  CWriteDlg dialog(MakeWriteTarget(table, std::move(rows), settings_.request_id),
+                   settings_.always_write_multiple != 0, this);
+  const int result = runWriteDialog ? runWriteDialog(dialog) : dialog.exec();
+  if (result != QDialog::Accepted) return;
+  if (dialog.alwaysMultiple() != (settings_.always_write_multiple != 0)) {
+    settings_.always_write_multiple = dialog.alwaysMultiple() ? 1 : 0;
+    settings_.Save();
+  }
+  QueueWrite(dialog.requests());
+}
+
+void CMainDlg::QueueWrite(std::vector<WriteFrame> requests) {
+  if (queue_.AddWrite(std::move(requests))) {
+    SendNextWrite();
+  } else if (queue_.WritesWaiting()) {
+    AddLogLine("The write waits until the exchange on the line is over");
+  }
+}
+
+void CMainDlg::SendNextWrite() {
+  const WriteFrame request = queue_.TakeWrite();
+  // A device that went away is looked for once per write too.
+  if (m_portLost && !master_.IsOpen()) OpenPort();
+  AddLogLine("%s", DescribeWrite(request).c_str());
+  const int size = static_cast<int>(request.bytes.size());
+  AddLogLine("=>Write request: %s", HexBytes(request.bytes.data(), size).c_str());
+  if (!master_.SendRequest(request.bytes.data(), size)) {
+    FailWrite(CannotWriteText(CurrentConnectionText()));
+    return;
+  }
+  if (master_.port.DeviceLost()) {
+    OnPortLost();
+    return;
+  }
+  m_replyWaitMs = 0;
+  SetTimer(TIMER_REPLY, 100);
+  UpdateStartButton();
+}
+
+void CMainDlg::OnWriteReply(int result) {
+  if (result != MB_RESPONCE_OK) {
+    std::string text;
+    if (result == MB_RESPONCE_EXCEPTION) {
+      ExplainException(master_.exception_function, master_.exception_code, text);
+    } else {
+      text = ReplyErrorText(result);
+    }
+    FailWrite(text, result == MB_RESPONCE_EXCEPTION ? kBoxStop : 0);
+    return;
+  }
+  KillTimer(TIMER_REPLY);
+  m_replyWaitMs = 0;
+  AddLogLine("<= Write reply: %s", HexBytes(master_.response, master_.response_size).c_str());
+  if (!ContinueLine(true)) UpdateStartButton();
+}
+
+void CMainDlg::FailWrite(const std::string& text, int boxType) {
+  // The user asked for one write, not for the reading to stop: polling goes on.
+  KillTimer(TIMER_REPLY);
+  m_replyWaitMs = 0;
+  MessageAndLog(boxType, "%s", text.c_str());
+  if (!ContinueLine(false)) UpdateStartButton();
+}
+
+bool CMainDlg::ContinueLine(bool confirmed) {
+  switch (queue_.Ended(confirmed)) {
+    case ExchangeQueue::Next::Write:
+      SendNextWrite();
+      return true;
+    case ExchangeQueue::Next::Poll:
+      Poll();
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -449,12 +544,16 @@ void CMainDlg::OnPortLost() {
   KillTimer(TIMER_REPLY);
   m_replyWaitMs = 0;
   master_.AbandonExchange(0);
+  const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
+  const int dropped = queue_.Drop();
   const std::string device = master_.port.Device();
   const int error = master_.port.LastError();
   master_.Close();
   m_portLost = true;
   AddLogLine("The device of serial port %s has gone away (%s: %s); it is opened again at the next poll",
              CurrentConnectionText().c_str(), device.c_str(), std::strerror(error));
+  if (writing) AddLogLine("The write on the line was not confirmed");
+  if (dropped > 0) AddLogLine("Writes not sent, the line having gone: %d", dropped);
   UpdateStartButton();
 }
 
@@ -641,7 +740,12 @@ bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {
 }
 
 void CMainDlg::OnResponseListClick(const QPoint& viewportPos) {
-  if (IsCursorOnWriteColumn(viewportPos)) ShowMessage("%s", kWriteNotice);
+  if (!IsCursorOnWriteColumn(viewportPos)) return;
+  const int clicked = responseList_->indexAt(viewportPos).row();
+  std::vector<int> rows;
+  for (const QModelIndex& index : responseList_->selectionModel()->selectedRows()) rows.push_back(index.row());
+  if (std::find(rows.begin(), rows.end(), clicked) == rows.end()) rows = {clicked};
+  OpenWriteDialog(std::move(rows));
 }
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -656,6 +760,16 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
       responseList_->viewport()->setCursor(IsCursorOnWriteColumn(e->position().toPoint())
                                                ? Qt::PointingHandCursor
                                                : Qt::ArrowCursor);
+    } else if (event->type() == QEvent::MouseButtonPress) {
+      // A press on "Write" of a row in a selection of several keeps the selection: the
+      // write is for all of them.
+      const auto* e = static_cast<QMouseEvent*>(event);
+      const QPoint at = e->position().toPoint();
+      if (e->button() == Qt::LeftButton && e->modifiers() == Qt::NoModifier && IsCursorOnWriteColumn(at) &&
+          responseList_->selectionModel()->isRowSelected(responseList_->indexAt(at).row()) &&
+          responseList_->selectionModel()->selectedRows().size() > 1) {
+        return true;
+      }
     } else if (event->type() == QEvent::MouseButtonRelease) {
       const auto* e = static_cast<QMouseEvent*>(event);
       if (e->button() == Qt::LeftButton) OnResponseListClick(e->position().toPoint());

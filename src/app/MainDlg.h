@@ -9,6 +9,9 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "app/ExchangeQueue.h"
 
 class QLabel;
 class QLineEdit;
@@ -20,6 +23,7 @@ class QTimer;
 namespace vantrel {
 
 class CTreePropSheet;
+class CWriteDlg;
 class ModbusMaster;
 class ResponseModel;
 class ScannerSettings;
@@ -95,7 +99,13 @@ class CMainDlg : public QDialog {
   void EmptyResponseList();
   // Whether a point of the response list's viewport is over the "Write" cell of a row.
   bool IsCursorOnWriteColumn(const QPoint& viewportPos) const;
+  // A click on "Write": the Write dialog for the rows chosen (the clicked one, or the
+  // selection it belongs to); for discrete inputs and input registers, why they cannot be
+  // written.
   void OnResponseListClick(const QPoint& viewportPos);
+  void OpenWriteDialog(std::vector<int> rows);
+  // Sends the write now when the line is free, else when the exchange on it ends.
+  void QueueWrite(std::vector<WriteFrame> requests);
 
   // Close button, Enter and the menu's "Close": report, save, end; once per run, however
   // often it is asked for while the report is on its way.
@@ -115,6 +125,8 @@ class CMainDlg : public QDialog {
   // Runs the settings sheet modally and returns QDialog::Accepted or Rejected; unset, the
   // sheet's exec(). Tests drive the sheet without blocking.
   std::function<int(CTreePropSheet& sheet)> runSettingsSheet;
+  // Runs the Write dialog modally, as runSettingsSheet runs the sheet.
+  std::function<int(CWriteDlg& dialog)> runWriteDialog;
   // Asks for the activity log file: folder and proposed name in, chosen path out ("" when
   // cancelled). The program shows a save-file dialog.
   std::function<std::string(const std::string& folder, const std::string& name)> chooseLogFile;
@@ -157,6 +169,12 @@ class CMainDlg : public QDialog {
   // cannot be opened (nothing shown).
   bool OpenPort();
   bool SetSummary(QPushButton* button, const std::string& text);
+  // Writes: send the next, take its reply, report a failure without stopping the polls.
+  void SendNextWrite();
+  void OnWriteReply(int result);
+  void FailWrite(const std::string& text, int boxType = 0);
+  // The exchange on the line is over: starts what goes next (true) or nothing (false).
+  bool ContinueLine(bool confirmed);
 
   ScannerSettings& settings_;
   ModbusMaster& master_;
@@ -173,6 +191,7 @@ class CMainDlg : public QDialog {
   ResponseModel* model_ = nullptr;
   QPlainTextEdit* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
+  ExchangeQueue queue_;
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way
 };

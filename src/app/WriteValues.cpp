@@ -151,6 +151,16 @@ std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format) {
   return buf;
 }
 
+std::string DescribeWrite(const WriteFrame& request) {
+  const bool coils = IsCoilWrite(request.function);
+  const char* what = coils ? (request.count == 1 ? "coil" : "coils")
+                           : (request.count == 1 ? "holding register" : "holding registers");
+  char text[128];
+  std::snprintf(text, sizeof text, "Writing %d %s %s offset %d (function %02d)", request.count, what,
+                request.count == 1 ? "at" : "from", request.offset, request.function);
+  return text;
+}
+
 std::vector<WriteFrame> FrameWrites(int slaveId, bool coils, int offset, const std::vector<std::uint16_t>& words,
                                     bool alwaysMultiple, int wordsPerValue, std::string& error) {
   std::vector<WriteFrame> frames;

@@ -36,6 +36,10 @@ struct WriteFrame {
   int count = 0;     // items written
 };
 
+// "Writing 10 holding registers from offset 1 (function 16)", as the activity log names a
+// request.
+std::string DescribeWrite(const WriteFrame& request);
+
 // The requests that write words to consecutive coils (values 0 or 1) or holding registers
 // from offset (counted from 1): one item with 05 or 06 unless alwaysMultiple, else 15 or
 // 16, as many requests as the quantity limits need; a register run is cut only between

@@ -9,6 +9,7 @@
 #include <QTableView>
 
 #include "app/MainWindowTest.h"
+#include "app/WriteDlg.h"
 
 using namespace vantrel;
 using namespace std::chrono_literals;
@@ -331,10 +332,15 @@ TEST_F(MainWindow, unwritable_log_file_warns_once_until_a_write_succeeds) {
   EXPECT_EQ(ReadFile(dir_ / "settings.ini"), before);
 }
 
-TEST_F(MainWindow, write_column_notice_only_on_the_first_cell_of_a_row) {
+TEST_F(MainWindow, write_column_opens_the_write_dialog_only_on_the_first_cell_of_a_row) {
   StartSlave();
   WriteSettings("request_function_code=3\nrequest_length=10\n");
   StartWindow();
+  std::vector<std::string> dialogs;
+  dlg_->runWriteDialog = [&](CWriteDlg& dialog) {
+    dialogs.push_back(dialog.findChild<QLabel*>(QStringLiteral("targetLabel"))->text().toStdString());
+    return int(QDialog::Rejected);
+  };
   dlg_->resize(800, 700);
   dlg_->show();
   QTableView* view = dlg_->responseList();
@@ -348,11 +354,10 @@ TEST_F(MainWindow, write_column_notice_only_on_the_first_cell_of_a_row) {
   const QRect last = view->visualRect(dlg_->responseModel()->index(9, 0));
   dlg_->OnResponseListClick(other.center());
   dlg_->OnResponseListClick(QPoint(first.center().x(), last.bottom() + 5));
-  EXPECT_TRUE(box_.boxes.empty());
+  EXPECT_TRUE(dialogs.empty());
   dlg_->OnResponseListClick(first.center());
-  ASSERT_EQ(box_.boxes.size(), 1u);
-  EXPECT_EQ(box_.boxes[0].text,
-            "Write to a Modbus point.\n\nThis feature will be available in future versions of this utility \n");
+  EXPECT_EQ(dialogs, std::vector<std::string>{"Holding register at offset 1 (40001, 400001)"});
+  EXPECT_TRUE(box_.boxes.empty());
   EXPECT_TRUE(dlg_->IsCursorOnWriteColumn(last.center()));
 }
 

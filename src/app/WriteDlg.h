@@ -1,0 +1,67 @@
+// CWriteDlg, the Write dialog: the value (or one per row) for the coils or holding
+// registers chosen in the response table. A thin view over WritePlan; Write keeps the
+// dialog open with a message while a value is refused.
+#pragma once
+
+#include <QDialog>
+
+#include <vector>
+
+#include "app/WritePlan.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+
+namespace vantrel {
+
+class CWriteDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent = nullptr);
+
+  // The Write button: plans the write from what is entered; accepts, or shows why not.
+  void OnWrite();
+
+  // After acceptance: the requests to send, and the "always use 15/16" choice.
+  const std::vector<WriteFrame>& requests() const { return requests_; }
+  bool alwaysMultiple() const;
+
+  WriteFormat format() const;
+  QComboBox* formatBox() const { return formatBox_; }
+  QRadioButton* allButton() const { return allButton_; }
+  QRadioButton* perRowButton() const { return perRowButton_; }
+  QRadioButton* onButton() const { return onButton_; }
+  QRadioButton* offButton() const { return offButton_; }
+  QLineEdit* valueEdit() const { return valueEdit_; }
+  QTableWidget* valueTable() const { return valueTable_; }
+  QCheckBox* multipleBox() const { return multipleBox_; }
+  QLabel* messageLabel() const { return messageLabel_; }
+
+ private:
+  // Fills the value fields with the current values in the chosen format.
+  void ShowCurrentValues();
+  void ShowMode();
+
+  WriteTarget target_;
+  std::vector<WriteFormat> formats_;
+  std::vector<WriteFrame> requests_;
+  QLabel* currentLabel_ = nullptr;
+  QComboBox* formatBox_ = nullptr;
+  QRadioButton* allButton_ = nullptr;
+  QRadioButton* perRowButton_ = nullptr;
+  QRadioButton* onButton_ = nullptr;
+  QRadioButton* offButton_ = nullptr;
+  QWidget* coilRow_ = nullptr;
+  QLineEdit* valueEdit_ = nullptr;
+  QTableWidget* valueTable_ = nullptr;
+  QCheckBox* multipleBox_ = nullptr;
+  QLabel* messageLabel_ = nullptr;
+};
+
+}  // namespace vantrel
