@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QItemSelectionModel>
 #include <QTableView>
+#include <QTest>
 
 #include "app/MainWindowTest.h"
 #include "app/WriteDlg.h"
@@ -359,6 +361,18 @@ TEST_F(MainWindow, write_column_opens_the_write_dialog_only_on_the_first_cell_of
   EXPECT_EQ(dialogs, std::vector<std::string>{"Holding register at offset 1 (40001, 400001)"});
   EXPECT_TRUE(box_.boxes.empty());
   EXPECT_TRUE(dlg_->IsCursorOnWriteColumn(last.center()));
+
+  // A real click on Write of a row in a selection of three writes all three; on a row
+  // outside it, that row alone.
+  view->selectionModel()->select(QItemSelection(dlg_->responseModel()->index(2, 0), dlg_->responseModel()->index(4, 0)),
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->visualRect(dlg_->responseModel()->index(3, 0)).center());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->visualRect(dlg_->responseModel()->index(7, 0)).center());
+  ASSERT_EQ(dialogs.size(), 3u);
+  EXPECT_EQ(dialogs[1], "3 holding registers, offsets 3 to 5 (40003 to 40005)");
+  EXPECT_EQ(dialogs[2], "Holding register at offset 8 (40008, 400008)");
 }
 
 TEST_F(MainWindow, screenshot_after_a_good_poll) {
