@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "modbus/ModbusFrame.h"
 #include "support/Hex.h"
+#include "support/TempDir.h"
 
 using namespace vantrel::slave;
 using vantrel::test::Bytes;
@@ -202,4 +205,28 @@ TEST(slave_core, later_reads_return_what_was_written) {
   }
   EXPECT_EQ(Answer(core, Request(1, 1, 0, 12)), "01 01 02 0F 0F FC 08");
   EXPECT_EQ(Answer(core, Request(1, 3, 9, 3)), "01 03 06 12 34 56 78 AB CD BC F7");
+}
+
+TEST(memory_image, saves_only_what_differs_and_loads_it_back) {
+  MemoryImage m = MemoryImage::Pattern();
+  std::string error;
+  EXPECT_EQ(m.Text(), "# vantrel-slave memory image: the values that differ from the default pattern\n");
+  for (const char* line : {"coil 0-9 1", "coil 700 0", "discrete 4 1", "holding 10-19 0xBEEF",
+                           "holding 100 u32 0x12345678", "holding 200 float -1.5", "input 7 i16 -3"}) {
+    ASSERT_TRUE(m.ApplyLine(line, error)) << line << error;
+  }
+  const std::string text = m.Text();
+  EXPECT_EQ(text.substr(text.find('\n') + 1),
+            "coil 1-9 1\ncoil 700 0\ndiscrete 4 1\nholding 10-19 48879\nholding 100 22136\n"
+            "holding 101 4660\nholding 200 0\nholding 201 49088\ninput 7 65533\n");
+  vantrel::test::TempDir dir;
+  ASSERT_TRUE(m.Save(dir / "image.txt", error)) << error;
+  MemoryImage back = MemoryImage::Pattern();
+  ASSERT_TRUE(back.Load(dir / "image.txt", error)) << error;
+  EXPECT_TRUE(back.coils == m.coils && back.discrete == m.discrete);
+  EXPECT_TRUE(back.holding == m.holding && back.input == m.input);
+  // nothing left beside it, and a folder that is not there is a failure that says so
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  EXPECT_FALSE(m.Save(dir / "gone/image.txt", error));
+  EXPECT_NE(error.find("gone/image.txt"), std::string::npos) << error;
 }

@@ -1,5 +1,9 @@
 #include "SlaveCore.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -263,6 +267,65 @@ bool MemoryImage::Load(const std::string& path, std::string& error) {
       error = path + ":" + std::to_string(n) + ": " + why;
       return false;
     }
+  }
+  return true;
+}
+
+std::string MemoryImage::Text() const {
+  const MemoryImage pattern = Pattern();
+  std::string out = "# vantrel-slave memory image: the values that differ from the default pattern\n";
+  // Runs of equal values, from their first entry that differs from the pattern to their
+  // last: entries between that happen to equal the pattern (every other coil) do not cut
+  // a run of written coils into single lines.
+  const auto table = [&out](const char* name, const auto& now, const auto& was) {
+    for (std::size_t a = 0; a < kSize;) {
+      std::size_t first = kSize, last = 0, end = a;
+      for (; end < kSize && now[end] == now[a]; ++end) {
+        if (now[end] == was[end]) continue;
+        first = std::min(first, end);
+        last = end;
+      }
+      if (first < kSize) {
+        out += std::string(name) + ' ' + std::to_string(first);
+        if (last > first) out += '-' + std::to_string(last);
+        out += ' ' + std::to_string(now[a]) + '\n';
+      }
+      a = end;
+    }
+  };
+  table("coil", coils, pattern.coils);
+  table("discrete", discrete, pattern.discrete);
+  table("holding", holding, pattern.holding);
+  table("input", input, pattern.input);
+  return out;
+}
+
+bool MemoryImage::Save(const std::string& path, std::string& error) const {
+  const std::string text = Text();
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = "cannot save the image to " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  int why = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      why = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (why == 0 && fsync(fd) != 0) why = errno;
+  if (close(fd) != 0 && why == 0) why = errno;
+  if (why == 0 && rename(temp.c_str(), path.c_str()) != 0) why = errno;
+  if (why != 0) {
+    unlink(temp.c_str());
+    error = "cannot save the image to " + path + ": " + std::strerror(why);
+    return false;
   }
   return true;
 }

@@ -58,6 +58,13 @@ struct MemoryImage {
   // Applies lines "TABLE ADDRESS[-LAST] [TYPE] VALUE" to the image; see --help.
   bool Load(const std::string& path, std::string& error);
   bool ApplyLine(const std::string& line, std::string& error);
+
+  // The image as lines that Load reads back to the same tables: a comment, then per table
+  // each run of equal values that differs from the pattern, as ADDRESS[-LAST] VALUE.
+  std::string Text() const;
+  // Writes Text() to a temporary file beside path and renames it over path, so that a
+  // failed save leaves the old file whole.
+  bool Save(const std::string& path, std::string& error) const;
 };
 
 struct Reply {

@@ -49,6 +49,8 @@ const char kUsage[] =
     "  -s, --stop-bits 1|2  (default 1)\n"
     "      --no-pacing      reply as fast as possible\n"
     "  -i, --image FILE     load values from FILE over the default pattern\n"
+    "      --save FILE      on exit (Ctrl+C, SIGTERM, SIGHUP) write the values that differ\n"
+    "                       from the default pattern to FILE, for -i FILE next time\n"
     "      --read-only      answer every write with exception 01\n"
     "  -f, --fault SPEC     apply a fault to every reply (see below)\n"
     "      --fault-at OFFSET=SPEC\n"
@@ -187,11 +189,11 @@ int main(int argc, char** argv) {
   int parityBits = 0;
   const char* parityName = "none";
   bool pacing = true, faultOffsets = true, readOnly = false;
-  std::string imagePath;
+  std::string imagePath, savePath;
   Fault every;
   std::map<int, Fault> extraFaults;
 
-  enum { kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kReadOnly };
+  enum { kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly };
   static const option longOptions[] = {
       {"id", required_argument, nullptr, 'a'},
       {"baud", required_argument, nullptr, 'b'},
@@ -200,6 +202,7 @@ int main(int argc, char** argv) {
       {"stop-bits", required_argument, nullptr, 's'},
       {"no-pacing", no_argument, nullptr, kNoPacing},
       {"image", required_argument, nullptr, 'i'},
+      {"save", required_argument, nullptr, kSave},
       {"read-only", no_argument, nullptr, kReadOnly},
       {"fault", required_argument, nullptr, 'f'},
       {"fault-at", required_argument, nullptr, kFaultAt},
@@ -237,6 +240,7 @@ int main(int argc, char** argv) {
         break;
       case kNoPacing: pacing = false; break;
       case 'i': imagePath = optarg; break;
+      case kSave: savePath = optarg; break;
       case kReadOnly: readOnly = true; break;
       case 'f':
         if (!ParseFault(optarg, every, error)) return Fail(error);
@@ -349,5 +353,9 @@ int main(int argc, char** argv) {
   }
   close(hold);
   close(master);
+  if (!savePath.empty() && !core.image().Save(savePath, error)) {
+    std::fprintf(stderr, "vantrel-slave: %s\n", error.c_str());
+    return 1;
+  }
   return 0;
 }
