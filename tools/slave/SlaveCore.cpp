@@ -1,5 +1,9 @@
 #include "SlaveCore.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -40,6 +44,39 @@ void ReplaceCrc(std::vector<std::uint8_t>& frame) {
   AppendCrc(frame);
 }
 
+bool IsRead(std::uint8_t function) { return function >= 1 && function <= 4; }
+bool IsWrite(std::uint8_t function) {
+  return function == 5 || function == 6 || function == 15 || function == 16;
+}
+
+// The exception code for a well-framed request that cannot be served, 0 when it can.
+// field is the quantity, or the value for 05 and 06, which write one item.
+int Refusal(const std::uint8_t* frame, unsigned address, unsigned field) {
+  unsigned quantity = field;
+  switch (frame[1]) {
+    case 1: case 2:
+      if (field < 1 || field > 2000) return 0x03;
+      break;
+    case 3: case 4:
+      if (field < 1 || field > 125) return 0x03;
+      break;
+    case 5:
+      if (field != 0xFF00 && field != 0x0000) return 0x03;
+      quantity = 1;
+      break;
+    case 6:
+      quantity = 1;
+      break;
+    case 15:
+      if (field < 1 || field > 1968 || frame[6] != (field + 7) / 8) return 0x03;
+      break;
+    case 16:
+      if (field < 1 || field > 123 || frame[6] != 2 * field) return 0x03;
+      break;
+  }
+  return address + quantity > MemoryImage::kSize ? 0x02 : 0;
+}
+
 }  // namespace
 
 void AppendCrc(std::vector<std::uint8_t>& frame) {
@@ -77,6 +114,7 @@ bool ParseFault(const std::string& spec, Fault& out, std::string& error) {
       {"split", Fault::Split, true},         {"garbage", Fault::Garbage, false},
       {"wrong-id", Fault::WrongId, false},   {"function", Fault::Function, true},
       {"noise", Fault::Noise, false},        {"short", Fault::Short, false},
+      {"echo", Fault::Echo, false},
   };
   for (const Named& k : kinds) {
     if (name != k.name) continue;
@@ -110,6 +148,7 @@ std::map<int, Fault> DefaultFaultOffsets() {
   m[9026] = Make(Fault::Function, 0x66);
   m[9027] = Make(Fault::Function, 0x05);
   m[9028] = Make(Fault::Function, 0x00);
+  m[9029] = Make(Fault::Echo);
   return m;
 }
 
@@ -232,6 +271,65 @@ bool MemoryImage::Load(const std::string& path, std::string& error) {
   return true;
 }
 
+std::string MemoryImage::Text() const {
+  const MemoryImage pattern = Pattern();
+  std::string out = "# vantrel-slave memory image: the values that differ from the default pattern\n";
+  // Runs of equal values, from their first entry that differs from the pattern to their
+  // last: entries between that happen to equal the pattern (every other coil) do not cut
+  // a run of written coils into single lines.
+  const auto table = [&out](const char* name, const auto& now, const auto& was) {
+    for (std::size_t a = 0; a < kSize;) {
+      std::size_t first = kSize, last = 0, end = a;
+      for (; end < kSize && now[end] == now[a]; ++end) {
+        if (now[end] == was[end]) continue;
+        first = std::min(first, end);
+        last = end;
+      }
+      if (first < kSize) {
+        out += std::string(name) + ' ' + std::to_string(first);
+        if (last > first) out += '-' + std::to_string(last);
+        out += ' ' + std::to_string(now[a]) + '\n';
+      }
+      a = end;
+    }
+  };
+  table("coil", coils, pattern.coils);
+  table("discrete", discrete, pattern.discrete);
+  table("holding", holding, pattern.holding);
+  table("input", input, pattern.input);
+  return out;
+}
+
+bool MemoryImage::Save(const std::string& path, std::string& error) const {
+  const std::string text = Text();
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = "cannot save the image to " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  int why = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      why = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (why == 0 && fsync(fd) != 0) why = errno;
+  if (close(fd) != 0 && why == 0) why = errno;
+  if (why == 0 && rename(temp.c_str(), path.c_str()) != 0) why = errno;
+  if (why != 0) {
+    unlink(temp.c_str());
+    error = "cannot save the image to " + path + ": " + std::strerror(why);
+    return false;
+  }
+  return true;
+}
+
 SlaveCore::SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply,
                      std::map<int, Fault> byOffset)
     : id_(id), image_(std::move(image)), every_(everyReply), byOffset_(std::move(byOffset)) {}
@@ -248,8 +346,15 @@ int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
   }
 }
 
-std::vector<std::uint8_t> SlaveCore::Normal(std::uint8_t function, unsigned address,
+std::vector<std::uint8_t> SlaveCore::Normal(const std::uint8_t* frame, unsigned address,
                                             unsigned quantity) const {
+  const std::uint8_t function = frame[1];
+  if (IsWrite(function)) {
+    // 05 and 06 echo the whole request; 15 and 16 its address and quantity.
+    std::vector<std::uint8_t> r(frame, frame + 6);
+    AppendCrc(r);
+    return r;
+  }
   std::vector<std::uint8_t> r{id_, function, 0};
   if (function == 1 || function == 2) {
     const auto& t = function == 1 ? image_.coils : image_.discrete;
@@ -269,35 +374,66 @@ std::vector<std::uint8_t> SlaveCore::Normal(std::uint8_t function, unsigned addr
   return r;
 }
 
-std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t size) const {
+std::string SlaveCore::Apply(const std::uint8_t* frame, unsigned address, unsigned quantity) {
+  const std::uint8_t function = frame[1];
+  const bool bits = function == 5 || function == 15;
+  const std::uint8_t* data = function <= 6 ? frame + 4 : frame + 7;
+  unsigned last = 0;
+  for (unsigned i = 0; i < quantity; ++i) {
+    if (function == 5) {
+      last = data[0] == 0xFF ? 1 : 0;
+    } else if (bits) {
+      last = (data[i / 8] >> (i % 8)) & 1U;
+    } else {
+      last = static_cast<unsigned>(data[2 * i] << 8 | data[2 * i + 1]);
+    }
+    if (bits) {
+      image_.coils[address + i] = static_cast<std::uint8_t>(last);
+    } else {
+      image_.holding[address + i] = static_cast<std::uint16_t>(last);
+    }
+  }
+  const std::string where = std::to_string(address);
+  if (quantity == 1) {
+    return "wrote " + std::to_string(last) + (bits ? " to coil " : " to holding register ") + where;
+  }
+  return "wrote " + std::to_string(quantity) + (bits ? " coils" : " holding registers") +
+         " from address " + where;
+}
+
+std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t size,
+                                       std::string* change) {
+  if (change) change->clear();
   if (size < 4) return std::nullopt;
   const std::uint16_t crc = Crc16(frame, static_cast<std::uint16_t>(size - 2));
   if ((crc >> 8) != frame[size - 2] || (crc & 0xFF) != frame[size - 1]) return std::nullopt;
-  if (frame[0] != id_) return std::nullopt;  // another slave, or a broadcast: reads get no answer
-
+  const bool broadcast = frame[0] == 0;
+  if (frame[0] != id_ && !broadcast) return std::nullopt;
   const std::uint8_t function = frame[1];
+  const bool write = IsWrite(function);
+  if (broadcast && !write) return std::nullopt;  // only writes are meant for every slave
+
   Reply reply;
-  if (function < 1 || function > 4) {
+  if (!IsRead(function) && !write) {
     reply.bytes = ExceptionReply(id_, function, 0x01);
     return reply;
   }
-  if (size != 8) {
+  const bool multiple = function == 15 || function == 16;
+  if (multiple ? size < 7 || size != 9U + frame[6] : size != 8) {
+    if (broadcast) return std::nullopt;
     reply.bytes = ExceptionReply(id_, function, 0x03);
     return reply;
   }
   const unsigned address = static_cast<unsigned>(frame[2] << 8 | frame[3]);
-  const unsigned quantity = static_cast<unsigned>(frame[4] << 8 | frame[5]);
-  const unsigned maxQuantity = function <= 2 ? 2000 : 125;
-  if (quantity < 1 || quantity > maxQuantity) {
-    reply.bytes = ExceptionReply(id_, function, 0x03);
-  } else if (address + quantity > MemoryImage::kSize) {
-    reply.bytes = ExceptionReply(id_, function, 0x02);
-  } else {
-    reply.bytes = Normal(function, address, quantity);
-  }
+  const unsigned field = static_cast<unsigned>(frame[4] << 8 | frame[5]);
+  const unsigned quantity = write && !multiple ? 1 : field;
+  int refusal = Refusal(frame, address, field);
+  if (refusal == 0 && write && readOnly_) refusal = 0x01;
+  reply.bytes = refusal ? ExceptionReply(id_, function, refusal) : Normal(frame, address, quantity);
 
   const auto at = byOffset_.find(static_cast<int>(address) + 1);
   const Fault fault = at != byOffset_.end() ? at->second : every_;
+  bool silent = false;
   switch (fault.kind) {
     case Fault::None:
       break;
@@ -308,7 +444,8 @@ std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t si
       reply.bytes.back() ^= 0xFF;
       break;
     case Fault::Silence:
-      return std::nullopt;
+      silent = true;
+      break;
     case Fault::Delay:
       reply.delayMs = fault.arg;
       break;
@@ -331,15 +468,33 @@ std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t si
       reply.bytes.insert(reply.bytes.begin(), 0x00);  // a glitch at the line's turn-around
       break;
     case Fault::Short:
-      // Normal replies only: an exception has no data to cut.
-      if (reply.bytes.size() > 5 && reply.bytes[2] > 0 && (reply.bytes[1] & 0x80) == 0) {
-        const int cut = reply.bytes[1] <= 2 ? 1 : 2;
+      // Normal read replies only: an exception or a write reply has no data to cut.
+      if (!write && refusal == 0 && reply.bytes[2] > 0) {
+        const int cut = function <= 2 ? 1 : 2;
         reply.bytes.erase(reply.bytes.end() - 2 - cut, reply.bytes.end() - 2);
         reply.bytes[2] = static_cast<std::uint8_t>(reply.bytes[2] - cut);
         ReplaceCrc(reply.bytes);
       }
       break;
+    case Fault::Echo:
+      if (write && refusal == 0) {
+        const unsigned next = (address + 1) & 0xFFFF;
+        reply.bytes[2] = static_cast<std::uint8_t>(next >> 8);
+        reply.bytes[3] = static_cast<std::uint8_t>(next & 0xFF);
+        ReplaceCrc(reply.bytes);
+      }
+      break;
   }
+  // The master can only take a write as done from its correct reply: no other changes
+  // anything, so that what it reports and what a later read shows agree.
+  const bool correctReply = fault.kind == Fault::None || fault.kind == Fault::Delay ||
+                            fault.kind == Fault::Split || fault.kind == Fault::Noise ||
+                            fault.kind == Fault::Short;
+  if (write && refusal == 0 && correctReply) {
+    const std::string what = Apply(frame, address, quantity);
+    if (change) *change = what;
+  }
+  if (silent || broadcast) return std::nullopt;
   return reply;
 }
 

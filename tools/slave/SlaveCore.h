@@ -1,5 +1,5 @@
-// The Modbus RTU slave of vantrel-slave: a memory image, the answers to read requests, and
-// the faults it can be asked to inject. Kept apart from the pseudo-terminal so that tests
+// The Modbus RTU slave of vantrel-slave: a memory image, the answers to read and write
+// requests, and the faults it can be asked to inject. Kept apart from the pseudo-terminal so that tests
 // can drive it with frames.
 #pragma once
 
@@ -23,21 +23,23 @@ struct Fault {
     WrongId,    // the reply carries another slave id
     Function,   // arg: function code the reply carries instead
     Noise,      // one stray byte on the line before the reply
-    Short,      // the reply carries one data byte (coils) or register too few
+    Short,      // a read reply carries one data byte (coils) or register too few
+    Echo,       // a write reply names the address after the one written
   };
   Kind kind = None;
   int arg = 0;
 };
 
 // Parses "exception=N", "bad-crc", "silence", "delay=MS", "split=MS", "garbage",
-// "wrong-id", "function=N", "noise", "short" (N decimal or 0x hex).
+// "wrong-id", "function=N", "noise", "short", "echo" (N decimal or 0x hex).
 bool ParseFault(const std::string& spec, Fault& out, std::string& error);
 
 // The faults asked for by the request's start offset (counted from 1, as the program and
 // vantrel-poll -r count), whatever the function:
 //   9001..9011 exception 01..0B, 9020 bad CRC, 9021 silence, 9022 delay 500 ms,
 //   9023 split with a 300 ms pause, 9024 garbage, 9025 another slave id,
-//   9026 function code 0x66, 9027 function code 0x05, 9028 function code 0x00.
+//   9026 function code 0x66, 9027 function code 0x05, 9028 function code 0x00,
+//   9029 a write reply echoing the next address.
 std::map<int, Fault> DefaultFaultOffsets();
 
 struct MemoryImage {
@@ -56,6 +58,13 @@ struct MemoryImage {
   // Applies lines "TABLE ADDRESS[-LAST] [TYPE] VALUE" to the image; see --help.
   bool Load(const std::string& path, std::string& error);
   bool ApplyLine(const std::string& line, std::string& error);
+
+  // The image as lines that Load reads back to the same tables: a comment, then per table
+  // each run of equal values that differs from the pattern, as ADDRESS[-LAST] VALUE.
+  std::string Text() const;
+  // Writes Text() to a temporary file beside path and renames it over path, so that a
+  // failed save leaves the old file whole.
+  bool Save(const std::string& path, std::string& error) const;
 };
 
 struct Reply {
@@ -76,18 +85,29 @@ class SlaveCore {
 
   // The answer to one complete frame, or nothing: a frame with a bad CRC, for another
   // slave id or broadcast, or silenced by a fault.
-  std::optional<Reply> Answer(const std::uint8_t* frame, std::size_t size) const;
+  // A write changes the image only when its own correct reply goes out (on time or
+  // delayed, split or after noise); a refused or faulted one changes nothing. A broadcast
+  // write gets no reply and is applied by the same rule, as if it had been sent to us.
+  // change, when given, is set to what the frame changed ("" for nothing).
+  std::optional<Reply> Answer(const std::uint8_t* frame, std::size_t size,
+                              std::string* change = nullptr);
+
+  // Every write is then answered with exception 01 and changes nothing.
+  void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
 
   MemoryImage& image() { return image_; }
+  const MemoryImage& image() const { return image_; }
 
  private:
-  std::vector<std::uint8_t> Normal(std::uint8_t function, unsigned address,
+  std::vector<std::uint8_t> Normal(const std::uint8_t* frame, unsigned address,
                                    unsigned quantity) const;
+  std::string Apply(const std::uint8_t* frame, unsigned address, unsigned quantity);
 
   std::uint8_t id_;
   MemoryImage image_;
   Fault every_;
   std::map<int, Fault> byOffset_;
+  bool readOnly_ = false;
 };
 
 // Appends the CRC (low-order byte first).

@@ -32,11 +32,11 @@ void OnSignal(int) { g_stop = 1; }
 const char kUsage[] =
     "Usage: vantrel-slave [options] LINK\n"
     "\n"
-    "Serves Modbus RTU functions 01 to 04 for one slave id on a pseudo-terminal and makes\n"
-    "LINK (for example ./COM3) a symbolic link to it, so that vantrel-modbus-scanner (as\n"
-    "port 3, when started in this folder) and vantrel-poll open it like a serial port.\n"
-    "Every request and reply is logged in hex on standard error. Stop it with Ctrl+C; the\n"
-    "link is removed.\n"
+    "Serves Modbus RTU functions 01 to 06, 15 and 16 for one slave id on a pseudo-terminal\n"
+    "and makes LINK (for example ./COM3) a symbolic link to it, so that\n"
+    "vantrel-modbus-scanner (as port 3, when started in this folder) and vantrel-poll open\n"
+    "it like a serial port. Every request and reply is logged in hex on standard error,\n"
+    "a write's request with what it changed. Stop it with Ctrl+C; the link is removed.\n"
     "\n"
     "Options:\n"
     "  -a, --id ID          slave id to answer (1 to 247, default 11, the program's\n"
@@ -49,6 +49,9 @@ const char kUsage[] =
     "  -s, --stop-bits 1|2  (default 1)\n"
     "      --no-pacing      reply as fast as possible\n"
     "  -i, --image FILE     load values from FILE over the default pattern\n"
+    "      --save FILE      on exit (Ctrl+C, SIGTERM, SIGHUP) write the values that differ\n"
+    "                       from the default pattern to FILE, for -i FILE next time\n"
+    "      --read-only      answer every write with exception 01\n"
     "  -f, --fault SPEC     apply a fault to every reply (see below)\n"
     "      --fault-at OFFSET=SPEC\n"
     "                       apply a fault to requests starting at OFFSET (repeatable)\n"
@@ -76,7 +79,8 @@ const char kUsage[] =
     "Fault SPEC: exception=N (exception code N), bad-crc, silence, delay=MS, split=MS\n"
     "(the reply in two halves with a pause), garbage (bytes that are no Modbus frame),\n"
     "wrong-id (another slave id), function=N (function code N in the reply), noise (a\n"
-    "stray byte before the reply), short (one register or byte of coils too few).\n"
+    "stray byte before the reply), short (a read reply one register or byte of coils too\n"
+    "few), echo (a write reply naming the next address).\n"
     "\n"
     "Built-in fault offsets, whatever the function (the request's first offset):\n"
     "  9001..9011  exception 01..0B       9024  garbage\n"
@@ -84,10 +88,15 @@ const char kUsage[] =
     "  9021        silence                9026  function code 0x66\n"
     "  9022        delay of 500 ms        9027  function code 0x05\n"
     "  9023        split, 300 ms pause    9028  function code 0x00\n"
+    "                                     9029  write reply echoing the next address\n"
     "\n"
-    "An unsupported function gets exception 01, a bad quantity exception 03, and a range\n"
-    "beyond address 65535 exception 02. Requests with a bad CRC or for another slave id\n"
-    "get no reply, as on a real line.\n";
+    "A write changes the values only when its correct reply is sent (also delayed, split\n"
+    "or after noise); a refused or otherwise faulted write changes nothing.\n"
+    "\n"
+    "An unsupported function gets exception 01, a bad quantity, byte count or coil value\n"
+    "exception 03, and a range beyond address 65535 exception 02. Requests with a bad CRC\n"
+    "or for another slave id get no reply, as on a real line; a broadcast (id 0) write is\n"
+    "applied by the same rule, unanswered.\n";
 
 long long NowNs() {
   timespec t{};
@@ -135,12 +144,19 @@ void PacedWrite(int fd, const std::uint8_t* bytes, std::size_t size, long long c
   }
 }
 
-void Serve(int fd, const SlaveCore& core, const std::vector<std::uint8_t>& frame,
+void Serve(int fd, SlaveCore& core, const std::vector<std::uint8_t>& frame,
            long long firstByteNs, long long charNs) {
   // The request took its own transmission time on a real line.
   SleepUntilNs(firstByteNs + static_cast<long long>(frame.size()) * charNs);
-  const auto reply = core.Answer(frame.data(), frame.size());
-  Log("->", frame.data(), frame.size(), reply ? "" : "  (no reply)");
+  std::string change;
+  const auto reply = core.Answer(frame.data(), frame.size(), &change);
+  std::string note;
+  if (!change.empty()) {
+    note = "  (" + change + (reply ? ")" : "; no reply)");
+  } else if (!reply) {
+    note = "  (no reply)";
+  }
+  Log("->", frame.data(), frame.size(), note.c_str());
   if (!reply) return;
   if (reply->delayMs > 0) SleepUntilNs(NowNs() + reply->delayMs * 1000000LL);
   const auto& b = reply->bytes;
@@ -172,12 +188,12 @@ int main(int argc, char** argv) {
   long id = 11, baud = 9600, dataBits = 8, stopBits = 1;  // the program's default request
   int parityBits = 0;
   const char* parityName = "none";
-  bool pacing = true, faultOffsets = true;
-  std::string imagePath;
+  bool pacing = true, faultOffsets = true, readOnly = false;
+  std::string imagePath, savePath;
   Fault every;
   std::map<int, Fault> extraFaults;
 
-  enum { kNoPacing = 1000, kFaultAt, kNoFaultOffsets };
+  enum { kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly };
   static const option longOptions[] = {
       {"id", required_argument, nullptr, 'a'},
       {"baud", required_argument, nullptr, 'b'},
@@ -186,6 +202,8 @@ int main(int argc, char** argv) {
       {"stop-bits", required_argument, nullptr, 's'},
       {"no-pacing", no_argument, nullptr, kNoPacing},
       {"image", required_argument, nullptr, 'i'},
+      {"save", required_argument, nullptr, kSave},
+      {"read-only", no_argument, nullptr, kReadOnly},
       {"fault", required_argument, nullptr, 'f'},
       {"fault-at", required_argument, nullptr, kFaultAt},
       {"no-fault-offsets", no_argument, nullptr, kNoFaultOffsets},
@@ -222,6 +240,8 @@ int main(int argc, char** argv) {
         break;
       case kNoPacing: pacing = false; break;
       case 'i': imagePath = optarg; break;
+      case kSave: savePath = optarg; break;
+      case kReadOnly: readOnly = true; break;
       case 'f':
         if (!ParseFault(optarg, every, error)) return Fail(error);
         break;
@@ -253,7 +273,8 @@ int main(int argc, char** argv) {
   if (!imagePath.empty() && !image.Load(imagePath, error)) return Fail(error);
   std::map<int, Fault> faults = faultOffsets ? DefaultFaultOffsets() : std::map<int, Fault>{};
   for (const auto& [offset, f] : extraFaults) faults[offset] = f;
-  const SlaveCore core(static_cast<std::uint8_t>(id), std::move(image), every, faults);
+  SlaveCore core(static_cast<std::uint8_t>(id), std::move(image), every, faults);
+  core.setReadOnly(readOnly);
 
   const int bitsPerChar = 1 + static_cast<int>(dataBits) + parityBits + static_cast<int>(stopBits);
   const long long charNs = pacing ? 1000000000LL * bitsPerChar / baud : 0;
@@ -332,5 +353,9 @@ int main(int argc, char** argv) {
   }
   close(hold);
   close(master);
+  if (!savePath.empty() && !core.image().Save(savePath, error)) {
+    std::fprintf(stderr, "vantrel-slave: %s\n", error.c_str());
+    return 1;
+  }
   return 0;
 }
