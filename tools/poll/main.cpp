@@ -64,56 +64,41 @@ void PrintTable(const ResponseTable& table, bool csv) {
   for (const auto& row : table.rows) printRow([&](std::size_t c) { return row[c]; });
 }
 
-// One poll: send, wait on the port until the reply is complete or the time-out, print.
-int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& connection) {
-  std::uint8_t frame[1024] = {};
-  const int size = BuildReadRequest(static_cast<std::uint8_t>(cfg.function),
-                                    static_cast<std::uint8_t>(cfg.slaveId),
-                                    static_cast<std::uint16_t>(cfg.offset),
-                                    static_cast<std::uint16_t>(cfg.length), frame);
-  if (size <= 0) return Fail(kExitBadRequest, CannotGenerateText());
-  if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
+std::string DeviceGoneText(const ModbusMaster& master) {
+  return "Error - The serial device has gone away\n\nThe device " + master.port.Device() +
+         " stopped answering reads: the adapter may have been unplugged or the simulator stopped.";
+}
 
+// Waits on the port, after a send, until the reply is complete or the time-out; false when
+// the device went away meanwhile. A failed exchange is abandoned and the line let go quiet,
+// since the rest of a late or bad reply may still be on its way and must not be taken for
+// the answer to whatever is sent next.
+bool AwaitReply(ModbusMaster& master, int timeoutMs, int& result) {
   // A stored time-out of 0 or less still gives the reply one wait on the line.
-  const int waitMs = std::max(cfg.timeoutMs, 1);
+  const int waitMs = std::max(timeoutMs, 1);
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(waitMs);
-  int result = MB_RESPONCE_EMPTY;
   for (;;) {
     result = master.ReadResponse();
     if (!ReplyPending(result)) break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     if (left.count() <= 0) break;
-    const int ready = master.port.WaitReadable(static_cast<int>(left.count()));
-    if (ready < 0) {
-      return Fail(kExitDeviceGone, "Error - The serial device has gone away\n\nThe device " +
-                                       master.port.Device() +
-                                       " stopped answering reads: the adapter may have been "
-                                       "unplugged or the simulator stopped.");
-    }
+    if (master.port.WaitReadable(static_cast<int>(left.count())) < 0) return false;
   }
-
   if (result != MB_RESPONCE_OK) {
-    // The rest of a late or bad reply may still be on its way: let the line go quiet, so
-    // that it is not taken for the answer to whatever is sent next.
     master.AbandonExchange(waitMs);
     master.DrainAbandoned();
   }
+  return true;
+}
+
+// The status and explanation of a reply that is not OK.
+int FailReply(const ModbusMaster& master, int result) {
   if (ReplyPending(result)) {
     // A device that answers, but always too short, is told so rather than "too slow".
     if (master.SawShortReply()) return Fail(kExitShortReply, kNotEnoughData);
     return Fail(kExitTimeout, TimeoutText(master.request, master.request_size));
   }
   switch (result) {
-    case MB_RESPONCE_OK: {
-      const ResponseTable table = MakeResponseTable(&master);
-      if (table.fill != TableFill::Filled) {
-        return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData
-                                                                          : kUndecodableFunction);
-      }
-      PrintTable(table, cfg.csv);
-      std::fflush(stdout);
-      return kExitOk;
-    }
     case MB_RESPONCE_EXCEPTION: {
       std::string text;
       ExplainException(master.exception_function, master.exception_code, text);
@@ -129,6 +114,28 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
     default:
       return Fail(kExitUnknownReply, ReplyErrorText(result));
   }
+}
+
+// One poll: send, wait for the reply, print.
+int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& connection) {
+  std::uint8_t frame[kReadRequestSize] = {};
+  const int size = BuildReadRequest(static_cast<std::uint8_t>(cfg.function),
+                                    static_cast<std::uint8_t>(cfg.slaveId),
+                                    static_cast<std::uint16_t>(cfg.offset),
+                                    static_cast<std::uint16_t>(cfg.length), frame);
+  if (size <= 0) return Fail(kExitBadRequest, CannotGenerateText());
+  if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
+  int result = MB_RESPONCE_EMPTY;
+  if (!AwaitReply(master, cfg.timeoutMs, result)) return Fail(kExitDeviceGone, DeviceGoneText(master));
+  if (result != MB_RESPONCE_OK) return FailReply(master, result);
+
+  const ResponseTable table = MakeResponseTable(&master);
+  if (table.fill != TableFill::Filled) {
+    return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData : kUndecodableFunction);
+  }
+  PrintTable(table, cfg.csv);
+  std::fflush(stdout);
+  return kExitOk;
 }
 
 }  // namespace
