@@ -1,63 +1,22 @@
 // The master against a slave written with libmodbus, so that code nobody here wrote
 // checks our frames.
 #include <gtest/gtest.h>
-#include <modbus/modbus.h>
-#include <poll.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "modbus/ModbusMaster.h"
+#include "support/LibmodbusSlave.h"
 #include "support/Pty.h"
 
 using namespace vantrel;
 using namespace std::chrono_literals;
+using vantrel::test::LibmodbusSlave;
 using vantrel::test::Pty;
 
 namespace {
 
 constexpr int kSlaveId = 17;
-
-// A libmodbus RTU server on the test's end of a pseudo-terminal, in its own thread.
-class LibmodbusSlave {
- public:
-  explicit LibmodbusSlave(int fd) {
-    ctx_ = modbus_new_rtu("/dev/null", 115200, 'N', 8, 1);  // the device is never opened
-    modbus_set_slave(ctx_, kSlaveId);
-    modbus_set_socket(ctx_, fd);
-    map_ = modbus_mapping_new(2000, 2000, 200, 200);
-    for (int i = 0; i < 2000; ++i) {
-      map_->tab_bits[i] = (i % 5 == 0) ? 1 : 0;
-      map_->tab_input_bits[i] = (i % 2 == 1) ? 1 : 0;
-    }
-    for (int i = 0; i < 200; ++i) {
-      map_->tab_registers[i] = static_cast<std::uint16_t>(0x1000 + i);
-      map_->tab_input_registers[i] = static_cast<std::uint16_t>(0xF000 - i);
-    }
-    thread_ = std::thread([this, fd] {
-      std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
-      while (!stop_) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) continue;
-        const int n = modbus_receive(ctx_, query);
-        if (n > 0) modbus_reply(ctx_, query, n, map_);
-      }
-    });
-  }
-  ~LibmodbusSlave() {
-    stop_ = true;
-    thread_.join();
-    modbus_mapping_free(map_);
-    modbus_free(ctx_);
-  }
-
- private:
-  modbus_t* ctx_ = nullptr;
-  modbus_mapping_t* map_ = nullptr;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 int Poll(ModbusMaster& m, int function, int offset, int length) {
   std::uint8_t frame[8];
@@ -78,7 +37,7 @@ class LibmodbusPeer : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(master_.port.OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1); }
   Pty pty_;
-  LibmodbusSlave slave_{pty_.master()};
+  LibmodbusSlave slave_{pty_.master(), kSlaveId};
   ModbusMaster master_;
 };
 

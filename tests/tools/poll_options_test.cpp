@@ -119,3 +119,114 @@ TEST(poll_options, settings_give_connection_and_request_and_options_override) {
   EXPECT_EQ(c.length, 3);
   EXPECT_EQ(c.periodMs, 0) << "the poll frequency is the window's, not the poller's";
 }
+
+namespace {
+
+struct WriteParse {
+  std::vector<std::string> args;
+  int function;
+  vantrel::WriteFormat format;
+  std::vector<std::uint16_t> words;
+  std::vector<std::string> values;
+};
+
+}  // namespace
+
+TEST(poll_options, values_after_the_device_are_written) {
+  using F = vantrel::WriteFormat;
+  const WriteParse cases[] = {
+      {{"-t", "4", "-r", "10", "COM3", "1234"}, 3, F::Uint16, {1234}, {"1234"}},
+      {{"d", "1"}, 1, F::Coil, {1}, {"1"}},  // the program's default table: coils
+      {{"-t", "0", "d", "1", "0", "on"}, 1, F::Coil, {1, 0, 1}, {"1", "0", "on"}},
+      {{"-t", "4:int", "-t", "0", "d", "1"}, 1, F::Coil, {1}, {"1"}},  // the last -t counts
+      {{"-t", "4:hex", "d", "0x10", "ff"}, 3, F::Hex, {0x10, 0xFF}, {"0x10", "ff"}},
+      {{"-t", "4:int16", "d", "-5", "-300"}, 3, F::Int16, {0xFFFB, 0xFED4}, {"-5", "-300"}},
+      {{"-t", "4:int", "d", "--", "-2"}, 3, F::Int32, {0xFFFE, 0xFFFF}, {"-2"}},
+      {{"-t", "4:int32", "d", "65538"}, 3, F::Int32, {2, 1}, {"65538"}},
+      {{"-t4:uint", "d", "4294967295"}, 3, F::Uint32, {0xFFFF, 0xFFFF}, {"4294967295"}},
+      {{"-t", "4:float", "d", "-0.5"}, 3, F::Float32, {0x0000, 0xBF00}, {"-0.5"}},
+      {{"-t", "4:float32", "d", "-.5"}, 3, F::Float32, {0x0000, 0xBF00}, {"-.5"}},
+      {{"d", "1", "-t", "4"}, 3, F::Uint16, {1}, {"1"}},  // options may follow the values
+      {{"-t", "4", "d", "5", "-1"}, 3, F::Uint16, {5}, {"5"}},  // a bare -1 stays "once"
+      {{"-t", "4:int16", "--", "d", "-1"}, 3, F::Int16, {0xFFFF}, {"-1"}},
+      {{"-t", "4", "-c", "2", "d", "1", "2"}, 3, F::Uint16, {1, 2}, {"1", "2"}},
+      {{"-t", "4:int", "-c", "2", "d", "7"}, 3, F::Int32, {7, 0}, {"7"}},  // -c counts registers
+  };
+  for (const WriteParse& c : cases) {
+    const PollConfig p = Parse(c.args);
+    SCOPED_TRACE(c.args.back());
+    EXPECT_TRUE(p.IsWrite());
+    EXPECT_EQ(p.function, c.function);
+    EXPECT_EQ(p.format, c.format);
+    EXPECT_EQ(p.words, c.words);
+    EXPECT_EQ(p.values, c.values);
+    EXPECT_EQ(p.length, static_cast<int>(c.words.size()));
+    EXPECT_FALSE(p.alwaysMultiple);
+  }
+  EXPECT_TRUE(Parse({"-t", "4", "--multiple", "d", "7"}).alwaysMultiple);
+  EXPECT_EQ(Parse({"-t", "4", "COM3", "7"}).comPort, 3);
+  EXPECT_EQ(Parse({"-t", "4", "./dev", "7"}).device, "./dev");
+}
+
+TEST(poll_options, a_register_format_on_a_read_means_the_type) {
+  EXPECT_EQ(Parse({"-t", "3:hex"}).function, 4);
+  EXPECT_EQ(Parse({"-t", "4:float", "-c", "4"}).function, 3);
+  EXPECT_EQ(Parse({"-t", "4:float", "-c", "4"}).length, 4);
+  EXPECT_FALSE(Parse({"-t", "4:int", "d", "-1"}).IsWrite());
+}
+
+TEST(poll_options, refuses_writes_it_cannot_make) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"-t", "3", "d", "5"}, "Input registers are read-only"},
+      {{"-t", "1", "d", "1"}, "Discrete inputs are read-only"},
+      {{"-t", "4", "-l", "100", "d", "5"}, "-l polls again and again, but values are written once"},
+      {{"-t", "4", "-c", "3", "d", "1", "2"}, "-c 3 does not match the 2 values to write, which set 2 registers"},
+      {{"-t", "4:int", "-c", "1", "d", "1"}, "-c 1 does not match the 1 value to write, which set 2 registers"},
+      {{"-t", "0", "-c", "2", "d", "1"}, "which set 1 coil:"},
+      {{"-t", "4", "d", "70000"}, "70000 is out of range for uint16: enter a whole number from 0 to 65535."},
+      {{"-t", "4", "d", "-5"}, "-5 is out of range for uint16"},
+      {{"-t", "4:int16", "d", "40000"}, "40000 is out of range for int16"},
+      {{"-t", "4:hex", "d", "0x10000"}, "out of range for hex"},
+      {{"-t", "4:int16", "d", "-.5"}, "\"-.5\" is not a int16 value"},
+      {{"-t", "0", "d", "2"}, "\"2\" is not a coil value"},
+      {{"-t", "0:hex"}, "-t 0 takes no format"},
+      {{"-t", "1:int"}, "-t 1 takes no format"},
+      {{"-t", "4:double"}, "-t 4:double: the register formats are 4:hex, 4:int16, 4:int, 4:uint and 4:float"},
+      {{"-t", "4:"}, "the register formats are"},
+      {{"-t", "2"}, "-t: type 0, 1, 3 or 4"},
+      {{"--multiple", "d"}, "--multiple is for writes"},
+      {{"-t", "4", "-5", "d"}, "unknown option -5 (values to write go after the device)"},
+  };
+  for (const auto& c : cases) {
+    PollConfig config;
+    std::string error;
+    EXPECT_EQ(ParsePollOptions(c.args, config, error), ParseOutcome::Error) << c.says;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+  }
+}
+
+TEST(poll_options, settings_choose_the_table_a_write_goes_to) {
+  vantrel::ScannerSettings s("/nowhere");
+  s.request_function_code = 4;
+  s.request_length = 7;
+  PollConfig c;
+  ApplySettings(s, c);
+  std::string error;
+  EXPECT_EQ(ParsePollOptions({"d", "5"}, c, error), ParseOutcome::Error);
+  EXPECT_NE(error.find("Input registers are read-only"), std::string::npos) << error;
+  s.request_function_code = 3;
+  PollConfig h;
+  ApplySettings(s, h);
+  ASSERT_EQ(ParsePollOptions({"d", "5", "6"}, h, error), ParseOutcome::Run) << error;
+  EXPECT_EQ(h.length, 2) << "the values give the count, not the stored length";
+}
+
+TEST(poll_options, usage_names_the_writes) {
+  const std::string usage = kPollUsage;
+  for (const char* text : {"DEVICE [VALUE...]", "--multiple", "4:int16", "4:float", "13 the write was not confirmed"}) {
+    EXPECT_NE(usage.find(text), std::string::npos) << text;
+  }
+}

@@ -1,20 +1,24 @@
 #include "PollOptions.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <strings.h>
 
+#include "app/PollTexts.h"
 #include "modbus/ModbusFrame.h"
 #include "settings/ScannerSettings.h"
 
 namespace vantrel::poll {
 
 const char kPollUsage[] =
-    "Usage: vantrel-poll [options] [DEVICE]\n"
+    "Usage: vantrel-poll [options] DEVICE [VALUE...]\n"
+    "       vantrel-poll [options] [DEVICE]\n"
     "\n"
     "Reads one Modbus RTU slave (functions 01 to 04) and prints every value in the formats\n"
-    "of the Vantrel Modbus Scanner's response table.\n"
+    "of the Vantrel Modbus Scanner's response table; with values after the device, writes\n"
+    "them instead, to consecutive coils or holding registers from the start reference.\n"
     "\n"
     "DEVICE is a path (/dev/ttyUSB0, ./COM3) or COMn, which names the device that the\n"
     "entry COMn in the current folder points to, or else the n-th serial port present\n"
@@ -28,27 +32,43 @@ const char kPollUsage[] =
     "  -m rtu        mode; only RTU exists\n"
     "  -a ID         slave id, 1 to 255 (default 11)\n"
     "  -r REF        start reference, counted from 1 (default 1)\n"
-    "  -c COUNT      number of values (default 20)\n"
+    "  -c COUNT      number of coils, inputs or registers to read (default 20); when\n"
+    "                writing, the values give the count\n"
     "  -t TYPE       0 coils, 1 discrete inputs, 3 input registers, 4 holding registers\n"
-    "                (default 0)\n"
+    "                (default 0); a register type may name the format of the values to\n"
+    "                write: 4:hex (0x optional), 4:int16, 4:int (signed 32-bit), 4:uint\n"
+    "                (unsigned 32-bit), 4:float (float32). A 32-bit value takes two\n"
+    "                registers, the first holding the low-order word. Reads print every\n"
+    "                format whatever the type names\n"
     "  -b BAUD       baud rate (default 9600)\n"
     "  -d 7|8        data bits (default 8)\n"
     "  -s 1|2        stop bits (default 1)\n"
     "  -P PARITY     none, even, odd, mark or space (default none)\n"
     "  -o SECONDS    reply time-out, fractions allowed (default 10)\n"
-    "  -l MS         poll every MS milliseconds until a failure or Ctrl+C\n"
+    "  -l MS         poll every MS milliseconds until a failure or Ctrl+C (reads only)\n"
     "  -1            poll once (the default)\n"
+    "      --multiple\n"
+    "                write with function 15 or 16 even for one item (else 05 or 06)\n"
     "      --csv     print comma-separated values instead of an aligned table\n"
     "  -h, --help    show this text\n"
     "\n"
+    "Writing: coils take 1 or 0 (on or off), holding registers a value in the -t format:\n"
+    "  vantrel-poll -t 4 -r 10 COM3 1234        holding register 10 (40010) = 1234\n"
+    "  vantrel-poll -t 0 -r 1 COM3 1 0 1        coils 1 to 3\n"
+    "  vantrel-poll -t 4:int16 COM3 -5 -300     a negative value after the device is a value\n"
+    "  vantrel-poll -t 4:int16 COM3 -- -1       but -1 is \"poll once\" unless after --\n"
+    "Discrete inputs and input registers are read-only. A write is made once, and prints\n"
+    "what was written.\n"
+    "\n"
     "A failure prints the explanation the desktop program shows, on standard error, and\n"
     "ends with its own exit status:\n"
-    "   0 values read            7 invalid CRC in the reply\n"
-    "   2 bad command line       8 Modbus exception reply\n"
-    "   3 request refused        9 unsupported or invalid function code in the reply\n"
-    "   4 cannot open the port  10 unknown reply\n"
-    "   5 cannot send           11 reply shorter than the request needs\n"
-    "   6 time-out              12 the device went away\n";
+    "   0 values read or written     8 Modbus exception reply\n"
+    "   2 bad command line           9 unsupported or invalid function code in the reply\n"
+    "   3 request refused           10 unknown reply\n"
+    "   4 cannot open the port      11 reply shorter than the request needs\n"
+    "   5 cannot send               12 the device went away\n"
+    "   6 time-out                  13 the write was not confirmed: the device answered\n"
+    "   7 invalid CRC in the reply     with another address or quantity\n";
 
 namespace {
 
@@ -82,23 +102,127 @@ int ComPortNumber(const std::string& text) {
   return ToLong(text.substr(3), 1, 255, n) ? static_cast<int>(n) : 0;
 }
 
+namespace {
+
+// The formats a register type may name after a colon, as mbpoll names them and as the
+// response table's columns do.
+struct TypeFormat {
+  const char* suffix;
+  WriteFormat format;
+};
+constexpr TypeFormat kRegisterFormats[] = {
+    {"", WriteFormat::Uint16},      {"uint16", WriteFormat::Uint16}, {"hex", WriteFormat::Hex},
+    {"int16", WriteFormat::Int16},  {"int", WriteFormat::Int32},     {"int32", WriteFormat::Int32},
+    {"uint", WriteFormat::Uint32},  {"uint32", WriteFormat::Uint32}, {"float", WriteFormat::Float32},
+    {"float32", WriteFormat::Float32}};
+
+// "-5", "-0.5", "-.5": a value, not an option (the parser takes a bare -1 as "once" first).
+bool IsNegativeNumber(const std::string& arg) {
+  if (arg.size() < 2 || arg[0] != '-') return false;
+  const std::size_t digit = arg[1] == '.' ? 2 : 1;
+  return digit < arg.size() && std::isdigit(static_cast<unsigned char>(arg[digit]));
+}
+
+bool ParseType(const std::string& value, PollConfig& config, std::string& error) {
+  const std::size_t colon = value.find(':');
+  const std::string type = value.substr(0, colon);
+  const std::string suffix = colon == std::string::npos ? "" : value.substr(colon + 1);
+  static const struct { const char* type; int function; } types[] = {{"0", 1}, {"1", 2}, {"3", 4}, {"4", 3}};
+  int function = 0;
+  for (const auto& t : types) {
+    if (type == t.type) function = t.function;
+  }
+  if (function == 0) {
+    error = "-t: type 0, 1, 3 or 4";
+    return false;
+  }
+  if (function <= 2) {
+    if (colon != std::string::npos) {
+      error = "-t " + type + " takes no format: coils and discrete inputs are 0 or 1";
+      return false;
+    }
+    config.function = function;
+    return true;
+  }
+  for (const auto& f : kRegisterFormats) {
+    if (suffix == f.suffix && (colon == std::string::npos) == (*f.suffix == '\0')) {
+      config.function = function;
+      config.format = f.format;
+      return true;
+    }
+  }
+  error = "-t " + value + ": the register formats are " + type + ":hex, " + type + ":int16, " + type + ":int, " +
+          type + ":uint and " + type + ":float";
+  return false;
+}
+
+// Turns the value texts into what they write; the checks that need every option given.
+bool PrepareWrite(bool lengthGiven, PollConfig& config, std::string& error) {
+  if (config.function == 2 || config.function == 4) {
+    error = ReadOnlyText(config.function);
+    return false;
+  }
+  if (config.periodMs > 0) {
+    error = "-l polls again and again, but values are written once: leave out -l to write";
+    return false;
+  }
+  const bool coils = config.function == 1;
+  if (coils) config.format = WriteFormat::Coil;
+  config.words.clear();
+  std::vector<std::uint16_t> words;
+  for (const std::string& text : config.values) {
+    if (!ParseWriteValue(text, config.format, words, error)) return false;
+    config.words.insert(config.words.end(), words.begin(), words.end());
+  }
+  const int items = static_cast<int>(config.words.size());
+  if (lengthGiven && config.length != items) {
+    const std::size_t n = config.values.size();
+    error = "-c " + std::to_string(config.length) + " does not match the " + std::to_string(n) +
+            (n == 1 ? " value" : " values") + " to write, which set " + std::to_string(items) +
+            (coils ? " coil" : " register") + (items == 1 ? "" : "s") + ": leave out -c when writing";
+    return false;
+  }
+  config.length = items;
+  return true;
+}
+
+}  // namespace
+
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
                               std::string& error) {
   std::vector<std::string> positional;
+  bool lengthGiven = false;
+  bool onlyValues = false;  // after "--"
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (onlyValues) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      onlyValues = true;
+      continue;
+    }
     if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
     if (arg == "--csv") {
       config.csv = true;
+      continue;
+    }
+    if (arg == "--multiple") {
+      config.alwaysMultiple = true;
       continue;
     }
     if (arg == "-1") {
       config.periodMs = 0;
       continue;
     }
-    if (arg.size() < 2 || arg[0] != '-') {
+    if (arg.size() < 2 || arg[0] != '-' || (!positional.empty() && IsNegativeNumber(arg))) {
       positional.push_back(arg);
       continue;
+    }
+    if (IsNegativeNumber(arg)) {
+      error = "unknown option " + arg + " (values to write go after the device)";
+      return ParseOutcome::Error;
     }
     // -xVALUE or -x VALUE
     const std::string flag = arg.substr(0, 2);
@@ -136,13 +260,10 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       case 'c':
         if (!ToLong(value, 1, 2000, n)) { error = "-c: count 1 to 2000"; return ParseOutcome::Error; }
         config.length = static_cast<int>(n);
+        lengthGiven = true;
         break;
       case 't':
-        if (value == "0") config.function = 1;
-        else if (value == "1") config.function = 2;
-        else if (value == "3") config.function = 4;
-        else if (value == "4") config.function = 3;
-        else { error = "-t: type 0, 1, 3 or 4"; return ParseOutcome::Error; }
+        if (!ParseType(value, config, error)) return ParseOutcome::Error;
         break;
       case 'b':
         if (!ToLong(value, 50, 4000000, n)) { error = "-b: bad baud rate"; return ParseOutcome::Error; }
@@ -189,10 +310,6 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         return ParseOutcome::Error;
     }
   }
-  if (positional.size() > 1) {
-    error = "one device only";
-    return ParseOutcome::Error;
-  }
   if (!positional.empty()) {
     const int n = ComPortNumber(positional[0]);
     if (n > 0) {
@@ -201,6 +318,13 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     } else {
       config.device = positional[0];
     }
+    config.values.assign(positional.begin() + 1, positional.end());
+  }
+  if (config.IsWrite()) {
+    if (!PrepareWrite(lengthGiven, config, error)) return ParseOutcome::Error;
+  } else if (config.alwaysMultiple) {
+    error = "--multiple is for writes: give the values after the device";
+    return ParseOutcome::Error;
   }
   return ParseOutcome::Run;
 }

@@ -1,8 +1,11 @@
 // Command line of vantrel-poll, following mbpoll's conventions.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "app/WriteValues.h"
 
 namespace vantrel {
 class ScannerSettings;
@@ -27,6 +30,14 @@ struct PollConfig {
   // 0: poll once.
   int periodMs = 0;
   bool csv = false;
+  // Writes: the values given after the device, parsed in format (Coil for coils) into the
+  // registers or coil states they set; none means a read. length is then the item count.
+  WriteFormat format = WriteFormat::Uint16;
+  std::vector<std::string> values;
+  std::vector<std::uint16_t> words;
+  bool alwaysMultiple = false;  // 15/16 even for one item
+
+  bool IsWrite() const { return !values.empty(); }
 };
 
 // Distinct exit statuses, one per kind of failure.
@@ -43,6 +54,7 @@ enum ExitStatus : int {
   kExitUnknownReply = 10,
   kExitShortReply = 11,     // fewer data bytes than the request needs
   kExitDeviceGone = 12,     // the device went away while open
+  kExitWriteNotConfirmed = 13,  // a write's reply echoed another address, value or quantity
 };
 
 enum class ParseOutcome { Run, Help, Error };
@@ -50,7 +62,10 @@ enum class ParseOutcome { Run, Help, Error };
 // Takes the connection and the request from the desktop program's settings.
 void ApplySettings(const ScannerSettings& settings, PollConfig& config);
 
-// Applies the options to config (which holds the defaults on entry).
+// Applies the options to config (which holds the defaults on entry). The first argument that
+// is no option is the device; the ones after it are values to write, a negative number
+// among them too, except a bare -1, which stays "poll once" as everywhere else; after
+// "--" every argument is the device or a value.
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
                               std::string& error);
 

@@ -1,5 +1,5 @@
 // vantrel-poll: polls one Modbus RTU slave from the command line and prints the cells of
-// the response table.
+// the response table, or writes the values given after the device.
 #include <time.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "PollOptions.h"
 #include "app/PollTexts.h"
 #include "app/ResponseTable.h"
+#include "app/WriteValues.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
 #include "settings/ScannerSettings.h"
@@ -64,56 +65,42 @@ void PrintTable(const ResponseTable& table, bool csv) {
   for (const auto& row : table.rows) printRow([&](std::size_t c) { return row[c]; });
 }
 
-// One poll: send, wait on the port until the reply is complete or the time-out, print.
-int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& connection) {
-  std::uint8_t frame[1024] = {};
-  const int size = BuildReadRequest(static_cast<std::uint8_t>(cfg.function),
-                                    static_cast<std::uint8_t>(cfg.slaveId),
-                                    static_cast<std::uint16_t>(cfg.offset),
-                                    static_cast<std::uint16_t>(cfg.length), frame);
-  if (size <= 0) return Fail(kExitBadRequest, CannotGenerateText());
-  if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
+std::string DeviceGoneText(const ModbusMaster& master, const char* what) {
+  return "Error - The serial device has gone away\n\nThe device " + master.port.Device() + " stopped answering " +
+         what + ": the adapter may have been unplugged or the simulator stopped.";
+}
 
+// Waits on the port, after a send, until the reply is complete or the time-out; false when
+// the device went away meanwhile. A failed exchange is abandoned and the line let go quiet,
+// since the rest of a late or bad reply may still be on its way and must not be taken for
+// the answer to whatever is sent next.
+bool AwaitReply(ModbusMaster& master, int timeoutMs, int& result) {
   // A stored time-out of 0 or less still gives the reply one wait on the line.
-  const int waitMs = std::max(cfg.timeoutMs, 1);
+  const int waitMs = std::max(timeoutMs, 1);
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(waitMs);
-  int result = MB_RESPONCE_EMPTY;
   for (;;) {
     result = master.ReadResponse();
     if (!ReplyPending(result)) break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     if (left.count() <= 0) break;
-    const int ready = master.port.WaitReadable(static_cast<int>(left.count()));
-    if (ready < 0) {
-      return Fail(kExitDeviceGone, "Error - The serial device has gone away\n\nThe device " +
-                                       master.port.Device() +
-                                       " stopped answering reads: the adapter may have been "
-                                       "unplugged or the simulator stopped.");
-    }
+    if (master.port.WaitReadable(static_cast<int>(left.count())) < 0) return false;
   }
-
   if (result != MB_RESPONCE_OK) {
-    // The rest of a late or bad reply may still be on its way: let the line go quiet, so
-    // that it is not taken for the answer to whatever is sent next.
     master.AbandonExchange(waitMs);
     master.DrainAbandoned();
   }
+  return true;
+}
+
+// The status and explanation of a reply that is not OK, the same for reads and writes.
+int FailReply(const ModbusMaster& master, int result, bool write) {
   if (ReplyPending(result)) {
     // A device that answers, but always too short, is told so rather than "too slow".
     if (master.SawShortReply()) return Fail(kExitShortReply, kNotEnoughData);
-    return Fail(kExitTimeout, TimeoutText(master.request, master.request_size));
+    return Fail(kExitTimeout, write ? WriteTimeoutText(master.request, master.request_size)
+                                    : TimeoutText(master.request, master.request_size));
   }
   switch (result) {
-    case MB_RESPONCE_OK: {
-      const ResponseTable table = MakeResponseTable(&master);
-      if (table.fill != TableFill::Filled) {
-        return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData
-                                                                          : kUndecodableFunction);
-      }
-      PrintTable(table, cfg.csv);
-      std::fflush(stdout);
-      return kExitOk;
-    }
     case MB_RESPONCE_EXCEPTION: {
       std::string text;
       ExplainException(master.exception_function, master.exception_code, text);
@@ -126,9 +113,71 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
     case MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE:
     case MB_RESPONCE_INVALID_FUNCTION_CODE:
       return Fail(kExitBadFunction, ReplyErrorText(result));
+    case MB_RESPONCE_WRITE_ECHO_MISMATCH:
+      return Fail(kExitWriteNotConfirmed, ReplyErrorText(result));
     default:
       return Fail(kExitUnknownReply, ReplyErrorText(result));
   }
+}
+
+// One poll: send, wait for the reply, print.
+int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& connection) {
+  std::uint8_t frame[kReadRequestSize] = {};
+  const int size = BuildReadRequest(static_cast<std::uint8_t>(cfg.function),
+                                    static_cast<std::uint8_t>(cfg.slaveId),
+                                    static_cast<std::uint16_t>(cfg.offset),
+                                    static_cast<std::uint16_t>(cfg.length), frame);
+  if (size <= 0) return Fail(kExitBadRequest, CannotGenerateText());
+  if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
+  int result = MB_RESPONCE_EMPTY;
+  if (!AwaitReply(master, cfg.timeoutMs, result)) return Fail(kExitDeviceGone, DeviceGoneText(master, "reads"));
+  if (result != MB_RESPONCE_OK) return FailReply(master, result, false);
+
+  const ResponseTable table = MakeResponseTable(&master);
+  if (table.fill != TableFill::Filled) {
+    return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData : kUndecodableFunction);
+  }
+  PrintTable(table, cfg.csv);
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+// "Wrote 3 coils from offset 1 (00001) with function 15: 1 0 1", for what one request set.
+std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
+  const bool coils = IsCoilWrite(frame.function);
+  const char* noun = coils ? (frame.count == 1 ? "coil" : "coils")
+                           : (frame.count == 1 ? "holding register" : "holding registers");
+  char head[128];
+  std::snprintf(head, sizeof head, "Wrote %d %s from offset %d (%05d) with function %02d", frame.count, noun,
+                frame.offset, (coils ? 0 : 40000) + frame.offset, frame.function);
+  std::string text = head;
+  const int per = RegistersPerValue(cfg.format);
+  // Two registers a value: say so, or the count would not match the values shown.
+  if (per == 2) {
+    const int values = frame.count / per;
+    text += ", " + std::to_string(values) + " " + FormatName(cfg.format) + (values == 1 ? " value" : " values");
+  }
+  text += ":";
+  const std::size_t first = static_cast<std::size_t>(frame.offset - cfg.offset);
+  for (int i = 0; i < frame.count; i += per) text += " " + FormatWriteValue(cfg.words.data() + first + i, cfg.format);
+  return text;
+}
+
+// The values, one request after the other; each confirmed request is printed, so that
+// after a failure it is plain which were written.
+int WriteAll(ModbusMaster& master, const PollConfig& cfg, const std::vector<WriteFrame>& frames,
+             const std::string& connection) {
+  for (const WriteFrame& frame : frames) {
+    if (!master.SendRequest(frame.bytes.data(), static_cast<int>(frame.bytes.size()))) {
+      return Fail(kExitCannotPoll, CannotWriteText(connection));
+    }
+    int result = MB_RESPONCE_EMPTY;
+    if (!AwaitReply(master, cfg.timeoutMs, result)) return Fail(kExitDeviceGone, DeviceGoneText(master, "writes"));
+    if (result != MB_RESPONCE_OK) return FailReply(master, result, true);
+    std::printf("%s\n", WroteText(cfg, frame).c_str());
+    std::fflush(stdout);
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -151,10 +200,18 @@ int main(int argc, char** argv) {
 
   // The program's own check, on the offset as the user counts it; values from settings.ini
   // that do not fit the frame are refused, not cut.
-  const int check = CheckRequestSettings(cfg.function, cfg.slaveId, cfg.offset, cfg.length);
-  if (check != MB_REQUEST_OK) {
-    const std::string text = RequestErrorText(check);
-    return Fail(kExitBadRequest, text.empty() ? kUnknownFunctionCodePanic : text);
+  std::vector<WriteFrame> writes;
+  if (cfg.IsWrite()) {
+    std::string why;
+    writes = FrameWrites(cfg.slaveId, cfg.function == 1, cfg.offset, cfg.words, cfg.alwaysMultiple,
+                         RegistersPerValue(cfg.format), why);
+    if (writes.empty()) return Fail(kExitBadRequest, why);
+  } else {
+    const int check = CheckRequestSettings(cfg.function, cfg.slaveId, cfg.offset, cfg.length);
+    if (check != MB_REQUEST_OK) {
+      const std::string text = RequestErrorText(check);
+      return Fail(kExitBadRequest, text.empty() ? kUnknownFunctionCodePanic : text);
+    }
   }
 
   ModbusMaster master;
@@ -169,6 +226,7 @@ int main(int argc, char** argv) {
           ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
           : master.port.SettingsText();
   if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
+  if (cfg.IsWrite()) return WriteAll(master, cfg, writes, connection);
 
   for (int n = 1;; ++n) {
     const auto start = SteadyClock::now();
