@@ -77,7 +77,7 @@ bool ParseWriteValue(const std::string& raw, WriteFormat format, std::vector<std
     error = "Enter a value: " + allowed + ".";
     return false;
   }
-  const std::string notOne = "\"" + text + "\" is not a " + name + " value: enter " + allowed + ".";
+  const std::string notOne = "\"" + text + "\" is not " + (name[0] == 'i' ? "an " : "a ") + name + " value: enter " + allowed + ".";
   const std::string outside = text + " is out of range for " + name + ": enter " + allowed + ".";
 
   std::uint32_t value = 0;

@@ -24,7 +24,7 @@ TEST(write_values, parse_into_registers_low_word_first) {
       {"abc", WriteFormat::Uint16, {}, "\"abc\" is not a uint16 value: enter a whole number from 0 to 65535."},
       {"", WriteFormat::Uint16, {}, "Enter a value: a whole number from 0 to 65535."},
       {"+5", WriteFormat::Uint16, {}, "\"+5\" is not a uint16 value: enter a whole number from 0 to 65535."},
-      {"12.5", WriteFormat::Int16, {}, "\"12.5\" is not a int16 value: enter a whole number from -32768 to 32767."},
+      {"12.5", WriteFormat::Int16, {}, "\"12.5\" is not an int16 value: enter a whole number from -32768 to 32767."},
       {"-32768", WriteFormat::Int16, {0x8000}},
       {"32768", WriteFormat::Int16, {}, "32768 is out of range for int16: enter a whole number from -32768 to 32767."},
       {"0xBEEF", WriteFormat::Hex, {0xBEEF}},

@@ -190,7 +190,7 @@ TEST(poll_options, refuses_writes_it_cannot_make) {
       {{"-t", "4", "d", "-5"}, "-5 is out of range for uint16"},
       {{"-t", "4:int16", "d", "40000"}, "40000 is out of range for int16"},
       {{"-t", "4:hex", "d", "0x10000"}, "out of range for hex"},
-      {{"-t", "4:int16", "d", "-.5"}, "\"-.5\" is not a int16 value"},
+      {{"-t", "4:int16", "d", "-.5"}, "\"-.5\" is not an int16 value"},
       {{"-t", "0", "d", "2"}, "\"2\" is not a coil value"},
       {{"-t", "0:hex"}, "-t 0 takes no format"},
       {{"-t", "1:int"}, "-t 1 takes no format"},
