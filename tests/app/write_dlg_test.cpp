@@ -118,6 +118,10 @@ TEST_F(WriteDialog, writes_a_register_a_float_pair_and_a_block_of_ten) {
   EXPECT_EQ(Rows()[4][kUint16], "48879");
   EXPECT_NE(ReadFile(dir_ / "settings.ini").find("always_write_multiple=1"), std::string::npos);
   EXPECT_TRUE(box_.boxes.empty());
+  dlg_->show();
+  QApplication::processEvents();
+  QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
+  EXPECT_TRUE(dlg_->grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window_after_writes.png")));
 }
 
 TEST_F(WriteDialog, refused_values_keep_the_dialog_open_and_nothing_is_sent) {
