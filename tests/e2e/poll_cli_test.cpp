@@ -79,6 +79,11 @@ TEST_F(PollCli, failures_explain_themselves_with_their_own_status) {
   }
   const RunResult t = Poll({"-t", "4", "-o", "0.3", "-c", "1", "-r", "9021"});
   EXPECT_NE(t.err.find("Poll: 01 03 23 3C 00 01 "), std::string::npos) << t.err;
+  // A write that the device acknowledges with another address is not confirmed.
+  const RunResult echo = Poll({"-t", "4", "-r", "9029", slave_->linkPath(), "5"}, false);
+  EXPECT_EQ(echo.status, 13) << echo.err;
+  EXPECT_NE(echo.err.find("MB_RESPONCE_WRITE_ECHO_MISMATCH"), std::string::npos) << echo.err;
+  EXPECT_EQ(echo.out, "");
 }
 
 TEST_F(PollCli, refusals_before_the_line) {

@@ -2,15 +2,12 @@
 // mbpoll reads the values back.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <sstream>
-#include <thread>
 
-#include "modbus/ModbusFrame.h"
 #include "support/LibmodbusSlave.h"
 #include "support/Process.h"
 #include "support/Pty.h"
@@ -240,46 +237,4 @@ TEST(PollWriteNoSlave, times_out_with_the_write_request) {
   EXPECT_NE(r.err.find("Error - Timeout\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Write: 11 06 00 09 04 D2 "), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
-}
-
-// A device that acknowledges another write than the one asked for: not confirmed.
-TEST(PollWriteWrongEcho, is_not_taken_for_a_confirmation) {
-  struct Case {
-    std::vector<std::string> args;
-    int changedByte;  // of the echoed request
-  };
-  const Case cases[] = {
-      {{"-t", "4", "-r", "10", "1234"}, 5},          // 06: another value
-      {{"-t", "4", "-r", "10", "1", "2"}, 5},        // 16: another quantity
-      {{"-t", "0", "-r", "3", "1", "0", "1"}, 3},    // 15: another address
-  };
-  for (const Case& c : cases) {
-    Line line;
-    // The far end: reads the request and echoes it with one byte changed, with a right CRC.
-    std::thread peer([&line, &c] {
-      std::uint8_t request[vantrel::kFrameCapacity];
-      int size = 0;
-      for (int i = 0; i < 100 && size < 7; ++i) {
-        pollfd p{line.far(), POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0 || !(p.revents & POLLIN)) continue;
-        const ssize_t n = read(line.far(), request + size, sizeof request - static_cast<std::size_t>(size));
-        if (n > 0) size += static_cast<int>(n);
-      }
-      if (size < 7) return;
-      std::uint8_t reply[8];
-      std::copy(request, request + 6, reply);
-      reply[c.changedByte] ^= 0x01;
-      const std::uint16_t crc = vantrel::Crc16(reply, 6);
-      reply[6] = static_cast<std::uint8_t>(crc >> 8);
-      reply[7] = static_cast<std::uint8_t>(crc & 0xFF);
-      if (write(line.far(), reply, sizeof reply) != static_cast<ssize_t>(sizeof reply)) return;
-    });
-    std::vector<std::string> args = c.args;
-    args.insert(args.begin() + 4, line.path());
-    const RunResult r = PollOn(args);
-    peer.join();
-    EXPECT_EQ(r.status, 13) << c.args[3] << r.err;
-    EXPECT_NE(r.err.find("MB_RESPONCE_WRITE_ECHO_MISMATCH"), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-  }
 }
