@@ -260,6 +260,10 @@ void CMainDlg::OnTimer(int id) {
     case TIMER_BANNER:
       RotateBanner();
       break;
+    case TIMER_CHANGES:
+      KillTimer(TIMER_CHANGES);
+      model_->ClearChanges();
+      break;
     default:
       break;
   }
@@ -335,7 +339,6 @@ void CMainDlg::Poll() {
   KillTimer(TIMER_REPLY);
   ++m_pollCount;
   tattler_.SetValue("PollCount", std::to_string(m_pollCount));
-  EmptyResponseList();
 
   std::uint8_t frame[1024] = {};
   // Values that do not fit the frame are never cut into a request for another device or address.
@@ -346,6 +349,12 @@ void CMainDlg::Poll() {
                              static_cast<std::uint8_t>(settings_.request_id),
                              static_cast<std::uint16_t>(settings_.request_offset),
                              static_cast<std::uint16_t>(settings_.request_length), frame);
+  // Rows that answer another question (another slave, function, offset or length) must
+  // not stand beside the new one's: they go; the same question's rows stay until its reply.
+  if (size <= 0 || !std::equal(frame, frame + size, shownRequest_.begin(), shownRequest_.end())) {
+    EmptyResponseList();
+    shownRequest_.assign(frame, frame + std::max(size, 0));
+  }
   if (size <= 0) {
     FailPoll(CannotGenerateText());
     return;
@@ -704,32 +713,44 @@ void CMainDlg::EmptyResponseList() { model_->Clear(); }
 void CMainDlg::DisplayResponse(const ModbusMaster* master) {
   ResponseTable table = MakeResponseTableOrPanic(master);
   if (table.fill == TableFill::Unchanged) return;
-  const std::vector<ResponseColumn> columns = table.columns;
-  // The longest text of each column, found before the table moves into the model.
+  if (model_->Update(table)) {
+    FitColumns(table, true);
+    if (model_->HasChanges()) SetTimer(TIMER_CHANGES, 1500);
+  } else {
+    FitColumns(table, false);
+    model_->SetTable(std::move(table));
+  }
+  ShowLogFilePath();
+}
+
+void CMainDlg::FitColumns(const ResponseTable& table, bool widenOnly) {
+  const std::vector<ResponseColumn>& columns = table.columns;
+  // The longest text of each column.
   std::vector<const std::string*> longest(columns.size(), nullptr);
   for (const auto& row : table.rows) {
     for (std::size_t c = 0; c < row.size() && c < columns.size(); ++c) {
       if (longest[c] == nullptr || row[c].size() > longest[c]->size()) longest[c] = &row[c];
     }
   }
-  std::vector<int> textWidths(columns.size(), 0);
   const QFontMetrics metrics = responseList_->fontMetrics();
   // The item delegate's margins on either side of the text, and a pixel for the grid.
   const int margin = 2 * (responseList_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
-  for (std::size_t c = 0; c < columns.size(); ++c) {
-    if (longest[c] != nullptr) textWidths[c] = metrics.horizontalAdvance(QString::fromStdString(*longest[c])) + margin;
-  }
-  model_->SetTable(std::move(table));
   // The designed widths, for an 8-point dialog font, scaled to today's larger fonts, are the
   // least widths: a column widens to show its longest text and its caption whole.
   const double scale = std::max(1.0, metrics.averageCharWidth() / 5.0);
   for (std::size_t c = 0; c < columns.size(); ++c) {
     const int col = static_cast<int>(c);
-    const int width = std::max({static_cast<int>(columns[c].width * scale), textWidths[c],
-                                responseList_->horizontalHeader()->sectionSizeHint(col)});
+    const int text = longest[c] != nullptr
+                         ? metrics.horizontalAdvance(QString::fromStdString(*longest[c])) + margin
+                         : 0;
+    int width = std::max({static_cast<int>(columns[c].width * scale), text,
+                          responseList_->horizontalHeader()->sectionSizeHint(col)});
+    if (widenOnly) {
+      if (text <= responseList_->columnWidth(col)) continue;
+      width = text;
+    }
     responseList_->setColumnWidth(col, width);
   }
-  ShowLogFilePath();
 }
 
 bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {

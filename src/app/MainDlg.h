@@ -26,6 +26,7 @@ class CTreePropSheet;
 class CWriteDlg;
 class ModbusMaster;
 class ResponseModel;
+struct ResponseTable;
 class ScannerSettings;
 class Tattler;
 
@@ -37,7 +38,8 @@ enum TimerId : int {
   TIMER_POLL = 3,
   TIMER_STATUS = 4,
   TIMER_BANNER = 5,
-  kTimerCount = 6,
+  TIMER_CHANGES = 6,  // the mark on changed values goes
+  kTimerCount = 7,
 };
 
 // The new-version question is on screen (one at a time).
@@ -94,7 +96,9 @@ class CMainDlg : public QDialog {
   void OnBrowseLogFile();
   void OnClearLog();
 
-  // The response table.
+  // The response table. While the request stays the same, a reply updates the rows in
+  // place (the view keeps its scroll position, selection and column widths) and marks the
+  // values that changed for a moment; the table is emptied when the request changes.
   void DisplayResponse(const ModbusMaster* master);
   void EmptyResponseList();
   // Whether a point of the response list's viewport is over the "Write" cell of a row.
@@ -160,6 +164,9 @@ class CMainDlg : public QDialog {
   void BuildLayout();
   void AddLogText(const std::string& screenText, const std::string& fileText);
   void ShowLogFilePath();
+  // Widens the columns to their designed widths, captions and longest texts; with
+  // widenOnly, a column that is wide enough keeps the width it has (the user's, say).
+  void FitColumns(const ResponseTable& table, bool widenOnly);
   // Kills the cycle's timers, shows the text in a box of that style, falls back to once.
   void ErrorAndStop(const std::string& text, int boxType = 0);
   // A poll that could not be built or sent: box, log line, back to once.
@@ -192,6 +199,7 @@ class CMainDlg : public QDialog {
   QPlainTextEdit* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
   ExchangeQueue queue_;
+  std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way
 };

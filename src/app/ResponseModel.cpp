@@ -1,11 +1,70 @@
 #include "app/ResponseModel.h"
 
+#include <QColor>
+
 namespace vantrel {
+
+namespace {
+
+// A changed value stands out for a moment, in a colour that keeps the text readable.
+const QColor kChangedBackground(0xFF, 0xE8, 0x8C);
+
+bool SameShape(const ResponseTable& a, const ResponseTable& b) {
+  if (a.function != b.function || a.firstOffset != b.firstOffset || a.rows.size() != b.rows.size() ||
+      a.columns.size() != b.columns.size() || a.rows.empty()) {
+    return false;
+  }
+  for (std::size_t c = 0; c < a.columns.size(); ++c) {
+    if (std::string(a.columns[c].caption) != b.columns[c].caption) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 void ResponseModel::SetTable(ResponseTable table) {
   beginResetModel();
   table_ = std::move(table);
+  changed_.clear();
+  changes_ = 0;
   endResetModel();
+}
+
+bool ResponseModel::Update(const ResponseTable& table) {
+  if (!SameShape(table_, table)) return false;
+  changed_.resize(table.rows.size());
+  for (std::size_t r = 0; r < table.rows.size(); ++r) {
+    auto& old = table_.rows[r];
+    const auto& now = table.rows[r];
+    changed_[r].resize(now.size(), false);
+    int first = -1, last = -1;
+    for (std::size_t c = 0; c < now.size() && c < old.size(); ++c) {
+      if (old[c] == now[c]) continue;
+      old[c] = now[c];
+      if (!changed_[r][c]) ++changes_;
+      changed_[r][c] = true;
+      if (first < 0) first = static_cast<int>(c);
+      last = static_cast<int>(c);
+    }
+    if (first >= 0) emit dataChanged(index(static_cast<int>(r), first), index(static_cast<int>(r), last));
+  }
+  table_.values = table.values;
+  return true;
+}
+
+void ResponseModel::ClearChanges() {
+  if (changes_ == 0) return;
+  changed_.clear();
+  changes_ = 0;
+  if (!table_.rows.empty()) {
+    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::BackgroundRole});
+  }
+}
+
+bool ResponseModel::IsChanged(int row, int column) const {
+  if (row < 0 || column < 0 || static_cast<std::size_t>(row) >= changed_.size()) return false;
+  const auto& cells = changed_[static_cast<std::size_t>(row)];
+  return static_cast<std::size_t>(column) < cells.size() && cells[static_cast<std::size_t>(column)];
 }
 
 int ResponseModel::rowCount(const QModelIndex& parent) const {
@@ -17,7 +76,11 @@ int ResponseModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ResponseModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || role != Qt::DisplayRole) return {};
+  if (!index.isValid()) return {};
+  if (role == Qt::BackgroundRole) {
+    return IsChanged(index.row(), index.column()) ? QVariant(kChangedBackground) : QVariant();
+  }
+  if (role != Qt::DisplayRole) return {};
   const auto& row = table_.rows[static_cast<std::size_t>(index.row())];
   return QString::fromStdString(row[static_cast<std::size_t>(index.column())]);
 }

@@ -16,6 +16,14 @@ class ResponseModel : public QAbstractTableModel {
   // Rows and columns of the table; an empty table has neither.
   void SetTable(ResponseTable table);
   void Clear() { SetTable({}); }
+  // The same question answered again (the same function, first offset, rows and columns):
+  // the cells change in place, so that a view keeps its scroll position, selection and
+  // column widths, and the cells whose text changed are marked until ClearChanges. False,
+  // with nothing done, when the table has another shape.
+  bool Update(const ResponseTable& table);
+  void ClearChanges();
+  bool HasChanges() const { return changes_ > 0; }
+  bool IsChanged(int row, int column) const;
   const ResponseTable& table() const { return table_; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -25,6 +33,8 @@ class ResponseModel : public QAbstractTableModel {
 
  private:
   ResponseTable table_;
+  std::vector<std::vector<bool>> changed_;  // per cell, since the last ClearChanges
+  int changes_ = 0;
 };
 
 }  // namespace vantrel

@@ -6,12 +6,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
 #include <functional>
 
 #include "app/MainWindowTest.h"
+#include "app/WriteValues.h"
 #include "web/WebCall.h"
 
 using namespace vantrel;
@@ -338,4 +340,46 @@ TEST_F(MainWindow, a_late_version_answer_after_close_shows_nothing) {
   EXPECT_TRUE(opened_.empty());
   EXPECT_NE(ReadFile(dir_ / "Debuglog.txt").find("New version answer after closing began: not shown"),
             std::string::npos);
+}
+
+// While the request stays the same, a reply updates the rows in place: the selection, the
+// scroll position and the column widths stay, and the values that changed are marked for a
+// moment. Another request empties the table at once.
+TEST_F(MainWindow, polling_updates_the_rows_in_place) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=60\n");
+  StartWindow();
+  dlg_->resize(800, 600);
+  dlg_->show();
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 60u);
+  QTableView* view = dlg_->responseList();
+  view->selectRow(45);
+  view->scrollTo(dlg_->responseModel()->index(45, 0));
+  view->setColumnWidth(2, 300);
+  const int scrolled = view->verticalScrollBar()->value();
+  ASSERT_GT(scrolled, 0);
+
+  std::string error;
+  dlg_->QueueWrite(FrameWrites(1, false, 46, {4660}, false, 1, error));
+  EXPECT_EQ(Rows().size(), 60u) << "not emptied while the write and the read-back are on their way";
+  StepReplyTicks();
+  EXPECT_EQ(Rows()[45][5], "4660");
+  EXPECT_TRUE(dlg_->responseModel()->IsChanged(45, 5));
+  EXPECT_FALSE(dlg_->responseModel()->IsChanged(44, 5));
+  EXPECT_TRUE(dlg_->responseModel()->data(dlg_->responseModel()->index(45, 4), Qt::BackgroundRole).isValid());
+  EXPECT_EQ(view->selectionModel()->selectedRows().size(), 1);
+  EXPECT_TRUE(view->selectionModel()->isRowSelected(45));
+  EXPECT_EQ(view->verticalScrollBar()->value(), scrolled);
+  EXPECT_EQ(view->columnWidth(2), 300);
+  EXPECT_TRUE(dlg_->IsTimerArmed(TIMER_CHANGES));
+  dlg_->OnTimer(TIMER_CHANGES);
+  EXPECT_FALSE(dlg_->responseModel()->HasChanges());
+
+  settings_.request_length = 5;
+  dlg_->Poll();
+  EXPECT_TRUE(Rows().empty()) << "rows of the old request do not wait for the new reply";
+  StepReplyTicks();
+  EXPECT_EQ(Rows().size(), 5u);
 }
