@@ -69,7 +69,7 @@ pid_t StartSlave(const std::string& bin, const std::string& dir, std::vector<std
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
   pid_t pid = -1;
-  posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&fa);
   close(out[1]);
   char c;
@@ -80,6 +80,7 @@ pid_t StartSlave(const std::string& bin, const std::string& dir, std::vector<std
 }
 
 void StopSlave(pid_t pid) {
+  if (pid <= 0) return;  // kill(-1) would signal every process of the user
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
 }
@@ -186,7 +187,8 @@ void ReplyToTable(const std::string& bin, const std::string& dir) {
     Clock::time_point filled{};
     while (Ms(Clock::now() - sent) < 2000) {
       QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-      if (dlg.responseModel()->rowCount() == 10) {
+      // The exchange is over once the reply is in the table (the rows stay between polls).
+      if (!dlg.IsTimerArmed(TIMER_REPLY) && dlg.responseModel()->rowCount() == 10) {
         filled = Clock::now();
         break;
       }
@@ -196,7 +198,7 @@ void ReplyToTable(const std::string& bin, const std::string& dir) {
   std::sort(delays.begin(), delays.end());
   if (!delays.empty()) {
     std::printf("reply's last byte to filled table, real timers at 115200 baud, %zu polls: median %.1f ms, "
-                "worst %.1f ms (target <= 110)\n",
+                "worst %.1f ms (target: median < 5)\n",
                 delays.size(), delays[delays.size() / 2], delays.back());
   }
   StopSlave(slave);
@@ -207,7 +209,14 @@ void ReplyToTable(const std::string& bin, const std::string& dir) {
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
-  const std::string bin = argc > 1 ? argv[1] : "build/bin";
+  // Made absolute before the change of folder below.
+  char* real = realpath(argc > 1 ? argv[1] : "build/bin", nullptr);
+  if (real == nullptr) {
+    std::fprintf(stderr, "main_window_bench: no folder %s\n", argc > 1 ? argv[1] : "build/bin");
+    return 2;
+  }
+  const std::string bin = real;
+  std::free(real);
   const int polls = argc > 2 ? std::atoi(argv[2]) : 86400;
   char pattern[] = "/tmp/vantrel-bench-XXXXXX";
   const std::string dir = mkdtemp(pattern);

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QTableView>
 #include <QTextBlock>
@@ -377,7 +378,8 @@ void CMainDlg::Poll() {
   }
   m_lastPollTime = Now();
   queue_.PollSent();
-  SetTimer(TIMER_REPLY, 100);
+  SetTimer(TIMER_REPLY, m_replyTickMs);
+  WatchPort();
   if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
   UpdateStartButton();
 }
@@ -424,14 +426,21 @@ void CMainDlg::OnReplyTimer() {
     }
     return;
   }
+  TakeReply(true);
+}
+
+void CMainDlg::TakeReply(bool tick) {
+  const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
   const int result = master_.ReadResponse();
   if (ReplyPending(result)) {
     if (master_.port.DeviceLost()) {
       OnPortLost();
       return;
     }
-    m_replyWaitMs += 100;
-    UpdateStartButton();
+    if (tick) {
+      m_replyWaitMs += static_cast<unsigned>(m_replyTickMs);
+      UpdateStartButton();
+    }
     return;
   }
   if (writing) {
@@ -507,8 +516,31 @@ void CMainDlg::SendNextWrite() {
     return;
   }
   m_replyWaitMs = 0;
-  SetTimer(TIMER_REPLY, 100);
+  SetTimer(TIMER_REPLY, m_replyTickMs);
+  WatchPort();
   UpdateStartButton();
+}
+
+void CMainDlg::WatchPort() {
+  const int fd = master_.port.Handle();
+  if (portWatch_ != nullptr && portWatch_->socket() != fd) StopWatchingPort();
+  if (portWatch_ == nullptr && fd >= 0) {
+    portWatch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(portWatch_, &QSocketNotifier::activated, this, [this] {
+      // Bytes with no exchange awaiting them wait for the next send, which drops them.
+      if (!IsTimerArmed(TIMER_REPLY)) {
+        portWatch_->setEnabled(false);
+        return;
+      }
+      TakeReply(false);
+    });
+  }
+  if (portWatch_ != nullptr) portWatch_->setEnabled(true);
+}
+
+void CMainDlg::StopWatchingPort() {
+  delete portWatch_;
+  portWatch_ = nullptr;
 }
 
 void CMainDlg::OnWriteReply(int result) {
@@ -557,6 +589,7 @@ void CMainDlg::OnPortLost() {
   const int dropped = queue_.Drop();
   const std::string device = master_.port.Device();
   const int error = master_.port.LastError();
+  StopWatchingPort();
   master_.Close();
   m_portLost = true;
   AddLogLine("The device of serial port %s has gone away (%s: %s); it is opened again at the next poll",
@@ -598,6 +631,7 @@ void CMainDlg::ValidateRequest() {
 }
 
 bool CMainDlg::OpenPort() {
+  StopWatchingPort();
   master_.Close();
   const int opened = master_.Open(settings_.com_port, settings_.buad_rate, settings_.parity,
                                   settings_.data_bits, settings_.stop_bits);

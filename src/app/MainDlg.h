@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSocketNotifier;
 class QTableView;
 class QTimer;
 
@@ -141,6 +142,9 @@ class CMainDlg : public QDialog {
   static constexpr int kMaxLogEntries = 1000;
 
   unsigned m_replyWaitMs = 0;
+  // The reply tick's period: it counts the reply time-out. A reply is taken as soon as its
+  // bytes arrive, whatever the tick.
+  int m_replyTickMs = 100;
   std::time_t m_lastPollTime = 0;
   bool m_portLost = false;  // closed because its device went away; reopened by the next poll
   int m_pollCount = 0;
@@ -180,6 +184,13 @@ class CMainDlg : public QDialog {
   void SendNextWrite();
   void OnWriteReply(int result);
   void FailWrite(const std::string& text, int boxType = 0);
+  // Takes what the port has for the exchange awaiting its reply and acts on the result;
+  // a tick also counts the wait.
+  void TakeReply(bool tick);
+  // Watches the port for bytes while an exchange awaits its reply; let go before the port
+  // closes.
+  void WatchPort();
+  void StopWatchingPort();
   // The exchange on the line is over: starts what goes next (true) or nothing (false).
   bool ContinueLine(bool confirmed);
 
@@ -199,6 +210,7 @@ class CMainDlg : public QDialog {
   QPlainTextEdit* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
   ExchangeQueue queue_;
+  QSocketNotifier* portWatch_ = nullptr;
   std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way

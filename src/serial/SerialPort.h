@@ -39,6 +39,8 @@ class SerialPort {
   // noticed here too, with nothing queued: see DeviceLost.
   int Read(std::uint8_t* buffer, int capacity);
   int IsOpen() const { return is_open; }
+  // The open file descriptor, for watching the port for readiness; -1 when closed.
+  int Handle() const { return is_open ? handle_ : -1; }
 
   // Waits until bytes are queued: 1 when some are, 0 after timeoutMs, -1 when the port is
   // closed or the device has gone away.

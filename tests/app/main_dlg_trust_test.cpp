@@ -383,3 +383,27 @@ TEST_F(MainWindow, polling_updates_the_rows_in_place) {
   StepReplyTicks();
   EXPECT_EQ(Rows().size(), 5u);
 }
+
+// A reply is taken as soon as its bytes arrive: with the reply tick out of the way, the
+// table still fills, and a write's reply and its read-back too.
+TEST_F(MainWindow, replies_are_taken_when_their_bytes_arrive) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=4\n");
+  StartWindow();
+  dlg_->m_replyTickMs = 600000;
+  auto waitUntil = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 400 && !done(); ++i) {
+      std::this_thread::sleep_for(5ms);
+      QApplication::processEvents();
+    }
+    return done();
+  };
+  dlg_->Poll();
+  ASSERT_TRUE(waitUntil([this] { return Rows().size() == 4u; }));
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_REPLY));
+  EXPECT_EQ(dlg_->m_replyWaitMs, 0u) << "no tick counted";
+  std::string error;
+  dlg_->QueueWrite(FrameWrites(1, false, 2, {99}, false, 1, error));
+  ASSERT_TRUE(waitUntil([this] { return Rows()[1][5] == "99" && !dlg_->IsTimerArmed(TIMER_REPLY); }));
+  EXPECT_TRUE(box_.boxes.empty());
+}
