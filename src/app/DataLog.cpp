@@ -118,7 +118,7 @@ DataLogStatus DataLog::Append(const ResponseTable& table, const std::string& tim
     ok = std::fclose(f) == 0 && ok;  // a full disk may show only when closing
   }
   if (!ok) {
-    // Whatever part reached the file, the next row starts with a header again.
+    // Whatever reached the file, the next row starts with a header again.
     lastHeader_.clear();
     const bool first = !failing_;
     failing_ = true;

@@ -23,7 +23,7 @@ std::string LocalIsoTime(std::chrono::system_clock::time_point when);
 // The header line of a filled table, without line break: "time", then each item's 5-digit
 // address as the table shows it ("40001"); with32Bit adds, for registers, three columns per
 // complete pair of registers ("40001-40002 uint32", "... int32", "... float32"). A last
-// register without a partner gets none. Empty for a table that is not filled.
+// register without a second one gets none. Empty for a table that is not filled.
 std::string DataLogHeader(const ResponseTable& table, bool with32Bit);
 // The matching line of values: the time, each item's value (0 or 1, or the register as
 // uint16), then the 32-bit cells as the table shows them (so in its word order).
