@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -198,4 +201,52 @@ TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {
   r = vantrel::test::Run({"/bin/sh", "-c", cd});
   EXPECT_EQ(r.status, 6);
   EXPECT_NE(r.err.find("Poll: 0B 01 00 00 00 14 "), std::string::npos) << r.err;
+}
+
+// -l with --csv: a header once, then a line per poll with its time, as the data log has them.
+TEST_F(PollCli, timed_csv_prints_a_line_per_poll) {
+  struct Case {
+    std::vector<std::string> request;
+    const char* header;
+    const char* values;  // after the time
+  };
+  const Case cases[] = {
+      {{"-t", "4", "-r", "1", "-c", "3"},
+       "time,40001,40002,40003,40001-40002 uint32,40001-40002 int32,40001-40002 float32",
+       ",1,2,3,131073,131073,0.000000"},
+      {{"-t", "1", "-r", "4", "-c", "2"}, "time,10004,10005", ",1,0"},
+  };
+  const std::regex isoTime(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3})");
+  for (const Case& c : cases) {
+    std::vector<std::string> argv{PollBinary(), "-a", "1", "-b", "115200", "-l", "100", "-o", "5", "--csv"};
+    argv.insert(argv.end(), c.request.begin(), c.request.end());
+    argv.push_back(slave_->linkPath());
+    const std::string log = dir_ / "timed.log";
+    std::remove(log.c_str());
+    BackgroundProcess run(argv, "", {}, log);
+    ASSERT_TRUE(run.started());
+    // the header and three polls, however busy the machine is; then it is stopped
+    auto lines = [&] {
+      std::vector<std::string> v;
+      std::istringstream in(ReadFile(log));
+      for (std::string line; std::getline(in, line);) v.push_back(line);
+      return v;
+    };
+    for (int i = 0; i < 600 && lines().size() < 4; ++i) usleep(50000);
+    run.Kill();
+    const std::vector<std::string> got = lines();
+    ASSERT_GE(got.size(), 4u) << ReadFile(log);
+    EXPECT_EQ(got[0], c.header);
+    for (std::size_t i = 1; i < got.size(); ++i) {
+      const std::string& line = got[i];
+      if (i + 1 == got.size() && ReadFile(log).back() != '\n') break;  // cut off by the kill
+      const std::size_t comma = line.find(',');
+      ASSERT_NE(comma, std::string::npos) << line;
+      EXPECT_TRUE(std::regex_match(line.substr(0, comma), isoTime)) << line;
+      EXPECT_EQ(line.substr(comma), c.values) << "no second header, no blank line: " << line;
+      if (i > 1) {
+        EXPECT_LT(got[i - 1].substr(0, comma), line.substr(0, comma)) << "the times go forward";
+      }
+    }
+  }
 }

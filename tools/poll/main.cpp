@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "PollOptions.h"
+#include "app/DataLog.h"
 #include "app/PollTexts.h"
 #include "app/ResponseTable.h"
 #include "app/WriteValues.h"
@@ -28,12 +29,9 @@ int Fail(int status, const std::string& text) {
   return status;
 }
 
-std::string CsvField(const std::string& s) {
-  if (s.find_first_of(",\"\n") == std::string::npos) return s;
-  std::string q = "\"";
-  for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
+// --csv with -l: a line per poll, the time and the values, as the data log writes them
+// (with the 32-bit columns, since a read prints every format).
+bool TimedCsv(const PollConfig& cfg) { return cfg.csv && cfg.periodMs > 0; }
 
 void PrintTable(const ResponseTable& table, bool csv) {
   const std::size_t n = table.columns.size();
@@ -120,8 +118,8 @@ int FailReply(const ModbusMaster& master, int result, bool write) {
   }
 }
 
-// One poll: send, wait for the reply, print.
-int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& connection) {
+// One poll: send, wait for the reply, print. csvHeader: the timed CSV's header printed last.
+int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& connection, std::string& csvHeader) {
   std::uint8_t frame[kReadRequestSize] = {};
   const int size = BuildReadRequest(static_cast<std::uint8_t>(cfg.function),
                                     static_cast<std::uint8_t>(cfg.slaveId),
@@ -131,13 +129,18 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
   int result = MB_RESPONCE_EMPTY;
   if (!AwaitReply(master, cfg.timeoutMs, result)) return Fail(kExitDeviceGone, DeviceGoneText(master, "reads"));
+  const auto arrived = std::chrono::system_clock::now();
   if (result != MB_RESPONCE_OK) return FailReply(master, result, false);
 
   const ResponseTable table = MakeResponseTable(&master);
   if (table.fill != TableFill::Filled) {
     return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData : kUndecodableFunction);
   }
-  PrintTable(table, cfg.csv);
+  if (TimedCsv(cfg)) {
+    std::fputs(DataLogLines(table, true, LocalIsoTime(arrived), csvHeader).c_str(), stdout);
+  } else {
+    PrintTable(table, cfg.csv);
+  }
   std::fflush(stdout);
   return kExitOk;
 }
@@ -228,12 +231,13 @@ int main(int argc, char** argv) {
   if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
   if (cfg.IsWrite()) return WriteAll(master, cfg, writes, connection);
 
+  std::string csvHeader;
   for (int n = 1;; ++n) {
     const auto start = SteadyClock::now();
     if (cfg.periodMs > 0 && !cfg.csv) std::printf("-- Poll %d\n", n);
-    const int status = PollOnce(master, cfg, connection);
+    const int status = PollOnce(master, cfg, connection, csvHeader);
     if (status != kExitOk || cfg.periodMs == 0) return status;
-    std::printf("\n");
+    if (!TimedCsv(cfg)) std::printf("\n");
     std::fflush(stdout);
     std::this_thread::sleep_until(start + std::chrono::milliseconds(cfg.periodMs));
   }
