@@ -179,6 +179,17 @@ void CMainDlg::BuildLayout() {
   responseList_->viewport()->setMouseTracking(true);
   responseList_->viewport()->installEventFilter(this);
 
+  statusLine_ = new QLabel;
+  statusLine_->setObjectName(QStringLiteral("statusLine"));
+  statusLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  statusLine_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // never widens the window
+  auto* resetStatistics = StepButton("resetStatisticsButton", "Reset");
+  resetStatistics->setToolTip(QStringLiteral("Start the counters and response times afresh"));
+  connect(resetStatistics, &QPushButton::clicked, this, [this] { ResetStatistics(); });
+  auto* statusRow = new QHBoxLayout;
+  statusRow->addWidget(statusLine_, 1);
+  statusRow->addWidget(resetStatistics);
+
   logPathEdit_ = new QLineEdit;
   logPathEdit_->setObjectName(QStringLiteral("logPathEdit"));
   logPathEdit_->setReadOnly(true);
@@ -208,6 +219,7 @@ void CMainDlg::BuildLayout() {
   root->addWidget(banner_);
   root->addLayout(steps);
   root->addWidget(responseList_, 3);
+  root->addLayout(statusRow);
   root->addWidget(logGroup, 2);
 
   connect(connectionButton_, &QPushButton::clicked, this, [this] { OpenSettingsSheet(kPageConnection, false); });
@@ -225,6 +237,34 @@ void CMainDlg::BuildLayout() {
   connect(clear, &QPushButton::clicked, this, [this] { OnClearLog(); });
 
   resize(800, 760);
+  ResetStatistics();
+}
+
+void CMainDlg::ResetStatistics() {
+  stats_.Reset();
+  ShowStatistics();
+}
+
+void CMainDlg::ShowStatistics() {
+  const QString line = QString::fromStdString(stats_.StatusLine());
+  statusLine_->setText(line);
+  statusLine_->setToolTip(line);  // whole, when a narrow window cuts the line
+}
+
+void CMainDlg::CountSent(bool write) {
+  if (write) {
+    stats_.RecordWriteSent();
+  } else {
+    stats_.RecordPollSent();
+  }
+  sentAt_ = std::chrono::steady_clock::now();
+  ShowStatistics();
+}
+
+void CMainDlg::CountEnd(ExchangeClass how, bool write) {
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sentAt_).count();
+  stats_.RecordResult(how, write, ms);
+  ShowStatistics();
 }
 
 // --- timers -------------------------------------------------------------------------
@@ -368,7 +408,9 @@ void CMainDlg::Poll() {
   }
   AddLogLine("Sending request to device");
   AddLogLine("=>Request: %s", HexBytes(frame, size).c_str());
+  CountSent(false);
   if (!master_.SendRequest(frame, size)) {
+    CountEnd(ExchangeClass::OtherError, false);
     FailPoll(CannotPollText(CurrentConnectionText()));
     return;
   }
@@ -409,6 +451,7 @@ void CMainDlg::OnReplyTimer() {
   // Compared in 64 bits: a negative stored time-out times out at once instead of never.
   if (static_cast<long long>(m_replyWaitMs) > static_cast<long long>(settings_.recv_time_out)) {
     master_.AbandonExchange(static_cast<int>(std::min<unsigned>(m_replyWaitMs, INT_MAX)));
+    CountEnd(master_.SawShortReply() ? ExchangeClass::OtherError : ExchangeClass::Timeout, writing);
     if (writing) {
       FailWrite(WriteTimeoutText(master_.request, master_.request_size));
     } else if (master_.SawShortReply()) {
@@ -443,6 +486,7 @@ void CMainDlg::TakeReply(bool tick) {
     }
     return;
   }
+  CountEnd(ClassifyExchange(result, false), writing);
   if (writing) {
     OnWriteReply(result);
     return;
@@ -507,7 +551,9 @@ void CMainDlg::SendNextWrite() {
   AddLogLine("%s", DescribeWrite(request).c_str());
   const int size = static_cast<int>(request.bytes.size());
   AddLogLine("=>Write request: %s", HexBytes(request.bytes.data(), size).c_str());
+  CountSent(true);
   if (!master_.SendRequest(request.bytes.data(), size)) {
+    CountEnd(ExchangeClass::OtherError, true);
     FailWrite(CannotWriteText(CurrentConnectionText()));
     return;
   }
@@ -586,6 +632,7 @@ void CMainDlg::OnPortLost() {
   m_replyWaitMs = 0;
   master_.AbandonExchange(0);
   const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
+  if (queue_.OnLine() != ExchangeQueue::Kind::None) CountEnd(ExchangeClass::OtherError, writing);
   const int dropped = queue_.Drop();
   const std::string device = master_.port.Device();
   const int error = master_.port.LastError();
@@ -751,8 +798,8 @@ void CMainDlg::DisplayResponse(const ModbusMaster* master) {
     FitColumns(table, true);
     if (model_->HasChanges()) SetTimer(TIMER_CHANGES, 1500);
   } else {
-    FitColumns(table, false);
     model_->SetTable(std::move(table));
+    FitColumns(model_->table(), false);  // the header's captions are the new table's now
   }
   ShowLogFilePath();
 }

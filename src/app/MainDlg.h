@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <array>
+#include <chrono>
 #include <ctime>
 #include <deque>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/ExchangeQueue.h"
+#include "app/PollStatistics.h"
 
 class QLabel;
 class QLineEdit;
@@ -160,6 +162,10 @@ class CMainDlg : public QDialog {
   QTableView* responseList() const { return responseList_; }
   ResponseModel* responseModel() const { return model_; }
   QLineEdit* logPathEdit() const { return logPathEdit_; }
+  QLabel* statusLine() const { return statusLine_; }
+  const PollStatistics& statistics() const { return stats_; }
+  // The Reset button of the status line.
+  void ResetStatistics();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -191,6 +197,11 @@ class CMainDlg : public QDialog {
   // closes.
   void WatchPort();
   void StopWatchingPort();
+  // A request went out, or could not: counted, and its response time starts.
+  void CountSent(bool write);
+  // How the exchange on the line ended, with its response time for a reply.
+  void CountEnd(ExchangeClass how, bool write);
+  void ShowStatistics();
   // The exchange on the line is over: starts what goes next (true) or nothing (false).
   bool ContinueLine(bool confirmed);
 
@@ -211,6 +222,9 @@ class CMainDlg : public QDialog {
   QLineEdit* logPathEdit_ = nullptr;
   ExchangeQueue queue_;
   QSocketNotifier* portWatch_ = nullptr;
+  PollStatistics stats_;
+  std::chrono::steady_clock::time_point sentAt_{};
+  QLabel* statusLine_ = nullptr;
   std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -406,4 +407,37 @@ TEST_F(MainWindow, replies_are_taken_when_their_bytes_arrive) {
   dlg_->QueueWrite(FrameWrites(1, false, 2, {99}, false, 1, error));
   ASSERT_TRUE(waitUntil([this] { return Rows()[1][5] == "99" && !dlg_->IsTimerArmed(TIMER_REPLY); }));
   EXPECT_TRUE(box_.boxes.empty());
+}
+
+// The status line counts every exchange by how it ended, across the simulator's faults.
+TEST_F(MainWindow, the_status_line_counts_each_kind_of_ending) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\nrecv_time_out=300\n");
+  StartWindow();
+  for (int offset : {1, 2, 9021, 9020, 9002, 9026, 3}) {
+    settings_.request_offset = offset;
+    dlg_->Poll();
+    StepReplyTicks();
+  }
+  std::string error;
+  dlg_->QueueWrite(FrameWrites(1, false, 7, {1}, false, 1, error));
+  StepReplyTicks();  // confirmed, then read back
+  dlg_->QueueWrite(FrameWrites(1, false, 9029, {1}, false, 1, error));
+  StepReplyTicks();
+  const PollStatistics& s = dlg_->statistics();
+  EXPECT_EQ(s.polls(), 8);
+  EXPECT_EQ(s.replies(), 4);
+  EXPECT_EQ(s.timeouts(), 1);
+  EXPECT_EQ(s.crcLrcErrors(), 1);
+  EXPECT_EQ(s.exceptions(), 1);
+  EXPECT_EQ(s.otherErrors(), 1);
+  EXPECT_EQ(s.writes(), 2);
+  EXPECT_EQ(s.writesConfirmed(), 1);
+  EXPECT_EQ(s.timedReplies(), 6) << "the good and exception replies of the reads, and the confirmed write";
+  EXPECT_GT(s.minResponseMs(), 0.0);
+  EXPECT_LE(s.minResponseMs(), s.maxResponseMs());
+  EXPECT_EQ(dlg_->statusLine()->text().toStdString(), s.StatusLine());
+  dlg_->ResetStatistics();
+  EXPECT_EQ(dlg_->statistics().polls(), 0);
+  EXPECT_EQ(dlg_->statusLine()->text().toStdString().substr(0, 8), "Polls 0 ");
 }
