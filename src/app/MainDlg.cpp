@@ -159,7 +159,12 @@ void CMainDlg::BuildLayout() {
   steps->addWidget(StepGroup("1. Connection", connectionButton_), 83);
   steps->addWidget(StepGroup("2. Request", requestButton_), 135);
   steps->addWidget(StepGroup("3. Poll frequency", pollFrequencyButton_), 64);
-  steps->addWidget(StepGroup("4. Start", startButton_), 76);
+  // Stop ends polling at a frequency and gives up a reply still awaited, at once.
+  stopButton_ = StepButton("stopButton", "Stop");
+  stopButton_->setEnabled(false);
+  auto* startGroup = StepGroup("4. Start", startButton_);
+  startGroup->layout()->addWidget(stopButton_);
+  steps->addWidget(startGroup, 76);
   steps->addWidget(closeButton_, 0, Qt::AlignVCenter);
 
   model_ = new ResponseModel(this);
@@ -232,6 +237,7 @@ void CMainDlg::BuildLayout() {
   openSettings->hide();
   connect(openSettings, &QPushButton::clicked, this, [this] { OpenSettingsSheet(kPageConnection, false); });
   connect(startButton_, &QPushButton::clicked, this, [this] { Poll(); });
+  connect(stopButton_, &QPushButton::clicked, this, [this] { Stop(); });
   connect(closeButton_, &QPushButton::clicked, this, [this] { OnCloseRequest(); });
   connect(browse, &QPushButton::clicked, this, [this] { OnBrowseLogFile(); });
   connect(clear, &QPushButton::clicked, this, [this] { OnClearLog(); });
@@ -646,6 +652,22 @@ void CMainDlg::OnPortLost() {
   UpdateStartButton();
 }
 
+void CMainDlg::Stop() {
+  KillTimer(TIMER_POLL);
+  if (IsTimerArmed(TIMER_REPLY)) {
+    const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
+    KillTimer(TIMER_REPLY);
+    master_.AbandonExchange(std::max(settings_.recv_time_out, 0));
+    CountEnd(ExchangeClass::OtherError, writing);
+    AddLogLine(writing ? "Stopped: the write on the line was given up, it may or may not have been made"
+                       : "Stopped: the reply awaited was given up");
+  }
+  if (const int dropped = queue_.Drop()) AddLogLine("Writes not sent, stopped: %d", dropped);
+  if (settings_.poll_frequency > 0) AddLogLine("Polling stopped");
+  StopPolling();
+  UpdateStartButton();
+}
+
 void CMainDlg::StopPolling() {
   m_replyWaitMs = 0;
   settings_.poll_frequency = 0;
@@ -661,6 +683,7 @@ void CMainDlg::UpdateStartButton() {
   }
   startButton_->setText(QString::fromStdString(s.caption));
   startButton_->setEnabled(s.enabled);
+  stopButton_->setEnabled(settings_.poll_frequency > 0 || IsTimerArmed(TIMER_REPLY));
 }
 
 void CMainDlg::ValidateRequest() {

@@ -80,6 +80,9 @@ class CMainDlg : public QDialog {
   void Poll();
   void OnReplyTimer();
   void StopPolling();
+  // The Stop button: polling at a frequency ends (back to once), and an exchange awaiting
+  // its reply is given up at once, as are the writes still waiting.
+  void Stop();
   void UpdateStartButton();
   void ValidateRequest();
   int ConnectSerialPort();
@@ -156,6 +159,7 @@ class CMainDlg : public QDialog {
   int m_bannerIndex = 0;
 
   QPushButton* startButton() const { return startButton_; }
+  QPushButton* stopButton() const { return stopButton_; }
   QPushButton* connectionButton() const { return connectionButton_; }
   QPushButton* requestButton() const { return requestButton_; }
   QPushButton* pollFrequencyButton() const { return pollFrequencyButton_; }
@@ -215,6 +219,7 @@ class CMainDlg : public QDialog {
   QPushButton* requestButton_ = nullptr;
   QPushButton* pollFrequencyButton_ = nullptr;
   QPushButton* startButton_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
   QPushButton* closeButton_ = nullptr;
   QTableView* responseList_ = nullptr;
   ResponseModel* model_ = nullptr;

@@ -441,3 +441,27 @@ TEST_F(MainWindow, the_status_line_counts_each_kind_of_ending) {
   EXPECT_EQ(dlg_->statistics().polls(), 0);
   EXPECT_EQ(dlg_->statusLine()->text().toStdString().substr(0, 8), "Polls 0 ");
 }
+
+// Stop ends polling at a frequency and gives up an awaited reply at once; the next poll
+// works.
+TEST_F(MainWindow, stop_gives_up_the_reply_and_the_polling) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=1\nrequest_offset=9021\npoll_frequency=5\n");
+  StartWindow();
+  EXPECT_TRUE(dlg_->stopButton()->isEnabled()) << "polling at a frequency";
+  dlg_->Poll();  // the device stays silent; the time-out is 10 s
+  ASSERT_TRUE(dlg_->IsTimerArmed(TIMER_REPLY));
+  QTest::mouseClick(dlg_->stopButton(), Qt::LeftButton);
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_REPLY));
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_POLL));
+  EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
+  EXPECT_EQ(dlg_->startButton()->text(), "Poll");
+  EXPECT_FALSE(dlg_->stopButton()->isEnabled());
+  EXPECT_TRUE(box_.boxes.empty()) << "the user asked for it: no box";
+  EXPECT_NE(dlg_->LogText().indexOf("Stopped: the reply awaited was given up"), -1);
+  settings_.request_offset = 1;
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(Rows()[0][5], "1");
+}
