@@ -443,9 +443,14 @@ std::string CMainDlg::CurrentConnectionText() const {
                         settings_.stop_bits);
 }
 
+void CMainDlg::LogFailure(const std::string& text) {
+  AddLogLine("Failed: %s; received: %s", text.substr(0, text.find('\n')).c_str(), master_.ReceivedText().c_str());
+}
+
 void CMainDlg::ErrorAndStop(const std::string& text, int boxType) {
   KillTimer(TIMER_REPLY);
   KillTimer(TIMER_POLL);
+  LogFailure(text);
   MessageAndLog(boxType, "%s", text.c_str());
   StopPolling();
   UpdateStartButton();
@@ -465,6 +470,7 @@ void CMainDlg::OnReplyTimer() {
       // that it was too slow.
       KillTimer(TIMER_REPLY);
       KillTimer(TIMER_POLL);
+      LogFailure(kNotEnoughData);
       Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kNotEnoughData);
       StopPolling();
       UpdateStartButton();
@@ -616,6 +622,7 @@ void CMainDlg::FailWrite(const std::string& text, int boxType) {
   // The user asked for one write, not for the reading to stop: polling goes on.
   KillTimer(TIMER_REPLY);
   m_replyWaitMs = 0;
+  LogFailure(text);
   MessageAndLog(boxType, "%s", text.c_str());
   if (!ContinueLine(false)) UpdateStartButton();
 }

@@ -181,6 +181,9 @@ class CMainDlg : public QDialog {
   // Widens the columns to their designed widths, captions and longest texts; with
   // widenOnly, a column that is wide enough keeps the width it has (the user's, say).
   void FitColumns(const ResponseTable& table, bool widenOnly);
+  // One line in the activity log for a failed exchange: the message's first line and the
+  // bytes received.
+  void LogFailure(const std::string& text);
   // Kills the cycle's timers, shows the text in a box of that style, falls back to once.
   void ErrorAndStop(const std::string& text, int boxType = 0);
   // A poll that could not be built or sent: box, log line, back to once.

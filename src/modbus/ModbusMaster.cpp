@@ -54,11 +54,22 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   request_address = request_quantity = 0;
   pending_size_ = 0;
   short_replies_ = 0;
+  received_.clear();
+  received_count_ = 0;
   exchange_over_ = false;
 
   std::memcpy(request, frame, static_cast<std::size_t>(size));
   request_size = static_cast<std::uint16_t>(size);
   return written > 0 ? 1 : 0;
+}
+
+std::string ModbusMaster::ReceivedText() const {
+  if (received_count_ == 0) return "nothing";
+  std::string text = HexBytes(reinterpret_cast<const std::uint8_t*>(received_.data()), static_cast<int>(received_.size()));
+  if (received_count_ > static_cast<long long>(received_.size())) {
+    text += "and " + std::to_string(received_count_ - static_cast<long long>(received_.size())) + " bytes more";
+  }
+  return text;
 }
 
 void ModbusMaster::AbandonExchange(int boundMs) {
@@ -94,6 +105,9 @@ int ModbusMaster::ReadResponse() {
   std::uint8_t chunk[kReadChunk];
   const int n = port.Read(chunk, kReadChunk);
   if (n > 0) {
+    const int keep = static_cast<int>(std::min<long long>(n, std::max<long long>(kFrameCap - received_count_, 0)));
+    received_.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(keep));
+    received_count_ += n;
     // Should the bytes outgrow the buffer, the oldest go: the reply is among the newest.
     const int overflow = pending_size_ + n - kGatherCapacity;
     if (overflow > 0) Drop(std::min(overflow, pending_size_), "Line noise, skipped");

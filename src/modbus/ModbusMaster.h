@@ -53,6 +53,9 @@ class ModbusMaster {
   // Frames of this exchange from the right slave id and function with a good CRC whose
   // byte count was smaller than the quantity needs: a device that answers too short.
   bool SawShortReply() const { return short_replies_ > 0; }
+  // Every byte received since the last send, in hex as frames are logged (the first
+  // kFrameCapacity bytes and a count of the rest), for explaining a failure.
+  std::string ReceivedText() const;
 
   // Where ReadResponse names the noise and the frames it skips (one line each); unset, they
   // are not named.
@@ -92,6 +95,8 @@ class ModbusMaster {
   int pending_size_ = 0;
   bool exchange_over_ = true;  // no request sent yet, or a final result given
   int short_replies_ = 0;
+  std::string received_;  // the first bytes since the send
+  long long received_count_ = 0;
   int drain_bound_ms_ = -1;  // >= 0: the last exchange was abandoned
 };
 

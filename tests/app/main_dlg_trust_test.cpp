@@ -424,6 +424,12 @@ TEST_F(MainWindow, the_status_line_counts_each_kind_of_ending) {
   StepReplyTicks();  // confirmed, then read back
   dlg_->QueueWrite(FrameWrites(1, false, 9029, {1}, false, 1, error));
   StepReplyTicks();
+  // Every failure has its line in the activity log, with what came.
+  const QString log = dlg_->LogText();
+  EXPECT_NE(log.indexOf("Failed: Error - Timeout; received: nothing"), -1) << log.toStdString();
+  EXPECT_NE(log.indexOf("Failed: Error - invalid CRC check; received: 01 03 02 23 3C "), -1);
+  EXPECT_NE(log.indexOf("Failed: 0x02 - ILLEGAL DATA ADDRESS; received: 01 83 02 "), -1);
+  EXPECT_NE(log.indexOf("Failed: Error - The write was not confirmed; received: 01 06 23 45 00 01 "), -1);
   const PollStatistics& s = dlg_->statistics();
   EXPECT_EQ(s.polls(), 8);
   EXPECT_EQ(s.replies(), 4);
