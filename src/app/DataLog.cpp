@@ -7,9 +7,12 @@ namespace vantrel {
 namespace {
 
 // The column of a caption, or -1; looked up by name so that the columns may be reordered.
+// A 32-bit caption may name its word order after a blank: "uint32 (high word first)".
 int ColumnOf(const ResponseTable& table, const char* caption) {
+  const std::size_t n = std::strlen(caption);
   for (std::size_t c = 0; c < table.columns.size(); ++c) {
-    if (std::strcmp(table.columns[c].caption, caption) == 0) return static_cast<int>(c);
+    const char* name = table.columns[c].caption;
+    if (std::strncmp(name, caption, n) == 0 && (name[n] == '\0' || name[n] == ' ')) return static_cast<int>(c);
   }
   return -1;
 }
@@ -67,7 +70,11 @@ std::string DataLogHeader(const ResponseTable& table, bool with32Bit) {
   if (HasPairs(table, with32Bit)) {
     for (std::size_t i = 0; i + 1 < table.rows.size(); i += 2) {
       const std::string pair = Cell(table, i, address) + "-" + Cell(table, i + 1, address);
-      for (const char* caption : k32BitCaptions) line += "," + CsvField(pair + " " + caption);
+      // The table's own caption, so that a change of word order starts a new header.
+      for (const char* caption : k32BitCaptions) {
+        const int c = ColumnOf(table, caption);
+        line += "," + CsvField(pair + " " + (c >= 0 ? table.columns[static_cast<std::size_t>(c)].caption : caption));
+      }
     }
   }
   return line;

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QActionGroup>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QIcon>
@@ -134,6 +135,27 @@ void CMainDlg::BuildLayout() {
   QMenu* menu = menuBar->addMenu(QStringLiteral("Menu"));
   menu->addAction(QStringLiteral("About"), this, [this] { OpenSettingsSheet(kPageAbout, false); });
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
+
+  // How 32- and 64-bit values lie over the registers; kept in settings.ini.
+  QMenu* view = menuBar->addMenu(QStringLiteral("View"));
+  QMenu* orders = view->addMenu(QStringLiteral("Word order of 32-bit values"));
+  auto* orderGroup = new QActionGroup(this);
+  for (WordOrder order : kWordOrders) {
+    QAction* a = orders->addAction(QString::fromLatin1(WordOrderCaption(order)));
+    a->setObjectName(QStringLiteral("wordOrder%1").arg(static_cast<int>(order)));
+    a->setCheckable(true);
+    orderGroup->addAction(a);
+    connect(a, &QAction::triggered, this, [this, order] { SetTableFormat(static_cast<int>(order), settings_.show_64bit); });
+  }
+  show64_ = view->addAction(QStringLiteral("Show 64-bit columns"));
+  show64_->setObjectName(QStringLiteral("show64Bit"));
+  show64_->setCheckable(true);
+  connect(show64_, &QAction::triggered, this,
+          [this](bool on) { SetTableFormat(settings_.word_order, on ? 1 : 0); });
+  connect(view, &QMenu::aboutToShow, this, [this, orders] {
+    for (QAction* a : orders->actions()) a->setChecked(a->objectName() == QStringLiteral("wordOrder%1").arg(static_cast<int>(TableWordOrder())));
+    show64_->setChecked(settings_.show_64bit != 0);
+  });
 
   banner_ = new QLabel;
   banner_->setObjectName(QStringLiteral("banner"));
@@ -537,7 +559,7 @@ void CMainDlg::OpenWriteDialog(std::vector<int> rows) {
     ShowMessage("%s", readOnly.c_str());
     return;
   }
-  CWriteDlg dialog(MakeWriteTarget(table, std::move(rows), settings_.request_id),
+  CWriteDlg dialog(MakeWriteTarget(table, std::move(rows), settings_.request_id, TableWordOrder()),
                    settings_.always_write_multiple != 0, this);
   const int result = runWriteDialog ? runWriteDialog(dialog) : dialog.exec();
   if (result != QDialog::Accepted) return;
@@ -822,7 +844,7 @@ void CMainDlg::OnBrowseLogFile() {
 void CMainDlg::EmptyResponseList() { model_->Clear(); }
 
 void CMainDlg::DisplayResponse(const ModbusMaster* master) {
-  ResponseTable table = MakeResponseTableOrPanic(master);
+  ResponseTable table = MakeResponseTableOrPanic(master, TableWordOrder(), settings_.show_64bit != 0);
   if (table.fill == TableFill::Unchanged) return;
   if (model_->Update(table)) {
     FitColumns(table, true);
@@ -832,6 +854,22 @@ void CMainDlg::DisplayResponse(const ModbusMaster* master) {
     FitColumns(model_->table(), false);  // the header's captions are the new table's now
   }
   ShowLogFilePath();
+}
+
+WordOrder CMainDlg::TableWordOrder() const {
+  WordOrder order = WordOrder::LowFirst;
+  WordOrderFromInt(settings_.word_order, order);
+  return order;
+}
+
+void CMainDlg::SetTableFormat(int wordOrder, int show64bit) {
+  if (wordOrder == settings_.word_order && show64bit == settings_.show_64bit) return;
+  settings_.word_order = wordOrder;
+  settings_.show_64bit = show64bit;
+  settings_.Save();
+  AddLogLine("Table format: %s%s", WordOrderCaption(TableWordOrder()), show64bit ? ", with 64-bit columns" : "");
+  // Read again at once, so that the cells show the new format (when the line is free).
+  if (model_->rowCount() > 0 && !IsTimerArmed(TIMER_REPLY) && master_.IsOpen()) Poll();
 }
 
 void CMainDlg::FitColumns(const ResponseTable& table, bool widenOnly) {

@@ -15,6 +15,7 @@
 #include "app/ExchangeQueue.h"
 #include "app/PollStatistics.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -170,6 +171,9 @@ class CMainDlg : public QDialog {
   const PollStatistics& statistics() const { return stats_; }
   // The Reset button of the status line.
   void ResetStatistics();
+  // The View menu: the word order of the 32-bit cells (a WordOrder's integer) and the
+  // 64-bit columns (0 or 1); saved, and the table is read again in the new format.
+  void SetTableFormat(int wordOrder, int show64bit);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -178,6 +182,8 @@ class CMainDlg : public QDialog {
   void BuildLayout();
   void AddLogText(const std::string& screenText, const std::string& fileText);
   void ShowLogFilePath();
+  // The settings' word order for the table's cells.
+  WordOrder TableWordOrder() const;
   // Widens the columns to their designed widths, captions and longest texts; with
   // widenOnly, a column that is wide enough keeps the width it has (the user's, say).
   void FitColumns(const ResponseTable& table, bool widenOnly);
@@ -233,6 +239,7 @@ class CMainDlg : public QDialog {
   PollStatistics stats_;
   std::chrono::steady_clock::time_point sentAt_{};
   QLabel* statusLine_ = nullptr;
+  QAction* show64_ = nullptr;
   std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way

@@ -1,5 +1,6 @@
 #include "app/ResponseTable.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -11,14 +12,42 @@ namespace {
 constexpr ResponseColumn kCommonColumns[] = {
     {"Write", 40}, {"Offset", 40}, {"Standard address", 100}, {"6 digit address", 80}};
 constexpr ResponseColumn kBitColumn = {"Value", 100};
-constexpr ResponseColumn kRegisterColumns[] = {{"Hex", 50},   {"uint16", 50}, {"int16", 50},
-                                               {"uint32", 50}, {"int32", 50}, {"float32", 80}};
+constexpr ResponseColumn k16BitColumns[] = {{"Hex", 50}, {"uint16", 50}, {"int16", 50}};
+constexpr int k32BitWidths[] = {50, 50, 80};
+constexpr int k64BitWidths[] = {140, 140, 140};
+// Per word order, in the order of WordOrder's integers.
+constexpr const char* k32BitCaptions[][3] = {
+    {"uint32", "int32", "float32"},
+    {"uint32 (high word first)", "int32 (high word first)", "float32 (high word first)"},
+    {"uint32 (low word first, bytes swapped)", "int32 (low word first, bytes swapped)",
+     "float32 (low word first, bytes swapped)"},
+    {"uint32 (high word first, bytes swapped)", "int32 (high word first, bytes swapped)",
+     "float32 (high word first, bytes swapped)"}};
+constexpr const char* k64BitCaptions[][3] = {
+    {"uint64", "int64", "float64"},
+    {"uint64 (high word first)", "int64 (high word first)", "float64 (high word first)"},
+    {"uint64 (low word first, bytes swapped)", "int64 (low word first, bytes swapped)",
+     "float64 (low word first, bytes swapped)"},
+    {"uint64 (high word first, bytes swapped)", "int64 (high word first, bytes swapped)",
+     "float64 (high word first, bytes swapped)"}};
+
+// A caption longer than the column's usual width gets room for itself (about 7 pixels a
+// character), so the order it names is not cut off.
+void AddColumns(std::vector<ResponseColumn>& columns, const char* const (&captions)[3], const int (&widths)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    const int fit = 7 * static_cast<int>(std::strlen(captions[i]));
+    columns.push_back({captions[i], std::max(widths[i], fit)});
+  }
+}
 
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, args...);
-  return buf;
+  // Sized to the text: "%f" of a large float64 takes over 300 characters.
+  const int size = std::snprintf(nullptr, 0, format, args...);
+  std::string text(static_cast<std::size_t>(size > 0 ? size : 0) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.pop_back();
+  return text;
 }
 
 struct Bases {
@@ -43,17 +72,23 @@ void WordSwap32(std::uint32_t* value) {
   *value = std::uint32_t{b[2]} << 24 | std::uint32_t{b[3]} << 16 | std::uint32_t{b[0]} << 8 | b[1];
 }
 
-ResponseTable MakeResponseTable(const ModbusMaster* master) {
+ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order, bool show64) {
   ResponseTable table;
   if (master == nullptr || master->byte_count == 0) return table;
+  // An order from a cast of a bad integer shows as the program's first order.
+  if (!WordOrderFromInt(static_cast<int>(order), order)) order = WordOrder::LowFirst;
+  const int captions = static_cast<int>(order);
 
   const int function = master->response_function;
   const bool bits = function == 1 || function == 2;
   const bool registers = function == 3 || function == 4;
   table.columns.assign(std::begin(kCommonColumns), std::end(kCommonColumns));
   if (bits) table.columns.push_back(kBitColumn);
-  if (registers) table.columns.insert(table.columns.end(), std::begin(kRegisterColumns),
-                                      std::end(kRegisterColumns));
+  if (registers) {
+    table.columns.insert(table.columns.end(), std::begin(k16BitColumns), std::end(k16BitColumns));
+    AddColumns(table.columns, k32BitCaptions[captions], k32BitWidths);
+    if (show64) AddColumns(table.columns, k64BitCaptions[captions], k64BitWidths);
+  }
   if (!bits && !registers) {
     table.fill = TableFill::UnknownFunction;
     return table;
@@ -72,6 +107,7 @@ ResponseTable MakeResponseTable(const ModbusMaster* master) {
   const std::uint8_t* d = master->data;
   bool pairToggle = true;
   std::uint32_t pairValue = 0;
+  std::uint64_t groupValue = 0;
   table.rows.reserve(quantity);
   table.values.reserve(quantity);
   table.function = function;
@@ -98,8 +134,7 @@ ResponseTable MakeResponseTable(const ModbusMaster* master) {
         if (2 * i + 4 > byteCount) {
           row.insert(row.end(), 3, "incomplete");
         } else {
-          std::memcpy(&pairValue, d + 2 * i, 4);
-          WordSwap32(&pairValue);
+          pairValue = static_cast<std::uint32_t>(JoinRegisters(d + 2 * i, 2, order));
           row.insert(row.end(), 3, "");
         }
       } else {
@@ -110,6 +145,22 @@ ResponseTable MakeResponseTable(const ModbusMaster* master) {
         row.push_back(Format("%d", static_cast<std::int32_t>(pairValue)));
         row.push_back(Format("%f", static_cast<double>(asFloat)));
       }
+      // As the pairs, but over four registers: checked on the first row of each group,
+      // shown on its fourth.
+      if (show64) {
+        if (i % 4 == 0 && 2 * i + 8 > byteCount) {
+          row.insert(row.end(), 3, "incomplete");
+        } else if (i % 4 == 3) {
+          double asDouble;
+          std::memcpy(&asDouble, &groupValue, 8);
+          row.push_back(Format("%llu", static_cast<unsigned long long>(groupValue)));
+          row.push_back(Format("%lld", static_cast<long long>(static_cast<std::int64_t>(groupValue))));
+          row.push_back(Format("%f", asDouble));
+        } else {
+          if (i % 4 == 0) groupValue = JoinRegisters(d + 2 * i, 4, order);
+          row.insert(row.end(), 3, "");
+        }
+      }
     }
     table.rows.push_back(std::move(row));
   }
@@ -117,8 +168,8 @@ ResponseTable MakeResponseTable(const ModbusMaster* master) {
   return table;
 }
 
-ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master) {
-  ResponseTable table = MakeResponseTable(master);
+ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master, WordOrder order, bool show64) {
+  ResponseTable table = MakeResponseTable(master, order, show64);
   if (table.fill == TableFill::ColumnsOnly) {
     Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kNotEnoughData);
   } else if (table.fill == TableFill::UnknownFunction) {

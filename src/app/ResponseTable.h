@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/WriteValues.h"
 #include "modbus/ModbusMaster.h"
 
 namespace vantrel {
@@ -38,14 +39,18 @@ inline constexpr char kUndecodableFunction[] = "Unknown function code in the res
 // The source name the main window's panic reports carry.
 inline constexpr char kMainDialogSource[] = "Vantrel Modbus TestDlg";
 
-// Builds the table for the reply held by master (after MB_RESPONCE_OK).
-ResponseTable MakeResponseTable(const ModbusMaster* master);
+// Builds the table for the reply held by master (after MB_RESPONCE_OK). Register replies
+// get the 32-bit columns in order (captions name any order but LowFirst) and, with
+// show64, uint64, int64 and float64 over groups of four registers in the same order.
+ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order = WordOrder::LowFirst,
+                                bool show64 = false);
 
 // MakeResponseTable, raising the panic report when the table cannot be filled.
-ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master);
+ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master, WordOrder order = WordOrder::LowFirst,
+                                       bool show64 = false);
 
 // Reorders four wire bytes b0 b1 b2 b3 held in memory into the host value with b2 most
-// significant, then b3, b0, b1 (the first register is the low-order word).
+// significant, then b3, b0, b1 (the first register is the low-order word, WordOrder::LowFirst).
 void WordSwap32(std::uint32_t* value);
 
 }  // namespace vantrel

@@ -31,8 +31,9 @@ std::string FirstPart(const std::string& address) { return address.substr(0, add
 
 }  // namespace
 
-WriteTarget MakeWriteTarget(const ResponseTable& table, std::vector<int> rows, int slaveId) {
+WriteTarget MakeWriteTarget(const ResponseTable& table, std::vector<int> rows, int slaveId, WordOrder order) {
   WriteTarget t;
+  t.order = order;
   t.function = table.function;
   t.slaveId = slaveId;
   std::sort(rows.begin(), rows.end());
@@ -72,7 +73,7 @@ std::string ItemLabel(const WriteTarget& target, WriteFormat format, int item) {
 std::string CurrentValue(const WriteTarget& target, WriteFormat format, int item) {
   const std::size_t first = static_cast<std::size_t>(item * RegistersPerValue(format));
   if (first + static_cast<std::size_t>(RegistersPerValue(format)) > target.current.size()) return "";
-  return FormatWriteValue(target.current.data() + first, format);
+  return FormatWriteValue(target.current.data() + first, format, target.order);
 }
 
 std::string DescribeTarget(const WriteTarget& target) {
@@ -107,7 +108,7 @@ WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const s
   for (int i = 0; i < items; ++i) {
     const std::string& text = values.size() == 1 ? values[0] : values[static_cast<std::size_t>(i)];
     std::string why;
-    if (!ParseWriteValue(text, format, one, why)) {
+    if (!ParseWriteValue(text, format, one, why, target.order)) {
       result.error = (values.size() == 1 ? std::string() : ItemLabel(target, format, i) + ": ") + why;
       result.badItem = values.size() == 1 ? 0 : i;
       return result;

@@ -20,11 +20,13 @@ struct WriteTarget {
   std::vector<int> offsets;            // each row's offset, counted from 1
   std::vector<std::string> addresses;  // each row's "5-digit, 6-digit" address text
   std::vector<std::uint16_t> current;  // each row's value as last read
+  WordOrder order = WordOrder::LowFirst;  // how the table lays 32-bit values over a pair
 };
 
 // The rows chosen (any order, repeats ignored; rows outside the table are left out) of a
 // table of coils or holding registers read from slaveId.
-WriteTarget MakeWriteTarget(const ResponseTable& table, std::vector<int> rows, int slaveId);
+WriteTarget MakeWriteTarget(const ResponseTable& table, std::vector<int> rows, int slaveId,
+                            WordOrder order = WordOrder::LowFirst);
 
 // On/off for coils; uint16, int16 and hex for registers, and uint32, int32 and float32
 // when the rows are whole pairs as the table pairs them (from its first row).

@@ -37,6 +37,52 @@ IntRange RangeOf(WriteFormat format) {
 
 }  // namespace
 
+const char* WordOrderCaption(WordOrder order) {
+  switch (order) {
+    case WordOrder::LowFirst: return "low word first";
+    case WordOrder::HighFirst: return "high word first";
+    case WordOrder::LowFirstSwapped: return "low word first, bytes swapped";
+    case WordOrder::HighFirstSwapped: return "high word first, bytes swapped";
+  }
+  return "";
+}
+
+bool WordOrderFromInt(int value, WordOrder& order) {
+  for (WordOrder o : kWordOrders) {
+    if (static_cast<int>(o) == value) {
+      order = o;
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+bool HighFirst(WordOrder order) { return order == WordOrder::HighFirst || order == WordOrder::HighFirstSwapped; }
+bool Swapped(WordOrder order) { return order == WordOrder::LowFirstSwapped || order == WordOrder::HighFirstSwapped; }
+
+}  // namespace
+
+std::uint64_t JoinRegisters(const std::uint8_t* wire, int count, WordOrder order) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::uint8_t a = wire[2 * i], b = wire[2 * i + 1];
+    const std::uint64_t reg = Swapped(order) ? (b << 8 | a) : (a << 8 | b);
+    const int weight = HighFirst(order) ? count - 1 - i : i;
+    value |= reg << (16 * weight);
+  }
+  return value;
+}
+
+void SplitRegisters(std::uint64_t value, int count, WordOrder order, std::uint16_t* words) {
+  for (int i = 0; i < count; ++i) {
+    const int weight = HighFirst(order) ? count - 1 - i : i;
+    const auto reg = static_cast<std::uint16_t>(value >> (16 * weight));
+    words[i] = Swapped(order) ? static_cast<std::uint16_t>(reg << 8 | reg >> 8) : reg;
+  }
+}
+
 int RegistersPerValue(WriteFormat format) {
   return format == WriteFormat::Uint32 || format == WriteFormat::Int32 || format == WriteFormat::Float32 ? 2 : 1;
 }
@@ -67,7 +113,7 @@ std::string AllowedValues(WriteFormat format) {
 }
 
 bool ParseWriteValue(const std::string& raw, WriteFormat format, std::vector<std::uint16_t>& words,
-                     std::string& error) {
+                     std::string& error, WordOrder order) {
   words.clear();
   error.clear();
   const std::string text = Trimmed(raw);
@@ -122,14 +168,22 @@ bool ParseWriteValue(const std::string& raw, WriteFormat format, std::vector<std
     }
     value = static_cast<std::uint32_t>(n);
   }
-  words.push_back(static_cast<std::uint16_t>(value & 0xFFFF));
-  if (RegistersPerValue(format) == 2) words.push_back(static_cast<std::uint16_t>(value >> 16));
+  if (RegistersPerValue(format) == 2) {
+    words.resize(2);
+    SplitRegisters(value, 2, order, words.data());
+  } else {
+    words.push_back(static_cast<std::uint16_t>(value));
+  }
   return true;
 }
 
-std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format) {
-  const std::uint32_t value =
-      RegistersPerValue(format) == 2 ? std::uint32_t{words[1]} << 16 | words[0] : std::uint32_t{words[0]};
+std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format, WordOrder order) {
+  std::uint32_t value = words[0];
+  if (RegistersPerValue(format) == 2) {
+    const std::uint8_t wire[4] = {static_cast<std::uint8_t>(words[0] >> 8), static_cast<std::uint8_t>(words[0]),
+                                  static_cast<std::uint8_t>(words[1] >> 8), static_cast<std::uint8_t>(words[1])};
+    value = static_cast<std::uint32_t>(JoinRegisters(wire, 2, order));
+  }
   char buf[48];
   switch (format) {
     case WriteFormat::Coil: return value != 0 ? "1" : "0";

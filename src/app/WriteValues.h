@@ -9,8 +9,31 @@
 
 namespace vantrel {
 
+// How a value wider than one register lies over consecutive registers. The integers are
+// what settings.ini keeps, so they never change; LowFirst is the program's first order.
+enum class WordOrder : int {
+  LowFirst = 0,          // the first register is the least significant word
+  HighFirst = 1,         // the first register is the most significant word (mbpoll's -B)
+  LowFirstSwapped = 2,   // LowFirst with the two bytes of each register swapped
+  HighFirstSwapped = 3,  // HighFirst with the two bytes of each register swapped
+};
+inline constexpr WordOrder kWordOrders[] = {WordOrder::LowFirst, WordOrder::HighFirst,
+                                            WordOrder::LowFirstSwapped, WordOrder::HighFirstSwapped};
+
+// "low word first", "high word first", "low word first, bytes swapped", "high word first,
+// bytes swapped".
+const char* WordOrderCaption(WordOrder order);
+// The order with that stored integer; false (order unchanged) for any other.
+bool WordOrderFromInt(int value, WordOrder& order);
+
+// The value of count registers (1 to 4) given as wire bytes, high byte of each register
+// first, in that order.
+std::uint64_t JoinRegisters(const std::uint8_t* wire, int count, WordOrder order);
+// The count register values (1 to 4) that hold value in that order.
+void SplitRegisters(std::uint64_t value, int count, WordOrder order, std::uint16_t* words);
+
 // The formats of the response table's columns, and on/off for a coil. The 32-bit formats
-// take a pair of registers with the first as the low-order word, as the table pairs them.
+// take a pair of registers in a word order, by default the first as the low-order word.
 enum class WriteFormat { Coil, Uint16, Int16, Hex, Uint32, Int32, Float32 };
 
 // 2 for the 32-bit formats, else 1.
@@ -21,13 +44,15 @@ const char* FormatName(WriteFormat format);
 std::string AllowedValues(WriteFormat format);
 
 // Parses one value (blanks around it are ignored). On success words holds its register
-// values (one, or two with the low-order word first; 0 or 1 for a coil) and error is
-// empty; on failure error says why and names the allowed range.
+// values (one, or two in the word order; 0 or 1 for a coil) and error is empty; on
+// failure error says why and names the allowed range.
 bool ParseWriteValue(const std::string& text, WriteFormat format, std::vector<std::uint16_t>& words,
-                     std::string& error);
+                     std::string& error, WordOrder order = WordOrder::LowFirst);
 
-// The value held in words (RegistersPerValue of them) as ParseWriteValue takes it back.
-std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format);
+// The value held in words (RegistersPerValue of them, in the word order) as
+// ParseWriteValue takes it back.
+std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format,
+                             WordOrder order = WordOrder::LowFirst);
 
 struct WriteFrame {
   std::vector<std::uint8_t> bytes;
@@ -43,7 +68,8 @@ std::string DescribeWrite(const WriteFrame& request);
 // The requests that write words to consecutive coils (values 0 or 1) or holding registers
 // from offset (counted from 1): one item with 05 or 06 unless alwaysMultiple, else 15 or
 // 16, as many requests as the quantity limits need; a register run is cut only between
-// values of wordsPerValue registers. Empty, with error set, when a request check fails.
+// values of wordsPerValue registers. The words are already in their word order, so the
+// order plays no part here. Empty, with error set, when a request check fails.
 std::vector<WriteFrame> FrameWrites(int slaveId, bool coils, int offset, const std::vector<std::uint16_t>& words,
                                     bool alwaysMultiple, int wordsPerValue, std::string& error);
 

@@ -85,6 +85,16 @@ bool ScannerSettings::Load() {
   request_offset = doc.GetInt(kSection, "request_offset", request_offset);
   request_function_code = doc.GetInt(kSection, "request_function_code", request_function_code);
   always_write_multiple = doc.GetBool(kSection, "always_write_multiple", always_write_multiple != 0) ? 1 : 0;
+  // Any other number would index past the table's captions, so it is refused here.
+  const int order = doc.GetInt(kSection, "word_order", word_order);
+  if (order >= 0 && order <= 3) {
+    word_order = order;
+  } else {
+    WriteDebugLog("ScannerSettings::Load ignored word_order=%d in [%s]: not 0 to 3; the word order "
+                  "stays %d",
+                  order, doc.path.c_str(), word_order);
+  }
+  show_64bit = doc.GetBool(kSection, "show_64bit", show_64bit != 0) ? 1 : 0;
   return true;
 }
 
@@ -107,6 +117,8 @@ bool ScannerSettings::Save() const {
   doc.SetInt(kSection, "request_offset", request_offset);
   doc.SetInt(kSection, "request_function_code", request_function_code);
   doc.SetBool(kSection, "always_write_multiple", always_write_multiple != 0);
+  doc.SetInt(kSection, "word_order", word_order);
+  doc.SetBool(kSection, "show_64bit", show_64bit != 0);
   return doc.Save();
 }
 

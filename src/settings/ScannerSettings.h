@@ -4,7 +4,8 @@
 // every part reads and changes its fields directly. The file lives in the folder the
 // program was started in and holds one section, "Vantrel Modbus Scanner", with the keys
 // in the order of the fields below (startup_path is never stored): the fifteen of the
-// first release, then always_write_multiple, which older files lack (it then stays 0).
+// first release, then always_write_multiple, word_order and show_64bit, which older files
+// lack (each then keeps its default).
 #pragma once
 
 #include <string>
@@ -55,6 +56,11 @@ class ScannerSettings {
   // A flag: write with functions 15 and 16 even for one item, for devices that lack 05
   // and 06.
   int always_write_multiple = 0;
+  // How 32- and 64-bit values lie over registers: a WordOrder's integer, 0 to 3 (0: the
+  // first register is the low-order word).
+  int word_order = 0;
+  // A flag: the response table also shows uint64, int64 and float64 over four registers.
+  int show_64bit = 0;
 };
 
 // The program's settings.

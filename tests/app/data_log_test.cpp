@@ -18,7 +18,8 @@ using vantrel::test::TempDir;
 namespace {
 
 // The table of a good reply to a read of quantity items from the 0-based address.
-ResponseTable Table(int function, int address, int quantity, const std::string& dataHex) {
+ResponseTable Table(int function, int address, int quantity, const std::string& dataHex,
+                    WordOrder order = WordOrder::LowFirst) {
   ModbusMaster m;
   const auto d = Bytes(dataHex);
   m.response_function = static_cast<std::uint8_t>(function);
@@ -27,7 +28,7 @@ ResponseTable Table(int function, int address, int quantity, const std::string& 
   m.request_quantity = static_cast<std::uint16_t>(quantity);
   m.byte_count = static_cast<std::uint8_t>(d.size());
   if (!d.empty()) std::memcpy(m.data, d.data(), d.size());
-  return MakeResponseTable(&m);
+  return MakeResponseTable(&m, order);
 }
 
 // Runs the test in a time zone of its own, restoring the process's afterwards.
@@ -106,6 +107,7 @@ TEST(data_log, a_changed_request_brings_a_new_header) {
       {"other offset", Table(3, 1, 2, "00 05 00 06"), true, true},
       {"other count", Table(3, 1, 3, "00 05 00 06 00 07"), true, true},
       {"other function, same offset and count", Table(4, 1, 3, "00 05 00 06 00 07"), true, true},
+      {"another word order", Table(4, 1, 3, "00 05 00 06 00 07", WordOrder::HighFirst), true, true},
       {"32-bit columns off", Table(4, 1, 3, "00 05 00 06 00 07"), false, true},
       {"coils", Table(1, 1, 3, "07"), false, true},
       {"the option means nothing to bits: same columns", Table(1, 1, 3, "07"), true, false},
@@ -118,6 +120,12 @@ TEST(data_log, a_changed_request_brings_a_new_header) {
     EXPECT_EQ(lines, s.header ? header + "\n" + row + "\n" : row + "\n") << s.what;
     EXPECT_EQ(last, header) << s.what;
   }
+  // A word order other than the default names itself in the header and keeps its values.
+  const ResponseTable high = Table(3, 0, 2, "3F 80 00 00", WordOrder::HighFirst);
+  EXPECT_EQ(DataLogHeader(high, true),
+            "time,40001,40002,40001-40002 uint32 (high word first),40001-40002 int32 (high word first),"
+            "40001-40002 float32 (high word first)");
+  EXPECT_EQ(DataLogRow(high, true, "t"), "t,16256,0,1065353216,1065353216,1.000000");
 }
 
 TEST(data_log, iso_time_to_the_millisecond) {

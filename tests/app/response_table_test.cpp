@@ -187,3 +187,180 @@ TEST(word_swap32, first_register_becomes_the_low_word) {
   WordSwap32(&v);
   EXPECT_EQ(v, 0x80000001u);
 }
+
+namespace {
+
+struct OrderedPair {
+  WordOrder order;
+  const char* wire;  // two registers
+  const char* uint32;
+  const char* int32;
+  const char* float32;
+};
+
+}  // namespace
+
+TEST(response_table, each_word_order_reads_its_own_byte_vectors) {
+  const OrderedPair cases[] = {
+      {WordOrder::LowFirst, "00 00 3F 80", "1065353216", "1065353216", "1.000000"},
+      {WordOrder::HighFirst, "3F 80 00 00", "1065353216", "1065353216", "1.000000"},
+      {WordOrder::LowFirstSwapped, "00 00 80 3F", "1065353216", "1065353216", "1.000000"},
+      {WordOrder::HighFirstSwapped, "80 3F 00 00", "1065353216", "1065353216", "1.000000"},
+      {WordOrder::LowFirst, "00 00 C0 20", "3223322624", "-1071644672", "-2.500000"},
+      {WordOrder::HighFirst, "C0 20 00 00", "3223322624", "-1071644672", "-2.500000"},
+      {WordOrder::LowFirstSwapped, "00 00 20 C0", "3223322624", "-1071644672", "-2.500000"},
+      {WordOrder::HighFirstSwapped, "20 C0 00 00", "3223322624", "-1071644672", "-2.500000"},
+      // four distinct bytes tell every order apart: 0x12345678 wherever it lands
+      {WordOrder::LowFirst, "56 78 12 34", "305419896", "305419896", "0.000000"},
+      {WordOrder::HighFirst, "12 34 56 78", "305419896", "305419896", "0.000000"},
+      {WordOrder::LowFirstSwapped, "78 56 34 12", "305419896", "305419896", "0.000000"},
+      {WordOrder::HighFirstSwapped, "34 12 78 56", "305419896", "305419896", "0.000000"},
+      // and the same bytes read in another order are another value
+      {WordOrder::HighFirst, "56 78 12 34", "1450709556", "1450709556", "68189266378752.000000"},
+  };
+  for (const OrderedPair& c : cases) {
+    SCOPED_TRACE(c.wire);
+    const auto m = Reply(3, 0, 2, c.wire);
+    const ResponseTable t = MakeResponseTable(m.get(), c.order);
+    ASSERT_EQ(t.rows.size(), 2u);
+    EXPECT_EQ(t.rows[0], (Texts{"Write", "1", "40001", "400001", t.rows[0][4], t.rows[0][5], t.rows[0][6], "", "", ""}));
+    EXPECT_EQ(Texts(t.rows[1].begin() + 7, t.rows[1].end()), (Texts{c.uint32, c.int32, c.float32}));
+    // the 16-bit cells are the registers as they come, whatever the order
+    EXPECT_EQ(t.rows[1][4], "0x" + std::string(c.wire).substr(6, 2) + std::string(c.wire).substr(9, 2));
+  }
+}
+
+TEST(response_table, captions_name_the_order_unless_it_is_the_first) {
+  const struct {
+    WordOrder order;
+    Texts captions;
+  } cases[] = {
+      {WordOrder::LowFirst, {"uint32", "int32", "float32"}},
+      {WordOrder::HighFirst, {"uint32 (high word first)", "int32 (high word first)", "float32 (high word first)"}},
+      {WordOrder::LowFirstSwapped,
+       {"uint32 (low word first, bytes swapped)", "int32 (low word first, bytes swapped)",
+        "float32 (low word first, bytes swapped)"}},
+      {WordOrder::HighFirstSwapped,
+       {"uint32 (high word first, bytes swapped)", "int32 (high word first, bytes swapped)",
+        "float32 (high word first, bytes swapped)"}},
+  };
+  const auto m = Reply(4, 0, 4, "00 00 00 00 00 00 00 00");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.captions[0]);
+    const ResponseTable t = MakeResponseTable(m.get(), c.order);
+    ASSERT_EQ(t.columns.size(), 10u);
+    Texts captions;
+    for (std::size_t i = 7; i < 10; ++i) captions.push_back(t.columns[i].caption);
+    EXPECT_EQ(captions, c.captions);
+    EXPECT_STREQ(t.columns[6].caption, "int16");
+    // a named order is wide enough for its caption; the first keeps today's widths
+    const int least = c.order == WordOrder::LowFirst ? 50 : 7 * static_cast<int>(c.captions[0].size());
+    EXPECT_EQ(t.columns[7].width, least);
+    const ResponseTable wide = MakeResponseTable(m.get(), c.order, true);
+    ASSERT_EQ(wide.columns.size(), 13u);
+    std::string suffix = c.captions[0].substr(6);
+    EXPECT_EQ(std::string(wide.columns[10].caption), "uint64" + suffix);
+    EXPECT_EQ(std::string(wide.columns[11].caption), "int64" + suffix);
+    EXPECT_EQ(std::string(wide.columns[12].caption), "float64" + suffix);
+  }
+  // an integer that names no order shows as the first one
+  EXPECT_STREQ(MakeResponseTable(m.get(), static_cast<WordOrder>(7)).columns[7].caption, "uint32");
+}
+
+TEST(response_table, the_default_order_gives_todays_cells) {
+  // every argument left out, the first order named, and 64-bit columns off: one table
+  const char* replies[] = {"00 01 80 00 12 34", "3F 80 00 00 FF FF", "00 00 C0 20 00 07"};
+  for (const char* hex : replies) {
+    SCOPED_TRACE(hex);
+    const auto m = Reply(3, 0, 3, hex);
+    const ResponseTable today = MakeResponseTable(m.get());
+    const ResponseTable named = MakeResponseTable(m.get(), WordOrder::LowFirst, false);
+    EXPECT_EQ(named.rows, today.rows);
+    ASSERT_EQ(named.columns.size(), today.columns.size());
+    for (std::size_t i = 0; i < today.columns.size(); ++i) {
+      EXPECT_STREQ(named.columns[i].caption, today.columns[i].caption);
+      EXPECT_EQ(named.columns[i].width, today.columns[i].width);
+    }
+    // the first order is the one WordSwap32 gives
+    std::uint32_t v;
+    std::memcpy(&v, m->data, 4);
+    WordSwap32(&v);
+    EXPECT_EQ(today.rows[1][7], std::to_string(v));
+  }
+}
+
+namespace {
+
+struct OrderedGroup {
+  WordOrder order;
+  const char* wire;  // four registers
+  const char* uint64;
+  const char* int64;
+  const char* float64;  // the text's start
+  std::size_t float64Size;  // and its whole length: a large double prints over 300 digits
+};
+
+}  // namespace
+
+TEST(response_table, sixty_four_bit_values_in_each_order_on_the_fourth_row) {
+  const OrderedGroup cases[] = {
+      // 0xFEDCBA9876543210, about -1.23e303 as a double
+      {WordOrder::LowFirst, "32 10 76 54 BA 98 FE DC", "18364758544493064720", "-81985529216486896",
+       "-12313300687736945819589034823", 312},
+      {WordOrder::HighFirst, "FE DC BA 98 76 54 32 10", "18364758544493064720", "-81985529216486896",
+       "-12313300687736945819589034823", 312},
+      {WordOrder::LowFirstSwapped, "10 32 54 76 98 BA DC FE", "18364758544493064720", "-81985529216486896",
+       "-12313300687736945819589034823", 312},
+      {WordOrder::HighFirstSwapped, "DC FE 98 BA 54 76 10 32", "18364758544493064720", "-81985529216486896",
+       "-12313300687736945819589034823", 312},
+      // -2.5 as a double: 0xC004000000000000
+      {WordOrder::LowFirst, "00 00 00 00 00 00 C0 04", "13836183955189006336", "-4610560118520545280", "-2.500000", 9},
+      {WordOrder::HighFirst, "C0 04 00 00 00 00 00 00", "13836183955189006336", "-4610560118520545280", "-2.500000", 9},
+      {WordOrder::LowFirstSwapped, "00 00 00 00 00 00 04 C0", "13836183955189006336", "-4610560118520545280",
+       "-2.500000", 9},
+      {WordOrder::HighFirstSwapped, "04 C0 00 00 00 00 00 00", "13836183955189006336", "-4610560118520545280",
+       "-2.500000", 9},
+      // 1.0: 0x3FF0000000000000
+      {WordOrder::LowFirst, "00 00 00 00 00 00 3F F0", "4607182418800017408", "4607182418800017408", "1.000000", 8},
+      {WordOrder::HighFirst, "3F F0 00 00 00 00 00 00", "4607182418800017408", "4607182418800017408", "1.000000", 8},
+      {WordOrder::LowFirstSwapped, "00 00 00 00 00 00 F0 3F", "4607182418800017408", "4607182418800017408",
+       "1.000000", 8},
+      {WordOrder::HighFirstSwapped, "F0 3F 00 00 00 00 00 00", "4607182418800017408", "4607182418800017408",
+       "1.000000", 8},
+  };
+  for (const OrderedGroup& c : cases) {
+    SCOPED_TRACE(c.wire);
+    const auto m = Reply(3, 0, 4, c.wire);
+    const ResponseTable t = MakeResponseTable(m.get(), c.order, true);
+    ASSERT_EQ(t.rows.size(), 4u);
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(Texts(t.rows[r].begin() + 10, t.rows[r].end()), (Texts{"", "", ""}));
+    EXPECT_EQ(t.rows[3][10], c.uint64);
+    EXPECT_EQ(t.rows[3][11], c.int64);
+    EXPECT_EQ(t.rows[3][12].rfind(c.float64, 0), 0u) << t.rows[3][12];
+    EXPECT_EQ(t.rows[3][12].size(), c.float64Size);
+    // the 32-bit cells stay on the second row of each pair
+    EXPECT_NE(t.rows[1][7], "");
+    EXPECT_NE(t.rows[3][7], "");
+    EXPECT_EQ(t.rows[0].size(), 13u);
+  }
+}
+
+TEST(response_table, sixty_four_bit_groups_past_the_reply_are_incomplete) {
+  // six registers: one whole group, then two registers of the next
+  const auto m = Reply(4, 0, 6, "00 01 00 00 00 00 00 00 00 02 00 03");
+  const ResponseTable t = MakeResponseTable(m.get(), WordOrder::LowFirst, true);
+  ASSERT_EQ(t.rows.size(), 6u);
+  const Texts expected[] = {{"", "", ""}, {"", "", ""}, {"", "", ""}, {"1", "1", "0.000000"},
+                            {"incomplete", "incomplete", "incomplete"}, {"", "", ""}};
+  for (std::size_t r = 0; r < 6; ++r) EXPECT_EQ(Texts(t.rows[r].begin() + 10, t.rows[r].end()), expected[r]) << r;
+  EXPECT_EQ(t.rows[5][7], "196610") << "the last pair is whole";
+  // a group that starts past the reply's last register is never begun
+  const auto three = Reply(4, 0, 3, "00 01 00 02 00 03");
+  const ResponseTable s = MakeResponseTable(three.get(), WordOrder::HighFirst, true);
+  EXPECT_EQ(s.rows[0][10], "incomplete");
+  EXPECT_EQ(s.rows[2][7], "incomplete");
+  EXPECT_EQ(s.rows[2][10], "");
+  // coils never get 64-bit columns
+  const auto coils = Reply(1, 0, 3, "05");
+  EXPECT_EQ(MakeResponseTable(coils.get(), WordOrder::HighFirst, true).columns.size(), 5u);
+}

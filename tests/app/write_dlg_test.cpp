@@ -251,3 +251,30 @@ TEST_F(WriteDialog, screenshot_of_the_dialog_for_a_block) {
   };
   dlg_->OpenWriteDialog({0, 1, 2, 3});
 }
+
+// The View menu's word order: the table is read again in it, and the Write dialog writes
+// 32-bit values in the order the table shows.
+TEST_F(WriteDialog, the_word_order_shapes_the_cells_and_the_writes) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=4\n");
+  StartWindow();
+  Poll();
+  dlg_->SetTableFormat(static_cast<int>(WordOrder::HighFirst), 1);
+  StepReplyTicks();
+  const auto& columns = dlg_->responseModel()->table().columns;
+  ASSERT_GE(columns.size(), 13u);
+  EXPECT_STREQ(columns[kFloat32].caption, "float32 (high word first)");
+  EXPECT_STREQ(columns[12].caption, "float64 (high word first)");
+  EXPECT_EQ(Rows()[1][7], std::to_string(1 << 16 | 2)) << "registers 1 and 2, the first the high word";
+  EXPECT_NE(ReadFile(dir_ / "settings.ini").find("word_order=1\nshow_64bit=1"), std::string::npos);
+
+  Write({0, 1}, [](CWriteDlg& d) {
+    ChooseFormat(d, "uint32");
+    EXPECT_EQ(d.valueEdit()->text().toStdString(), std::to_string(1 << 16 | 2));
+    ChooseFormat(d, "float32");
+    d.valueEdit()->setText("3.5");
+  });
+  EXPECT_EQ(Rows()[0][4], "0x4060");
+  EXPECT_EQ(Rows()[1][4], "0x0000");
+  EXPECT_EQ(Rows()[1][kFloat32], "3.500000");
+}

@@ -105,3 +105,91 @@ TEST(write_values, frame_runs_with_the_quantity_limits) {
   EXPECT_TRUE(FrameWrites(1, false, 1, {}, false, 1, error).empty());
   EXPECT_FALSE(error.empty());
 }
+
+TEST(write_values, thirty_two_bit_values_follow_the_word_order) {
+  using O = WordOrder;
+  const struct {
+    const char* text;
+    WriteFormat format;
+    O order;
+    std::vector<std::uint16_t> words;  // the registers, first to last
+  } rows[] = {
+      {"1", WriteFormat::Float32, O::LowFirst, {0x0000, 0x3F80}},
+      {"1", WriteFormat::Float32, O::HighFirst, {0x3F80, 0x0000}},
+      {"1", WriteFormat::Float32, O::LowFirstSwapped, {0x0000, 0x803F}},
+      {"1", WriteFormat::Float32, O::HighFirstSwapped, {0x803F, 0x0000}},
+      {"-2.5", WriteFormat::Float32, O::LowFirst, {0x0000, 0xC020}},
+      {"-2.5", WriteFormat::Float32, O::HighFirst, {0xC020, 0x0000}},
+      {"-2.5", WriteFormat::Float32, O::LowFirstSwapped, {0x0000, 0x20C0}},
+      {"-2.5", WriteFormat::Float32, O::HighFirstSwapped, {0x20C0, 0x0000}},
+      {"305419896", WriteFormat::Uint32, O::LowFirst, {0x5678, 0x1234}},
+      {"305419896", WriteFormat::Uint32, O::HighFirst, {0x1234, 0x5678}},
+      {"305419896", WriteFormat::Uint32, O::LowFirstSwapped, {0x7856, 0x3412}},
+      {"305419896", WriteFormat::Uint32, O::HighFirstSwapped, {0x3412, 0x7856}},
+      {"-2", WriteFormat::Int32, O::HighFirst, {0xFFFF, 0xFFFE}},
+      {"-2", WriteFormat::Int32, O::HighFirstSwapped, {0xFFFF, 0xFEFF}},
+      // one register: no order to follow
+      {"0x1234", WriteFormat::Hex, O::HighFirstSwapped, {0x1234}},
+      {"-2", WriteFormat::Int16, O::LowFirstSwapped, {0xFFFE}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.text) + " order " + std::to_string(static_cast<int>(row.order)));
+    std::vector<std::uint16_t> words;
+    std::string error;
+    ASSERT_TRUE(ParseWriteValue(row.text, row.format, words, error, row.order)) << error;
+    EXPECT_EQ(words, row.words);
+    const std::string back = FormatWriteValue(words.data(), row.format, row.order);
+    std::vector<std::uint16_t> again;
+    ASSERT_TRUE(ParseWriteValue(back, row.format, again, error, row.order)) << error;
+    EXPECT_EQ(again, words);
+    EXPECT_EQ(back, row.text);
+  }
+  // the same registers are another value in another order
+  const std::uint16_t one[] = {0x0000, 0x3F80};
+  EXPECT_EQ(FormatWriteValue(one, WriteFormat::Float32, O::LowFirst), "1");
+  EXPECT_EQ(FormatWriteValue(one, WriteFormat::Uint32, O::HighFirst), "16256");
+  EXPECT_EQ(FormatWriteValue(one, WriteFormat::Uint32, O::HighFirstSwapped), "32831");
+}
+
+TEST(word_order, join_and_split_over_two_and_four_registers) {
+  using O = WordOrder;
+  const struct {
+    O order;
+    int count;
+    std::string wire;
+    std::uint64_t value;
+  } rows[] = {
+      {O::LowFirst, 2, "56 78 12 34", 0x12345678},
+      {O::HighFirst, 2, "12 34 56 78", 0x12345678},
+      {O::LowFirstSwapped, 2, "78 56 34 12", 0x12345678},
+      {O::HighFirstSwapped, 2, "34 12 78 56", 0x12345678},
+      {O::LowFirst, 4, "32 10 76 54 BA 98 FE DC", 0xFEDCBA9876543210},
+      {O::HighFirst, 4, "FE DC BA 98 76 54 32 10", 0xFEDCBA9876543210},
+      {O::LowFirstSwapped, 4, "10 32 54 76 98 BA DC FE", 0xFEDCBA9876543210},
+      {O::HighFirstSwapped, 4, "DC FE 98 BA 54 76 10 32", 0xFEDCBA9876543210},
+      {O::HighFirstSwapped, 1, "34 12", 0x1234},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.wire);
+    const auto wire = vantrel::test::Bytes(row.wire);
+    EXPECT_EQ(JoinRegisters(wire.data(), row.count, row.order), row.value);
+    std::uint16_t words[4] = {};
+    SplitRegisters(row.value, row.count, row.order, words);
+    std::vector<std::uint8_t> split;
+    for (int i = 0; i < row.count; ++i) {
+      split.push_back(static_cast<std::uint8_t>(words[i] >> 8));
+      split.push_back(static_cast<std::uint8_t>(words[i]));
+    }
+    EXPECT_EQ(split, wire);
+  }
+  WordOrder order = O::HighFirst;
+  EXPECT_FALSE(WordOrderFromInt(4, order));
+  EXPECT_FALSE(WordOrderFromInt(-1, order));
+  EXPECT_EQ(order, O::HighFirst);
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(WordOrderFromInt(i, order));
+    EXPECT_EQ(static_cast<int>(order), i);
+  }
+  EXPECT_STREQ(WordOrderCaption(O::LowFirst), "low word first");
+  EXPECT_STREQ(WordOrderCaption(O::HighFirstSwapped), "high word first, bytes swapped");
+}

@@ -250,3 +250,46 @@ TEST_F(PollCli, timed_csv_prints_a_line_per_poll) {
     }
   }
 }
+
+// The simulator's image puts 32-bit values low word first, so a high-word-first float is
+// written as its two registers: 3.5 is 0x40600000, -2.5 is 0xC0200000.
+TEST(PollCliWordOrder, b_reads_a_high_word_first_float_and_writes_one_back) {
+  TempDir dir;
+  std::ofstream(dir / "image.txt") << "holding 0 0x4060\nholding 1 0x0000\n"
+                                      "holding 2 0xC020\nholding 3 0x0000\n";
+  SlaveProcess slave(dir.path(), "COM3", {"-a", "1", "-b", "115200", "-i", dir / "image.txt"});
+  ASSERT_TRUE(slave.ready());
+  const std::vector<std::string> base{PollBinary(), "-a", "1", "-b", "115200", "-t", "4"};
+  auto poll = [&](std::vector<std::string> args) {
+    std::vector<std::string> argv = base;
+    argv.insert(argv.end(), args.begin(), args.end());
+    return vantrel::test::Run(argv);
+  };
+  RunResult r = poll({"-B", "-r", "1", "-c", "4", "--csv", slave.linkPath()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32 (high word first),"
+            "int32 (high word first),float32 (high word first)\n"
+            "Write,1,40001,400001,0x4060,16480,16480,,,\n"
+            "Write,2,40002,400002,0x0000,0,0,1080033280,1080033280,3.500000\n"
+            "Write,3,40003,400003,0xC020,49184,-16352,,,\n"
+            "Write,4,40004,400004,0x0000,0,0,3223322624,-1071644672,-2.500000\n");
+  // without -B the same registers are another float
+  r = poll({"-r", "1", "-c", "2", "--csv", slave.linkPath()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nWrite,2,40002,400002,0x0000,0,0,16480,16480,0.000000\n"), std::string::npos) << r.out;
+  // the four registers as one high-word-first double: 0x40600000C0200000
+  r = poll({"-B", "--64bit", "-r", "1", "-c", "4", "--csv", slave.linkPath()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(",uint64 (high word first),int64 (high word first),float64 (high word first)\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(",-2.500000,4638707619414933504,4638707619414933504,128.000092\n"), std::string::npos) << r.out;
+  // a write with -B lands high word first, as the read shows it
+  r = poll({"-B", "-t", "4:float", "-r", "11", slave.linkPath(), "1.5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Wrote 2 holding registers from offset 11 (40011) with function 16, 1 float32 value: 1.5\n");
+  r = poll({"-r", "11", "-c", "2", "--csv", slave.linkPath()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nWrite,11,40011,400011,0x3FC0,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nWrite,12,40012,400012,0x0000,"), std::string::npos) << r.out;
+}

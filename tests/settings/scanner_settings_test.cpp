@@ -19,7 +19,7 @@ std::string DefaultFile(const std::string& folder) {
          "com_port=3\nbuad_rate=9600\ndata_bits=8\nstop_bits=1\nparity=N\nlogfile_path=" +
          folder +
          "/log.txt\ndata_format=0\nrequest_id=11\nrequest_length=20\nrequest_offset=1\n"
-         "request_function_code=1\nalways_write_multiple=0\n\n";
+         "request_function_code=1\nalways_write_multiple=0\nword_order=0\nshow_64bit=0\n\n";
 }
 
 // Every persisted field, for whole-object comparisons.
@@ -27,13 +27,14 @@ std::string Fields(const ScannerSettings& s) {
   std::string text;
   for (int v : {s.check_for_updates, s.poll_frequency, s.recv_time_out, s.modbus_mode, s.com_port,
                 s.buad_rate, s.data_bits, s.stop_bits, s.data_format, s.request_id,
-                s.request_length, s.request_offset, s.request_function_code, s.always_write_multiple}) {
+                s.request_length, s.request_offset, s.request_function_code, s.always_write_multiple,
+                s.word_order, s.show_64bit}) {
     text += std::to_string(v) + "|";
   }
   return text + s.parity + "|" + s.logfile_path;
 }
 
-TEST(scanner_settings, default_save_in_the_working_folder_writes_the_seventeen_lines) {
+TEST(scanner_settings, default_save_in_the_working_folder_writes_the_nineteen_lines) {
   testing::WorkingFolder start;
   ScannerSettings settings;
   const std::string here = std::filesystem::current_path().string();
@@ -72,6 +73,10 @@ TEST(scanner_settings, load_takes_each_key_present_and_keeps_the_rest) {
       {kHeader + "com_port=7\n\x02garbage\xFF\n", false, [](auto&) {}},
       {";comments only\n", false, [](auto&) {}},
       {kHeader + "always_write_multiple=1\n", true, [](auto& s) { s.always_write_multiple = 1; }},
+      {kHeader + "word_order=1\n", true, [](auto& s) { s.word_order = 1; }},
+      {kHeader + "word_order=3\nshow_64bit=1\n", true, [](auto& s) { s.word_order = 3, s.show_64bit = 1; }},
+      {kHeader + "show_64bit=7\n", true, [](auto& s) { s.show_64bit = 1; }},
+      {kHeader + "word_order=2\nshow_64bit=0\n", true, [](auto& s) { s.word_order = 2; }},
   };
   for (const Case& c : cases) {
     testing::TempFolder folder;
@@ -115,6 +120,43 @@ TEST(scanner_settings, negative_poll_frequency_reads_as_once_with_one_debug_line
   }
 }
 
+TEST(scanner_settings, word_order_takes_only_the_four_orders) {
+  const struct {
+    std::string stored;
+    int field;
+    bool logged;
+  } cases[] = {{"0", 0, false}, {"1", 1, false}, {"2", 2, false},  {"3", 3, false},
+               {"4", 2, true},  {"-1", 2, true}, {"99", 2, true},  {"high", 0, false}};
+  for (const auto& c : cases) {
+    testing::WorkingFolder folder;
+    folder.Write("settings.ini", kHeader + "word_order=" + c.stored + "\n");
+    ScannerSettings settings(folder.path());
+    settings.word_order = 2;
+    ASSERT_TRUE(settings.Load());
+    EXPECT_EQ(settings.word_order, c.field) << c.stored;
+    const std::string line = "\nScannerSettings::Load ignored word_order=" + c.stored + " in [" +
+                             folder.File("settings.ini") + "]: not 0 to 3; the word order stays 2";
+    EXPECT_EQ(testing::DebugRecords(folder), c.logged ? line : "") << c.stored;
+  }
+}
+
+TEST(scanner_settings, a_file_of_the_first_release_loads_the_new_keys_as_defaults) {
+  testing::TempFolder folder;
+  folder.Write("settings.ini", kHeader +
+                                   "check_for_updates=1\npoll_frequency=0\nrecv_time_out=10000\nmodbus_mode=1\n"
+                                   "com_port=3\nbuad_rate=9600\ndata_bits=8\nstop_bits=1\nparity=N\nlogfile_path=" +
+                                   folder.path() +
+                                   "/log.txt\ndata_format=0\nrequest_id=11\nrequest_length=20\nrequest_offset=1\n"
+                                   "request_function_code=1\n");
+  ScannerSettings settings(folder.path());
+  settings.word_order = 0, settings.show_64bit = 0;
+  ASSERT_TRUE(settings.Load());
+  EXPECT_EQ(settings.word_order, 0);
+  EXPECT_EQ(settings.show_64bit, 0);
+  ASSERT_TRUE(settings.Save());  // written with the new keys at the end
+  EXPECT_EQ(folder.Read("settings.ini"), DefaultFile(folder.path()));
+}
+
 TEST(scanner_settings, parity_takes_only_the_five_letters_in_either_case) {
   const struct {
     std::string stored;
@@ -149,6 +191,9 @@ TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   }
   saved.parity = 'E';
   saved.logfile_path = "logs/a=b;c.txt";
+  saved.always_write_multiple = 1;
+  saved.word_order = 3;
+  saved.show_64bit = 1;
   ASSERT_TRUE(saved.Save());
   ASSERT_TRUE(loaded.Load());
   EXPECT_EQ(Fields(loaded), Fields(saved));

@@ -230,3 +230,83 @@ TEST(poll_options, usage_names_the_writes) {
     EXPECT_NE(usage.find(text), std::string::npos) << text;
   }
 }
+
+TEST(poll_options, word_order_from_b_the_option_or_settings) {
+  using O = vantrel::WordOrder;
+  const struct {
+    std::vector<std::string> args;
+    int stored;  // settings.ini's word_order
+    O order;
+  } cases[] = {
+      {{}, 0, O::LowFirst},
+      {{}, 3, O::HighFirstSwapped},
+      {{}, 9, O::LowFirst},  // no order: the default stays
+      {{"-B"}, 0, O::HighFirst},
+      {{"-B"}, 2, O::HighFirst},
+      {{"--word-order", "low-first"}, 1, O::LowFirst},
+      {{"--word-order", "high-first"}, 0, O::HighFirst},
+      {{"--word-order=low-first-swapped"}, 0, O::LowFirstSwapped},
+      {{"--word-order", "high-first-swapped"}, 0, O::HighFirstSwapped},
+      {{"-B", "--word-order", "low-first"}, 0, O::LowFirst},  // the last one counts
+      {{"--word-order", "low-first", "-B"}, 0, O::HighFirst},
+  };
+  for (const auto& c : cases) {
+    vantrel::ScannerSettings s("/nowhere");
+    s.word_order = c.stored;
+    PollConfig config;
+    ApplySettings(s, config);
+    std::string error;
+    ASSERT_EQ(ParsePollOptions(c.args, config, error), ParseOutcome::Run) << error;
+    EXPECT_EQ(config.wordOrder, c.order) << c.stored << " " << c.args.size();
+    EXPECT_FALSE(config.show64);
+  }
+  for (O order : vantrel::kWordOrders) {
+    std::string name = WordOrderOptionName(order);
+    EXPECT_EQ(Parse({"--word-order", name}).wordOrder, order) << name;
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--word-order"}, {"--word-order", "big"}, {"--word-order="}, {"--word-order", "HIGH-FIRST"}, {"-Bx"}}) {
+    PollConfig c;
+    std::string error;
+    EXPECT_EQ(ParsePollOptions(args, c, error), ParseOutcome::Error) << args.back();
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(poll_options, sixty_four_bit_columns_from_the_option_or_settings) {
+  EXPECT_FALSE(Parse({}).show64);
+  EXPECT_TRUE(Parse({"--64bit"}).show64);
+  vantrel::ScannerSettings s("/nowhere");
+  s.show_64bit = 1;
+  PollConfig c;
+  ApplySettings(s, c);
+  EXPECT_TRUE(c.show64);
+}
+
+TEST(poll_options, thirty_two_bit_writes_follow_the_word_order) {
+  using F = vantrel::WriteFormat;
+  const WriteParse cases[] = {
+      {{"-t", "4:float", "d", "1"}, 3, F::Float32, {0x0000, 0x3F80}, {"1"}},
+      {{"-B", "-t", "4:float", "d", "1"}, 3, F::Float32, {0x3F80, 0x0000}, {"1"}},
+      {{"-t", "4:float", "d", "-2.5", "-B"}, 3, F::Float32, {0xC020, 0x0000}, {"-2.5"}},  // -B after the values too
+      {{"--word-order", "low-first-swapped", "-t", "4:uint", "d", "305419896"}, 3, F::Uint32, {0x7856, 0x3412},
+       {"305419896"}},
+      {{"--word-order", "high-first-swapped", "-t", "4:int", "d", "-2"}, 3, F::Int32, {0xFFFF, 0xFEFF}, {"-2"}},
+      {{"-B", "-t", "4", "d", "258"}, 3, F::Uint16, {258}, {"258"}},
+  };
+  for (const WriteParse& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const PollConfig p = Parse(c.args);
+    EXPECT_EQ(p.format, c.format);
+    EXPECT_EQ(p.words, c.words);
+    EXPECT_EQ(p.values, c.values);
+  }
+}
+
+TEST(poll_options, usage_names_the_word_orders) {
+  const std::string usage = kPollUsage;
+  for (const char* text : {"-B", "--word-order ORDER", "low-first ", "high-first ", "low-first-swapped",
+                           "high-first-swapped", "--64bit", "word_order", "show_64bit"}) {
+    EXPECT_NE(usage.find(text), std::string::npos) << text;
+  }
+}

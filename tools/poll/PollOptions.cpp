@@ -38,8 +38,8 @@ const char kPollUsage[] =
     "                (default 0); a register type may name the format of the values to\n"
     "                write: 4:hex (0x optional), 4:int16, 4:int (signed 32-bit), 4:uint\n"
     "                (unsigned 32-bit), 4:float (float32). A 32-bit value takes two\n"
-    "                registers, the first holding the low-order word. Reads print every\n"
-    "                format whatever the type names\n"
+    "                registers in the word order (see -B). Reads print every format\n"
+    "                whatever the type names\n"
     "  -b BAUD       baud rate (default 9600)\n"
     "  -d 7|8        data bits (default 8)\n"
     "  -s 1|2        stop bits (default 1)\n"
@@ -47,6 +47,18 @@ const char kPollUsage[] =
     "  -o SECONDS    reply time-out, fractions allowed (default 10)\n"
     "  -l MS         poll every MS milliseconds until a failure or Ctrl+C (reads only)\n"
     "  -1            poll once (the default)\n"
+    "  -B            high word first: --word-order high-first, as mbpoll's -B\n"
+    "      --word-order ORDER\n"
+    "                how a 32-bit value lies over its two registers (and a 64-bit one over\n"
+    "                four), for the table and for writes; ORDER is one of\n"
+    "                  low-first           the first register is the low-order word\n"
+    "                  high-first          the first register is the high-order word\n"
+    "                  low-first-swapped   low-first, the two bytes of each register swapped\n"
+    "                  high-first-swapped  high-first, the two bytes of each register swapped\n"
+    "                (default: word_order in settings.ini, else low-first). The 32- and\n"
+    "                64-bit captions name any order but low-first: \"uint32 (high word first)\"\n"
+    "      --64bit   also print uint64, int64 and float64 over each four registers, on\n"
+    "                the fourth (default: show_64bit in settings.ini, else off)\n"
     "      --multiple\n"
     "                write with function 15 or 16 even for one item (else 05 or 06)\n"
     "      --csv     print comma-separated values instead of an aligned table; with -l,\n"
@@ -98,6 +110,39 @@ void ApplySettings(const ScannerSettings& settings, PollConfig& config) {
   config.function = settings.request_function_code;
   config.offset = settings.request_offset;
   config.length = settings.request_length;
+  WordOrderFromInt(settings.word_order, config.wordOrder);
+  config.show64 = settings.show_64bit != 0;
+}
+
+namespace {
+
+struct OrderName {
+  const char* name;
+  WordOrder order;
+};
+constexpr OrderName kOrderNames[] = {{"low-first", WordOrder::LowFirst},
+                                     {"high-first", WordOrder::HighFirst},
+                                     {"low-first-swapped", WordOrder::LowFirstSwapped},
+                                     {"high-first-swapped", WordOrder::HighFirstSwapped}};
+
+bool ParseWordOrder(const std::string& value, PollConfig& config, std::string& error) {
+  for (const auto& o : kOrderNames) {
+    if (value == o.name) {
+      config.wordOrder = o.order;
+      return true;
+    }
+  }
+  error = "--word-order: low-first, high-first, low-first-swapped or high-first-swapped";
+  return false;
+}
+
+}  // namespace
+
+const char* WordOrderOptionName(WordOrder order) {
+  for (const auto& o : kOrderNames) {
+    if (o.order == order) return o.name;
+  }
+  return "";
 }
 
 int ComPortNumber(const std::string& text) {
@@ -175,7 +220,7 @@ bool PrepareWrite(bool lengthGiven, PollConfig& config, std::string& error) {
   config.words.clear();
   std::vector<std::uint16_t> words;
   for (const std::string& text : config.values) {
-    if (!ParseWriteValue(text, config.format, words, error)) return false;
+    if (!ParseWriteValue(text, config.format, words, error, config.wordOrder)) return false;
     config.words.insert(config.words.end(), words.begin(), words.end());
   }
   const int items = static_cast<int>(config.words.size());
@@ -218,6 +263,27 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
     if (arg == "-1") {
       config.periodMs = 0;
+      continue;
+    }
+    if (arg == "-B") {
+      config.wordOrder = WordOrder::HighFirst;
+      continue;
+    }
+    if (arg == "--64bit") {
+      config.show64 = true;
+      continue;
+    }
+    if (arg == "--word-order" || arg.rfind("--word-order=", 0) == 0) {
+      std::string value;
+      if (arg.size() > 12) {
+        value = arg.substr(13);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        error = "option --word-order needs a value";
+        return ParseOutcome::Error;
+      }
+      if (!ParseWordOrder(value, config, error)) return ParseOutcome::Error;
       continue;
     }
     if (arg.size() < 2 || arg[0] != '-' || (!positional.empty() && IsNegativeNumber(arg))) {

@@ -30,6 +30,9 @@ struct PollConfig {
   // 0: poll once.
   int periodMs = 0;
   bool csv = false;
+  // How 32- and 64-bit values lie over registers, for the table and for 32-bit writes.
+  WordOrder wordOrder = WordOrder::LowFirst;
+  bool show64 = false;  // print uint64, int64 and float64 too
   // Writes: the values given after the device, parsed in format (Coil for coils) into the
   // registers or coil states they set; none means a read. length is then the item count.
   WriteFormat format = WriteFormat::Uint16;
@@ -59,7 +62,8 @@ enum ExitStatus : int {
 
 enum class ParseOutcome { Run, Help, Error };
 
-// Takes the connection and the request from the desktop program's settings.
+// Takes the connection, the request, the word order and the 64-bit columns from the
+// desktop program's settings (a stored word order that names none keeps config's).
 void ApplySettings(const ScannerSettings& settings, PollConfig& config);
 
 // Applies the options to config (which holds the defaults on entry). The first argument that
@@ -68,6 +72,10 @@ void ApplySettings(const ScannerSettings& settings, PollConfig& config);
 // "--" every argument is the device or a value.
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
                               std::string& error);
+
+// The --word-order names: "low-first", "high-first", "low-first-swapped",
+// "high-first-swapped".
+const char* WordOrderOptionName(vantrel::WordOrder order);
 
 // Parses "COMn" (any letter case); 0 when the text is no such name.
 int ComPortNumber(const std::string& text);

@@ -132,7 +132,7 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   const auto arrived = std::chrono::system_clock::now();
   if (result != MB_RESPONCE_OK) return FailReply(master, result, false);
 
-  const ResponseTable table = MakeResponseTable(&master);
+  const ResponseTable table = MakeResponseTable(&master, cfg.wordOrder, cfg.show64);
   if (table.fill != TableFill::Filled) {
     return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData : kUndecodableFunction);
   }
@@ -162,7 +162,7 @@ std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
   }
   text += ":";
   const std::size_t first = static_cast<std::size_t>(frame.offset - cfg.offset);
-  for (int i = 0; i < frame.count; i += per) text += " " + FormatWriteValue(cfg.words.data() + first + i, cfg.format);
+  for (int i = 0; i < frame.count; i += per) text += " " + FormatWriteValue(cfg.words.data() + first + i, cfg.format, cfg.wordOrder);
   return text;
 }
 
