@@ -480,9 +480,9 @@ void CMainDlg::ErrorAndStop(const std::string& text, int boxType) {
 
 void CMainDlg::OnReplyTimer() {
   if (!IsTimerArmed(TIMER_REPLY)) return;  // a tick of an exchange that is over
-  const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
   // Compared in 64 bits: a negative stored time-out times out at once instead of never.
   if (static_cast<long long>(m_replyWaitMs) > static_cast<long long>(settings_.recv_time_out)) {
+    const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
     master_.AbandonExchange(static_cast<int>(std::min<unsigned>(m_replyWaitMs, INT_MAX)));
     CountEnd(master_.SawShortReply() ? ExchangeClass::OtherError : ExchangeClass::Timeout, writing);
     if (writing) {

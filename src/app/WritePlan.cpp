@@ -7,11 +7,6 @@ namespace {
 
 bool Coils(const WriteTarget& t) { return t.function == 1; }
 
-const char* ItemName(const WriteTarget& t, bool plural) {
-  if (Coils(t)) return plural ? "coils" : "coil";
-  return plural ? "holding registers" : "holding register";
-}
-
 bool Consecutive(const WriteTarget& t) {
   for (std::size_t i = 1; i < t.offsets.size(); ++i) {
     if (t.offsets[i] != t.offsets[i - 1] + 1) return false;
@@ -83,7 +78,7 @@ std::string DescribeTarget(const WriteTarget& target) {
     return std::string(Coils(target) ? "Coil" : "Holding register") + " at offset " +
            std::to_string(target.offsets[0]) + " (" + target.addresses[0] + ")";
   }
-  std::string text = std::to_string(n) + " " + ItemName(target, true);
+  std::string text = std::to_string(n) + " " + ItemNoun(Coils(target), static_cast<int>(n));
   if (Consecutive(target)) {
     return text + ", offsets " + std::to_string(target.offsets.front()) + " to " +
            std::to_string(target.offsets.back()) + " (" + FirstPart(target.addresses.front()) + " to " +

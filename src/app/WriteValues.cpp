@@ -205,12 +205,15 @@ std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format, Wor
   return buf;
 }
 
+const char* ItemNoun(bool coils, int count) {
+  if (coils) return count == 1 ? "coil" : "coils";
+  return count == 1 ? "holding register" : "holding registers";
+}
+
 std::string DescribeWrite(const WriteFrame& request) {
-  const bool coils = IsCoilWrite(request.function);
-  const char* what = coils ? (request.count == 1 ? "coil" : "coils")
-                           : (request.count == 1 ? "holding register" : "holding registers");
   char text[128];
-  std::snprintf(text, sizeof text, "Writing %d %s %s offset %d (function %02d)", request.count, what,
+  std::snprintf(text, sizeof text, "Writing %d %s %s offset %d (function %02d)", request.count,
+                ItemNoun(IsCoilWrite(request.function), request.count),
                 request.count == 1 ? "at" : "from", request.offset, request.function);
   return text;
 }

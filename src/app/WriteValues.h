@@ -61,6 +61,9 @@ struct WriteFrame {
   int count = 0;     // items written
 };
 
+// "coil", "coils", "holding register" or "holding registers", for count items.
+const char* ItemNoun(bool coils, int count);
+
 // "Writing 10 holding registers from offset 1 (function 16)", as the activity log names a
 // request.
 std::string DescribeWrite(const WriteFrame& request);

@@ -148,10 +148,9 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
 // "Wrote 3 coils from offset 1 (00001) with function 15: 1 0 1", for what one request set.
 std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
   const bool coils = IsCoilWrite(frame.function);
-  const char* noun = coils ? (frame.count == 1 ? "coil" : "coils")
-                           : (frame.count == 1 ? "holding register" : "holding registers");
   char head[128];
-  std::snprintf(head, sizeof head, "Wrote %d %s from offset %d (%05d) with function %02d", frame.count, noun,
+  std::snprintf(head, sizeof head, "Wrote %d %s from offset %d (%05d) with function %02d", frame.count,
+                ItemNoun(coils, frame.count),
                 frame.offset, (coils ? 0 : 40000) + frame.offset, frame.function);
   std::string text = head;
   const int per = RegistersPerValue(cfg.format);

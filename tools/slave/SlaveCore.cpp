@@ -45,9 +45,6 @@ void ReplaceCrc(std::vector<std::uint8_t>& frame) {
 }
 
 bool IsRead(std::uint8_t function) { return function >= 1 && function <= 4; }
-bool IsWrite(std::uint8_t function) {
-  return function == 5 || function == 6 || function == 15 || function == 16;
-}
 
 // The exception code for a well-framed request that cannot be served, 0 when it can.
 // field is the quantity, or the value for 05 and 06, which write one item.
@@ -349,7 +346,7 @@ int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
 std::vector<std::uint8_t> SlaveCore::Normal(const std::uint8_t* frame, unsigned address,
                                             unsigned quantity) const {
   const std::uint8_t function = frame[1];
-  if (IsWrite(function)) {
+  if (IsWriteFunction(function)) {
     // 05 and 06 echo the whole request; 15 and 16 its address and quantity.
     std::vector<std::uint8_t> r(frame, frame + 6);
     AppendCrc(r);
@@ -410,7 +407,7 @@ std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t si
   const bool broadcast = frame[0] == 0;
   if (frame[0] != id_ && !broadcast) return std::nullopt;
   const std::uint8_t function = frame[1];
-  const bool write = IsWrite(function);
+  const bool write = IsWriteFunction(function);
   if (broadcast && !write) return std::nullopt;  // only writes are meant for every slave
 
   Reply reply;
