@@ -32,7 +32,9 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
   currentLabel_ = new QLabel;
   currentLabel_->setObjectName(QStringLiteral("currentLabel"));
 
-  formatBox_ = new QComboBox;
+  // Owned by the dialog from the start: for coils the format box and the value field, for
+  // registers the On/Off row, stay out of the layout, hidden.
+  formatBox_ = new QComboBox(this);
   formatBox_->setObjectName(QStringLiteral("formatBox"));
   for (WriteFormat f : formats_) formatBox_->addItem(QString::fromLatin1(FormatName(f)));
 
@@ -55,14 +57,14 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
   auto* coilGroup = new QButtonGroup(this);
   coilGroup->addButton(onButton_);
   coilGroup->addButton(offButton_);
-  coilRow_ = new QWidget;
+  coilRow_ = new QWidget(this);
   auto* coilLayout = new QHBoxLayout(coilRow_);
   coilLayout->setContentsMargins(0, 0, 0, 0);
   coilLayout->addWidget(onButton_);
   coilLayout->addWidget(offButton_);
   coilLayout->addStretch();
 
-  valueEdit_ = new QLineEdit;
+  valueEdit_ = new QLineEdit(this);
   valueEdit_->setObjectName(QStringLiteral("valueEdit"));
 
   valueTable_ = new QTableWidget(0, 3);

@@ -150,8 +150,7 @@ std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
   const bool coils = IsCoilWrite(frame.function);
   char head[128];
   std::snprintf(head, sizeof head, "Wrote %d %s from offset %d (%05d) with function %02d", frame.count,
-                ItemNoun(coils, frame.count),
-                frame.offset, (coils ? 0 : 40000) + frame.offset, frame.function);
+                ItemNoun(coils, frame.count), frame.offset, (coils ? 0 : 40000) + frame.offset, frame.function);
   std::string text = head;
   const int per = RegistersPerValue(cfg.format);
   // Two registers a value: say so, or the count would not match the values shown.
