@@ -61,12 +61,6 @@ bool versionPromptOpen = false;
 
 namespace {
 
-// A period in seconds as a timer period; huge stored values are capped, not wrapped.
-int SecondsToMs(int seconds) {
-  const long long ms = static_cast<long long>(seconds) * 1000;
-  return static_cast<int>(std::clamp<long long>(ms, 1, INT_MAX));
-}
-
 std::string VformatWhole(const char* format, va_list args) {
   va_list sizing;
   va_copy(sizing, args);
@@ -362,7 +356,7 @@ void CMainDlg::StartUp() {
   UpdateStartButton();
   ConnectSerialPort();
   if (settings_.poll_frequency > 0) {
-    SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
+    SetTimer(TIMER_POLL, settings_.PollPeriodMs());
     WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
   }
   if (settings_.check_for_updates) SetTimer(TIMER_VERSION_CHECK, 100);
@@ -394,7 +388,7 @@ void CMainDlg::UpdateConnectionSummary() {
 }
 
 void CMainDlg::UpdatePollFrequencySummary() {
-  const std::string text = PollFrequencySummary(settings_.poll_frequency);
+  const std::string text = PollFrequencySummary(settings_.PollPeriodMs());
   if (SetSummary(pollFrequencyButton_, text)) {
     AddLogLine("Frequency string has been updated: %s ", text.c_str());
     tattler_.SetValue("PollFrequency", text);
@@ -439,7 +433,12 @@ void CMainDlg::Poll() {
   CountSent(false);
   if (!master_.SendRequest(frame, size)) {
     CountEnd(ExchangeClass::OtherError, false);
-    FailPoll(CannotPollText(CurrentConnectionText()));
+    const std::string text = CannotPollText(CurrentConnectionText());
+    if (KeepPollingOnFailure()) {
+      LogFailure(text);
+    } else {
+      FailPoll(text);
+    }
     return;
   }
   if (master_.port.DeviceLost()) {
@@ -450,7 +449,7 @@ void CMainDlg::Poll() {
   queue_.PollSent();
   SetTimer(TIMER_REPLY, m_replyTickMs);
   WatchPort();
-  if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
+  if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
   UpdateStartButton();
 }
 
@@ -469,12 +468,24 @@ void CMainDlg::LogFailure(const std::string& text) {
   AddLogLine("Failed: %s; received: %s", text.substr(0, text.find('\n')).c_str(), master_.ReceivedText().c_str());
 }
 
-void CMainDlg::ErrorAndStop(const std::string& text, int boxType) {
+bool CMainDlg::KeepPollingOnFailure() const {
+  return settings_.keep_polling_on_failure != 0 && settings_.poll_frequency > 0;
+}
+
+void CMainDlg::PollFailed(const std::string& text, int boxType) {
   KillTimer(TIMER_REPLY);
-  KillTimer(TIMER_POLL);
+  m_replyWaitMs = 0;
   LogFailure(text);
-  MessageAndLog(boxType, "%s", text.c_str());
-  StopPolling();
+  model_->SetStale(true);
+  if (!KeepPollingOnFailure()) {
+    KillTimer(TIMER_POLL);
+    if (boxType == kPanicBox) {
+      Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, text.c_str());
+    } else {
+      MessageAndLog(boxType, "%s", text.c_str());
+    }
+    StopPolling();
+  }
   UpdateStartButton();
 }
 
@@ -490,15 +501,10 @@ void CMainDlg::OnReplyTimer() {
     } else if (master_.SawShortReply()) {
       // The device did answer, every time with fewer values than asked for: say that, not
       // that it was too slow.
-      KillTimer(TIMER_REPLY);
-      KillTimer(TIMER_POLL);
-      LogFailure(kNotEnoughData);
-      Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kNotEnoughData);
-      StopPolling();
-      UpdateStartButton();
+      PollFailed(kNotEnoughData, kPanicBox);
       ContinueLine(false);
     } else {
-      ErrorAndStop(TimeoutText(master_.request, master_.request_size));
+      PollFailed(TimeoutText(master_.request, master_.request_size));
       ContinueLine(false);
     }
     return;
@@ -540,12 +546,12 @@ void CMainDlg::TakeReply(bool tick) {
     case MB_RESPONCE_EXCEPTION: {
       std::string text;
       ExplainException(master_.exception_function, master_.exception_code, text);
-      ErrorAndStop(text, kBoxStop);
+      PollFailed(text, kBoxStop);
       ContinueLine(false);
       break;
     }
     default:
-      ErrorAndStop(ReplyErrorText(result));
+      PollFailed(ReplyErrorText(result));
       ContinueLine(false);
       break;
   }
@@ -699,13 +705,13 @@ void CMainDlg::Stop() {
 
 void CMainDlg::StopPolling() {
   m_replyWaitMs = 0;
-  settings_.poll_frequency = 0;
+  settings_.SetPollPeriodMs(0);
   UpdatePollFrequencySummary();
 }
 
 void CMainDlg::UpdateStartButton() {
   const StartButtonState s = ComputeStartButton(master_.IsOpen() != 0, m_replyWaitMs,
-                                                settings_.poll_frequency, m_lastPollTime, Now());
+                                                settings_.PollPeriodMs(), m_lastPollTime, Now());
   if (s.pollNow) {
     Poll();
     return;
@@ -1022,11 +1028,12 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
     }
     ValidateRequest();  // a request that fails opens a further sheet on "Request" here
 
-    if (poll->poll_frequency != settings_.poll_frequency) {
-      settings_.poll_frequency = std::max(poll->poll_frequency, 0);  // a negative period polls once
+    settings_.keep_polling_on_failure = poll->keep_polling_on_failure;
+    if (poll->poll_period_ms != settings_.PollPeriodMs()) {
+      settings_.SetPollPeriodMs(poll->poll_period_ms);  // a negative period polls once
       UpdatePollFrequencySummary();
       if (settings_.poll_frequency > 0) {
-        SetTimer(TIMER_POLL, SecondsToMs(settings_.poll_frequency));
+        SetTimer(TIMER_POLL, settings_.PollPeriodMs());
         WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
         Poll();
       } else {

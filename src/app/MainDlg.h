@@ -190,8 +190,14 @@ class CMainDlg : public QDialog {
   // One line in the activity log for a failed exchange: the message's first line and the
   // bytes received.
   void LogFailure(const std::string& text);
-  // Kills the cycle's timers, shows the text in a box of that style, falls back to once.
-  void ErrorAndStop(const std::string& text, int boxType = 0);
+  // Whether a failed poll is only logged and counted, polling going on: chosen so, and
+  // polling at a frequency.
+  bool KeepPollingOnFailure() const;
+  // A poll failed: its log line, and the values on screen shown as stale; unless polling
+  // goes on, the cycle's timers stop, the text is shown in a box of that style (kPanicBox:
+  // the panic report) and polling falls back to once.
+  static constexpr int kPanicBox = -1;
+  void PollFailed(const std::string& text, int boxType = 0);
   // A poll that could not be built or sent: box, log line, back to once.
   void FailPoll(const std::string& text);
   std::string CurrentConnectionText() const;

@@ -8,6 +8,7 @@ namespace {
 
 // A changed value stands out for a moment, in a colour that keeps the text readable.
 const QColor kChangedBackground(0xFF, 0xE8, 0x8C);
+const QColor kStaleText(0x90, 0x90, 0x90);
 
 bool SameShape(const ResponseTable& a, const ResponseTable& b) {
   if (a.function != b.function || a.firstOffset != b.firstOffset || a.rows.size() != b.rows.size() ||
@@ -27,6 +28,7 @@ void ResponseModel::SetTable(ResponseTable table) {
   table_ = std::move(table);
   changed_.clear();
   changes_ = 0;
+  stale_ = false;
   endResetModel();
 }
 
@@ -49,7 +51,16 @@ bool ResponseModel::Update(const ResponseTable& table) {
     if (first >= 0) emit dataChanged(index(static_cast<int>(r), first), index(static_cast<int>(r), last));
   }
   table_.values = table.values;
+  SetStale(false);
   return true;
+}
+
+void ResponseModel::SetStale(bool stale) {
+  if (stale == stale_) return;
+  stale_ = stale;
+  if (!table_.rows.empty()) {
+    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::ForegroundRole});
+  }
 }
 
 void ResponseModel::ClearChanges() {
@@ -80,6 +91,7 @@ QVariant ResponseModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::BackgroundRole) {
     return IsChanged(index.row(), index.column()) ? QVariant(kChangedBackground) : QVariant();
   }
+  if (role == Qt::ForegroundRole) return stale_ ? QVariant(kStaleText) : QVariant();
   if (role != Qt::DisplayRole) return {};
   const auto& row = table_.rows[static_cast<std::size_t>(index.row())];
   return QString::fromStdString(row[static_cast<std::size_t>(index.column())]);

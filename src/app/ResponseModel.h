@@ -22,6 +22,10 @@ class ResponseModel : public QAbstractTableModel {
   // with nothing done, when the table has another shape.
   bool Update(const ResponseTable& table);
   void ClearChanges();
+  // Values from before a failed poll: still the last good ones, drawn grey until the next
+  // reply, so that they are not taken for fresh.
+  void SetStale(bool stale);
+  bool IsStale() const { return stale_; }
   bool HasChanges() const { return changes_ > 0; }
   bool IsChanged(int row, int column) const;
   const ResponseTable& table() const { return table_; }
@@ -35,6 +39,7 @@ class ResponseModel : public QAbstractTableModel {
   ResponseTable table_;
   std::vector<std::vector<bool>> changed_;  // per cell, since the last ClearChanges
   int changes_ = 0;
+  bool stale_ = false;
 };
 
 }  // namespace vantrel

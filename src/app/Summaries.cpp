@@ -1,6 +1,7 @@
 #include "app/Summaries.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace vantrel {
 
@@ -11,18 +12,27 @@ std::string RequestSummary(int requestId, int requestOffset, int requestLength) 
   return buf;
 }
 
-std::string PollFrequencySummary(int pollFrequency) {
-  if (pollFrequency <= 0) return "Once";
+std::string SecondsText(int ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d.%03d", ms / 1000, std::abs(ms % 1000));
+  std::string text = buf;
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return text;
+}
+
+std::string PollFrequencySummary(int pollPeriodMs) {
+  if (pollPeriodMs <= 0) return "Once";
   char buf[48];
-  if (pollFrequency <= 60) {
-    std::snprintf(buf, sizeof buf, "%d seconds", pollFrequency);
+  if (pollPeriodMs <= 60000) {
+    std::snprintf(buf, sizeof buf, "%s seconds", SecondsText(pollPeriodMs).c_str());
   } else {
-    std::snprintf(buf, sizeof buf, "%d min", pollFrequency / 60);
+    std::snprintf(buf, sizeof buf, "%d min", pollPeriodMs / 60000);
   }
   return buf;
 }
 
-StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pollFrequency,
+StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pollPeriodMs,
                                     std::time_t lastPollTime, std::time_t now) {
   StartButtonState s;
   if (!portOpen) {
@@ -34,10 +44,15 @@ StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pol
     s.enabled = false;
     return s;
   }
-  if (pollFrequency <= 0) {  // a negative period polls once, as 0 does
+  if (pollPeriodMs <= 0) {  // a negative period polls once, as 0 does
     s.caption = "Poll";
     return s;
   }
+  if (pollPeriodMs < 1000) {
+    s.caption = "Every " + SecondsText(pollPeriodMs) + " sec";
+    return s;
+  }
+  const int pollFrequency = pollPeriodMs / 1000 + (pollPeriodMs % 1000 != 0 ? 1 : 0);
   // In 64 bits: a stored frequency of any size must not overflow the sum.
   long long remaining = static_cast<long long>(lastPollTime) + pollFrequency - now + 1;
   if (remaining > pollFrequency) {

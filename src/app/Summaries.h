@@ -9,8 +9,11 @@ namespace vantrel {
 
 // "Device: %d Offset: %d Length: %d".
 std::string RequestSummary(int requestId, int requestOffset, int requestLength);
-// "Once" for 0; "%d seconds" up to 60; "%d min" with whole minutes above.
-std::string PollFrequencySummary(int pollFrequency);
+// The poll period in milliseconds: "Once" for 0; "%d seconds" up to 60, with its fraction
+// where it has one ("0.25 seconds", "2.5 seconds"); "%d min" with whole minutes above.
+std::string PollFrequencySummary(int pollPeriodMs);
+// Seconds with up to three decimals and no trailing zeros: "0.25", "2.5", "5".
+std::string SecondsText(int ms);
 
 struct StartButtonState {
   std::string caption;
@@ -19,8 +22,10 @@ struct StartButtonState {
 };
 
 // The Start button's caption and state, first match wins: not connected, waiting for a
-// reply, polling once, else the countdown to the next poll.
-StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pollFrequency,
+// reply, polling once, a period under a second ("Every 0.25 sec": a countdown in whole
+// seconds would say nothing), else the countdown to the next poll, in whole seconds rounded
+// up.
+StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pollPeriodMs,
                                     std::time_t lastPollTime, std::time_t now);
 
 }  // namespace vantrel

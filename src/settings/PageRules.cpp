@@ -6,6 +6,7 @@
 
 #include "app/PollTexts.h"
 #include "modbus/ModbusFrame.h"
+#include "settings/ScannerSettings.h"
 
 namespace vantrel {
 namespace {
@@ -77,12 +78,29 @@ std::string CheckLengthEdit(const std::string& text, int& value) {
   return CheckRangeEdit(text, kMinLength, kMaxLength, value);
 }
 
-std::string CheckPollEdit(const std::string& text, int& value) {
-  int parsed = 0;
-  if (!ParseInt(text, true, parsed)) return kIntegerMessage;
-  // A negative period would poll as fast as the timers allow and never see a reply.
-  if (parsed < 0) return kPositiveIntegerMessage;
-  value = parsed;
+std::string CheckPollEdit(const std::string& text, int& periodMs) {
+  std::size_t i = 0, end = text.size();
+  while (i < end && IsBlank(text[i])) ++i;
+  while (end > i && IsBlank(text[end - 1])) --end;
+  if (i < end && text[i] == '+') ++i;
+  long long ms = 0;
+  int digits = 0, decimals = -1;  // decimals: -1 before the point
+  for (; i < end; ++i) {
+    if (text[i] == '.' && decimals < 0) {
+      decimals = 0;
+      continue;
+    }
+    // A negative period would poll as fast as the timers allow and never see a reply.
+    if (text[i] < '0' || text[i] > '9' || decimals == 3) return kPollSecondsMessage;
+    ms = ms * 10 + (text[i] - '0');
+    ++digits;
+    if (decimals >= 0) ++decimals;
+    if (ms > INT_MAX) return kPollSecondsMessage;
+  }
+  if (digits == 0) return kPollSecondsMessage;
+  for (int d = std::max(decimals, 0); d < 3; ++d) ms *= 10;
+  if (ms > INT_MAX || (ms > 0 && ms < kMinPollPeriodMs)) return kPollSecondsMessage;
+  periodMs = static_cast<int>(ms);
   return {};
 }
 
@@ -143,18 +161,18 @@ bool BuildRequestPreview(int functionCode, int requestId, int requestOffset, int
   return true;
 }
 
-int PollEntryFor(int pollFrequency) {
+int PollEntryFor(int pollPeriodMs) {
   for (std::size_t i = 0; i < kPollEntries.size(); ++i) {
-    if (kPollEntries[i].seconds == pollFrequency) return static_cast<int>(i);
+    if (kPollEntries[i].seconds * 1000 == pollPeriodMs) return static_cast<int>(i);
   }
   return kCustomPollEntry;
 }
 
-PollReadBack ReadPoll(int selectedEntry, int editValue) {
+PollReadBack ReadPoll(int selectedEntry, int editPeriodMs) {
   if (selectedEntry >= 0 && selectedEntry < static_cast<int>(kPollEntries.size())) {
-    return {kPollEntries[static_cast<std::size_t>(selectedEntry)].seconds, false};
+    return {kPollEntries[static_cast<std::size_t>(selectedEntry)].seconds * 1000, false};
   }
-  return {editValue, selectedEntry == kCustomPollEntry};
+  return {editPeriodMs, selectedEntry == kCustomPollEntry};
 }
 
 }  // namespace vantrel

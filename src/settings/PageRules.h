@@ -32,8 +32,11 @@ std::string CheckUnsignedEdit(const std::string& text, int& value);
 std::string CheckSlaveIdEdit(const std::string& text, int& value);
 std::string CheckOffsetEdit(const std::string& text, int& value);
 std::string CheckLengthEdit(const std::string& text, int& value);
-// The custom poll frequency: a signed number, but not below 0 (0 polls once).
-std::string CheckPollEdit(const std::string& text, int& value);
+// The custom poll period, typed in seconds with up to three decimals ("5", "0.25"), set in
+// milliseconds: 0 polls once, else at least kMinPollPeriodMs (0.1 s).
+inline constexpr char kPollSecondsMessage[] =
+    "Please enter a number of seconds: 0 polls once, and the shortest period is 0.1 (for example 0.25).";
+std::string CheckPollEdit(const std::string& text, int& periodMs);
 
 // --- Connection page ----------------------------------------------------------------
 
@@ -117,14 +120,18 @@ inline constexpr std::array<PollEntry, 9> kPollEntries = {{{"Once only", 0},
 inline constexpr char kCustomPollText[] = "Custom";
 inline constexpr int kCustomPollEntry = 9;  // after the fixed entries
 
-// The entry for a stored poll frequency: the fixed entry of that value, else "Custom".
-int PollEntryFor(int pollFrequency);
+// The entry for a poll period in milliseconds: the fixed entry of that value, else "Custom".
+int PollEntryFor(int pollPeriodMs);
 
 struct PollReadBack {
-  int poll_frequency = 0;
+  int poll_period_ms = 0;
   bool editEnabled = false;  // the seconds edit is for "Custom" only
 };
-// A fixed entry gives its own value; "Custom" or no selection keeps the edit's value.
-PollReadBack ReadPoll(int selectedEntry, int editValue);
+// A fixed entry gives its own period; "Custom" or no selection keeps the edit's.
+PollReadBack ReadPoll(int selectedEntry, int editPeriodMs);
+
+// What the page offers for a failure while polling at a frequency, at the positions of
+// keep_polling_on_failure.
+inline constexpr std::array<const char*, 2> kFailureEntries = {"Stop and explain", "Keep polling and count it"};
 
 }  // namespace vantrel

@@ -25,8 +25,9 @@ bool CPropertyPage::ReadEdit(QLineEdit* edit, std::string (*check)(const std::st
   return false;
 }
 
-void CPropertyPage::ShowInEdit(QLineEdit* edit, int value) {
-  const QString text = QString::number(value);
+void CPropertyPage::ShowInEdit(QLineEdit* edit, int value) { ShowInEdit(edit, QString::number(value)); }
+
+void CPropertyPage::ShowInEdit(QLineEdit* edit, const QString& text) {
   if (edit->text() != text) edit->setText(text);
 }
 

@@ -43,6 +43,7 @@ class CPropertyPage : public QWidget {
   // Shows a value in an edit, touching it only when the text differs (so the caret
   // stays put while the user types).
   static void ShowInEdit(QLineEdit* edit, int value);
+  static void ShowInEdit(QLineEdit* edit, const QString& text);
 
  private:
   int dialogId_;

@@ -1,5 +1,7 @@
 #include "settings/ScannerSettings.h"
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -32,6 +34,10 @@ bool IsParityLetter(char c) {
   return false;
 }
 
+// The whole seconds that poll_frequency keeps for a period that has a fraction: the nearest,
+// but at least 1, so that a reader that knows only poll_frequency still polls.
+int WholeSeconds(int ms) { return std::max(1, ms / 1000 + (ms % 1000 >= 500 ? 1 : 0)); }
+
 struct ResourceText {
   int id;
   const char* text;
@@ -48,6 +54,28 @@ ScannerSettings::ScannerSettings() : ScannerSettings(WorkingDirectory()) {}
 ScannerSettings::ScannerSettings(std::string startupPath)
     : startup_path(std::move(startupPath)), logfile_path(startup_path + "/log.txt") {}
 
+int PollPeriodMs(int pollFrequency, int pollPeriodMs) {
+  if (pollPeriodMs > 0) return pollPeriodMs;
+  if (pollFrequency <= 0) return 0;
+  return static_cast<int>(std::min<long long>(static_cast<long long>(pollFrequency) * 1000, INT_MAX));
+}
+
+int ScannerSettings::PollPeriodMs() const { return vantrel::PollPeriodMs(poll_frequency, poll_period_ms); }
+
+void ScannerSettings::SetPollPeriodMs(int ms) {
+  if (ms > 0) ms = std::max(ms, kMinPollPeriodMs);
+  if (ms <= 0) {
+    poll_frequency = 0;
+    poll_period_ms = 0;
+  } else if (ms % 1000 == 0) {
+    poll_frequency = ms / 1000;
+    poll_period_ms = 0;
+  } else {
+    poll_frequency = WholeSeconds(ms);
+    poll_period_ms = ms;
+  }
+}
+
 std::string ScannerSettings::FilePath() const { return startup_path + "/settings.ini"; }
 
 bool ScannerSettings::Load() {
@@ -63,6 +91,21 @@ bool ScannerSettings::Load() {
                   "frequency is taken as 0 (Once)",
                   poll_frequency, doc.path.c_str());
     poll_frequency = 0;
+  }
+  // The finer period counts only while it agrees with the whole seconds beside it: a file
+  // whose poll_frequency was changed by hand, or by a reader that knows only that key, means
+  // poll_frequency.
+  poll_period_ms = 0;
+  const int ms = doc.GetInt(kSection, "poll_period_ms", 0);
+  if (ms > 0 && ms != PollPeriodMs()) {
+    if (ms >= kMinPollPeriodMs && WholeSeconds(ms) == poll_frequency) {
+      SetPollPeriodMs(ms);
+    } else {
+      WriteDebugLog("ScannerSettings::Load ignored poll_period_ms=%d in [%s]: %s; the period is "
+                    "poll_frequency=%d",
+                    ms, doc.path.c_str(), ms < kMinPollPeriodMs ? "below 100 ms" : "not poll_frequency's seconds",
+                    poll_frequency);
+    }
   }
   recv_time_out = doc.GetInt(kSection, "recv_time_out", recv_time_out);
   modbus_mode = doc.GetInt(kSection, "modbus_mode", modbus_mode);
@@ -95,6 +138,11 @@ bool ScannerSettings::Load() {
                   order, doc.path.c_str(), word_order);
   }
   show_64bit = doc.GetBool(kSection, "show_64bit", show_64bit != 0) ? 1 : 0;
+  keep_polling_on_failure = doc.GetBool(kSection, "keep_polling_on_failure", keep_polling_on_failure != 0) ? 1 : 0;
+  show_wire_address = doc.GetBool(kSection, "show_wire_address", show_wire_address != 0) ? 1 : 0;
+  data_log = doc.GetBool(kSection, "data_log", data_log != 0) ? 1 : 0;
+  data_log_path = doc.GetString(kSection, "data_log_path", data_log_path);
+  data_log_32bit = doc.GetBool(kSection, "data_log_32bit", data_log_32bit != 0) ? 1 : 0;
   return true;
 }
 
@@ -119,6 +167,12 @@ bool ScannerSettings::Save() const {
   doc.SetBool(kSection, "always_write_multiple", always_write_multiple != 0);
   doc.SetInt(kSection, "word_order", word_order);
   doc.SetBool(kSection, "show_64bit", show_64bit != 0);
+  doc.SetInt(kSection, "poll_period_ms", PollPeriodMs());
+  doc.SetBool(kSection, "keep_polling_on_failure", keep_polling_on_failure != 0);
+  doc.SetBool(kSection, "show_wire_address", show_wire_address != 0);
+  doc.SetBool(kSection, "data_log", data_log != 0);
+  doc.SetString(kSection, "data_log_path", data_log_path);
+  doc.SetBool(kSection, "data_log_32bit", data_log_32bit != 0);
   return doc.Save();
 }
 

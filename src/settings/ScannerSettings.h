@@ -4,8 +4,8 @@
 // every part reads and changes its fields directly. The file lives in the folder the
 // program was started in and holds one section, "Vantrel Modbus Scanner", with the keys
 // in the order of the fields below (startup_path is never stored): the fifteen of the
-// first release, then always_write_multiple, word_order and show_64bit, which older files
-// lack (each then keeps its default).
+// first release, then the keys added since (always_write_multiple onwards), which older
+// files lack (each then keeps its default).
 #pragma once
 
 #include <string>
@@ -61,7 +61,33 @@ class ScannerSettings {
   int word_order = 0;
   // A flag: the response table also shows uint64, int64 and float64 over four registers.
   int show_64bit = 0;
+  // The poll period when it is not whole seconds (0.25 s, 2.5 s), else 0 and poll_frequency
+  // holds it; poll_frequency then keeps the nearest whole seconds (at least 1) for readers
+  // that know only that key. Stored as the whole period under "poll_period_ms". Set both
+  // with SetPollPeriodMs.
+  int poll_period_ms = 0;
+  // A flag: a failed poll while polling at a frequency is logged and counted, without a box,
+  // and polling goes on (0: it stops and explains, as a failure always did).
+  int keep_polling_on_failure = 0;
+  // A flag: the response table shows each item's address on the wire (0-based).
+  int show_wire_address = 0;
+  // The data log: on or off, its file (empty: none chosen yet), and whether each row also
+  // holds the 32-bit values.
+  int data_log = 0;
+  std::string data_log_path;
+  int data_log_32bit = 0;
+
+  // The period between polls in milliseconds; 0 polls once.
+  int PollPeriodMs() const;
+  // Sets the period (0 or less: once), keeping poll_frequency in whole seconds.
+  void SetPollPeriodMs(int ms);
 };
+
+// The shortest poll period offered, in milliseconds.
+inline constexpr int kMinPollPeriodMs = 100;
+// The period that poll_frequency seconds and a finer period in milliseconds (0: none) stand
+// for, capped at the largest int.
+int PollPeriodMs(int pollFrequency, int pollPeriodMs);
 
 // The program's settings.
 extern ScannerSettings scannerSettings;

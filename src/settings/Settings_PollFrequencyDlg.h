@@ -1,11 +1,12 @@
 // The Polling frequency page: once only, one of the fixed periods, or a custom number of
-// seconds.
+// seconds (down to 0.1); and what a failure does while polling at a frequency.
 #pragma once
 
 #include "settings/PropertyPage.h"
 
 class QComboBox;
 class QLineEdit;
+class QRadioButton;
 
 namespace vantrel {
 
@@ -21,13 +22,15 @@ class CSettings_PollFrequencyDlg : public CPropertyPage {
 
   // A custom value is taken over here, when the page is left or the sheet confirmed.
   bool OnKillActive() override;
-  // Reads the seconds edit and the list into poll_frequency; false when the edit fails.
+  // Reads the seconds edit, the list and the failure choice; false when the edit fails.
   bool ReadBack();
 
-  int poll_frequency;  // seconds, 0 polls once
+  int poll_period_ms;  // 0 polls once
+  int keep_polling_on_failure;
 
   QComboBox* pollCombo() const { return combo_; }
   QLineEdit* pollEdit() const { return edit_; }
+  QRadioButton* keepPollingRadio() const { return keepPolling_; }
 
  protected:
   void OnInitDialog() override;
@@ -35,6 +38,8 @@ class CSettings_PollFrequencyDlg : public CPropertyPage {
  private:
   QComboBox* combo_;  // 1036
   QLineEdit* edit_;   // 1037
+  QRadioButton* stopOnFailure_;
+  QRadioButton* keepPolling_;
   bool loading_ = false;
 };
 

@@ -471,3 +471,69 @@ TEST_F(MainWindow, stop_gives_up_the_reply_and_the_polling) {
   ASSERT_EQ(Rows().size(), 1u);
   EXPECT_EQ(Rows()[0][5], "1");
 }
+
+// "Keep polling and count it": a failure while polling at a frequency shows no box; it goes
+// to the activity log and the counters, the values on screen turn stale, and polling goes
+// on. The next good reply makes them fresh again.
+TEST_F(MainWindow, keep_polling_logs_and_counts_a_failure_without_a_box) {
+  StartSlave();  // offset 9022 answers after 500 ms: a time-out of 300 ms misses it
+  WriteSettings("request_function_code=3\nrequest_length=1\nrequest_offset=9022\nrecv_time_out=1000\n"
+                "poll_frequency=1\npoll_period_ms=250\nkeep_polling_on_failure=1\n");
+  StartWindow();
+  EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 250);
+  EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "0.25 seconds");
+  dlg_->UpdateStartButton();
+  EXPECT_EQ(dlg_->startButton()->text(), "Every 0.25 sec");
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 1u);
+  EXPECT_FALSE(dlg_->responseModel()->IsStale());
+
+  settings_.recv_time_out = 300;
+  dlg_->Poll();
+  StepReplyTicks();
+  for (int offset : {9020, 9002}) {  // bad CRC, exception
+    settings_.request_offset = offset;
+    dlg_->Poll();
+    StepReplyTicks();
+    EXPECT_TRUE(dlg_->responseModel()->IsStale() || Rows().empty()) << offset;
+  }
+  EXPECT_TRUE(box_.boxes.empty()) << box_.boxes.front().text;
+  EXPECT_EQ(settings_.PollPeriodMs(), 250) << "polling goes on";
+  EXPECT_TRUE(dlg_->IsTimerArmed(TIMER_POLL));
+  const PollStatistics& s = dlg_->statistics();
+  EXPECT_EQ(s.timeouts(), 1);
+  EXPECT_EQ(s.crcLrcErrors(), 1);
+  EXPECT_EQ(s.exceptions(), 1);
+  const QString log = dlg_->LogText();
+  for (const char* line : {"Failed: Error - Timeout; received: nothing", "Failed: Error - invalid CRC check",
+                           "Failed: 0x02 - ILLEGAL DATA ADDRESS"}) {
+    EXPECT_NE(log.indexOf(QString::fromLatin1(line)), -1) << line;
+  }
+
+  // The same request failing keeps its rows, grey; its next good reply makes them fresh.
+  settings_.request_offset = 9022;
+  settings_.recv_time_out = 1000;
+  dlg_->Poll();
+  StepReplyTicks();
+  settings_.recv_time_out = 300;
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 1u) << "the last good values stay";
+  EXPECT_TRUE(dlg_->responseModel()->IsStale());
+  EXPECT_TRUE(dlg_->responseModel()->data(dlg_->responseModel()->index(0, 5), Qt::ForegroundRole).isValid());
+  settings_.recv_time_out = 1000;
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_FALSE(dlg_->responseModel()->IsStale());
+  EXPECT_TRUE(box_.boxes.empty());
+
+  // Stop-and-explain is the default: the same failure then shows its box and polls once.
+  settings_.keep_polling_on_failure = 0;
+  settings_.recv_time_out = 300;
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(settings_.PollPeriodMs(), 0);
+  EXPECT_TRUE(dlg_->responseModel()->IsStale());
+}

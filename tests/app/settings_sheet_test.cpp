@@ -247,7 +247,7 @@ TEST_F(SettingsSheet, an_invalid_request_reopens_the_sheet_on_request) {
   ForgetSettingsFile();
   scripts_.push_back([](CTreePropSheet& sheet) {
     PageOf<CSettings_requestDlg>(sheet)->lengthEdit()->setText("126");
-    PageOf<CSettings_PollFrequencyDlg>(sheet)->poll_frequency = 5;  // applied after the check
+    PageOf<CSettings_PollFrequencyDlg>(sheet)->poll_period_ms = 5000;  // applied after the check
     return PressOk(sheet);
   });
   bool savedBeforeReopen = true;

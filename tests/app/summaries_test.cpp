@@ -6,12 +6,16 @@ using namespace vantrel;
 
 TEST(summaries, poll_frequency_texts) {
   EXPECT_EQ(PollFrequencySummary(0), "Once");
-  EXPECT_EQ(PollFrequencySummary(1), "1 seconds");
-  EXPECT_EQ(PollFrequencySummary(60), "60 seconds");
-  EXPECT_EQ(PollFrequencySummary(61), "1 min");
-  EXPECT_EQ(PollFrequencySummary(119), "1 min");
-  EXPECT_EQ(PollFrequencySummary(1800), "30 min");
-  EXPECT_EQ(PollFrequencySummary(-5), "Once") << "a negative period polls once";
+  EXPECT_EQ(PollFrequencySummary(1000), "1 seconds");
+  EXPECT_EQ(PollFrequencySummary(60000), "60 seconds");
+  EXPECT_EQ(PollFrequencySummary(61000), "1 min");
+  EXPECT_EQ(PollFrequencySummary(119000), "1 min");
+  EXPECT_EQ(PollFrequencySummary(1800000), "30 min");
+  EXPECT_EQ(PollFrequencySummary(-5000), "Once") << "a negative period polls once";
+  EXPECT_EQ(PollFrequencySummary(250), "0.25 seconds");
+  EXPECT_EQ(PollFrequencySummary(100), "0.1 seconds");
+  EXPECT_EQ(PollFrequencySummary(2500), "2.5 seconds");
+  EXPECT_EQ(PollFrequencySummary(1001), "1.001 seconds");
 }
 
 TEST(summaries, request_text) { EXPECT_EQ(RequestSummary(11, 1, 20), "Device: 11 Offset: 1 Length: 20"); }
@@ -29,13 +33,18 @@ TEST(start_button, first_matching_state_wins) {
 }
 
 TEST(start_button, countdown_in_seconds_and_minutes) {
-  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1000).caption, "Next poll in 2 min");
-  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1002).caption, "Next poll in 1 min");
-  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1061).caption, "Next poll in 60 sec");
-  EXPECT_EQ(ComputeStartButton(true, 0, 120, 1000, 1120).caption, "Next poll in 1 sec");
-  EXPECT_TRUE(ComputeStartButton(true, 0, 120, 1000, 1121).pollNow);
+  EXPECT_EQ(ComputeStartButton(true, 0, 120000, 1000, 1000).caption, "Next poll in 2 min");
+  EXPECT_EQ(ComputeStartButton(true, 0, 120000, 1000, 1002).caption, "Next poll in 1 min");
+  EXPECT_EQ(ComputeStartButton(true, 0, 120000, 1000, 1061).caption, "Next poll in 60 sec");
+  EXPECT_EQ(ComputeStartButton(true, 0, 120000, 1000, 1120).caption, "Next poll in 1 sec");
+  EXPECT_TRUE(ComputeStartButton(true, 0, 120000, 1000, 1121).pollNow);
   // a clock set back never counts beyond the period
-  EXPECT_EQ(ComputeStartButton(true, 0, 5, 1000, 900).caption, "Next poll in 5 sec");
+  EXPECT_EQ(ComputeStartButton(true, 0, 5000, 1000, 900).caption, "Next poll in 5 sec");
   // a huge stored period does not overflow
-  EXPECT_EQ(ComputeStartButton(true, 0, 2147483647, 2147483000, 2147483000).caption, "Next poll in 35791394 min");
+  EXPECT_EQ(ComputeStartButton(true, 0, 2147483647, 2147483000, 2147483000).caption, "Next poll in 35791 min");
+  // a fraction counts in whole seconds rounded up; under a second there is no countdown
+  EXPECT_EQ(ComputeStartButton(true, 0, 2500, 1000, 1000).caption, "Next poll in 3 sec");
+  EXPECT_FALSE(ComputeStartButton(true, 0, 2500, 1000, 1003).pollNow);
+  EXPECT_EQ(ComputeStartButton(true, 0, 250, 1000, 1000).caption, "Every 0.25 sec");
+  EXPECT_FALSE(ComputeStartButton(true, 0, 250, 1000, 5000).pollNow) << "the poll timer alone keeps time";
 }

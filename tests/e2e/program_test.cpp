@@ -56,7 +56,9 @@ class Program : public ::testing::Test {
     return "[Vantrel Modbus Scanner]\ncheck_for_updates=0\npoll_frequency=" + std::to_string(pollFrequency) +
            "\nrecv_time_out=10000\nmodbus_mode=1\ncom_port=3\nbuad_rate=115200\ndata_bits=8\nstop_bits=1\n"
            "parity=N\nlogfile_path=" + dir_.path() + "/log.txt\ndata_format=0\nrequest_id=11\n"
-           "request_length=10\nrequest_offset=1\nrequest_function_code=3\nalways_write_multiple=0\nword_order=0\nshow_64bit=0\n\n";  // and the empty last line
+           "request_length=10\nrequest_offset=1\nrequest_function_code=3\nalways_write_multiple=0\nword_order=0\nshow_64bit=0\n"
+           "poll_period_ms=" + std::to_string(pollFrequency * 1000) +
+           "\nkeep_polling_on_failure=0\nshow_wire_address=0\ndata_log=0\ndata_log_path=\ndata_log_32bit=0\n\n";  // and the empty last line
   }
 
   TempDir dir_;

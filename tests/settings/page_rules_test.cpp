@@ -46,13 +46,21 @@ TEST(edit_checks, slave_id_and_length_name_their_ranges) {
   EXPECT_EQ(CheckSlaveIdEdit("", value), "Please enter a positive integer.");
 }
 
-TEST(edit_checks, poll_frequency_is_a_signed_number_but_not_negative) {
-  int value = 5;
-  EXPECT_EQ(CheckPollEdit(" +7 ", value), "");
-  EXPECT_EQ(value, 7);
-  EXPECT_EQ(CheckPollEdit("seven", value), "Please enter an integer.");
-  EXPECT_EQ(CheckPollEdit("-1", value), "Please enter a positive integer.") << "would poll without pause";
-  EXPECT_EQ(value, 7);
+TEST(edit_checks, poll_period_is_seconds_to_the_millisecond_from_a_tenth) {
+  const struct {
+    const char* text;
+    int ms;  // -1: refused, the value kept
+  } cases[] = {{" +7 ", 7000}, {"0", 0},       {"0.25", 250},   {"0.1", 100},     {"2.5", 2500},
+               {"5.", 5000},   {".5", 500},    {"1.001", 1001}, {"1800", 1800000}, {"2147483", 2147483000},
+               {"0.09", -1},   {"0.001", -1},  {"1.0001", -1},  {"-1", -1},        {"seven", -1},
+               {"", -1},       {".", -1},      {"1.2.3", -1},   {"0,25", -1},      {"2147484", -1},
+               {"1e3", -1},    {"99999999999", -1}};
+  for (const auto& c : cases) {
+    int value = 42;
+    const std::string message = CheckPollEdit(c.text, value);
+    EXPECT_EQ(message, c.ms < 0 ? kPollSecondsMessage : "") << c.text;
+    EXPECT_EQ(value, c.ms < 0 ? 42 : c.ms) << c.text;
+  }
 }
 
 TEST(connection_rules, time_out_neither_wraps_nor_goes_negative) {
@@ -90,7 +98,9 @@ TEST(request_rules, function_codes_and_no_cut_frame) {
 }
 
 TEST(poll_rules, nothing_selected_keeps_the_edit_disabled) {
-  EXPECT_EQ(ReadPoll(-1, 7).poll_frequency, 7);
-  EXPECT_FALSE(ReadPoll(-1, 7).editEnabled);
+  EXPECT_EQ(ReadPoll(-1, 7000).poll_period_ms, 7000);
+  EXPECT_FALSE(ReadPoll(-1, 7000).editEnabled);
   EXPECT_EQ(PollEntryFor(-3), kCustomPollEntry);
+  EXPECT_EQ(PollEntryFor(300000), 6);
+  EXPECT_EQ(PollEntryFor(250), kCustomPollEntry);
 }

@@ -19,7 +19,8 @@ std::string DefaultFile(const std::string& folder) {
          "com_port=3\nbuad_rate=9600\ndata_bits=8\nstop_bits=1\nparity=N\nlogfile_path=" +
          folder +
          "/log.txt\ndata_format=0\nrequest_id=11\nrequest_length=20\nrequest_offset=1\n"
-         "request_function_code=1\nalways_write_multiple=0\nword_order=0\nshow_64bit=0\n\n";
+         "request_function_code=1\nalways_write_multiple=0\nword_order=0\nshow_64bit=0\npoll_period_ms=0\n"
+         "keep_polling_on_failure=0\nshow_wire_address=0\ndata_log=0\ndata_log_path=\ndata_log_32bit=0\n\n";
 }
 
 // Every persisted field, for whole-object comparisons.
@@ -28,13 +29,14 @@ std::string Fields(const ScannerSettings& s) {
   for (int v : {s.check_for_updates, s.poll_frequency, s.recv_time_out, s.modbus_mode, s.com_port,
                 s.buad_rate, s.data_bits, s.stop_bits, s.data_format, s.request_id,
                 s.request_length, s.request_offset, s.request_function_code, s.always_write_multiple,
-                s.word_order, s.show_64bit}) {
+                s.word_order, s.show_64bit, s.poll_period_ms, s.keep_polling_on_failure, s.show_wire_address,
+                s.data_log, s.data_log_32bit}) {
     text += std::to_string(v) + "|";
   }
-  return text + s.parity + "|" + s.logfile_path;
+  return text + s.parity + "|" + s.logfile_path + "|" + s.data_log_path;
 }
 
-TEST(scanner_settings, default_save_in_the_working_folder_writes_the_nineteen_lines) {
+TEST(scanner_settings, default_save_in_the_working_folder_writes_every_key) {
   testing::WorkingFolder start;
   ScannerSettings settings;
   const std::string here = std::filesystem::current_path().string();
@@ -157,6 +159,50 @@ TEST(scanner_settings, a_file_of_the_first_release_loads_the_new_keys_as_default
   EXPECT_EQ(folder.Read("settings.ini"), DefaultFile(folder.path()));
 }
 
+TEST(scanner_settings, a_poll_period_with_a_fraction_keeps_whole_seconds_beside_it) {
+  const struct {
+    int setMs;
+    int seconds;      // poll_frequency as stored
+    const char* key;  // poll_period_ms as stored
+  } sets[] = {{0, 0, "0"}, {-5, 0, "0"}, {5000, 5, "5000"}, {250, 1, "250"}, {20, 1, "100"},
+              {2500, 3, "2500"}, {2499, 2, "2499"}, {1800000, 1800, "1800000"}};
+  for (const auto& c : sets) {
+    testing::TempFolder folder;
+    ScannerSettings saved(folder.path());
+    saved.SetPollPeriodMs(c.setMs);
+    ASSERT_TRUE(saved.Save());
+    const std::string file = folder.Read("settings.ini");
+    EXPECT_NE(file.find("\npoll_frequency=" + std::to_string(c.seconds) + "\n"), std::string::npos) << c.setMs;
+    EXPECT_NE(file.find("\npoll_period_ms=" + std::string(c.key) + "\n"), std::string::npos) << c.setMs;
+    ScannerSettings loaded(folder.path());
+    ASSERT_TRUE(loaded.Load());
+    EXPECT_EQ(loaded.PollPeriodMs(), std::stoi(c.key)) << c.setMs;
+  }
+  // A file whose two keys disagree (poll_frequency changed by hand or by an older reader)
+  // means poll_frequency, and the debug log says why.
+  const struct {
+    std::string stored;
+    int periodMs;
+    const char* why;  // nullptr: nothing logged
+  } loads[] = {{"poll_frequency=1\npoll_period_ms=250\n", 250, nullptr},
+               {"poll_frequency=7\n", 7000, nullptr},
+               {"poll_frequency=7\npoll_period_ms=250\n", 7000, "not poll_frequency's seconds"},
+               {"poll_frequency=7\npoll_period_ms=5000\n", 7000, "not poll_frequency's seconds"},
+               {"poll_frequency=1\npoll_period_ms=50\n", 1000, "below 100 ms"},
+               {"poll_frequency=0\npoll_period_ms=250\n", 0, "not poll_frequency's seconds"},
+               {"poll_frequency=3\npoll_period_ms=0\n", 3000, nullptr}};
+  for (const auto& c : loads) {
+    testing::WorkingFolder folder;
+    folder.Write("settings.ini", kHeader + c.stored);
+    ScannerSettings settings(folder.path());
+    ASSERT_TRUE(settings.Load());
+    EXPECT_EQ(settings.PollPeriodMs(), c.periodMs) << c.stored;
+    EXPECT_EQ(testing::DebugRecords(folder).find(c.why ? c.why : "poll_period_ms") != std::string::npos,
+              c.why != nullptr)
+        << c.stored;
+  }
+}
+
 TEST(scanner_settings, parity_takes_only_the_five_letters_in_either_case) {
   const struct {
     std::string stored;
@@ -194,6 +240,15 @@ TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   saved.always_write_multiple = 1;
   saved.word_order = 3;
   saved.show_64bit = 1;
+  saved.keep_polling_on_failure = 1;
+  saved.show_wire_address = 1;
+  saved.data_log = 1;
+  saved.data_log_path = "data/a=b;c.csv";
+  saved.data_log_32bit = 1;
+  ASSERT_TRUE(saved.Save());
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(Fields(loaded), Fields(saved));
+  saved.SetPollPeriodMs(250);  // a period with a fraction survives too
   ASSERT_TRUE(saved.Save());
   ASSERT_TRUE(loaded.Load());
   EXPECT_EQ(Fields(loaded), Fields(saved));

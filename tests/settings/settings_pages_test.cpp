@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -213,7 +214,7 @@ TEST_F(Pages, poll_frequency_7_selects_custom) {
   EXPECT_EQ(page->pollCombo()->currentText(), "Custom");
   EXPECT_TRUE(page->pollEdit()->isEnabled());
   EXPECT_EQ(page->pollEdit()->text(), "7");
-  EXPECT_EQ(page->poll_frequency, 7);
+  EXPECT_EQ(page->poll_period_ms, 7000);
 }
 
 TEST_F(Pages, poll_frequency_fixed_entries_and_custom_value) {
@@ -225,21 +226,27 @@ TEST_F(Pages, poll_frequency_fixed_entries_and_custom_value) {
   EXPECT_EQ(page->pollCombo()->currentText(), "Once only");
   EXPECT_FALSE(page->pollEdit()->isEnabled());
   page->pollCombo()->setCurrentIndex(6);
-  EXPECT_EQ(page->poll_frequency, 300);
+  EXPECT_EQ(page->poll_period_ms, 300000);
   EXPECT_EQ(page->pollEdit()->text(), "300");
   EXPECT_FALSE(page->pollEdit()->isEnabled());
   page->pollCombo()->setCurrentIndex(kCustomPollEntry);
   EXPECT_TRUE(page->pollEdit()->isEnabled());
   Type(page->pollEdit(), "45");
-  EXPECT_EQ(page->poll_frequency, 300) << "typing is taken over when the page is left";
+  EXPECT_EQ(page->poll_period_ms, 300000) << "typing is taken over when the page is left";
   EXPECT_TRUE(page->OnKillActive());
-  EXPECT_EQ(page->poll_frequency, 45);
+  EXPECT_EQ(page->poll_period_ms, 45000);
+  Type(page->pollEdit(), "0.25");
+  EXPECT_TRUE(page->OnKillActive());
+  EXPECT_EQ(page->poll_period_ms, 250);
   Type(page->pollEdit(), "soon");
   EXPECT_FALSE(page->OnKillActive());
   ASSERT_EQ(box_.boxes.size(), 1u);
-  EXPECT_EQ(box_.boxes[0].text, "Please enter an integer.");
+  EXPECT_EQ(box_.boxes[0].text, kPollSecondsMessage);
   EXPECT_EQ(page->focusWidget(), page->pollEdit());
-  EXPECT_EQ(page->poll_frequency, 45);
+  EXPECT_EQ(page->poll_period_ms, 250);
+  EXPECT_FALSE(page->keepPollingRadio()->isChecked()) << "stop and explain, as a failure always did";
+  page->keepPollingRadio()->setChecked(true);
+  EXPECT_EQ(page->keep_polling_on_failure, 1);
 }
 
 TEST_F(Pages, a_failing_page_cannot_be_left_in_the_sheet) {
