@@ -1,6 +1,8 @@
 #include "app/MainDlg.h"
 
+#include <QClipboard>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QActionGroup>
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -25,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <climits>
 #include <cstdarg>
@@ -37,6 +41,7 @@
 #include "app/ResponseModel.h"
 #include "app/ResponseTable.h"
 #include "app/Summaries.h"
+#include "app/TableText.h"
 #include "app/WriteDlg.h"
 #include "diag/Clock.h"
 #include "diag/Diagnostics.h"
@@ -128,6 +133,7 @@ void CMainDlg::BuildLayout() {
   auto* menuBar = new QMenuBar(this);
   QMenu* menu = menuBar->addMenu(QStringLiteral("Menu"));
   menu->addAction(QStringLiteral("About"), this, [this] { OpenSettingsSheet(kPageAbout, false); });
+  menu->addAction(QStringLiteral("Save table as CSV..."), this, [this] { SaveTableAsCsv(); });
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   // How 32- and 64-bit values lie over the registers; kept in settings.ini.
@@ -146,9 +152,15 @@ void CMainDlg::BuildLayout() {
   show64_->setCheckable(true);
   connect(show64_, &QAction::triggered, this,
           [this](bool on) { SetTableFormat(settings_.word_order, on ? 1 : 0); });
-  connect(view, &QMenu::aboutToShow, this, [this, orders] {
+  QAction* wireAddress = view->addAction(QStringLiteral("Show addresses on the wire (0-based)"));
+  wireAddress->setObjectName(QStringLiteral("showWireAddress"));
+  wireAddress->setCheckable(true);
+  connect(wireAddress, &QAction::triggered, this,
+          [this](bool on) { SetTableFormat(settings_.word_order, settings_.show_64bit, on ? 1 : 0); });
+  connect(view, &QMenu::aboutToShow, this, [this, orders, wireAddress] {
     for (QAction* a : orders->actions()) a->setChecked(a->objectName() == QStringLiteral("wordOrder%1").arg(static_cast<int>(TableWordOrder())));
     show64_->setChecked(settings_.show_64bit != 0);
+    wireAddress->setChecked(settings_.show_wire_address != 0);
   });
 
   banner_ = new QLabel;
@@ -199,6 +211,21 @@ void CMainDlg::BuildLayout() {
   responseList_->setMinimumHeight(240);
   responseList_->viewport()->setMouseTracking(true);
   responseList_->viewport()->installEventFilter(this);
+  // Copy takes whole rows with the captions, ready for a spreadsheet; the context menu has
+  // the same, and the CSV file.
+  responseList_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  // The key itself is taken in eventFilter, before the view copies its one current cell.
+  responseList_->installEventFilter(this);
+  auto* copyRows = new QAction(QStringLiteral("Copy selected rows\t") + QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText),
+                               responseList_);
+  copyRows->setObjectName(QStringLiteral("copyRows"));
+  connect(copyRows, &QAction::triggered, this, [this] { CopyRows(false); });
+  auto* copyAll = new QAction(QStringLiteral("Copy all rows"), responseList_);
+  copyAll->setObjectName(QStringLiteral("copyAllRows"));
+  connect(copyAll, &QAction::triggered, this, [this] { CopyRows(true); });
+  auto* saveCsv = new QAction(QStringLiteral("Save table as CSV..."), responseList_);
+  connect(saveCsv, &QAction::triggered, this, [this] { SaveTableAsCsv(); });
+  responseList_->addActions({copyRows, copyAll, saveCsv});
 
   statusLine_ = new QLabel;
   statusLine_->setObjectName(QStringLiteral("statusLine"));
@@ -850,7 +877,8 @@ void CMainDlg::OnBrowseLogFile() {
 void CMainDlg::EmptyResponseList() { model_->Clear(); }
 
 void CMainDlg::DisplayResponse(const ModbusMaster* master) {
-  ResponseTable table = MakeResponseTableOrPanic(master, TableWordOrder(), settings_.show_64bit != 0);
+  ResponseTable table = MakeResponseTableOrPanic(master, TableWordOrder(), settings_.show_64bit != 0,
+                                                 settings_.show_wire_address != 0);
   if (table.fill == TableFill::Unchanged) return;
   if (model_->Update(table)) {
     FitColumns(table, true);
@@ -869,11 +897,20 @@ WordOrder CMainDlg::TableWordOrder() const {
 }
 
 void CMainDlg::SetTableFormat(int wordOrder, int show64bit) {
-  if (wordOrder == settings_.word_order && show64bit == settings_.show_64bit) return;
+  SetTableFormat(wordOrder, show64bit, settings_.show_wire_address);
+}
+
+void CMainDlg::SetTableFormat(int wordOrder, int show64bit, int wireAddress) {
+  if (wordOrder == settings_.word_order && show64bit == settings_.show_64bit &&
+      wireAddress == settings_.show_wire_address) {
+    return;
+  }
   settings_.word_order = wordOrder;
   settings_.show_64bit = show64bit;
+  settings_.show_wire_address = wireAddress;
   settings_.Save();
-  AddLogLine("Table format: %s%s", WordOrderCaption(TableWordOrder()), show64bit ? ", with 64-bit columns" : "");
+  AddLogLine("Table format: %s%s%s", WordOrderCaption(TableWordOrder()), show64bit ? ", with 64-bit columns" : "",
+             wireAddress ? ", with addresses on the wire" : "");
   // Read again at once, so that the cells show the new format (when the line is free).
   if (model_->rowCount() > 0 && !IsTimerArmed(TIMER_REPLY) && master_.IsOpen()) Poll();
 }
@@ -908,6 +945,41 @@ void CMainDlg::FitColumns(const ResponseTable& table, bool widenOnly) {
   }
 }
 
+std::vector<int> CMainDlg::SelectedRows() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : responseList_->selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void CMainDlg::CopyRows(bool all) {
+  const std::string text = TableAsText(model_->table(), all ? std::vector<int>{} : SelectedRows(), TextFormat::Tabs);
+  if (!text.empty()) QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+void CMainDlg::SaveTableAsCsv() {
+  if (model_->rowCount() == 0) {
+    ShowMessage("There are no values to save yet: poll the device first.");
+    return;
+  }
+  const std::string path = chooseExportFile ? chooseExportFile(settings_.startup_path, "table.csv") : "";
+  if (path.empty()) return;
+  const std::string text = TableAsText(model_->table(), {}, TextFormat::Csv);
+  bool written = false;
+  errno = 0;
+  if (std::FILE* f = std::fopen(path.c_str(), "w")) {
+    written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    written = std::fclose(f) == 0 && written;
+  }
+  if (!written) {
+    ShowMessage("Error - The table could not be saved\n\nThe file %s could not be written: %s.\n\n"
+                "Choose another folder or name and try again.",
+                path.c_str(), errno != 0 ? std::strerror(errno) : "the disk may be full");
+    return;
+  }
+  AddLogLine("Table saved as %s", path.c_str());
+}
+
 bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {
   if (!responseList_->viewport()->rect().contains(viewportPos)) return false;
   if (model_->rowCount() == 0) return false;
@@ -918,8 +990,7 @@ bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {
 void CMainDlg::OnResponseListClick(const QPoint& viewportPos) {
   if (!IsCursorOnWriteColumn(viewportPos)) return;
   const int clicked = responseList_->indexAt(viewportPos).row();
-  std::vector<int> rows;
-  for (const QModelIndex& index : responseList_->selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::vector<int> rows = SelectedRows();
   if (std::find(rows.begin(), rows.end(), clicked) == rows.end()) rows = {clicked};
   OpenWriteDialog(std::move(rows));
 }
@@ -928,6 +999,11 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
   if (watched == banner_ && event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     OnBannerClick();
+    return true;
+  }
+  if (watched == responseList_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    CopyRows(false);
     return true;
   }
   if (watched == responseList_->viewport()) {

@@ -141,6 +141,9 @@ class CMainDlg : public QDialog {
   // Asks for the activity log file: folder and proposed name in, chosen path out ("" when
   // cancelled). The program shows a save-file dialog.
   std::function<std::string(const std::string& folder, const std::string& name)> chooseLogFile;
+  // Asks for a file to write anew (a saved table): as chooseLogFile, but an existing file is
+  // replaced, so the program asks before overwriting one.
+  std::function<std::string(const std::string& folder, const std::string& name)> chooseExportFile;
 
   // What the log box shows, newest entry first.
   QString LogText() const;
@@ -174,6 +177,15 @@ class CMainDlg : public QDialog {
   // The View menu: the word order of the 32-bit cells (a WordOrder's integer) and the
   // 64-bit columns (0 or 1); saved, and the table is read again in the new format.
   void SetTableFormat(int wordOrder, int show64bit);
+  // The same, with the wire-address column (0 or 1).
+  void SetTableFormat(int wordOrder, int show64bit, int wireAddress);
+  // The table's rows selected, in order.
+  std::vector<int> SelectedRows() const;
+  // Ctrl+C and the context menu: the selected rows (or all of them) with the captions, as
+  // tab-separated text on the clipboard.
+  void CopyRows(bool all);
+  // "Save table as CSV": every row with the captions, to a file the user chooses.
+  void SaveTableAsCsv();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -11,6 +11,7 @@ namespace {
 
 constexpr ResponseColumn kCommonColumns[] = {
     {"Write", 40}, {"Offset", 40}, {"Standard address", 100}, {"6 digit address", 80}};
+constexpr ResponseColumn kWireAddressColumn = {"Wire address", 90};
 constexpr ResponseColumn kBitColumn = {"Value", 100};
 constexpr ResponseColumn k16BitColumns[] = {{"Hex", 50}, {"uint16", 50}, {"int16", 50}};
 constexpr int k32BitWidths[] = {50, 50, 80};
@@ -72,7 +73,7 @@ void WordSwap32(std::uint32_t* value) {
   *value = std::uint32_t{b[2]} << 24 | std::uint32_t{b[3]} << 16 | std::uint32_t{b[0]} << 8 | b[1];
 }
 
-ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order, bool show64) {
+ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order, bool show64, bool wireAddress) {
   ResponseTable table;
   if (master == nullptr || master->byte_count == 0) return table;
   // An order from a cast of a bad integer shows as the program's first order.
@@ -83,6 +84,7 @@ ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order, boo
   const bool bits = function == 1 || function == 2;
   const bool registers = function == 3 || function == 4;
   table.columns.assign(std::begin(kCommonColumns), std::end(kCommonColumns));
+  if (wireAddress) table.columns.push_back(kWireAddressColumn);
   if (bits) table.columns.push_back(kBitColumn);
   if (registers) {
     table.columns.insert(table.columns.end(), std::begin(k16BitColumns), std::end(k16BitColumns));
@@ -119,6 +121,7 @@ ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order, boo
     row.push_back(Format("%d", static_cast<int>(off + i + 1)));
     row.push_back(Format("%05d", static_cast<int>(bases.base5 + off + i)));
     row.push_back(Format("%06d", static_cast<int>(bases.base6 + off + i)));
+    if (wireAddress) row.push_back(Format("%u (0x%04X)", off + i, off + i));
     if (bits) {
       table.values.push_back(static_cast<std::uint16_t>((d[i / 8] >> (i % 8)) & 1));
       row.push_back(Format("%d", table.values.back()));
@@ -168,8 +171,8 @@ ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order, boo
   return table;
 }
 
-ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master, WordOrder order, bool show64) {
-  ResponseTable table = MakeResponseTable(master, order, show64);
+ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master, WordOrder order, bool show64, bool wireAddress) {
+  ResponseTable table = MakeResponseTable(master, order, show64, wireAddress);
   if (table.fill == TableFill::ColumnsOnly) {
     Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, kNotEnoughData);
   } else if (table.fill == TableFill::UnknownFunction) {

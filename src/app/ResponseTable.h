@@ -41,13 +41,15 @@ inline constexpr char kMainDialogSource[] = "Vantrel Modbus TestDlg";
 
 // Builds the table for the reply held by master (after MB_RESPONCE_OK). Register replies
 // get the 32-bit columns in order (captions name any order but LowFirst) and, with
-// show64, uint64, int64 and float64 over groups of four registers in the same order.
+// show64, uint64, int64 and float64 over groups of four registers in the same order. With
+// wireAddress, a "Wire address" column after the 6-digit address gives each item's address
+// as the frame carries it, 0-based, in decimal and hex: "9 (0x0009)".
 ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order = WordOrder::LowFirst,
-                                bool show64 = false);
+                                bool show64 = false, bool wireAddress = false);
 
 // MakeResponseTable, raising the panic report when the table cannot be filled.
 ResponseTable MakeResponseTableOrPanic(const ModbusMaster* master, WordOrder order = WordOrder::LowFirst,
-                                       bool show64 = false);
+                                       bool show64 = false, bool wireAddress = false);
 
 // Reorders four wire bytes b0 b1 b2 b3 held in memory into the host value with b2 most
 // significant, then b3, b0, b1 (the first register is the low-order word, WordOrder::LowFirst).

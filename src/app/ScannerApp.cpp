@@ -46,6 +46,15 @@ int CScannerApp::InitInstance() {
       if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".txt");
       return path.toStdString();
     };
+    dlg.chooseExportFile = [&dlg](const std::string& folder, const std::string& name) {
+      const QString proposed = QString::fromStdString(folder + "/" + name);
+      const QString suffix = QFileInfo(proposed).suffix();
+      QString path = QFileDialog::getSaveFileName(&dlg, QString(), proposed,
+                                                  suffix.toUpper() + QStringLiteral(" files (*.") + suffix +
+                                                      QStringLiteral(");;All files (*)"));
+      if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + suffix;
+      return path.toStdString();
+    };
     dlg.exec();  // the result is of no interest: the program ends either way
   }
   SetBrowserOpener(nullptr);

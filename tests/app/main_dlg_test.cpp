@@ -1,6 +1,8 @@
 // The main window driven offscreen against vantrel-slave, linked as COM3 in a temporary
 // start-up folder. Ticks are stepped through OnTimer, as the window timers would.
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -505,4 +507,57 @@ TEST_F(MainWindow, escape_ends_without_report_or_save) {
   EXPECT_FALSE(dlg_->isVisible());
   EXPECT_EQ(vendor_.RequestCount(), 0u);
   EXPECT_EQ(ReadFile(dir_ / "settings.ini"), before);
+}
+
+// Ctrl+C copies the selected rows with the captions, tab-separated, for a spreadsheet; the
+// View menu adds the wire-address column (kept in settings.ini, and the table is read
+// again); "Save table as CSV" writes every row, or explains why it could not.
+TEST_F(MainWindow, copy_rows_wire_addresses_and_save_as_csv) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=4\nrequest_offset=10\n");
+  StartWindow();
+  dlg_->Poll();
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 4u);
+  QTableView* view = dlg_->responseList();
+  for (int row : {3, 1}) {
+    view->selectionModel()->select(view->model()->index(row, 1),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  const QStringList lines = QGuiApplication::clipboard()->text().split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 4) << lines.join(QLatin1Char('|')).toStdString();  // and the empty last
+  EXPECT_EQ(lines[0], "Offset\tStandard address\t6 digit address\tHex\tuint16\tint16\tuint32\tint32\tfloat32");
+  EXPECT_TRUE(lines[1].startsWith("11\t40011\t400011\t0x000B\t11\t11\t720906\t720906\t")) << lines[1].toStdString();
+  EXPECT_EQ(lines[2], "13\t40013\t400013\t0x000D\t13\t13\t851980\t851980\t0.000000");
+  EXPECT_EQ(lines[3], "");
+
+  dlg_->findChild<QAction*>(QStringLiteral("showWireAddress"))->trigger();
+  EXPECT_EQ(settings_.show_wire_address, 1);
+  EXPECT_NE(ReadFile(dir_ / "settings.ini").find("\nshow_wire_address=1\n"), std::string::npos);
+  StepReplyTicks();
+  ASSERT_EQ(Rows().size(), 4u);
+  EXPECT_EQ(Rows()[0][4], "9 (0x0009)");
+
+  dlg_->chooseExportFile = [this](const std::string& folder, const std::string& name) {
+    EXPECT_EQ(folder, dir_.path());
+    EXPECT_EQ(name, "table.csv");
+    return dir_ / "saved.csv";
+  };
+  dlg_->SaveTableAsCsv();
+  const std::string csv = ReadFile(dir_ / "saved.csv");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')),
+            "Offset,Standard address,6 digit address,Wire address,Hex,uint16,int16,uint32,int32,float32");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 5);
+  EXPECT_NE(csv.find("\n10,40010,400010,9 (0x0009),0x000A,10,10,,,\n"), std::string::npos) << csv;
+  EXPECT_TRUE(box_.boxes.empty());
+  dlg_->chooseExportFile = [this](const std::string&, const std::string&) { return dir_ / "missing/saved.csv"; };
+  dlg_->SaveTableAsCsv();
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - The table could not be saved\n\nThe file " + (dir_ / "missing/saved.csv") +
+                                         " could not be written: No such file or directory.",
+                                     0),
+            0u)
+      << box_.boxes[0].text;
 }

@@ -364,3 +364,28 @@ TEST(response_table, sixty_four_bit_groups_past_the_reply_are_incomplete) {
   const auto coils = Reply(1, 0, 3, "05");
   EXPECT_EQ(MakeResponseTable(coils.get(), WordOrder::HighFirst, true).columns.size(), 5u);
 }
+
+// The wire-address column: after the 6-digit address, the frame's 0-based address in
+// decimal and hex; every other column keeps its text.
+TEST(response_table, wire_address_column_names_the_address_in_the_frame) {
+  const struct {
+    int function, address, quantity;
+    const char* data;
+    Texts wire;
+  } cases[] = {{3, 9, 2, "00 01 00 02", {"9 (0x0009)", "10 (0x000A)"}},
+               {1, 0, 3, "05", {"0 (0x0000)", "1 (0x0001)", "2 (0x0002)"}},
+               {4, 65534, 2, "00 01 00 02", {"65534 (0xFFFE)", "65535 (0xFFFF)"}}};
+  for (const auto& c : cases) {
+    const auto m = Reply(c.function, c.address, c.quantity, c.data);
+    const ResponseTable plain = MakeResponseTable(m.get());
+    const ResponseTable t = MakeResponseTable(m.get(), WordOrder::LowFirst, false, true);
+    ASSERT_EQ(t.columns.size(), plain.columns.size() + 1) << c.address;
+    EXPECT_STREQ(t.columns[4].caption, "Wire address");
+    EXPECT_EQ(Column(t, 4), c.wire);
+    for (std::size_t r = 0; r < t.rows.size(); ++r) {
+      Texts rest = t.rows[r];
+      rest.erase(rest.begin() + 4);
+      EXPECT_EQ(rest, plain.rows[r]) << c.address << " row " << r;
+    }
+  }
+}
