@@ -37,6 +37,7 @@
 #include <initializer_list>
 
 #include "Artwork.h"
+#include "app/DataLogBar.h"
 #include "app/PollTexts.h"
 #include "app/ResponseModel.h"
 #include "app/ResponseTable.h"
@@ -238,6 +239,12 @@ void CMainDlg::BuildLayout() {
   statusRow->addWidget(statusLine_, 1);
   statusRow->addWidget(resetStatistics);
 
+  dataLogBar_ = new DataLogBar(settings_);
+  dataLogBar_->chooseFile = [this](const std::string& folder, const std::string& name) {
+    return chooseLogFile ? chooseLogFile(folder, name) : std::string();
+  };
+  dataLogBar_->log = [this](const std::string& line) { AddLogLine("%s", line.c_str()); };
+
   logPathEdit_ = new QLineEdit;
   logPathEdit_->setObjectName(QStringLiteral("logPathEdit"));
   logPathEdit_->setReadOnly(true);
@@ -268,6 +275,7 @@ void CMainDlg::BuildLayout() {
   root->addLayout(steps);
   root->addWidget(responseList_, 3);
   root->addLayout(statusRow);
+  root->addWidget(dataLogBar_);
   root->addWidget(logGroup, 2);
 
   connect(connectionButton_, &QPushButton::clicked, this, [this] { OpenSettingsSheet(kPageConnection, false); });
@@ -368,6 +376,7 @@ void CMainDlg::StartUp() {
   m_logSaveFailed = false;
   m_logFilePath = settings_.logfile_path;
   ShowLogFilePath();
+  dataLogBar_->Load();
   WriteDebugLog("Log path %s", m_logFilePath.c_str());
   WriteDebugLog("Start up path %s", settings_.startup_path.c_str());
   AddLogLine("Starting up");
@@ -855,7 +864,7 @@ void CMainDlg::OnClearLog() {
 void CMainDlg::OnBrowseLogFile() {
   const std::string path = chooseLogFile ? chooseLogFile(settings_.startup_path, "log.txt") : "";
   // Linux allows a line feed in a file name, but settings.ini cannot keep one.
-  if (std::any_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+  if (!StorableInSettings(path)) {
     ShowMessage("Error - The log file name can not be used\n\nThe name chosen contains a line break or another "
                 "control character, which the settings file can not keep.\nThe log file stays %s\n\n"
                 "Choose a name without such characters and try again.",
@@ -880,6 +889,7 @@ void CMainDlg::DisplayResponse(const ModbusMaster* master) {
   ResponseTable table = MakeResponseTableOrPanic(master, TableWordOrder(), settings_.show_64bit != 0,
                                                  settings_.show_wire_address != 0);
   if (table.fill == TableFill::Unchanged) return;
+  dataLogBar_->Append(table);
   if (model_->Update(table)) {
     FitColumns(table, true);
     if (model_->HasChanges()) SetTimer(TIMER_CHANGES, 1500);

@@ -28,6 +28,7 @@ namespace vantrel {
 
 class CTreePropSheet;
 class CWriteDlg;
+class DataLogBar;
 class ModbusMaster;
 class ResponseModel;
 struct ResponseTable;
@@ -138,8 +139,9 @@ class CMainDlg : public QDialog {
   std::function<int(CTreePropSheet& sheet)> runSettingsSheet;
   // Runs the Write dialog modally, as runSettingsSheet runs the sheet.
   std::function<int(CWriteDlg& dialog)> runWriteDialog;
-  // Asks for the activity log file: folder and proposed name in, chosen path out ("" when
-  // cancelled). The program shows a save-file dialog.
+  // Asks for a file that is appended to (the activity log, the data log): folder and
+  // proposed name in, chosen path out ("" when cancelled). The program shows a save-file
+  // dialog.
   std::function<std::string(const std::string& folder, const std::string& name)> chooseLogFile;
   // Asks for a file to write anew (a saved table): as chooseLogFile, but an existing file is
   // replaced, so the program asks before overwriting one.
@@ -171,6 +173,7 @@ class CMainDlg : public QDialog {
   ResponseModel* responseModel() const { return model_; }
   QLineEdit* logPathEdit() const { return logPathEdit_; }
   QLabel* statusLine() const { return statusLine_; }
+  DataLogBar* dataLogBar() const { return dataLogBar_; }
   const PollStatistics& statistics() const { return stats_; }
   // The Reset button of the status line.
   void ResetStatistics();
@@ -257,6 +260,7 @@ class CMainDlg : public QDialog {
   PollStatistics stats_;
   std::chrono::steady_clock::time_point sentAt_{};
   QLabel* statusLine_ = nullptr;
+  DataLogBar* dataLogBar_ = nullptr;
   QAction* show64_ = nullptr;
   std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first

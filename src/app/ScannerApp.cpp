@@ -19,6 +19,18 @@ namespace vantrel {
 namespace {
 // The program's one master, built before the window as the settings and the usage store are.
 ModbusMaster g_master;
+// The save-file dialog, proposing name in folder; a name typed without a suffix gets the
+// proposed name's. A file to be replaced asks first; one that is appended to does not.
+std::string SaveFileName(QWidget* parent, const std::string& folder, const std::string& name, bool replaced) {
+  const QString proposed = QString::fromStdString(folder + "/" + name);
+  const QString suffix = QFileInfo(proposed).suffix();
+  QString path = QFileDialog::getSaveFileName(
+      parent, QString(), proposed, suffix.toUpper() + QStringLiteral(" files (*.") + suffix + QStringLiteral(");;All files (*)"),
+      nullptr, replaced ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite);
+  if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + suffix;
+  return path.toStdString();
+}
+
 }  // namespace
 
 CScannerApp::CScannerApp(int& argc, char** argv) : QApplication(argc, argv) {
@@ -40,20 +52,10 @@ int CScannerApp::InitInstance() {
   {
     CMainDlg dlg(scannerSettings, g_master, TheTattler());
     dlg.chooseLogFile = [&dlg](const std::string& folder, const std::string& name) {
-      QString path = QFileDialog::getSaveFileName(
-          &dlg, QString(), QString::fromStdString(folder + "/" + name), QString(), nullptr,
-          QFileDialog::DontConfirmOverwrite);  // the log is appended to, never replaced
-      if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".txt");
-      return path.toStdString();
+      return SaveFileName(&dlg, folder, name, false);  // a log is appended to, never replaced
     };
     dlg.chooseExportFile = [&dlg](const std::string& folder, const std::string& name) {
-      const QString proposed = QString::fromStdString(folder + "/" + name);
-      const QString suffix = QFileInfo(proposed).suffix();
-      QString path = QFileDialog::getSaveFileName(&dlg, QString(), proposed,
-                                                  suffix.toUpper() + QStringLiteral(" files (*.") + suffix +
-                                                      QStringLiteral(");;All files (*)"));
-      if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QLatin1Char('.') + suffix;
-      return path.toStdString();
+      return SaveFileName(&dlg, folder, name, true);
     };
     dlg.exec();  // the result is of no interest: the program ends either way
   }

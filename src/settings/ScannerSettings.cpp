@@ -76,6 +76,11 @@ void ScannerSettings::SetPollPeriodMs(int ms) {
   }
 }
 
+bool StorableInSettings(const std::string& text) {
+  return std::none_of(text.begin(), text.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
 std::string ScannerSettings::FilePath() const { return startup_path + "/settings.ini"; }
 
 bool ScannerSettings::Load() {

@@ -83,6 +83,10 @@ class ScannerSettings {
   void SetPollPeriodMs(int ms);
 };
 
+// Whether settings.ini can keep the text as a value: no line break or other control
+// character (Linux allows them in file names).
+bool StorableInSettings(const std::string& text);
+
 // The shortest poll period offered, in milliseconds.
 inline constexpr int kMinPollPeriodMs = 100;
 // The period that poll_frequency seconds and a finer period in milliseconds (0: none) stand

@@ -2,6 +2,7 @@
 // start-up folder. Ticks are stepped through OnTimer, as the window timers would.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QKeyEvent>
@@ -12,7 +13,11 @@
 #include <QTableView>
 #include <QTest>
 
+#include <regex>
+#include <sstream>
+
 #include "app/MainWindowTest.h"
+#include "app/DataLogBar.h"
 #include "app/WriteDlg.h"
 
 using namespace vantrel;
@@ -557,6 +562,76 @@ TEST_F(MainWindow, copy_rows_wire_addresses_and_save_as_csv) {
   ASSERT_EQ(box_.boxes.size(), 1u);
   EXPECT_EQ(box_.boxes[0].text.rfind("Error - The table could not be saved\n\nThe file " + (dir_ / "missing/saved.csv") +
                                          " could not be written: No such file or directory.",
+                                     0),
+            0u)
+      << box_.boxes[0].text;
+}
+
+// The data log from the window: switched on (a file is asked for first), each good reply
+// appends a timed row, a new request gets a new header, the 32-bit values when chosen; a
+// file that cannot be written is explained once.
+TEST_F(MainWindow, data_log_rows_from_real_polls) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=2\nrequest_offset=5\n");
+  StartWindow();
+  DataLogBar* bar = dlg_->dataLogBar();
+  std::vector<std::string> asked;
+  std::string answer;
+  dlg_->chooseLogFile = [&](const std::string& folder, const std::string& name) {
+    asked.push_back(folder + "|" + name);
+    return answer;
+  };
+  bar->onCheck()->click();  // no file yet: asked for one; cancelled, so still off
+  EXPECT_EQ(asked, std::vector<std::string>{dir_.path() + "|datalog.csv"});
+  EXPECT_FALSE(bar->onCheck()->isChecked());
+  answer = dir_ / "dl.csv";
+  bar->onCheck()->click();
+  EXPECT_TRUE(bar->onCheck()->isChecked());
+  EXPECT_EQ(bar->pathEdit()->text().toStdString(), answer);
+  EXPECT_NE(ReadFile(dir_ / "settings.ini").find("\ndata_log=1\ndata_log_path=" + answer + "\n"), std::string::npos);
+
+  for (int offset : {5, 5, 7}) {
+    settings_.request_offset = offset;
+    dlg_->Poll();
+    StepReplyTicks();
+  }
+  bar->with32BitCheck()->click();
+  dlg_->Poll();
+  StepReplyTicks();
+  settings_.request_offset = 9021;  // silence: no row
+  settings_.recv_time_out = 200;
+  dlg_->Poll();
+  StepReplyTicks();
+  box_.boxes.clear();
+
+  std::vector<std::string> lines;
+  std::istringstream file(ReadFile(answer));
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 7u) << ReadFile(answer);
+  EXPECT_EQ(lines[0], "time,40005,40006");
+  EXPECT_EQ(lines[3], "time,40007,40008");
+  EXPECT_EQ(lines[5], "time,40007,40008,40007-40008 uint32,40007-40008 int32,40007-40008 float32");
+  const std::regex row(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3},(.*))");
+  const char* values[] = {nullptr, "5,6", "5,6", nullptr, "7,8", nullptr, "7,8,524295,524295,0.000000"};
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (values[i] == nullptr) continue;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, row)) << lines[i];
+    EXPECT_EQ(m[1], values[i]) << i;
+  }
+
+  // A file that cannot be written: one box for two failed rows.
+  answer = dir_ / "missing/dl.csv";
+  bar->Browse();
+  settings_.request_offset = 5;
+  settings_.recv_time_out = 1000;
+  for (int i = 0; i < 2; ++i) {
+    dlg_->Poll();
+    StepReplyTicks();
+  }
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - Can not save to the data log\n\nThe file " + answer +
+                                         " could not be written (No such file or directory).",
                                      0),
             0u)
       << box_.boxes[0].text;
