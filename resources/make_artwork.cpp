@@ -1,7 +1,10 @@
 // Draws the program's icon and its four banner pictures into PNG files:
 //   make_artwork OUTPUT_FOLDER
+// and the icon in the sizes of the desktop's icon theme, and as SVG, into OUTPUT_FOLDER/icons.
 // The PNGs in this folder were made with it; run it again after changing a picture.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
@@ -35,6 +38,40 @@ void DrawWave(QPainter& p, QRectF r, const char* bits, QColor color, qreal width
   p.setPen(QPen(color, width, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
   p.setBrush(Qt::NoBrush);
   p.drawPath(path);
+}
+
+// The icon as SVG, drawn with the same proportions as Icon below, for the scalable size.
+QString IconSvg() {
+  const double s = 256;
+  auto n = [](double v) { return QString::number(v, 'f', 2); };
+  QString svg = QStringLiteral(
+                    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 256 256\">\n"
+                    "  <defs><linearGradient id=\"bg\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">"
+                    "<stop offset=\"0\" stop-color=\"%1\"/><stop offset=\"1\" stop-color=\"%2\"/>"
+                    "</linearGradient></defs>\n")
+                    .arg(Teal().name(), Navy().name());
+  svg += QStringLiteral("  <rect x=\"%1\" y=\"%1\" width=\"%2\" height=\"%2\" rx=\"%3\" fill=\"url(#bg)\"/>\n")
+             .arg(n(s * 0.04), n(s * 0.92), n(s * 0.18));
+  for (int i = 0; i < 3; ++i) {
+    svg += QStringLiteral(
+               "  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" fill=\"#ffffff\" "
+               "fill-opacity=\"0.92\"/>\n")
+               .arg(n(s * (0.18 + i * 0.23)), n(s * 0.20), n(s * 0.18), n(s * 0.26), n(s * 0.03));
+  }
+  const char* bits = "0110100101";
+  const QRectF r(s * 0.16, s * 0.58, s * 0.68, s * 0.20);
+  const double step = r.width() / std::strlen(bits);
+  auto y = [&](char b) { return b == '1' ? r.top() : r.bottom(); };
+  QString d = QStringLiteral("M%1,%2").arg(n(r.left()), n(y(bits[0])));
+  for (int i = 0; bits[i] != '\0'; ++i) {
+    const double x = r.left() + i * step;
+    d += QStringLiteral(" L%1,%2 L%3,%2").arg(n(x), n(y(bits[i])), n(x + step));
+  }
+  svg += QStringLiteral(
+             "  <path d=\"%1\" fill=\"none\" stroke=\"%2\" stroke-width=\"%3\" stroke-linecap=\"square\" "
+             "stroke-linejoin=\"miter\"/>\n</svg>\n")
+             .arg(d, Amber().name(), n(s * 0.05));
+  return svg;
 }
 
 QPixmap Icon(int size) {
@@ -129,6 +166,13 @@ int main(int argc, char** argv) {
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   bool ok = Icon(256).save(out + "/vantrel-modbus-scanner.png");
+  // The sizes the desktop's icon theme looks for, and the scalable one.
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    const QString folder = QStringLiteral("%1/icons/%2x%2").arg(out).arg(size);
+    ok &= QDir().mkpath(folder) && Icon(size).save(folder + "/vantrel-modbus-scanner.png");
+  }
+  QFile svg(out + "/icons/vantrel-modbus-scanner.svg");
+  ok &= svg.open(QIODevice::WriteOnly) && svg.write(IconSvg().toUtf8()) > 0;
   ok &= Banner("Vantrel Modbus Scanner", "Every register of your slave, in every format, at once.",
                "vantrel.example", Amber())
             .save(out + "/banner0.png");

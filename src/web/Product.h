@@ -4,10 +4,11 @@
 
 #include <string>
 
+#include "Version.h"  // kVersion
+
 namespace vantrel {
 
 inline constexpr char kProductName[] = "Vantrel Modbus Scanner";
-inline constexpr char kVersion[] = "1.00";
 
 // "1.00" followed by the release letters b and D: "1.00bD".
 std::string VersionText();
