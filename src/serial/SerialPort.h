@@ -32,6 +32,14 @@ class SerialPort : public Link {
                  int stopBits);
   // Always 1.
   int Close() override;
+
+  // Asks the driver for RS-485 mode (Linux TIOCSRS485): RTS raised while sending, for
+  // adapters that switch the line's direction by it; off gives the line back to RTS as it
+  // was. 1 when the driver has taken it; 0 when the port is not open or the driver has no
+  // RS-485 mode (LastError: ENOTTY, EINVAL or EOPNOTSUPP, as a pseudo-terminal gives), never
+  // a silent success.
+  int SetRs485(bool on);
+
   // Queues count bytes for the line, waiting at most 1 s for room and 5 s in all.
   // Returns count while the port is open (0 for count <= 0), 0 when it is not open.
   // A failed write is not reported here; see LastError and DeviceLost.
