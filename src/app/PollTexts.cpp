@@ -70,7 +70,7 @@ std::string CannotConnectNetworkText(const std::string& connection, int error, i
 }
 
 std::string ConnectionLostText(const std::string& connection, int error, const char* what) {
-  const std::string how = error == EPIPE        ? "closed the connection"
+  const std::string how = error == EPIPE || error == 0 ? "closed the connection"
                           : error == ECONNRESET ? "reset the connection"
                                                 : std::string("lost the connection (") + std::strerror(error) + ")";
   return "Error - The connection has been lost\n\nThe device at " + connection + " " + how + " during " + what +

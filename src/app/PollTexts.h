@@ -26,8 +26,9 @@ std::string CannotWriteText(const std::string& connection);
 // cause in plain words (error: TcpConnection::LastError; timeoutMs: the time it was given),
 // ending in the connection.
 std::string CannotConnectNetworkText(const std::string& connection, int error, int timeoutMs);
-// "Error - The connection has been lost ...": the device closed (error EPIPE) or reset the
-// connection, or it failed otherwise, during what ("reads", "writes").
+// "Error - The connection has been lost ...": the device closed (error EPIPE, or 0 when
+// nothing more is known) or reset the connection, or it failed otherwise, during what
+// ("reads", "writes").
 std::string ConnectionLostText(const std::string& connection, int error, const char* what);
 // "Error - RS-485 mode is not available ...": the driver of device refused it (error:
 // SerialPort::LastError).
