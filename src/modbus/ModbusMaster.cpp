@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace vantrel {
 

@@ -34,10 +34,10 @@ class SerialPort : public Link {
   int Close() override;
 
   // Asks the driver for RS-485 mode (Linux TIOCSRS485): RTS raised while sending, for
-  // adapters that switch the line's direction by it; off gives the line back to RTS as it
-  // was. 1 when the driver has taken it; 0 when the port is not open or the driver has no
-  // RS-485 mode (LastError: ENOTTY, EINVAL or EOPNOTSUPP, as a pseudo-terminal gives), never
-  // a silent success.
+  // adapters that switch the line's direction by it; off turns the mode off. 1 when the
+  // driver reports the mode asked for; 0 when the port is not open or the driver has no
+  // RS-485 mode (LastError: ENOTTY as a pseudo-terminal gives, EINVAL, or EOPNOTSUPP when it
+  // took the request but kept its own mode), never a silent success.
   int SetRs485(bool on);
 
   // Queues count bytes for the line, waiting at most 1 s for room and 5 s in all.

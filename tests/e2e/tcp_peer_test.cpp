@@ -8,16 +8,17 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "modbus/ModbusMaster.h"
 #include "support/LibmodbusSlave.h"
+#include "support/MbpollOutput.h"
 #include "support/Process.h"
 #include "support/TcpPeer.h"
 #include "support/TempDir.h"
 
 using namespace vantrel;
 using vantrel::test::LibmodbusSlave;
+using vantrel::test::MbpollValues;
 using vantrel::test::PollBinary;
 using vantrel::test::RunResult;
 using vantrel::test::SlaveProcess;
@@ -37,19 +38,6 @@ RunResult Poll(const std::vector<std::string>& args) {
 std::string Rows(const RunResult& r) { return r.out.substr(r.out.find('\n') + 1); }
 
 std::string At(int port) { return "127.0.0.1:" + std::to_string(port); }
-
-// The values of mbpoll's "[ref]: <tab>value" lines.
-std::vector<std::string> MbpollValues(const std::string& out) {
-  std::vector<std::string> values;
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] != '[' || line.find("]:") == std::string::npos) continue;
-    std::istringstream rest(line.substr(line.find("]:") + 2));
-    std::string value;
-    if (rest >> value) values.push_back(value);
-  }
-  return values;
-}
 
 }  // namespace
 

@@ -72,7 +72,7 @@ std::string DeviceGoneText(const ModbusMaster& master, const std::string& connec
 
 // The serial texts name the port's causes; over TCP a send fails only on a closed connection.
 std::string CannotSendText(const ModbusMaster& master, const std::string& connection, bool write) {
-  if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), write ? "writes" : "reads");
+  if (IsNetworkMode(master.Mode())) return DeviceGoneText(master, connection, write ? "writes" : "reads");
   return write ? CannotWriteText(connection) : CannotPollText(connection);
 }
 
@@ -236,8 +236,9 @@ int main(int argc, char** argv) {
   std::string connection;
   if (IsNetworkMode(cfg.mode)) {
     connection = NetworkConnectionText(cfg.mode, cfg.host, cfg.tcpPort);
-    if (!master.tcp.Connect(cfg.host, cfg.tcpPort, std::max(cfg.timeoutMs, 1))) {
-      return Fail(kExitCannotConnect, CannotConnectNetworkText(connection, master.tcp.LastError(), cfg.timeoutMs));
+    const int waitMs = std::max(cfg.timeoutMs, 1);  // as AwaitReply gives the reply
+    if (!master.tcp.Connect(cfg.host, cfg.tcpPort, waitMs)) {
+      return Fail(kExitCannotConnect, CannotConnectNetworkText(connection, master.tcp.LastError(), waitMs));
     }
   } else {
     const int opened =

@@ -130,8 +130,8 @@ class Server {
       const RequestSpan span = SlaveCore::FindRequest(core_.mode(), c.in.data(), c.in.size());
       c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(span.skip));
       if (span.length == RequestSpan::kImpossible) {
-        Drop(c, "sent an MBAP header with a length no request can have (" + Hex(c.in.data(), std::min<std::size_t>(6, c.in.size())) +
-                    "): disconnected");
+        const std::string header = Hex(c.in.data(), std::min<std::size_t>(6, c.in.size()));
+        Drop(c, "sent an MBAP header with a length no request can have (" + header + "): disconnected");
         break;
       }
       if (span.length <= 0) break;
@@ -150,7 +150,8 @@ class Server {
   void Send(Client& c, long long now) {
     while (!c.gone && !c.out.empty() && c.out.front().dueNs <= now) {
       Chunk& chunk = c.out.front();
-      const ssize_t n = send(c.fd, chunk.bytes.data() + c.sent, chunk.bytes.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      const ssize_t n =
+          send(c.fd, chunk.bytes.data() + c.sent, chunk.bytes.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return;  // POLLOUT tells when there is room
       if (n < 0) {
@@ -174,14 +175,18 @@ class Server {
   }
 
   // The earliest time something is due, for the wait: a reply, a quiet gap, an idle end.
+  // What is due already waits for room to send (POLLOUT), not for the clock.
   long long NextDueNs(long long now) const {
     long long next = now + 1000 * kMs;
     for (const Client& c : clients_) {
-      if (!c.out.empty()) next = std::min(next, c.out.front().dueNs);
-      if (!c.in.empty() && core_.mode() == ModbusMode::RtuOverTcp) next = std::min(next, c.lastNs + kRtuQuietNs);
+      if (!c.out.empty() && c.out.front().dueNs > now) next = std::min(next, c.out.front().dueNs);
       if (c.out.empty()) next = std::min(next, c.lastNs + options_.idleSeconds * 1000 * kMs);
+      if (!c.in.empty() &&
+          SlaveCore::FindRequest(core_.mode(), c.in.data(), c.in.size()).length == RequestSpan::kEndsBySilence) {
+        next = std::min(next, c.lastNs + kRtuQuietNs);
+      }
     }
-    return next;
+    return std::max(next, now);
   }
 
   void Forget() {
@@ -202,7 +207,8 @@ class Server {
     c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(length));
     std::string change;
     const auto reply = core_.Answer(frame.data(), frame.size(), &change);
-    LogLine(c.name + " -> " + FrameText(core_.mode(), frame.data(), frame.size()) + RequestNote(change, reply.has_value()));
+    LogLine(c.name + " -> " + FrameText(core_.mode(), frame.data(), frame.size()) +
+            RequestNote(change, reply.has_value()));
     if (!reply) return;
     // After the replies still on their way, so that they go in turn.
     long long due = std::max(now, c.out.empty() ? now : c.out.back().dueNs) + reply->delayMs * kMs;

@@ -236,8 +236,10 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
     }
     if (r == 0) {
       // Silence after bytes: whatever came is one frame.
-      if (rtu && !buffer.empty()) Serve(master, core, buffer, firstByteNs, line.charNs);
-      if (rtu) buffer.clear();
+      if (rtu && !buffer.empty()) {
+        Serve(master, core, buffer, firstByteNs, line.charNs);
+        buffer.clear();
+      }
       continue;
     }
     std::uint8_t chunk[1024];
@@ -270,19 +272,17 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
 // "[ADDRESS:]PORT", an IPv6 address in brackets; the port 0 to 65535.
 bool ParseListenAddress(const std::string& text, std::string& address, int& port) {
   const std::size_t colon = text.rfind(':');
-  std::string portText = text;
   if (colon != std::string::npos) {
     address = text.substr(0, colon);
-    if (address.size() > 2 && address.front() == '[' && address.back() == ']') address = address.substr(1, address.size() - 2);
-    portText = text.substr(colon + 1);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+      address = address.substr(1, address.size() - 2);
+    }
     if (address.empty()) return false;
   }
-  long n = 0;
-  if (!ParseInt(portText.c_str(), 0, 65535, n) || portText.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
-  }
-  port = static_cast<int>(n);
-  return true;
+  const std::string digits = colon == std::string::npos ? text : text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  port = std::atoi(digits.c_str());
+  return port <= 65535;
 }
 
 }  // namespace
