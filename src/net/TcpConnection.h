@@ -34,7 +34,9 @@ class TcpConnection : public Link {
   // whatever was open or under way is closed first. Returns at once: the name lookup and the
   // connect run beside the caller, and ConnectHandle() becomes readable when they have ended.
   void StartConnect(const std::string& host, int port, int timeoutMs);
-  // While a connect is under way, the descriptor to watch for reading; -1 otherwise.
+  // While a connect is under way, the descriptor to watch for reading; -1 otherwise. It is
+  // closed once FinishConnect has taken the outcome, or Close has given the connect up: stop
+  // watching it first.
   int ConnectHandle() const;
   // The outcome of the connect started: 1 connected, 0 failed (LastError: ECONNREFUSED,
   // ETIMEDOUT, EHOSTUNREACH, ... or kHostNotFound), -1 still under way.

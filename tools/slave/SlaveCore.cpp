@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <iterator>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "modbus/ModbusFrame.h"
