@@ -224,16 +224,6 @@ TEST_F(Tcp, an_impossible_length_ends_the_connection) {
   }
 }
 
-TEST_F(Tcp, a_connection_closed_mid_reply_is_a_lost_device) {
-  Run({"half a reply", {"TT TT 00 00 00 07 01 03 04"}, {MB_RESPONCE_INCOMPLETE}});
-  close(peer_);
-  peer_ = -1;
-  EXPECT_EQ(master_.link().WaitReadable(5000), -1);
-  EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_INCOMPLETE);
-  EXPECT_TRUE(master_.link().DeviceLost());
-  EXPECT_EQ(master_.link().LastError(), EPIPE);
-}
-
 TEST(RtuOverTcp, rtu_frames_over_a_tcp_connection) {
   TcpListener listener;
   ModbusMaster master;

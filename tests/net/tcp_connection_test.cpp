@@ -105,43 +105,22 @@ TEST(tcp_connection, connects_in_steps_without_blocking_and_carries_bytes_both_w
   close(peer);
 }
 
-// Each failure ends within its bound with its own errno, as the messages explain them.
-TEST(tcp_connection, connect_failures_end_in_bounded_time_with_their_cause) {
-  TcpListener closed;
-  const int refusedPort = closed.port();
-  closed.Close();
-  // A listener whose one-place queue is full: further connects get no answer at all.
-  TcpListener full(0);
+// Refused and unanswered connects are told apart by vantrel-poll's texts (tcp_peer_test);
+// here, a connect that gets no answer is given up at once by Close.
+TEST(tcp_connection, a_connect_under_way_is_given_up_at_once) {
+  TcpListener full(0);  // its one place taken: further connects get no answer
   TcpConnection filler;
   ASSERT_EQ(filler.Connect("127.0.0.1", full.port(), 5000), 1);
-  struct Row {
-    const char* what;
-    int port;
-    int timeoutMs;
-    int error;
-  };
-  const Row rows[] = {
-      {"nothing listening", refusedPort, 5000, ECONNREFUSED},
-      {"no answer", full.port(), 300, ETIMEDOUT},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    TcpConnection link;
-    const auto start = Clock::now();
-    EXPECT_EQ(link.Connect("127.0.0.1", row.port, row.timeoutMs), 0);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(row.timeoutMs + 2000));
-    EXPECT_EQ(link.LastError(), row.error);
-    EXPECT_EQ(link.IsOpen(), 0);
-    EXPECT_EQ(link.Handle(), -1);
-    EXPECT_EQ(link.Connections(), 0u);
-  }
-  // a connect under way is given up at once by Close
-  TcpConnection abandoned;
-  abandoned.StartConnect("127.0.0.1", full.port(), 10000);
+  TcpConnection link;
+  link.StartConnect("127.0.0.1", full.port(), 10000);
+  ASSERT_TRUE(link.Connecting());
+  EXPECT_FALSE(Readable(link.ConnectHandle(), 200)) << "no outcome yet";
   const auto start = Clock::now();
-  EXPECT_EQ(abandoned.Close(), 1);
-  EXPECT_FALSE(abandoned.Connecting());
-  EXPECT_EQ(abandoned.FinishConnect(), 0);
+  EXPECT_EQ(link.Close(), 1);
+  EXPECT_FALSE(link.Connecting());
+  EXPECT_EQ(link.FinishConnect(), 0);
+  EXPECT_EQ(link.IsOpen(), 0);
+  EXPECT_EQ(link.Connections(), 0u);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
 }
 
