@@ -477,7 +477,7 @@ void CMainDlg::Poll() {
     }
     return;
   }
-  if (master_.port.DeviceLost()) {
+  if (master_.link().DeviceLost()) {
     OnPortLost();
     return;
   }
@@ -552,7 +552,7 @@ void CMainDlg::TakeReply(bool tick) {
   const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
   const int result = master_.ReadResponse();
   if (ReplyPending(result)) {
-    if (master_.port.DeviceLost()) {
+    if (master_.link().DeviceLost()) {
       OnPortLost();
       return;
     }
@@ -633,7 +633,7 @@ void CMainDlg::SendNextWrite() {
     FailWrite(CannotWriteText(CurrentConnectionText()));
     return;
   }
-  if (master_.port.DeviceLost()) {
+  if (master_.link().DeviceLost()) {
     OnPortLost();
     return;
   }
@@ -644,7 +644,7 @@ void CMainDlg::SendNextWrite() {
 }
 
 void CMainDlg::WatchPort() {
-  const int fd = master_.port.Handle();
+  const int fd = master_.link().Handle();
   if (portWatch_ != nullptr && portWatch_->socket() != fd) StopWatchingPort();
   if (portWatch_ == nullptr && fd >= 0) {
     portWatch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
@@ -711,8 +711,8 @@ void CMainDlg::OnPortLost() {
   const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
   if (queue_.OnLine() != ExchangeQueue::Kind::None) CountEnd(ExchangeClass::OtherError, writing);
   const int dropped = queue_.Drop();
-  const std::string device = master_.port.Device();
-  const int error = master_.port.LastError();
+  const std::string device = master_.link().Device();
+  const int error = master_.link().LastError();
   StopWatchingPort();
   master_.Close();
   m_portLost = true;

@@ -12,7 +12,8 @@ ExchangeClass ClassifyExchange(int mbResult, bool timedOut) {
   switch (mbResult) {
     case MB_RESPONCE_OK: return ExchangeClass::Reply;
     case MB_RESPONCE_EXCEPTION: return ExchangeClass::Exception;
-    case MB_RESPONCE_INVALID_CRC: return ExchangeClass::CrcLrcError;
+    case MB_RESPONCE_INVALID_CRC:
+    case MB_RESPONCE_INVALID_LRC: return ExchangeClass::CrcLrcError;
     default: return ExchangeClass::OtherError;
   }
 }

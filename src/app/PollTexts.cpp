@@ -1,8 +1,11 @@
 #include "app/PollTexts.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "modbus/ModbusFrame.h"
+#include "net/TcpConnection.h"
 
 namespace vantrel {
 namespace {
@@ -29,6 +32,57 @@ std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits,
   std::snprintf(buf, sizeof buf, "COM %d:%d,%c,%d,%d", comPort, baudRate, parity, dataBits,
                 stopBits);
   return buf;
+}
+
+std::string NetworkConnectionText(ModbusMode mode, const std::string& host, int port) {
+  return std::string(ModeName(mode)) + " " + HostPortText(host, port);
+}
+
+std::string CannotConnectNetworkText(const std::string& connection, int error, int timeoutMs) {
+  std::string cause;
+  switch (error) {
+    case ECONNREFUSED:
+      cause = "The host answered, but nothing accepts connections on that port. Check the port "
+              "(502 is Modbus TCP's own), and that the device or gateway serves Modbus TCP on it.";
+      break;
+    case ETIMEDOUT: {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "No answer came within %g seconds: the host may be switched off or out of reach, its "
+                    "address may be wrong, or a firewall drops the connection.",
+                    timeoutMs / 1000.0);
+      cause = text;
+      break;
+    }
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+      cause = "There is no route to that host. Check its address and this computer's network connection.";
+      break;
+    case kHostNotFound:
+      cause = "The host name could not be found. Check its spelling, or give its IP address.";
+      break;
+    default:
+      cause = std::string("The connection failed: ") + std::strerror(error) + ".";
+      break;
+  }
+  return "Error - Can not connect to the device\n\n" + cause +
+         "\n\nPlease check your connection settings and try again. \nConnection: " + connection;
+}
+
+std::string ConnectionLostText(const std::string& connection, int error, const char* what) {
+  const std::string how = error == EPIPE || error == 0 ? "closed the connection"
+                          : error == ECONNRESET ? "reset the connection"
+                                                : std::string("lost the connection (") + std::strerror(error) + ")";
+  return "Error - The connection has been lost\n\nThe device at " + connection + " " + how + " during " + what +
+         ": it may have restarted, or the network between was interrupted.";
+}
+
+std::string Rs485ErrorText(const std::string& device, int error) {
+  return "Error - RS-485 mode is not available\n\nThe driver of " + device + " has no RS-485 mode (" +
+         std::strerror(error) +
+         "), so it cannot raise RTS while sending. \n"
+         "- Use an adapter that switches the line's direction by itself, and turn RS-485 off \n"
+         "- Or use a port whose driver offers RS-485 mode";
 }
 
 std::string CannotConnectText(const std::string& connection) {
@@ -96,6 +150,20 @@ std::string ReplyErrorText(int result) {
           "Error - invalid CRC check\n\nThe response from your device contains an invalid CRC "
           "check. \nCheck your connection and request settings and try again "
           "\nmb_responce_code=%d - MB_RESPONCE_INVALID_CRC",
+          result);
+    case MB_RESPONCE_INVALID_LRC:
+      return WithCode(
+          "Error - invalid LRC check\n\nThe response from your device contains an invalid LRC "
+          "check. \nCheck your connection and request settings and try again "
+          "\nmb_responce_code=%d - MB_RESPONCE_INVALID_LRC",
+          result);
+    case MB_RESPONCE_BAD_MBAP_LENGTH:
+      return WithCode(
+          "Error - Invalid Modbus TCP header\n\nThe device sent a reply whose header gives a length that "
+          "no Modbus frame can have (2 to 254 bytes). The replies after it could not be told apart, so "
+          "the connection was closed; it is made again for the next request. \nCheck that the host and "
+          "port are a Modbus TCP device's (a gateway that passes RTU frames on needs RTU over TCP) and "
+          "try again \nmb_responce_code=%d - MB_RESPONCE_BAD_MBAP_LENGTH",
           result);
     case MB_RESPONCE_WRITE_ECHO_MISMATCH:
       return WithCode(

@@ -5,12 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "modbus/Framing.h"
 #include "modbus/ModbusFrame.h"  // HexBytes
 
 namespace vantrel {
 
 // The line settings as the messages show them: "COM %d:%d,%c,%d,%d".
 std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits, int stopBits);
+// A network mode's connection as the messages show it: "TCP 192.168.1.20:502",
+// "RTU over TCP 10.0.0.7:4001".
+std::string NetworkConnectionText(ModbusMode mode, const std::string& host, int port);
 
 // "Error - Can not connect to the serial port ..." ending in the serial post settings.
 std::string CannotConnectText(const std::string& connection);
@@ -18,6 +22,17 @@ std::string CannotConnectText(const std::string& connection);
 std::string CannotPollText(const std::string& connection);
 // "Error - Can not write to the device ..." ending in the serial port settings.
 std::string CannotWriteText(const std::string& connection);
+// "Error - Can not connect to the device ..." for a network connection that failed: the
+// cause in plain words (error: TcpConnection::LastError; timeoutMs: the time it was given),
+// ending in the connection.
+std::string CannotConnectNetworkText(const std::string& connection, int error, int timeoutMs);
+// "Error - The connection has been lost ...": the device closed (error EPIPE, or 0 when
+// nothing more is known) or reset the connection, or it failed otherwise, during what
+// ("reads", "writes").
+std::string ConnectionLostText(const std::string& connection, int error, const char* what);
+// "Error - RS-485 mode is not available ...": the driver of device refused it (error:
+// SerialPort::LastError).
+std::string Rs485ErrorText(const std::string& device, int error);
 // "Error - Can not generate read message ...".
 std::string CannotGenerateText();
 // "Error - Timeout ..." ending in "Poll: " and the request bytes; a write's ends in

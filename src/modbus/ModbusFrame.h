@@ -1,6 +1,6 @@
-// Modbus RTU requests: reads (functions 01 to 04) and writes (05, 06, 15, 16), checking,
-// framing and the CRC-16. Stateless; shared by the master, the request page's preview and
-// the tools.
+// Modbus requests: reads (functions 01 to 04) and writes (05, 06, 15, 16), checking, and
+// their RTU frames with the CRC-16 (the other framings are in Framing.h). Stateless; shared
+// by the master, the request page's preview and the tools.
 #pragma once
 
 #include <cstddef>
@@ -70,6 +70,12 @@ enum : int {
   // A write reply from the right device with a right CRC that echoes another address,
   // value or quantity than the write asked for: the write is not confirmed.
   MB_RESPONCE_WRITE_ECHO_MISMATCH = -9,
+  // ASCII: a frame whose LRC does not match its bytes, or whose characters are no hex pairs;
+  // the counterpart of an invalid CRC.
+  MB_RESPONCE_INVALID_LRC = -10,
+  // Modbus TCP: an MBAP header with a length that no frame can have (under 2, over 254). The
+  // byte stream can no longer be followed: the master has closed the connection.
+  MB_RESPONCE_BAD_MBAP_LENGTH = -11,
 };
 
 // 0, -1 and -2: no complete reply has arrived yet, keep waiting.

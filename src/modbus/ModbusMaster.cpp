@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace vantrel {
 
@@ -18,6 +19,9 @@ int ExpectedReplySize(const std::uint8_t* reply, int size) {
 namespace {
 
 constexpr int kFrameCap = static_cast<int>(kFrameCapacity);
+// JudgeFrame's answer for a frame that is not the reply; no reply check code is positive
+// but OK.
+constexpr int kNotTheReply = 2;
 
 bool CrcMatches(const std::uint8_t* frame, int size) {
   const std::uint16_t crc = Crc16(frame, static_cast<std::uint16_t>(size - 2));
@@ -39,11 +43,52 @@ std::string WhyNotTheReply(const std::uint8_t* request, const std::uint8_t* fram
 
 }  // namespace
 
+void ModbusMaster::SetMode(ModbusMode mode) {
+  if (mode == mode_) return;
+  Close();
+  mode_ = mode;
+  exchange_over_ = true;
+  drain_bound_ms_ = -1;
+}
+
+int ModbusMaster::Close() {
+  pending_size_ = 0;
+  return link().Close();
+}
+
 int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   if (frame == nullptr || size <= 0 || size > kFrameCap) return 0;
-  DrainAbandoned();
-  port.DiscardInput();  // a late reply to an earlier request must not answer this one
-  const int written = port.Write(frame, size);
+  const bool rtu = mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp;
+  // The other framings carry the RTU frame's PDU, the bytes between the slave id and the CRC.
+  const int pdu = size - 3;
+  const FrameLayout layout = LayoutOf(mode_);
+  if (!rtu && (pdu < 1 || layout.header + pdu + layout.check > kFrameCap)) return 0;
+
+  std::uint8_t framed[kFrameCapacity];
+  int framedSize = size;
+  int written;
+  if (mode_ == ModbusMode::Tcp) {
+    if (tcp.Connections() != stream_) pending_size_ = 0;  // a new connection, a new stream
+    stream_ = tcp.Connections();
+    PutMbap(framed, ++transaction_, frame[0], pdu);
+    std::memcpy(framed + kMbapHeaderSize, frame + 1, static_cast<std::size_t>(pdu));
+    framedSize = kMbapHeaderSize + pdu;
+    written = link().Write(framed, framedSize);
+  } else {
+    DrainAbandoned();
+    link().DiscardInput();  // a late reply to an earlier request must not answer this one
+    pending_size_ = 0;
+    if (rtu) {
+      std::memcpy(framed, frame, static_cast<std::size_t>(size));
+      written = link().Write(frame, size);
+    } else {
+      const std::string line = EncodeAscii(frame, size - 2);
+      std::memcpy(framed, frame, static_cast<std::size_t>(size - 2));
+      framed[size - 2] = Lrc(frame, size - 2);
+      framedSize = size - 1;
+      written = link().Write(reinterpret_cast<const std::uint8_t*>(line.data()), static_cast<int>(line.size()));
+    }
+  }
 
   std::memset(request, 0, sizeof request);
   std::memset(response, 0, sizeof response);
@@ -52,20 +97,44 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   byte_count = response_function = exception_function = exception_code = 0;
   request_function = request_slave_id = 0;
   request_address = request_quantity = 0;
-  pending_size_ = 0;
   short_replies_ = 0;
   received_.clear();
   received_count_ = 0;
   exchange_over_ = false;
 
-  std::memcpy(request, frame, static_cast<std::size_t>(size));
-  request_size = static_cast<std::uint16_t>(size);
+  std::memcpy(request, framed, static_cast<std::size_t>(framedSize));
+  request_size = static_cast<std::uint16_t>(framedSize);
   return written > 0 ? 1 : 0;
+}
+
+std::string ModbusMaster::Shown(const std::uint8_t* bytes, int size) const {
+  if (mode_ != ModbusMode::Ascii) return HexBytes(bytes, size);
+  std::string text;
+  for (int i = 0; i < size; ++i) {
+    const std::uint8_t c = bytes[i];
+    char escaped[8];
+    if (c == '\r' || c == '\n') {
+      text += c == '\r' ? "\\r" : "\\n";
+    } else if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+void ModbusMaster::NoteReceived(const std::uint8_t* bytes, int size) {
+  const int keep = static_cast<int>(std::min<long long>(size, std::max<long long>(kFrameCap - received_count_, 0)));
+  received_.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(keep));
+  received_count_ += size;
 }
 
 std::string ModbusMaster::ReceivedText() const {
   if (received_count_ == 0) return "nothing";
-  std::string text = HexBytes(reinterpret_cast<const std::uint8_t*>(received_.data()), static_cast<int>(received_.size()));
+  std::string text = Shown(reinterpret_cast<const std::uint8_t*>(received_.data()), static_cast<int>(received_.size()));
+  if (mode_ == ModbusMode::Ascii) text += ' ';
   if (received_count_ > static_cast<long long>(received_.size())) {
     text += "and " + std::to_string(received_count_ - static_cast<long long>(received_.size())) + " bytes more";
   }
@@ -74,7 +143,7 @@ std::string ModbusMaster::ReceivedText() const {
 
 void ModbusMaster::AbandonExchange(int boundMs) {
   exchange_over_ = true;
-  drain_bound_ms_ = std::max(boundMs, 0);
+  drain_bound_ms_ = mode_ == ModbusMode::Tcp ? -1 : std::max(boundMs, 0);
 }
 
 void ModbusMaster::DrainAbandoned() {
@@ -87,27 +156,31 @@ void ModbusMaster::DrainAbandoned() {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    if (port.WaitReadable(static_cast<int>(std::min<long long>(port.QuietGapMs(), left.count()))) != 1) break;
-    const int n = port.Read(chunk, kReadChunk);
+    if (link().WaitReadable(static_cast<int>(std::min<long long>(link().QuietGapMs(), left.count()))) != 1) break;
+    const int n = link().Read(chunk, kReadChunk);
     if (dropped.size() < 3 * kFrameCapacity) dropped += HexBytes(chunk, n);
   }
   if (!dropped.empty() && note) note("Bytes of the abandoned exchange, dropped: " + dropped);
 }
 
 void ModbusMaster::Drop(int count, const std::string& what) {
-  if (note) note(what + ": " + HexBytes(pending_, count));
+  if (note) note(what + ": " + Shown(pending_, count) + (mode_ == ModbusMode::Ascii ? " " : ""));
   std::memmove(pending_, pending_ + count, static_cast<std::size_t>(pending_size_ - count));
   pending_size_ -= count;
 }
 
 int ModbusMaster::ReadResponse() {
   if (exchange_over_) return MB_RESPONCE_EMPTY;
+  const int result = mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp ? GatherRtu() : GatherDelimited();
+  if (!ReplyPending(result)) exchange_over_ = true;
+  return result;
+}
+
+int ModbusMaster::GatherRtu() {
   std::uint8_t chunk[kReadChunk];
-  const int n = port.Read(chunk, kReadChunk);
+  const int n = link().Read(chunk, kReadChunk);
   if (n > 0) {
-    const int keep = static_cast<int>(std::min<long long>(n, std::max<long long>(kFrameCap - received_count_, 0)));
-    received_.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(keep));
-    received_count_ += n;
+    NoteReceived(chunk, n);
     // Should the bytes outgrow the buffer, the oldest go: the reply is among the newest.
     const int overflow = pending_size_ + n - kGatherCapacity;
     if (overflow > 0) Drop(std::min(overflow, pending_size_), "Line noise, skipped");
@@ -116,12 +189,136 @@ int ModbusMaster::ReadResponse() {
     pending_size_ += take;
   }
   if (pending_size_ == 0) return MB_RESPONCE_EMPTY;
-  const int result = FindReply();
-  if (!ReplyPending(result)) exchange_over_ = true;
-  return result;
+  return FindRtuReply();
 }
 
-int ModbusMaster::FindReply() {
+int ModbusMaster::GatherDelimited() {
+  // These frames say where they end, so bytes are taken only as far as there is room: the
+  // finders make room by taking whole frames, and a TCP stream is never cut.
+  const auto find = [this] { return mode_ == ModbusMode::Ascii ? FindAsciiReply() : FindMbapReply(); };
+  int result = pending_size_ > 0 ? find() : MB_RESPONCE_EMPTY;
+  while (ReplyPending(result)) {
+    const int n = link().Read(pending_ + pending_size_, kGatherCapacity - pending_size_);
+    if (n <= 0) break;
+    NoteReceived(pending_ + pending_size_, n);
+    pending_size_ += n;
+    result = find();
+  }
+  // Bytes have come, none of them the reply (yet): as FindRtuReply says it.
+  return result == MB_RESPONCE_EMPTY && received_count_ > 0 ? MB_RESPONCE_INCOMPLETE : result;
+}
+
+int ModbusMaster::FindAsciiReply() {
+  for (;;) {
+    // A frame starts at ':' and ends at CR LF (MODBUS over serial line, ASCII mode); a ':'
+    // starts it afresh. Whatever lies outside a frame is noise.
+    const std::uint8_t* begin = pending_;
+    const std::uint8_t* end = pending_ + pending_size_;
+    static const std::uint8_t kCrLf[] = {'\r', '\n'};
+    const std::uint8_t* crlf = std::search(begin, end, kCrLf, kCrLf + 2);
+    const auto opening = std::find(std::make_reverse_iterator(crlf), std::make_reverse_iterator(begin), ':');
+    if (opening == std::make_reverse_iterator(begin)) {  // no frame at all
+      const int noise = crlf == end ? pending_size_ : static_cast<int>(crlf - begin) + 2;
+      if (noise > 0) Drop(noise, "Line noise, skipped");
+      if (crlf == end) return MB_RESPONCE_EMPTY;
+      continue;
+    }
+    const std::uint8_t* colon = opening.base() - 1;
+    if (colon != begin) {
+      Drop(static_cast<int>(colon - begin), "Line noise, skipped");
+      continue;
+    }
+    if (crlf == end) {
+      if (pending_size_ < kMaxAsciiFrame) return MB_RESPONCE_INCOMPLETE;
+      Drop(pending_size_, "Line noise, skipped");  // longer than any frame
+      return MB_RESPONCE_EMPTY;
+    }
+    const int chars = static_cast<int>(crlf - begin) - 1;
+    std::uint8_t frame[kFrameCapacity];
+    const int size = DecodeAsciiHex(begin + 1, chars, frame, kFrameCap);
+    if (size < 3 || !CheckBytesMatch(frame, size)) {
+      // A damaged frame: nothing in it can be trusted, not even whose it is.
+      response_size = static_cast<std::uint16_t>(std::max(size, 0));
+      std::memcpy(response, frame, response_size);
+      return MB_RESPONCE_INVALID_LRC;
+    }
+    std::string why;
+    const int result = JudgeFrame(frame, size, why);
+    if (result != kNotTheReply) return result;
+    Drop(chars + 3, "Skipped a frame that does not answer the request (" + why + ")");
+  }
+}
+
+int ModbusMaster::FindMbapReply() {
+  for (;;) {
+    if (pending_size_ < kMbapHeaderSize) return pending_size_ == 0 ? MB_RESPONCE_EMPTY : MB_RESPONCE_INCOMPLETE;
+    const MbapHeader header = ParseMbap(pending_);
+    if (!MbapLengthPossible(header.length)) {
+      // No frame has that length: where the next one starts cannot be known any more.
+      if (note) {
+        note("An MBAP header with length " + std::to_string(header.length) +
+             ", which no frame can have; the connection is closed: " + HexBytes(pending_, kMbapHeaderSize));
+      }
+      std::memcpy(response, pending_, kMbapHeaderSize);
+      response_size = kMbapHeaderSize;
+      Close();
+      return MB_RESPONCE_BAD_MBAP_LENGTH;
+    }
+    const int size = 6 + header.length;
+    if (pending_size_ < size) return MB_RESPONCE_INCOMPLETE;
+    if (header.protocol != 0) {
+      Drop(size, "Skipped a frame of protocol " + std::to_string(header.protocol) + ", not Modbus (0)");
+    } else if (header.transaction != transaction_) {
+      Drop(size, "Skipped a reply to another transaction (" + std::to_string(header.transaction) + ", not " +
+                     std::to_string(transaction_) + "), a late one");
+    } else {
+      std::string why;
+      const int result = JudgeFrame(pending_, size, why);
+      if (result != kNotTheReply) {
+        std::memmove(pending_, pending_ + size, static_cast<std::size_t>(pending_size_ - size));
+        pending_size_ -= size;
+        return result;
+      }
+      Drop(size, "Skipped a frame that does not answer the request (" + why + ")");
+    }
+  }
+}
+
+int ModbusMaster::JudgeFrame(const std::uint8_t* frame, int size, std::string& why) {
+  // What FindRtuReply decides, for a frame whose bounds and check are already sure: another
+  // device's, or the reply to another read, is skipped; a frame of the reply's shape with too
+  // few values is skipped and counted; anything else gets the reply check.
+  const int h = LayoutOf(mode_).header;
+  const std::uint8_t* req = request + h - 1;  // slave id, function, address, quantity
+  const std::uint8_t* got = frame + h - 1;
+  const bool read = req[1] >= 1 && req[1] <= 4;
+  const int needed = read ? static_cast<int>(ReadReplyByteCount(req[1], static_cast<unsigned>(req[4] << 8 | req[5]))) : 0;
+  const std::uint8_t f = got[1];
+  const bool readShaped = (f >= 1 && f <= 4) || (f >= 0x80 && f <= 0x84);
+  bool skip = got[0] != req[0] || (f != req[1] && f != (req[1] | 0x80) && readShaped);
+  if (!skip && read && f == req[1] && size > h + 1 && got[2] != needed) {
+    if (got[2] < needed) ++short_replies_;
+    skip = true;
+  }
+  if (skip) {
+    why = WhyNotTheReply(req, got, needed);
+    return kNotTheReply;
+  }
+  const int result = CheckResponse(request, request_size, frame, size);
+  if (!ReplyPending(result)) return result;
+  why = std::to_string(size) + " bytes, which its function and byte count do not fit";
+  return kNotTheReply;
+}
+
+bool ModbusMaster::CheckBytesMatch(const std::uint8_t* frame, int size) const {
+  switch (LayoutOf(mode_).check) {
+    case 2: return CrcMatches(frame, size);
+    case 1: return Lrc(frame, size - 1) == frame[size - 1];
+    default: return true;
+  }
+}
+
+int ModbusMaster::FindRtuReply() {
   // Reads and writes say what their reply looks like; anything else gets the plain check.
   const bool read = request_size >= kReadRequestSize && request[1] >= 1 && request[1] <= 4;
   const bool write = request_size >= kReadRequestSize && IsWriteFunction(request[1]);
@@ -212,41 +409,49 @@ int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std:
   std::memmove(request, req, static_cast<std::size_t>(reqSize));
   request_size = static_cast<std::uint16_t>(reqSize);
 
-  if (reqSize < kReadRequestSize) return MB_RESPONCE_INCOMPLETE;
-  request_slave_id = request[0];
-  request_function = request[1];
+  // h: the header, ending in the slave id; c: the check bytes after the PDU.
+  const FrameLayout layout = LayoutOf(mode_);
+  const int h = layout.header;
+  const int c = layout.check;
+  const std::uint8_t* asked = request + h - 1;  // slave id, function, address, quantity
+  const std::uint8_t* got = response + h - 1;
+  if (reqSize < h + 5 + c) return MB_RESPONCE_INCOMPLETE;
+  request_slave_id = asked[0];
+  request_function = asked[1];
   const bool write = IsWriteFunction(request_function);
   if (!write && (request_function < 1 || request_function > 4)) return MB_RESPONCE_UNSUPPORTED_REQUEST;
-  request_address = static_cast<std::uint16_t>(request[2] << 8 | request[3]);
+  request_address = static_cast<std::uint16_t>(asked[2] << 8 | asked[3]);
   const bool single = request_function == kWriteSingleCoil || request_function == kWriteSingleRegister;
-  request_quantity = single ? 1 : static_cast<std::uint16_t>(request[4] << 8 | request[5]);
+  request_quantity = single ? 1 : static_cast<std::uint16_t>(asked[4] << 8 | asked[5]);
 
-  if (replySize < 4) return MB_RESPONCE_INCOMPLETE;
-  response_function = response[1];
+  // The header, the function, an exception's code and, on the serial line, a check byte.
+  if (replySize < h + 2 + (c > 0 ? 1 : 0)) return MB_RESPONCE_INCOMPLETE;
+  const int badCheck = mode_ == ModbusMode::Ascii ? MB_RESPONCE_INVALID_LRC : MB_RESPONCE_INVALID_CRC;
+  response_function = got[1];
   if (response_function == 0) return MB_RESPONCE_INVALID_FUNCTION_CODE;
   if (response_function >= 101 && response_function <= 114) {
     return MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE;
   }
   if ((response_function >= 0x80 && response_function <= 0x84) ||
       (write && response_function == (request_function | 0x80))) {
-    exception_function = response[1];
-    exception_code = response[2];
+    exception_function = got[1];
+    exception_code = got[2];
     return MB_RESPONCE_EXCEPTION;  // no size or CRC check on an exception reply
   }
   if (write) {
     if (response_function != request_function) return MB_RESPONCE_UNKOWN;
-    if (replySize != kWriteReplySize) return MB_RESPONCE_INCOMPLETE;
-    if (!CrcMatches(response, replySize)) return MB_RESPONCE_INVALID_CRC;
+    if (replySize != h + 5 + c) return MB_RESPONCE_INCOMPLETE;
+    if (!CheckBytesMatch(response, replySize)) return badCheck;
     // 05 and 06 echo the whole request; 15 and 16 its id, function, address and quantity.
-    return std::memcmp(response, request, 6) == 0 ? MB_RESPONCE_OK : MB_RESPONCE_WRITE_ECHO_MISMATCH;
+    return std::memcmp(got, asked, 6) == 0 ? MB_RESPONCE_OK : MB_RESPONCE_WRITE_ECHO_MISMATCH;
   }
   if (response_function < 1 || response_function > 4) return MB_RESPONCE_UNKOWN;
 
-  byte_count = response[2];
-  if (replySize != byte_count + 5) return MB_RESPONCE_INCOMPLETE;
-  std::memcpy(data, response + 3, byte_count);
+  byte_count = got[2];
+  if (replySize != h + 2 + byte_count + c) return MB_RESPONCE_INCOMPLETE;
+  std::memcpy(data, got + 3, byte_count);
 
-  return CrcMatches(response, replySize) ? MB_RESPONCE_OK : MB_RESPONCE_INVALID_CRC;
+  return CheckBytesMatch(response, replySize) ? MB_RESPONCE_OK : badCheck;
 }
 
 }  // namespace vantrel

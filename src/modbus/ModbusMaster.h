@@ -1,11 +1,14 @@
-// The Modbus RTU master: owns the serial port and the buffers of the last exchange.
+// The Modbus master: the links it talks over (the serial port, a TCP connection), the framing
+// of the mode in use, and the buffers of the last exchange.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "modbus/Framing.h"
 #include "modbus/ModbusFrame.h"
+#include "net/TcpConnection.h"
 #include "serial/SerialPort.h"
 
 namespace vantrel {
@@ -15,36 +18,57 @@ class ModbusMaster {
   // Bytes taken from the port in one read.
   static constexpr int kReadChunk = 1024;
 
+  // The mode: how requests and replies are framed, and the link they go over (port for RTU
+  // and ASCII, tcp for TCP and RTU over TCP). RTU until set. A change of mode closes the link
+  // in use and drops what was gathered.
+  void SetMode(ModbusMode mode);
+  ModbusMode Mode() const { return mode_; }
+  // The link of the mode.
+  Link& link() { return IsNetworkMode(mode_) ? static_cast<Link&>(tcp) : port; }
+  const Link& link() const { return IsNetworkMode(mode_) ? static_cast<const Link&>(tcp) : port; }
+
+  // Opens the serial port (see SerialPort::Open); a TCP connection is made with tcp.
   int Open(int portNumber, int baudRate, char parity, int dataBits, int stopBits) {
     return port.Open(portNumber, baudRate, parity, dataBits, stopBits);
   }
-  int Close() { return port.Close(); }
-  int IsOpen() const { return port.IsOpen(); }
+  // Closes the link of the mode.
+  int Close();
+  int IsOpen() const { return link().IsOpen(); }
 
-  // Writes the frame and starts a new exchange: every decoded field is cleared, the
-  // frame is kept in request, and bytes left over from the previous exchange (queued at
-  // the port or gathered so far) are dropped; after an abandoned exchange the line is first
-  // let go quiet (DrainAbandoned). 1 if the port took the bytes, else 0; the frame is
-  // stored even when the port is closed. Nothing happens for a missing frame, size 0 or a
-  // size above 260.
+  // Sends a request and starts a new exchange. frame is the request as BuildReadRequest and
+  // BuildWriteRequest make it, the RTU frame (slave id, PDU, CRC); the mode frames its slave
+  // id and PDU: RTU and RTU over TCP as they are, ASCII as hex pairs between ':' and CR LF
+  // with the LRC, TCP behind an MBAP header with the next transaction id and the slave id as
+  // unit id. request then holds the request as the mode frames it (see LayoutOf; for ASCII
+  // the bytes that its characters carry) and every decoded field is cleared. On the serial
+  // line and RTU over TCP, bytes left over from the previous exchange (queued at the link or
+  // gathered so far) are dropped, after an abandoned exchange once the line has gone quiet
+  // (DrainAbandoned); a Modbus TCP connection is one stream whose late replies are told by
+  // their transaction id, so its bytes are kept. 1 if the link took the bytes, else 0; the
+  // request is stored even when the link is closed. Nothing happens for a missing frame,
+  // size 0, a frame without a PDU outside RTU, or a framed size above 260.
   int SendRequest(const std::uint8_t* frame, int size);
 
-  // Takes what is queued at the port and adds it to the bytes gathered since the last send,
+  // Takes what is queued at the link and adds it to the bytes gathered since the last send,
   // then looks in them for the reply to the request: a frame from the request's slave id
   // with its function (or the exception form of it) and, for a normal reply to a read, the
-  // byte count that the quantity asked for needs (a write's reply is always 8 bytes), whose
-  // CRC is right. A write's reply that echoes another address, value or quantity is
+  // byte count that the quantity asked for needs (a write's reply is always 8 bytes in RTU),
+  // whose check is right. A write's reply that echoes another address, value or quantity is
   // MB_RESPONCE_WRITE_ECHO_MISMATCH. Bytes before it are line noise;
   // frames that answer another question (another device, a late reply to an earlier
   // request) are skipped. Both are named through note. While no such frame is complete it
   // returns 0 (nothing yet) or MB_RESPONCE_INCOMPLETE; when none can come of the bytes
   // there are, the reply check of the first frame decides (an invalid CRC, say). After a
   // final result the exchange is over: later calls return 0 until the next send.
+  // ASCII: frames run from ':' to CR LF; one with a bad LRC is MB_RESPONCE_INVALID_LRC.
+  // TCP: a frame of another transaction (a late reply) is skipped; an MBAP length that no
+  // frame can have closes the connection: MB_RESPONCE_BAD_MBAP_LENGTH.
   int ReadResponse();
 
   // The caller gave up waiting for the reply (a time-out). Nothing more is read for this
   // exchange, and before the next request goes out the line is let go quiet, for at most
-  // boundMs, so that the rest of a late reply is not taken for the next answer.
+  // boundMs, so that the rest of a late reply is not taken for the next answer (Modbus TCP
+  // needs no wait: its transaction id tells a late reply).
   void AbandonExchange(int boundMs);
   // Waits, after an abandoned exchange, until the line has been quiet for 3.5 character
   // times (at most the bound given), dropping whatever arrives. Called by SendRequest.
@@ -53,16 +77,17 @@ class ModbusMaster {
   // Frames of this exchange from the right slave id and function with a good CRC whose
   // byte count was smaller than the quantity needs: a device that answers too short.
   bool SawShortReply() const { return short_replies_ > 0; }
-  // Every byte received since the last send, in hex as frames are logged (the first
-  // kFrameCapacity bytes and a count of the rest), for explaining a failure.
+  // Every byte received since the last send, in hex as frames are logged (ASCII: as text),
+  // the first kFrameCapacity bytes and a count of the rest, for explaining a failure.
   std::string ReceivedText() const;
 
   // Where ReadResponse names the noise and the frames it skips (one line each); unset, they
   // are not named.
   std::function<void(const std::string&)> note;
 
-  // Classifies reply against request (a read or a write) and fills the decoded fields; a
-  // write's reply leaves byte_count 0, and request_quantity is 1 for 05 and 06.
+  // Classifies reply against request (a read or a write), both framed as the mode frames
+  // them (without ASCII's characters), and fills the decoded fields; a write's reply leaves
+  // byte_count 0, and request_quantity is 1 for 05 and 06.
   int CheckResponse(const std::uint8_t* req, int reqSize, const std::uint8_t* reply,
                     int replySize);
 
@@ -81,13 +106,27 @@ class ModbusMaster {
   std::uint16_t request_address = 0;
   std::uint16_t request_quantity = 0;
   SerialPort port;
+  TcpConnection tcp;
 
  private:
   // Bytes kept while looking for the reply: more than a frame, so that noise or a skipped
   // frame before it does not push it out.
   static constexpr int kGatherCapacity = 4 * static_cast<int>(kFrameCapacity);
 
-  int FindReply();
+  // Reads what the link has and looks for the reply among the bytes gathered, as the mode
+  // frames it.
+  int GatherRtu();
+  int GatherDelimited();
+  int FindRtuReply();
+  int FindAsciiReply();
+  int FindMbapReply();
+  // Whether one whole frame of a delimited framing, its check passed, answers the request:
+  // a final result, or kNotTheReply with why.
+  int JudgeFrame(const std::uint8_t* frame, int size, std::string& why);
+  bool CheckBytesMatch(const std::uint8_t* frame, int size) const;
+  // Bytes as notes show them: hex, or for ASCII the characters.
+  std::string Shown(const std::uint8_t* bytes, int size) const;
+  void NoteReceived(const std::uint8_t* bytes, int size);
   // Removes the first count gathered bytes, naming them with what they were.
   void Drop(int count, const std::string& what);
 
@@ -98,6 +137,9 @@ class ModbusMaster {
   std::string received_;  // the first bytes since the send
   long long received_count_ = 0;
   int drain_bound_ms_ = -1;  // >= 0: the last exchange was abandoned
+  ModbusMode mode_ = ModbusMode::Rtu;
+  std::uint16_t transaction_ = 0;  // of the last Modbus TCP request
+  unsigned stream_ = 0;            // the TCP connection that the gathered bytes came over
 };
 
 // Size of the complete frame that starts with these bytes: byte count + 5 for a normal

@@ -6,6 +6,7 @@
 // termios2 (not <termios.h>) so that any baud rate can be set with BOTHER.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -165,6 +166,27 @@ int SerialPort::Close() {
   ::close(handle_);  // also releases the lock
   handle_ = -1;
   is_open = 0;
+  return 1;
+}
+
+int SerialPort::SetRs485(bool on) {
+  if (!is_open || handle_ < 0) return 0;
+  serial_rs485 conf{};
+  if (on) conf.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  if (ioctl(handle_, TIOCSRS485, &conf) != 0) {
+    last_error_ = errno;
+    return 0;
+  }
+  // A driver may take the request and keep its own mode; only what it reports counts.
+  serial_rs485 now{};
+  if (ioctl(handle_, TIOCGRS485, &now) != 0) {
+    last_error_ = errno;
+    return 0;
+  }
+  if (((now.flags & SER_RS485_ENABLED) != 0) != on || (on && (now.flags & SER_RS485_RTS_ON_SEND) == 0)) {
+    last_error_ = EOPNOTSUPP;
+    return 0;
+  }
   return 1;
 }
 

@@ -1,9 +1,12 @@
 // One serial port, opened by number (or by device path) with its line settings, written
-// with a time-out and read without waiting for more than what is queued.
+// with a time-out and read without waiting for more than what is queued: the serial link of
+// the modbus core.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "modbus/Link.h"
 
 namespace vantrel {
 
@@ -12,10 +15,10 @@ namespace vantrel {
 // 19200 baud). 9600 baud 8N1: 10 bits a character, 3.65 ms, so 4.
 int QuietGapMs(int baudRate, int bitsPerChar);
 
-class SerialPort {
+class SerialPort : public Link {
  public:
   SerialPort() = default;
-  ~SerialPort();
+  ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
@@ -28,37 +31,45 @@ class SerialPort {
   int OpenDevice(const std::string& device, int baudRate, char parity, int dataBits,
                  int stopBits);
   // Always 1.
-  int Close();
+  int Close() override;
+
+  // Asks the driver for RS-485 mode (Linux TIOCSRS485): RTS raised while sending, for
+  // adapters that switch the line's direction by it; off turns the mode off. 1 when the
+  // driver reports the mode asked for; 0 when the port is not open or the driver has no
+  // RS-485 mode (LastError: ENOTTY as a pseudo-terminal gives, EINVAL, or EOPNOTSUPP when it
+  // took the request but kept its own mode), never a silent success.
+  int SetRs485(bool on);
+
   // Queues count bytes for the line, waiting at most 1 s for room and 5 s in all.
   // Returns count while the port is open (0 for count <= 0), 0 when it is not open.
   // A failed write is not reported here; see LastError and DeviceLost.
-  int Write(const std::uint8_t* bytes, int count);
+  int Write(const std::uint8_t* bytes, int count) override;
   // Takes at most capacity of the bytes already queued; never waits for more.
   // Returns the number taken, 0 when nothing is queued, the port is closed or the read fails.
   // A device that has gone away (hung up, or the far end of a pseudo-terminal closed) is
   // noticed here too, with nothing queued: see DeviceLost.
-  int Read(std::uint8_t* buffer, int capacity);
-  int IsOpen() const { return is_open; }
+  int Read(std::uint8_t* buffer, int capacity) override;
+  int IsOpen() const override { return is_open; }
   // The open file descriptor, for watching the port for readiness; -1 when closed.
-  int Handle() const { return is_open ? handle_ : -1; }
+  int Handle() const override { return is_open ? handle_ : -1; }
 
   // Waits until bytes are queued: 1 when some are, 0 after timeoutMs, -1 when the port is
   // closed or the device has gone away.
-  int WaitReadable(int timeoutMs);
+  int WaitReadable(int timeoutMs) override;
   // Drops whatever is queued on input.
-  void DiscardInput();
+  void DiscardInput() override;
   // 3.5 character times at the line settings of the last Open, the silence that ends a
   // frame; at least 2 ms (the serial line guide fixes 1.75 ms above 19200 baud).
-  int QuietGapMs() const { return quiet_gap_ms_; }
+  int QuietGapMs() const override { return quiet_gap_ms_; }
 
   // The device path in use (or last tried), e.g. /dev/ttyUSB0.
-  const std::string& Device() const { return device_; }
+  const std::string& Device() const override { return device_; }
   // "COM%d:%d,%c,%d,%d" of the last Open by number; for a path, the path in place of COMn.
   const std::string& SettingsText() const { return settings_text_; }
   // errno of the last failure (0 when none since Open).
-  int LastError() const { return last_error_; }
+  int LastError() const override { return last_error_; }
   // True once a read or write found the device gone (adapter pulled, peer closed).
-  bool DeviceLost() const { return device_lost_; }
+  bool DeviceLost() const override { return device_lost_; }
 
  private:
   int OpenPath(const std::string& device, int baudRate, char parity, int dataBits, int stopBits);

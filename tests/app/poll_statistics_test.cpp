@@ -27,6 +27,8 @@ TEST(poll_statistics, every_reply_check_result_has_its_class) {
       {MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE, false, ExchangeClass::OtherError},
       {MB_RESPONCE_UNKOWN, false, ExchangeClass::OtherError},
       {MB_RESPONCE_WRITE_ECHO_MISMATCH, false, ExchangeClass::OtherError},
+      {MB_RESPONCE_INVALID_LRC, false, ExchangeClass::CrcLrcError},
+      {MB_RESPONCE_BAD_MBAP_LENGTH, false, ExchangeClass::OtherError},
       {-42, false, ExchangeClass::OtherError},
       // a complete reply counts as what it is, even when it came at the deadline
       {MB_RESPONCE_OK, true, ExchangeClass::Reply},

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/MbpollOutput.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -17,19 +18,7 @@ using vantrel::test::TempDir;
 
 namespace {
 
-// The values of mbpoll's "[ref]: <tab>value" lines.
-std::vector<std::string> Values(const std::string& out) {
-  std::vector<std::string> values;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.empty() || line[0] != '[' || line.find("]:") == std::string::npos) continue;
-    std::istringstream rest(line.substr(line.find("]:") + 2));
-    std::string value;
-    if (rest >> value) values.push_back(value);
-  }
-  return values;
-}
+std::vector<std::string> Values(const std::string& out) { return vantrel::test::MbpollValues(out); }
 
 class Mbpoll : public ::testing::Test {
  protected:

@@ -225,3 +225,19 @@ TEST(serial_port, a_vanished_device_fails_quietly_and_quickly) {
   EXPECT_EQ(port.IsOpen(), 1);
   EXPECT_EQ(port.Close(), 1);
 }
+
+// RS-485 mode is the driver's: a pseudo-terminal has none, and says so.
+TEST(serial_port, rs485_mode_on_a_driver_without_it_fails_with_its_cause) {
+  Pty pty;
+  SerialPort port;
+  EXPECT_EQ(port.SetRs485(true), 0) << "closed port";
+  ASSERT_EQ(port.OpenDevice(pty.path(), 9600, 'N', 8, 1), 1);
+  EXPECT_EQ(port.SetRs485(true), 0) << "never a silent success";
+  EXPECT_EQ(port.LastError(), ENOTTY);
+  // the port is as usable as before
+  const std::uint8_t frame[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
+  EXPECT_EQ(port.Write(frame, 8), 8);
+  std::uint8_t got[16];
+  EXPECT_EQ(read(pty.master(), got, sizeof got), 8);
+  EXPECT_FALSE(port.DeviceLost());
+}

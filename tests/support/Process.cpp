@@ -199,11 +199,20 @@ RunResult XServer::Client(std::vector<std::string> argv, int timeoutMs) const {
 SlaveProcess::SlaveProcess(const std::string& dir, const std::string& link,
                            std::vector<std::string> options)
     : link_(dir + "/" + link), logPath_(dir + "/" + link + ".log") {
+  options.push_back(link_);
+  Start(std::move(options));
+}
+
+SlaveProcess::SlaveProcess(const std::string& dir, OverTcp tcp, std::vector<std::string> options)
+    : logPath_(dir + "/" + tcp.name + ".log") {
+  Start(std::move(options));
+}
+
+void SlaveProcess::Start(std::vector<std::string> options) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) return;
   std::vector<std::string> argv{SlaveBinary()};
   argv.insert(argv.end(), options.begin(), options.end());
-  argv.push_back(link_);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
@@ -232,6 +241,9 @@ SlaveProcess::SlaveProcess(const std::string& dir, const std::string& link,
   }
   close(out[0]);  // it prints nothing more on standard output
   ready_ = line.find('\n') != std::string::npos;
+  // "... on TCP 127.0.0.1:40123 (at most ..."
+  const std::size_t at = line.find(" (at most");
+  if (ready_ && at != std::string::npos) port_ = std::atoi(line.c_str() + line.rfind(':', at) + 1);
 }
 
 void SlaveProcess::Stop() {

@@ -23,20 +23,31 @@ RunResult Run(const std::vector<std::string>& argv, int timeoutMs = 30000);
 class SlaveProcess {
  public:
   SlaveProcess(const std::string& dir, const std::string& link, std::vector<std::string> options);
+  // Over TCP: options hold --tcp or --rtu-over-tcp (port 0 for a free one); it logs to
+  // <dir>/<name>.log, and is ready once it listens.
+  struct OverTcp {
+    std::string name = "tcp-slave";
+  };
+  SlaveProcess(const std::string& dir, OverTcp tcp, std::vector<std::string> options);
   ~SlaveProcess();
   SlaveProcess(const SlaveProcess&) = delete;
   SlaveProcess& operator=(const SlaveProcess&) = delete;
 
   bool ready() const { return ready_; }
   const std::string& linkPath() const { return link_; }
+  // Over TCP, the port it listens on, as its first line names it; 0 otherwise.
+  int port() const { return port_; }
   // Stops the simulator now (the pseudo-terminal goes away).
   void Stop();
   // What it logged so far (after Stop: everything).
   std::string Log() const;
 
  private:
+  void Start(std::vector<std::string> argv);
+
   pid_t pid_ = -1;
   bool ready_ = false;
+  int port_ = 0;
   std::string link_;
   std::string logPath_;
 };

@@ -90,6 +90,41 @@ TEST(poll_options, refuses_what_it_cannot_do) {
   Parse({"--help"}, ParseOutcome::Help);
 }
 
+TEST(poll_options, modes_and_network_devices) {
+  using vantrel::ModbusMode;
+  struct Row {
+    std::vector<std::string> args;
+    ModbusMode mode;
+    std::string host;
+    int port;
+    std::vector<std::string> values;
+  };
+  const Row rows[] = {
+      {{"-m", "ascii", "-d", "7", "-P", "even", "/dev/ttyUSB0"}, ModbusMode::Ascii, "", 502, {}},
+      {{"-m", "tcp", "192.168.1.20"}, ModbusMode::Tcp, "192.168.1.20", 502, {}},
+      {{"-m", "TCP", "-p", "1502", "plc-7"}, ModbusMode::Tcp, "plc-7", 1502, {}},
+      {{"plc-7:1503", "-m", "tcp", "-p", "1502"}, ModbusMode::Tcp, "plc-7", 1503, {}},  // HOST:PORT wins
+      {{"-m", "rtutcp", "-t", "4:int16", "[::1]:4001", "7", "-8"}, ModbusMode::RtuOverTcp, "::1", 4001, {"7", "-8"}},
+  };
+  for (const Row& row : rows) {
+    const PollConfig c = Parse(row.args);
+    EXPECT_EQ(c.mode, row.mode) << row.args[1];
+    EXPECT_EQ(c.host, row.host) << row.args[1];
+    EXPECT_EQ(c.tcpPort, row.port) << row.args[1];
+    EXPECT_EQ(c.values, row.values) << row.args[1];
+  }
+  EXPECT_EQ(Parse({"-m", "ascii", "/dev/ttyUSB0"}).device, "/dev/ttyUSB0");
+  EXPECT_TRUE(Parse({"--rs485", "/dev/ttyUSB0"}).rs485);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-m", "rtutcp"}, {"-m", "tcp", "host:0"}, {"-m", "tcp", "[::1"}, {"-m", "udp", "host"}, {"-p", "0"},
+           {"-p", "65536"}, {"-m", "tcp", "--rs485", "host"}}) {
+    PollConfig c;
+    std::string error;
+    EXPECT_EQ(ParsePollOptions(args, c, error), ParseOutcome::Error) << args[1];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
 TEST(poll_options, settings_give_connection_and_request_and_options_override) {
   vantrel::ScannerSettings s("/nowhere");
   s.com_port = 5;

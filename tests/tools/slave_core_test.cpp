@@ -230,3 +230,177 @@ TEST(memory_image, saves_only_what_differs_and_loads_it_back) {
   EXPECT_FALSE(m.Save(dir / "gone/image.txt", error));
   EXPECT_NE(error.find("gone/image.txt"), std::string::npos) << error;
 }
+
+namespace {
+
+// A request written in hex (slave id and PDU) framed for mode, as a master sends it.
+std::vector<std::uint8_t> InMode(vantrel::ModbusMode mode, const std::string& hex) {
+  auto pdu = Bytes(hex);
+  switch (mode) {
+    case vantrel::ModbusMode::Ascii: {
+      const std::string line = vantrel::EncodeAscii(pdu.data(), static_cast<int>(pdu.size()));
+      return {line.begin(), line.end()};
+    }
+    case vantrel::ModbusMode::Tcp: {
+      std::vector<std::uint8_t> adu(vantrel::kMbapHeaderSize);
+      vantrel::PutMbap(adu.data(), 7, pdu[0], static_cast<int>(pdu.size()) - 1);
+      adu.insert(adu.end(), pdu.begin() + 1, pdu.end());
+      return adu;
+    }
+    default:
+      AppendCrc(pdu);
+      return pdu;
+  }
+}
+
+SlaveCore CoreIn(vantrel::ModbusMode mode, Fault every = {}) {
+  SlaveCore core = Core(every);
+  core.setMode(mode);
+  return core;
+}
+
+}  // namespace
+
+// The same answers in every framing: ASCII lines and MBAP frames (transaction 7).
+TEST(slave_core, answers_in_ascii_and_modbus_tcp) {
+  using vantrel::ModbusMode;
+  struct Case {
+    ModbusMode mode;
+    const char* request;  // slave id and PDU, or (ending in CR LF) the whole ASCII line
+    const char* reply;    // hex, or for ASCII the line
+  };
+  const Case cases[] = {
+      {ModbusMode::Ascii, "01 03 00 00 00 02", ":01030400010002F5\r\n"},
+      {ModbusMode::Ascii, ":010300000002FB\r\n", "none"},  // a bad LRC: no reply, as a bad CRC
+      {ModbusMode::Ascii, ":01030000000\r\n", "none"},
+      {ModbusMode::Ascii, "01 03 23 3B 00 01", ":010302233C64\r\n"},  // 9020: the LRC spoilt (9B)
+      {ModbusMode::Ascii, "02 03 00 00 00 02", "none"},
+      {ModbusMode::Tcp, "01 03 00 00 00 02", "00 07 00 00 00 07 01 03 04 00 01 00 02"},
+      {ModbusMode::Tcp, "01 03 23 3B 00 01", "00 07 00 00 00 05 01 03 02 23 3C"},  // 9020: no check to spoil
+      {ModbusMode::Tcp, "01 03 23 45 00 01", "00 08 00 00 00 05 01 03 02 23 46"},  // 9030: the next transaction
+      {ModbusMode::Tcp, "01 03 23 46 00 01", "00 07 00 00 FF FF 01 03 02 23 47"},  // 9031: MBAP length 65535
+      {ModbusMode::Tcp, "01 03 23 28 00 01", "00 07 00 00 00 03 01 83 01"},        // 9001: exception 01
+      {ModbusMode::Tcp, "01 03 23 3C 00 01", "none"},                              // 9021: silence
+      {ModbusMode::Tcp, "02 03 00 00 00 02", "none"},
+  };
+  for (const Case& c : cases) {
+    SlaveCore core = CoreIn(c.mode);
+    const std::string request = c.request;
+    const auto frame = request.back() == '\n' ? std::vector<std::uint8_t>(request.begin(), request.end())
+                                              : InMode(c.mode, request);
+    const auto r = core.Answer(frame.data(), frame.size());
+    const std::string got = !r ? "none" : c.mode == ModbusMode::Ascii ? std::string(r->bytes.begin(), r->bytes.end())
+                                                                       : HexOf(r->bytes);
+    EXPECT_EQ(got, c.reply) << c.request;
+  }
+}
+
+TEST(slave_core, faults_on_the_frames_of_each_mode) {
+  using vantrel::ModbusMode;
+  // 9032: the first half of the reply, then the connection is closed
+  SlaveCore tcp = CoreIn(ModbusMode::Tcp);
+  const auto cut = InMode(ModbusMode::Tcp, "01 03 23 47 00 01");
+  const auto r = tcp.Answer(cut.data(), cut.size());
+  ASSERT_TRUE(r);
+  EXPECT_EQ(HexOf(r->bytes), "00 07 00 00 00 05 01 03 02 23 48");
+  EXPECT_TRUE(r->cutOff);
+  EXPECT_EQ(r->splitAt, 5u);
+  // a split falls in the middle of the framed reply (9023)
+  SlaveCore ascii = CoreIn(ModbusMode::Ascii);
+  const auto split = InMode(ModbusMode::Ascii, "01 03 23 3E 00 01");
+  const auto s = ascii.Answer(split.data(), split.size());
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->splitAt, s->bytes.size() / 2);
+  EXPECT_EQ(s->splitPauseMs, 300);
+  // noise and garbage go on the link as they are
+  Fault f;
+  std::string error;
+  ASSERT_TRUE(ParseFault("noise", f, error));
+  SlaveCore noisy = CoreIn(ModbusMode::Ascii, f);
+  const auto read = InMode(ModbusMode::Ascii, "01 03 00 00 00 02");
+  const auto noise = noisy.Answer(read.data(), read.size());
+  ASSERT_TRUE(noise);
+  EXPECT_EQ(std::string(noise->bytes.begin(), noise->bytes.end()), std::string("\0:01030400010002F5\r\n", 20));
+  ASSERT_TRUE(ParseFault("garbage", f, error));
+  SlaveCore garbage = CoreIn(ModbusMode::Tcp, f);
+  const auto tcpRead = InMode(ModbusMode::Tcp, "01 03 00 00 00 02");
+  const auto junk = garbage.Answer(tcpRead.data(), tcpRead.size());
+  ASSERT_TRUE(junk);
+  EXPECT_EQ(HexOf(junk->bytes), "DE AD BE EF 55 AA 00 FF");
+  // a frame of another protocol than Modbus gets no answer
+  auto other = tcpRead;
+  other[3] = 1;
+  EXPECT_FALSE(tcp.Answer(other.data(), other.size()));
+  EXPECT_TRUE(ParseFault("mbap-length=65535", f, error));
+  EXPECT_FALSE(ParseFault("mbap-length=65536", f, error));
+  EXPECT_FALSE(ParseFault("close=1", f, error));
+}
+
+// A write takes effect when its reply reaches the master as the right answer, and only
+// then: what spoils a frame depends on the framing.
+TEST(slave_core, writes_apply_where_the_reply_is_right_in_its_mode) {
+  using vantrel::ModbusMode;
+  struct Case {
+    ModbusMode mode;
+    const char* fault;
+    bool applied;
+  };
+  const Case cases[] = {
+      {ModbusMode::Tcp, "", true},
+      {ModbusMode::Ascii, "", true},
+      {ModbusMode::Tcp, "wrong-transaction", false},
+      {ModbusMode::Rtu, "wrong-transaction", true},
+      {ModbusMode::Tcp, "mbap-length=65535", false},
+      {ModbusMode::RtuOverTcp, "mbap-length=65535", true},
+      {ModbusMode::Tcp, "bad-crc", true},  // nothing to spoil
+      {ModbusMode::Ascii, "bad-crc", false},
+      {ModbusMode::Tcp, "noise", false},  // a stray byte before the header breaks the stream
+      {ModbusMode::Ascii, "noise", true},
+      {ModbusMode::Tcp, "close", false},
+      {ModbusMode::Rtu, "close", false},
+  };
+  for (const Case& c : cases) {
+    Fault f;
+    std::string error;
+    ASSERT_TRUE(!*c.fault || ParseFault(c.fault, f, error)) << error;
+    SlaveCore core = CoreIn(c.mode, f);
+    const auto write = InMode(c.mode, "01 06 00 09 04 D2");
+    ASSERT_TRUE(core.Answer(write.data(), write.size())) << vantrel::ModeName(c.mode) << " " << c.fault;
+    EXPECT_EQ(core.image().holding[9], c.applied ? 1234 : 10) << vantrel::ModeName(c.mode) << " " << c.fault;
+  }
+}
+
+TEST(slave_core, where_the_next_request_lies_in_each_mode) {
+  using vantrel::ModbusMode;
+  using Span = RequestSpan;
+  struct Case {
+    ModbusMode mode;
+    std::string bytes;  // hex, or for ASCII the characters
+    std::size_t skip;
+    int length;
+  };
+  const Case cases[] = {
+      {ModbusMode::Rtu, "01 03", 0, 0},
+      {ModbusMode::Rtu, "01 03 00 00 00 01 84 0A 01", 0, 8},
+      {ModbusMode::RtuOverTcp, "01 11", 0, Span::kEndsBySilence},
+      {ModbusMode::Ascii, ":0103", 0, 0},
+      {ModbusMode::Ascii, "xx:0103", 2, 0},
+      {ModbusMode::Ascii, ":01\r\n:02", 0, 5},
+      {ModbusMode::Ascii, "zz\r\n:01", 4, 0},
+      {ModbusMode::Ascii, ":01:0103\r\n", 3, 7},  // a ':' starts the frame afresh
+      {ModbusMode::Ascii, "noise", 5, 0},
+      {ModbusMode::Ascii, ":" + std::string(600, '0'), 601, 0},  // longer than any frame
+      {ModbusMode::Tcp, "00 01 00 00 00", 0, 0},
+      {ModbusMode::Tcp, "00 01 00 00 00 06 01 03 00 00 00", 0, 0},
+      {ModbusMode::Tcp, "00 01 00 00 00 06 01 03 00 00 00 01 00 02", 0, 12},
+      {ModbusMode::Tcp, "00 01 00 00 FF FF", 0, Span::kImpossible},
+      {ModbusMode::Tcp, "00 01 00 00 00 01 01", 0, Span::kImpossible},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::uint8_t> bytes =
+        c.mode == ModbusMode::Ascii ? std::vector<std::uint8_t>(c.bytes.begin(), c.bytes.end()) : Bytes(c.bytes);
+    const Span span = SlaveCore::FindRequest(c.mode, bytes.data(), bytes.size());
+    EXPECT_EQ(span.skip, c.skip) << c.bytes.substr(0, 20);
+    EXPECT_EQ(span.length, c.length) << c.bytes.substr(0, 20);
+  }
+}

@@ -8,6 +8,7 @@
 
 #include "app/PollTexts.h"
 #include "modbus/ModbusFrame.h"
+#include "net/TcpConnection.h"
 #include "settings/ScannerSettings.h"
 
 namespace vantrel::poll {
@@ -15,21 +16,28 @@ namespace vantrel::poll {
 const char kPollUsage[] =
     "Usage: vantrel-poll [options] DEVICE [VALUE...]\n"
     "       vantrel-poll [options] [DEVICE]\n"
+    "       vantrel-poll -m tcp|rtutcp [options] HOST[:PORT] [VALUE...]\n"
     "\n"
-    "Reads one Modbus RTU slave (functions 01 to 04) and prints every value in the formats\n"
-    "of the Vantrel Modbus Scanner's response table; with values after the device, writes\n"
-    "them instead, to consecutive coils or holding registers from the start reference.\n"
+    "Reads one Modbus slave (functions 01 to 04), on a serial line or over TCP, and prints\n"
+    "every value in the formats of the Vantrel Modbus Scanner's response table; with values\n"
+    "after the device, writes them instead, to consecutive coils or holding registers from\n"
+    "the start reference.\n"
     "\n"
     "DEVICE is a path (/dev/ttyUSB0, ./COM3) or COMn, which names the device that the\n"
     "entry COMn in the current folder points to, or else the n-th serial port present\n"
-    "(USB adapters first), as the desktop program does. Default: COM3.\n"
+    "(USB adapters first), as the desktop program does. Default: COM3. For -m tcp and\n"
+    "rtutcp it is the host, a name or an address, and its TCP port if not 502 (or -p):\n"
+    "192.168.1.20, plc-7:1502, [fe80::7]:502.\n"
     "\n"
     "The connection and the request come from \"settings.ini\" in the current folder, so\n"
     "that with no options it polls exactly what the desktop program started there is set\n"
     "to; options override single values. Without the file, the program's defaults apply.\n"
     "\n"
     "Options (the defaults shown are the desktop program's):\n"
-    "  -m rtu        mode; only RTU exists\n"
+    "  -m MODE       rtu (the default); ascii, the ':' frames with an LRC on the serial\n"
+    "                line (often with -d 7 -P even); tcp, Modbus TCP; rtutcp, RTU frames\n"
+    "                over TCP, as serial-to-Ethernet gateways pass them on\n"
+    "  -p PORT       TCP port for tcp and rtutcp (default 502)\n"
     "  -a ID         slave id, 1 to 255 (default 11)\n"
     "  -r REF        start reference, counted from 1 (default 1)\n"
     "  -c COUNT      number of coils, inputs or registers to read (default 20); when\n"
@@ -44,7 +52,10 @@ const char kPollUsage[] =
     "  -d 7|8        data bits (default 8)\n"
     "  -s 1|2        stop bits (default 1)\n"
     "  -P PARITY     none, even, odd, mark or space (default none)\n"
-    "  -o SECONDS    reply time-out, fractions allowed (default 10)\n"
+    "      --rs485   ask the serial driver for RS-485 mode, RTS raised while sending (for\n"
+    "                adapters that switch the line's direction by RTS)\n"
+    "  -o SECONDS    reply time-out, fractions allowed (default 10); also the longest wait\n"
+    "                for a TCP connection\n"
     "  -l MS         poll every MS milliseconds until a failure or Ctrl+C (reads only)\n"
     "  -1            poll once (the default)\n"
     "  -B            high word first: --word-order high-first, as mbpoll's -B\n"
@@ -81,10 +92,12 @@ const char kPollUsage[] =
     "   0 values read or written     8 Modbus exception reply\n"
     "   2 bad command line           9 unsupported or invalid function code in the reply\n"
     "   3 request refused           10 unknown reply\n"
-    "   4 cannot open the port      11 reply shorter than the request needs\n"
-    "   5 cannot send               12 the device went away\n"
-    "   6 time-out                  13 the write was not confirmed: the device answered\n"
-    "   7 invalid CRC in the reply     with another address or quantity\n";
+    "   4 cannot open the port or   11 reply shorter than the request needs\n"
+    "     connect to the host       12 the device went away, or closed the connection\n"
+    "   5 cannot send               13 the write was not confirmed: the device answered\n"
+    "   6 time-out                     with another address or quantity\n"
+    "   7 invalid CRC or LRC in     14 a Modbus TCP header with a length that no frame\n"
+    "     the reply                    can have (the connection is closed)\n";
 
 namespace {
 
@@ -261,6 +274,10 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       config.alwaysMultiple = true;
       continue;
     }
+    if (arg == "--rs485") {
+      config.rs485 = true;
+      continue;
+    }
     if (arg == "-1") {
       config.periodMs = 0;
       continue;
@@ -307,11 +324,23 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     long n = 0;
     const char f = flag[1];
     switch (f) {
-      case 'm':
-        if (strcasecmp(value.c_str(), "rtu") != 0) {
-          error = "only -m rtu is supported";
-          return ParseOutcome::Error;
+      case 'm': {
+        static const struct { const char* name; ModbusMode mode; } modes[] = {
+            {"rtu", ModbusMode::Rtu}, {"ascii", ModbusMode::Ascii}, {"tcp", ModbusMode::Tcp},
+            {"rtutcp", ModbusMode::RtuOverTcp}};
+        bool found = false;
+        for (const auto& m : modes) {
+          if (strcasecmp(value.c_str(), m.name) == 0) {
+            config.mode = m.mode;
+            found = true;
+          }
         }
+        if (!found) { error = "-m: rtu, ascii, tcp or rtutcp"; return ParseOutcome::Error; }
+        break;
+      }
+      case 'p':
+        if (!ToLong(value, 1, 65535, n)) { error = "-p: TCP port 1 to 65535"; return ParseOutcome::Error; }
+        config.tcpPort = static_cast<int>(n);
         break;
       case 'a':
         if (!ToLong(value, kMinSlaveId, kMaxSlaveId, n)) {
@@ -380,7 +409,21 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         return ParseOutcome::Error;
     }
   }
-  if (!positional.empty()) {
+  if (IsNetworkMode(config.mode)) {
+    const char* mode = config.mode == ModbusMode::Tcp ? "tcp" : "rtutcp";
+    if (config.rs485) {
+      error = std::string("--rs485 is for the serial line, not for -m ") + mode;
+      return ParseOutcome::Error;
+    }
+    if (positional.empty()) {
+      error = std::string("-m ") + mode + " needs the device's HOST[:PORT] (e.g. 192.168.1.20 or 192.168.1.20:502)";
+      return ParseOutcome::Error;
+    }
+    if (!ParseHostPort(positional[0], config.tcpPort, config.host, config.tcpPort)) {
+      error = "'" + positional[0] + "' is no HOST[:PORT] (a port from 1 to 65535; [ADDRESS]:PORT for IPv6)";
+      return ParseOutcome::Error;
+    }
+  } else if (!positional.empty()) {
     const int n = ComPortNumber(positional[0]);
     if (n > 0) {
       config.comPort = n;
@@ -388,8 +431,8 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     } else {
       config.device = positional[0];
     }
-    config.values.assign(positional.begin() + 1, positional.end());
   }
+  if (!positional.empty()) config.values.assign(positional.begin() + 1, positional.end());
   if (config.IsWrite()) {
     if (!PrepareWrite(lengthGiven, config, error)) return ParseOutcome::Error;
   } else if (config.alwaysMultiple) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/WriteValues.h"
+#include "modbus/Framing.h"
 
 namespace vantrel {
 class ScannerSettings;
@@ -14,14 +15,19 @@ class ScannerSettings;
 namespace vantrel::poll {
 
 struct PollConfig {
-  // Connection: a device path, or empty for port comPort mapped as the program maps it.
+  ModbusMode mode = ModbusMode::Rtu;
+  // The network modes' connection.
+  std::string host;
+  int tcpPort = 502;
+  // Serial connection: a device path, or empty for port comPort mapped as the program maps it.
   std::string device;
   int comPort = 3;
   int baudRate = 9600;
   char parity = 'N';
   int dataBits = 8;
   int stopBits = 1;
-  int timeoutMs = 10000;
+  bool rs485 = false;  // ask the driver for RS-485 mode
+  int timeoutMs = 10000;  // also the bound of a TCP connect
   // Request, with the offset counted from 1.
   int slaveId = 11;
   int function = 1;
@@ -48,16 +54,17 @@ enum ExitStatus : int {
   kExitOk = 0,
   kExitUsage = 2,
   kExitBadRequest = 3,      // the request check refused the settings
-  kExitCannotConnect = 4,   // the port cannot be opened
+  kExitCannotConnect = 4,   // the port cannot be opened, or the connection made
   kExitCannotPoll = 5,      // the request could not be written
   kExitTimeout = 6,
-  kExitBadCrc = 7,
+  kExitBadCrc = 7,          // or LRC
   kExitException = 8,       // the slave answered with a Modbus exception
   kExitBadFunction = 9,     // unsupported or invalid function code in the reply
   kExitUnknownReply = 10,
   kExitShortReply = 11,     // fewer data bytes than the request needs
-  kExitDeviceGone = 12,     // the device went away while open
+  kExitDeviceGone = 12,     // the device went away while open, or closed the connection
   kExitWriteNotConfirmed = 13,  // a write's reply echoed another address, value or quantity
+  kExitBadMbapLength = 14,  // a Modbus TCP header with a length no frame can have
 };
 
 enum class ParseOutcome { Run, Help, Error };
@@ -67,9 +74,9 @@ enum class ParseOutcome { Run, Help, Error };
 void ApplySettings(const ScannerSettings& settings, PollConfig& config);
 
 // Applies the options to config (which holds the defaults on entry). The first argument that
-// is no option is the device; the ones after it are values to write, a negative number
-// among them too, except a bare -1, which stays "poll once" as everywhere else; after
-// "--" every argument is the device or a value.
+// is no option is the device (for the network modes HOST[:PORT]); the ones after it are
+// values to write, a negative number among them too, except a bare -1, which stays "poll
+// once" as everywhere else; after "--" every argument is the device or a value.
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
                               std::string& error);
 

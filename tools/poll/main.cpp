@@ -1,5 +1,6 @@
-// vantrel-poll: polls one Modbus RTU slave from the command line and prints the cells of
-// the response table, or writes the values given after the device.
+// vantrel-poll: polls one Modbus slave from the command line, on a serial line (RTU, ASCII)
+// or over TCP (Modbus TCP, RTU over TCP), and prints the cells of the response table, or
+// writes the values given after the device.
 #include <time.h>
 
 #include <algorithm>
@@ -63,12 +64,19 @@ void PrintTable(const ResponseTable& table, bool csv) {
   for (const auto& row : table.rows) printRow([&](std::size_t c) { return row[c]; });
 }
 
-std::string DeviceGoneText(const ModbusMaster& master, const char* what) {
+std::string DeviceGoneText(const ModbusMaster& master, const std::string& connection, const char* what) {
+  if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), what);
   return "Error - The serial device has gone away\n\nThe device " + master.port.Device() + " stopped answering " +
          what + ": the adapter may have been unplugged or the simulator stopped.";
 }
 
-// Waits on the port, after a send, until the reply is complete or the time-out; false when
+// The serial texts name the port's causes; over TCP a send fails only on a closed connection.
+std::string CannotSendText(const ModbusMaster& master, const std::string& connection, bool write) {
+  if (IsNetworkMode(master.Mode())) return DeviceGoneText(master, connection, write ? "writes" : "reads");
+  return write ? CannotWriteText(connection) : CannotPollText(connection);
+}
+
+// Waits on the link, after a send, until the reply is complete or the time-out; false when
 // the device went away meanwhile. A failed exchange is abandoned and the line let go quiet,
 // since the rest of a late or bad reply may still be on its way and must not be taken for
 // the answer to whatever is sent next.
@@ -81,7 +89,7 @@ bool AwaitReply(ModbusMaster& master, int timeoutMs, int& result) {
     if (!ReplyPending(result)) break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     if (left.count() <= 0) break;
-    if (master.port.WaitReadable(static_cast<int>(left.count())) < 0) return false;
+    if (master.link().WaitReadable(static_cast<int>(left.count())) < 0) return false;
   }
   if (result != MB_RESPONCE_OK) {
     master.AbandonExchange(waitMs);
@@ -106,7 +114,10 @@ int FailReply(const ModbusMaster& master, int result, bool write) {
       return Fail(kExitException, text);
     }
     case MB_RESPONCE_INVALID_CRC:
+    case MB_RESPONCE_INVALID_LRC:
       return Fail(kExitBadCrc, ReplyErrorText(result));
+    case MB_RESPONCE_BAD_MBAP_LENGTH:
+      return Fail(kExitBadMbapLength, ReplyErrorText(result));
     case MB_RESPONCE_UNSUPPORTED_REQUEST:
     case MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE:
     case MB_RESPONCE_INVALID_FUNCTION_CODE:
@@ -126,9 +137,11 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
                                     static_cast<std::uint16_t>(cfg.offset),
                                     static_cast<std::uint16_t>(cfg.length), frame);
   if (size <= 0) return Fail(kExitBadRequest, CannotGenerateText());
-  if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotPollText(connection));
+  if (!master.SendRequest(frame, size)) return Fail(kExitCannotPoll, CannotSendText(master, connection, false));
   int result = MB_RESPONCE_EMPTY;
-  if (!AwaitReply(master, cfg.timeoutMs, result)) return Fail(kExitDeviceGone, DeviceGoneText(master, "reads"));
+  if (!AwaitReply(master, cfg.timeoutMs, result)) {
+    return Fail(kExitDeviceGone, DeviceGoneText(master, connection, "reads"));
+  }
   const auto arrived = std::chrono::system_clock::now();
   if (result != MB_RESPONCE_OK) return FailReply(master, result, false);
 
@@ -170,10 +183,12 @@ int WriteAll(ModbusMaster& master, const PollConfig& cfg, const std::vector<Writ
              const std::string& connection) {
   for (const WriteFrame& frame : frames) {
     if (!master.SendRequest(frame.bytes.data(), static_cast<int>(frame.bytes.size()))) {
-      return Fail(kExitCannotPoll, CannotWriteText(connection));
+      return Fail(kExitCannotPoll, CannotSendText(master, connection, true));
     }
     int result = MB_RESPONCE_EMPTY;
-    if (!AwaitReply(master, cfg.timeoutMs, result)) return Fail(kExitDeviceGone, DeviceGoneText(master, "writes"));
+    if (!AwaitReply(master, cfg.timeoutMs, result)) {
+      return Fail(kExitDeviceGone, DeviceGoneText(master, connection, "writes"));
+    }
     if (result != MB_RESPONCE_OK) return FailReply(master, result, true);
     std::printf("%s\n", WroteText(cfg, frame).c_str());
     std::fflush(stdout);
@@ -217,16 +232,27 @@ int main(int argc, char** argv) {
 
   ModbusMaster master;
   master.note = [](const std::string& line) { std::fprintf(stderr, "vantrel-poll: %s\n", line.c_str()); };
-  const int opened =
-      cfg.device.empty()
-          ? master.Open(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
-          : master.port.OpenDevice(cfg.device, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits);
-  // The program's "COM %d:..." for a port number; for a path, the port's own "path:...".
-  const std::string connection =
-      cfg.device.empty()
-          ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
-          : master.port.SettingsText();
-  if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
+  master.SetMode(cfg.mode);
+  std::string connection;
+  if (IsNetworkMode(cfg.mode)) {
+    connection = NetworkConnectionText(cfg.mode, cfg.host, cfg.tcpPort);
+    const int waitMs = std::max(cfg.timeoutMs, 1);  // as AwaitReply gives the reply
+    if (!master.tcp.Connect(cfg.host, cfg.tcpPort, waitMs)) {
+      return Fail(kExitCannotConnect, CannotConnectNetworkText(connection, master.tcp.LastError(), waitMs));
+    }
+  } else {
+    const int opened =
+        cfg.device.empty()
+            ? master.Open(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
+            : master.port.OpenDevice(cfg.device, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits);
+    // The program's "COM %d:..." for a port number; for a path, the port's own "path:...".
+    connection = cfg.device.empty() ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
+                                    : master.port.SettingsText();
+    if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
+    if (cfg.rs485 && !master.port.SetRs485(true)) {
+      return Fail(kExitCannotConnect, Rs485ErrorText(master.port.Device(), master.port.LastError()));
+    }
+  }
   if (cfg.IsWrite()) return WriteAll(master, cfg, writes, connection);
 
   std::string csvHeader;

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "modbus/ModbusFrame.h"
@@ -111,14 +113,15 @@ bool ParseFault(const std::string& spec, Fault& out, std::string& error) {
       {"split", Fault::Split, true},         {"garbage", Fault::Garbage, false},
       {"wrong-id", Fault::WrongId, false},   {"function", Fault::Function, true},
       {"noise", Fault::Noise, false},        {"short", Fault::Short, false},
-      {"echo", Fault::Echo, false},
+      {"echo", Fault::Echo, false},          {"wrong-transaction", Fault::WrongTransaction, false},
+      {"mbap-length", Fault::MbapLength, true}, {"close", Fault::Cut, false},
   };
   for (const Named& k : kinds) {
     if (name != k.name) continue;
-    if (k.needsValue && (!hasNumber || n < 0 || n > (k.kind == Fault::Exception ||
-                                                             k.kind == Fault::Function
-                                                         ? 255
-                                                         : 600000))) {
+    const long most = k.kind == Fault::Exception || k.kind == Fault::Function ? 255
+                      : k.kind == Fault::MbapLength                            ? 65535
+                                                                               : 600000;
+    if (k.needsValue && (!hasNumber || n < 0 || n > most)) {
       error = "fault '" + name + "' needs a value, e.g. " + name + "=2";
       return false;
     }
@@ -146,6 +149,9 @@ std::map<int, Fault> DefaultFaultOffsets() {
   m[9027] = Make(Fault::Function, 0x05);
   m[9028] = Make(Fault::Function, 0x00);
   m[9029] = Make(Fault::Echo);
+  m[9030] = Make(Fault::WrongTransaction);
+  m[9031] = Make(Fault::MbapLength, 65535);
+  m[9032] = Make(Fault::Cut);
   return m;
 }
 
@@ -343,6 +349,45 @@ int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
   }
 }
 
+RequestSpan SlaveCore::FindRequest(ModbusMode mode, const std::uint8_t* bytes, std::size_t size) {
+  RequestSpan span;
+  if (mode == ModbusMode::Tcp) {
+    if (size < 6) return span;
+    const unsigned length = static_cast<unsigned>(bytes[4] << 8 | bytes[5]);
+    if (!MbapLengthPossible(length)) {
+      span.length = RequestSpan::kImpossible;
+    } else if (size >= 6 + length) {
+      span.length = static_cast<int>(6 + length);
+    }
+    return span;
+  }
+  if (mode == ModbusMode::Ascii) {
+    // From ':' to CR LF; a ':' starts the frame afresh, and bytes before it are noise.
+    static const std::uint8_t kCrLf[] = {'\r', '\n'};
+    const std::uint8_t* end = bytes + size;
+    const std::uint8_t* crlf = std::search(bytes, end, kCrLf, kCrLf + 2);
+    const auto opening = std::find(std::make_reverse_iterator(crlf), std::make_reverse_iterator(bytes), ':');
+    const std::uint8_t* start = opening == std::make_reverse_iterator(bytes) ? crlf : opening.base() - 1;
+    if (crlf == end) {
+      // not whole yet, unless it is longer than any frame
+      span.skip = start == end || size - static_cast<std::size_t>(start - bytes) > kMaxAsciiFrame
+                      ? size
+                      : static_cast<std::size_t>(start - bytes);
+      return span;
+    }
+    if (start == crlf) {  // a CR LF with no frame before it
+      span.skip = static_cast<std::size_t>(crlf - bytes) + 2;
+      return span;
+    }
+    span.skip = static_cast<std::size_t>(start - bytes);
+    span.length = static_cast<int>(crlf + 2 - start);
+    return span;
+  }
+  const int length = RequestLength(bytes, size);
+  span.length = length > 0 && static_cast<std::size_t>(length) > size ? 0 : length;
+  return span;
+}
+
 std::vector<std::uint8_t> SlaveCore::Normal(const std::uint8_t* frame, unsigned address,
                                             unsigned quantity) const {
   const std::uint8_t function = frame[1];
@@ -401,6 +446,79 @@ std::string SlaveCore::Apply(const std::uint8_t* frame, unsigned address, unsign
 std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t size,
                                        std::string* change) {
   if (change) change->clear();
+  if (mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp) return AnswerRtu(frame, size, change);
+  // The answers are worked out on RTU frames, so that every fault means the same in every
+  // mode: the request's slave id and PDU go in with a CRC, the reply comes back reframed.
+  std::vector<std::uint8_t> rtu(size);
+  std::uint16_t transaction = 0;
+  if (mode_ == ModbusMode::Ascii) {
+    if (size < 3 || frame[0] != ':') return std::nullopt;
+    const int n = DecodeAsciiHex(frame + 1, static_cast<int>(size) - 3, rtu.data(), static_cast<int>(rtu.size()));
+    // A bad LRC is treated as a bad CRC: no reply.
+    if (n < 3 || Lrc(rtu.data(), n - 1) != rtu[static_cast<std::size_t>(n - 1)]) return std::nullopt;
+    rtu.resize(static_cast<std::size_t>(n - 1));
+  } else {
+    if (size < kMbapHeaderSize + 1) return std::nullopt;
+    const MbapHeader header = ParseMbap(frame);
+    if (header.protocol != 0) return std::nullopt;  // not Modbus
+    transaction = header.transaction;
+    rtu.assign(frame + kMbapHeaderSize - 1, frame + size);  // the unit id and the PDU
+  }
+  AppendCrc(rtu);
+  auto reply = AnswerRtu(rtu.data(), rtu.size(), change);
+  if (reply) Reframe(*reply, transaction);
+  return reply;
+}
+
+void SlaveCore::Reframe(Reply& reply, std::uint16_t transaction) const {
+  if (reply.fault.kind == Fault::Garbage) return;  // bytes that are no frame in any mode
+  const std::size_t noise = reply.fault.kind == Fault::Noise ? 1 : 0;
+  const std::uint8_t* body = reply.bytes.data() + noise;  // the slave id and the PDU
+  const int size = static_cast<int>(reply.bytes.size() - noise - 2);
+  std::vector<std::uint8_t> framed(reply.bytes.begin(), reply.bytes.begin() + static_cast<long>(noise));
+  if (mode_ == ModbusMode::Ascii) {
+    std::string line = EncodeAscii(body, size);
+    if (reply.fault.kind == Fault::BadCrc) {
+      char lrc[3];
+      std::snprintf(lrc, sizeof lrc, "%02X", Lrc(body, size) ^ 0xFF);
+      line.replace(line.size() - 4, 2, lrc);  // the LRC's characters, before CR LF
+    }
+    framed.insert(framed.end(), line.begin(), line.end());
+  } else {
+    std::uint8_t header[kMbapHeaderSize];
+    const bool other = reply.fault.kind == Fault::WrongTransaction;
+    PutMbap(header, static_cast<std::uint16_t>(transaction + (other ? 1 : 0)), body[0], size - 1);
+    if (reply.fault.kind == Fault::MbapLength) {
+      header[4] = static_cast<std::uint8_t>(reply.fault.arg >> 8);
+      header[5] = static_cast<std::uint8_t>(reply.fault.arg & 0xFF);
+    }
+    framed.insert(framed.end(), header, header + kMbapHeaderSize);
+    framed.insert(framed.end(), body + 1, body + size);
+  }
+  if (reply.splitAt > 0) reply.splitAt = framed.size() / 2;
+  reply.bytes = std::move(framed);
+}
+
+bool SlaveCore::CorrectReply(Fault::Kind fault) const {
+  const bool tcp = mode_ == ModbusMode::Tcp;
+  switch (fault) {
+    case Fault::None:
+    case Fault::Delay:
+    case Fault::Split:
+    case Fault::Short:
+      return true;
+    case Fault::Noise:  // a stray byte before an MBAP header breaks the stream
+    case Fault::WrongTransaction:
+    case Fault::MbapLength:
+      return !tcp;
+    case Fault::BadCrc:  // Modbus TCP has no check to spoil
+      return tcp;
+    default:
+      return false;
+  }
+}
+
+std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t size, std::string* change) {
   if (size < 4) return std::nullopt;
   const std::uint16_t crc = Crc16(frame, static_cast<std::uint16_t>(size - 2));
   if ((crc >> 8) != frame[size - 2] || (crc & 0xFF) != frame[size - 1]) return std::nullopt;
@@ -481,13 +599,18 @@ std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t si
         ReplaceCrc(reply.bytes);
       }
       break;
+    case Fault::Cut:
+      reply.splitAt = reply.bytes.size() / 2;
+      reply.cutOff = true;
+      break;
+    case Fault::WrongTransaction:
+    case Fault::MbapLength:
+      break;  // the MBAP header's: see Reframe
   }
+  reply.fault = fault;
   // The master can only take a write as done from its correct reply: no other changes
   // anything, so that what it reports and what a later read shows agree.
-  const bool correctReply = fault.kind == Fault::None || fault.kind == Fault::Delay ||
-                            fault.kind == Fault::Split || fault.kind == Fault::Noise ||
-                            fault.kind == Fault::Short;
-  if (write && refusal == 0 && correctReply) {
+  if (write && refusal == 0 && CorrectReply(fault.kind)) {
     const std::string what = Apply(frame, address, quantity);
     if (change) *change = what;
   }

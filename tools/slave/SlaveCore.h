@@ -1,6 +1,6 @@
-// The Modbus RTU slave of vantrel-slave: a memory image, the answers to read and write
-// requests, and the faults it can be asked to inject. Kept apart from the pseudo-terminal so that tests
-// can drive it with frames.
+// The Modbus slave of vantrel-slave: a memory image, the answers to read and write
+// requests in the framing of its mode, and the faults it can be asked to inject. Kept apart
+// from the pseudo-terminal and the sockets so that tests can drive it with frames.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "modbus/Framing.h"
 
 namespace vantrel::slave {
 
@@ -25,13 +27,20 @@ struct Fault {
     Noise,      // one stray byte on the line before the reply
     Short,      // a read reply carries one data byte (coils) or register too few
     Echo,       // a write reply names the address after the one written
+    // Modbus TCP only (nothing changes on the serial line or RTU over TCP):
+    WrongTransaction,  // the reply carries the next transaction id, not the request's
+    MbapLength,        // arg: the length the reply's MBAP header gives
+    // The first half of the reply, then the connection is closed (on a serial line: nothing
+    // more comes).
+    Cut,
   };
   Kind kind = None;
   int arg = 0;
 };
 
 // Parses "exception=N", "bad-crc", "silence", "delay=MS", "split=MS", "garbage",
-// "wrong-id", "function=N", "noise", "short", "echo" (N decimal or 0x hex).
+// "wrong-id", "function=N", "noise", "short", "echo", "wrong-transaction",
+// "mbap-length=N", "close" (N decimal or 0x hex).
 bool ParseFault(const std::string& spec, Fault& out, std::string& error);
 
 // The faults asked for by the request's start offset (counted from 1, as the program and
@@ -39,7 +48,8 @@ bool ParseFault(const std::string& spec, Fault& out, std::string& error);
 //   9001..9011 exception 01..0B, 9020 bad CRC, 9021 silence, 9022 delay 500 ms,
 //   9023 split with a 300 ms pause, 9024 garbage, 9025 another slave id,
 //   9026 function code 0x66, 9027 function code 0x05, 9028 function code 0x00,
-//   9029 a write reply echoing the next address.
+//   9029 a write reply echoing the next address, 9030 another transaction id,
+//   9031 MBAP length 65535, 9032 the connection closed half way through the reply.
 std::map<int, Fault> DefaultFaultOffsets();
 
 struct MemoryImage {
@@ -72,6 +82,20 @@ struct Reply {
   int delayMs = 0;
   std::size_t splitAt = 0;  // 0: in one piece
   int splitPauseMs = 0;
+  bool cutOff = false;  // only the bytes before splitAt go, then the connection is closed
+  Fault fault;          // the fault that shaped it
+};
+
+// Where the next request lies in the bytes received: the first skip bytes are noise, then
+// come length bytes of a whole request; length 0 while it is not whole yet,
+// kEndsBySilence when its end is found by silence (RTU, a function without fixed layout),
+// kImpossible when no request can be that long (an MBAP length under 2 or over 254: the
+// connection is to be dropped).
+struct RequestSpan {
+  static constexpr int kEndsBySilence = -1;
+  static constexpr int kImpossible = -2;
+  std::size_t skip = 0;
+  int length = 0;
 };
 
 class SlaveCore {
@@ -79,12 +103,22 @@ class SlaveCore {
   SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply,
             std::map<int, Fault> byOffset = DefaultFaultOffsets());
 
-  // Length of the request frame that starts with these bytes: 0 while unknown, -1 when
+  // Length of the RTU request frame that starts with these bytes: 0 while unknown, -1 when
   // its function has no fixed layout (the end is then found by silence on the line).
   static int RequestLength(const std::uint8_t* bytes, std::size_t size);
+  // The next request of mode among the bytes received (see RequestSpan). ASCII: from ':'
+  // to CR LF, bytes before the ':' being noise; TCP: by the MBAP length.
+  static RequestSpan FindRequest(ModbusMode mode, const std::uint8_t* bytes, std::size_t size);
 
-  // The answer to one complete frame, or nothing: a frame with a bad CRC, for another
-  // slave id or broadcast, or silenced by a fault.
+  // The framing of requests and replies: RTU (the default), ASCII, Modbus TCP, or RTU over
+  // TCP, which is RTU.
+  void setMode(ModbusMode mode) { mode_ = mode; }
+  ModbusMode mode() const { return mode_; }
+
+  // The answer to one complete frame of the mode, or nothing: a frame with a bad CRC or
+  // LRC, for another slave id or broadcast, or silenced by a fault. A fault means the same
+  // in every mode: bad-crc spoils ASCII's LRC (Modbus TCP has no check to spoil), garbage
+  // and noise go on the link as they are.
   // A write changes the image only when its own correct reply goes out (on time or
   // delayed, split or after noise); a refused or faulted one changes nothing. A broadcast
   // write gets no reply and is applied by the same rule, as if it had been sent to us.
@@ -99,6 +133,12 @@ class SlaveCore {
   const MemoryImage& image() const { return image_; }
 
  private:
+  // The answer to an RTU frame, as a reply in RTU.
+  std::optional<Reply> AnswerRtu(const std::uint8_t* frame, std::size_t size, std::string* change);
+  // Puts an RTU reply into the framing of the mode; transaction: the request's (TCP).
+  void Reframe(Reply& reply, std::uint16_t transaction) const;
+  // Whether the master gets this reply as the right answer, so that a write may take effect.
+  bool CorrectReply(Fault::Kind fault) const;
   std::vector<std::uint8_t> Normal(const std::uint8_t* frame, unsigned address,
                                    unsigned quantity) const;
   std::string Apply(const std::uint8_t* frame, unsigned address, unsigned quantity);
@@ -108,6 +148,7 @@ class SlaveCore {
   Fault every_;
   std::map<int, Fault> byOffset_;
   bool readOnly_ = false;
+  ModbusMode mode_ = ModbusMode::Rtu;
 };
 
 // Appends the CRC (low-order byte first).

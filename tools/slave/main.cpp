@@ -1,5 +1,5 @@
-// vantrel-slave: a Modbus RTU slave on a pseudo-terminal, for trying the program and the
-// poller without a device, and for the tests.
+// vantrel-slave: a Modbus slave on a pseudo-terminal (RTU, ASCII) or over TCP (Modbus TCP,
+// RTU over TCP), for trying the program and the poller without a device, and for the tests.
 #include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
@@ -20,9 +20,12 @@
 #include <vector>
 
 #include "SlaveCore.h"
+#include "SlaveLog.h"
+#include "TcpServer.h"
 #include "serial/SerialPort.h"
 
 using namespace vantrel::slave;
+using vantrel::ModbusMode;
 
 namespace {
 
@@ -31,16 +34,39 @@ void OnSignal(int) { g_stop = 1; }
 
 const char kUsage[] =
     "Usage: vantrel-slave [options] LINK\n"
+    "       vantrel-slave [options] --tcp [ADDRESS:]PORT\n"
+    "       vantrel-slave [options] --rtu-over-tcp [ADDRESS:]PORT\n"
     "\n"
-    "Serves Modbus RTU functions 01 to 06, 15 and 16 for one slave id on a pseudo-terminal\n"
-    "and makes LINK (for example ./COM3) a symbolic link to it, so that\n"
-    "vantrel-modbus-scanner (as port 3, when started in this folder) and vantrel-poll open\n"
-    "it like a serial port. Every request and reply is logged in hex on standard error,\n"
-    "a write's request with what it changed. Stop it with Ctrl+C; the link is removed.\n"
+    "Serves Modbus functions 01 to 06, 15 and 16 for one slave id.\n"
+    "\n"
+    "On a pseudo-terminal, in RTU or ASCII, it makes LINK (for example ./COM3) a symbolic\n"
+    "link to it, so that vantrel-modbus-scanner (as port 3, when started in this folder) and\n"
+    "vantrel-poll open it like a serial port. Stop it with Ctrl+C; the link is removed.\n"
+    "\n"
+    "Over TCP it serves Modbus TCP (--tcp), or RTU frames as a serial-to-Ethernet gateway\n"
+    "passes them on (--rtu-over-tcp), to several clients at once, each on its own\n"
+    "connection: at most 32 (one more is closed at once), and a connection with nothing in\n"
+    "or out for 60 s is closed. A client that sends an MBAP header with a length no request\n"
+    "can have (under 2 or over 254) is disconnected.\n"
+    "\n"
+    "Every request and reply is logged on standard error, in hex (ASCII frames as their\n"
+    "characters), a write's request with what it changed.\n"
     "\n"
     "Options:\n"
     "  -a, --id ID          slave id to answer (1 to 247, default 11, the program's\n"
     "                       default)\n"
+    "  -m, --mode rtu|ascii the frames on the pseudo-terminal: RTU (the default), or ASCII\n"
+    "                       (':', hex pairs with an LRC, CR LF; often 7 data bits, even\n"
+    "                       parity: -d 7 -P even)\n"
+    "      --tcp [ADDRESS:]PORT\n"
+    "                       serve Modbus TCP on PORT of ADDRESS instead (127.0.0.1 unless\n"
+    "                       given, 0.0.0.0 for every interface, [::1] for IPv6; port 0 takes\n"
+    "                       a free one, which the first line printed names)\n"
+    "      --rtu-over-tcp [ADDRESS:]PORT\n"
+    "                       the same with RTU frames, CRC and all\n"
+    "      --idle-timeout SECONDS\n"
+    "                       over TCP, close a connection with nothing in or out for this long\n"
+    "                       (default 60)\n"
     "  -b, --baud BAUD      line speed at which replies are paced, one character time per\n"
     "                       byte (default 9600); requests are also taken as having\n"
     "                       needed their transmission time\n"
@@ -80,7 +106,11 @@ const char kUsage[] =
     "(the reply in two halves with a pause), garbage (bytes that are no Modbus frame),\n"
     "wrong-id (another slave id), function=N (function code N in the reply), noise (a\n"
     "stray byte before the reply), short (a read reply one register or byte of coils too\n"
-    "few), echo (a write reply naming the next address).\n"
+    "few), echo (a write reply naming the next address), close (half the reply, then the\n"
+    "connection is closed; on the pseudo-terminal nothing more comes). On Modbus TCP only:\n"
+    "wrong-transaction (the reply carries the next transaction id), mbap-length=N (the\n"
+    "reply's MBAP header gives length N). bad-crc spoils ASCII's LRC; Modbus TCP has no\n"
+    "check to spoil, so it changes nothing there.\n"
     "\n"
     "Built-in fault offsets, whatever the function (the request's first offset):\n"
     "  9001..9011  exception 01..0B       9024  garbage\n"
@@ -89,37 +119,22 @@ const char kUsage[] =
     "  9022        delay of 500 ms        9027  function code 0x05\n"
     "  9023        split, 300 ms pause    9028  function code 0x00\n"
     "                                     9029  write reply echoing the next address\n"
+    "  9030        another transaction    9031  MBAP length 65535\n"
+    "  9032        connection closed half way through the reply\n"
     "\n"
     "A write changes the values only when its correct reply is sent (also delayed, split\n"
-    "or after noise); a refused or otherwise faulted write changes nothing.\n"
+    "or after noise, except on Modbus TCP); a refused or otherwise faulted write changes\n"
+    "nothing.\n"
     "\n"
     "An unsupported function gets exception 01, a bad quantity, byte count or coil value\n"
     "exception 03, and a range beyond address 65535 exception 02. Requests with a bad CRC\n"
-    "or for another slave id get no reply, as on a real line; a broadcast (id 0) write is\n"
-    "applied by the same rule, unanswered.\n";
-
-long long NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
+    "or LRC or for another slave id get no reply, as on a real line; a broadcast (id 0)\n"
+    "write is applied by the same rule, unanswered.\n";
 
 void SleepUntilNs(long long when) {
   timespec t{static_cast<time_t>(when / 1000000000LL), static_cast<long>(when % 1000000000LL)};
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR && !g_stop) {
   }
-}
-
-bool g_quiet = false;
-
-void Log(const char* arrow, const std::uint8_t* bytes, std::size_t size, const char* note = "") {
-  if (g_quiet) return;
-  timespec t{};
-  clock_gettime(CLOCK_REALTIME, &t);
-  tm local{};
-  localtime_r(&t.tv_sec, &local);
-  std::fprintf(stderr, "[%02d:%02d:%02d.%03ld] %s %s%s\n", local.tm_hour, local.tm_min,
-               local.tm_sec, t.tv_nsec / 1000000, arrow, Hex(bytes, size).c_str(), note);
 }
 
 // Writes the bytes one character time apart, each arriving when a UART would have
@@ -150,24 +165,18 @@ void Serve(int fd, SlaveCore& core, const std::vector<std::uint8_t>& frame,
   SleepUntilNs(firstByteNs + static_cast<long long>(frame.size()) * charNs);
   std::string change;
   const auto reply = core.Answer(frame.data(), frame.size(), &change);
-  std::string note;
-  if (!change.empty()) {
-    note = "  (" + change + (reply ? ")" : "; no reply)");
-  } else if (!reply) {
-    note = "  (no reply)";
-  }
-  Log("->", frame.data(), frame.size(), note.c_str());
+  LogLine("-> " + FrameText(core.mode(), frame.data(), frame.size()) + RequestNote(change, reply.has_value()));
   if (!reply) return;
   if (reply->delayMs > 0) SleepUntilNs(NowNs() + reply->delayMs * 1000000LL);
   const auto& b = reply->bytes;
+  // A reply cut off stops half way, as a line whose far end went away.
+  const std::size_t size = reply->cutOff ? reply->splitAt : b.size();
   if (reply->splitAt > 0) {
     PacedWrite(fd, b.data(), reply->splitAt, charNs);
     SleepUntilNs(NowNs() + reply->splitPauseMs * 1000000LL);
-    PacedWrite(fd, b.data() + reply->splitAt, b.size() - reply->splitAt, charNs);
-  } else {
-    PacedWrite(fd, b.data(), b.size(), charNs);
   }
-  Log("<-", b.data(), b.size());
+  PacedWrite(fd, b.data() + reply->splitAt, size - reply->splitAt, charNs);
+  LogLine("<- " + FrameText(core.mode(), b.data(), size));
 }
 
 bool ParseInt(const char* text, long low, long high, long& out) {
@@ -182,6 +191,100 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+struct LineTiming {
+  long long charNs;  // one character's time on the line; 0 unpaced
+  int silenceMs;     // the silence that ends an RTU frame without fixed layout
+};
+
+// Serves the core on a pseudo-terminal that LINK points to, until a signal. 0, or 2 when the
+// pseudo-terminal or the link cannot be made.
+int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, long id, const std::string& settings) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    return Fail(std::string("cannot make a pseudo-terminal: ") + std::strerror(errno));
+  }
+  const std::string pts = ptsname(master);
+  termios tio{};
+  tcgetattr(master, &tio);
+  cfmakeraw(&tio);  // no echo: our own replies must not come back as requests
+  tcsetattr(master, TCSANOW, &tio);
+  // Holding the other end open keeps the master readable while no program has the port.
+  const int hold = open(pts.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (hold < 0) return Fail("cannot open " + pts + ": " + std::strerror(errno));
+
+  struct stat st {};
+  if (lstat(link.c_str(), &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) return Fail(link + " exists and is not a link; not replacing it");
+    unlink(link.c_str());
+  }
+  if (symlink(pts.c_str(), link.c_str()) != 0) {
+    return Fail("cannot make the link " + link + ": " + std::strerror(errno));
+  }
+  std::printf("vantrel-slave: slave %ld on %s (%s), %s\n", id, link.c_str(), pts.c_str(), settings.c_str());
+  std::fflush(stdout);
+
+  // RTU frames of a function without fixed layout end in silence; ASCII ones at CR LF only.
+  const bool rtu = core.mode() == ModbusMode::Rtu;
+  std::vector<std::uint8_t> buffer;
+  long long firstByteNs = 0;
+  while (!g_stop) {
+    pollfd p{master, POLLIN, 0};
+    const int r = poll(&p, 1, buffer.empty() || !rtu ? 200 : line.silenceMs);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (r == 0) {
+      // Silence after bytes: whatever came is one frame.
+      if (rtu && !buffer.empty()) {
+        Serve(master, core, buffer, firstByteNs, line.charNs);
+        buffer.clear();
+      }
+      continue;
+    }
+    std::uint8_t chunk[1024];
+    const ssize_t n = read(master, chunk, sizeof chunk);
+    if (n <= 0) continue;
+    if (buffer.empty()) firstByteNs = NowNs();
+    buffer.insert(buffer.end(), chunk, chunk + n);
+    for (;;) {
+      const RequestSpan span = SlaveCore::FindRequest(core.mode(), buffer.data(), buffer.size());
+      buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(span.skip));
+      if (span.length <= 0) break;
+      const std::vector<std::uint8_t> frame(buffer.begin(), buffer.begin() + span.length);
+      buffer.erase(buffer.begin(), buffer.begin() + span.length);
+      Serve(master, core, frame, firstByteNs, line.charNs);
+      firstByteNs = NowNs();
+    }
+    if (buffer.size() > 1024) buffer.clear();  // line noise: start afresh
+  }
+
+  char target[4096];
+  const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
+  if (len > 0 && pts.compare(0, std::string::npos, target, static_cast<std::size_t>(len)) == 0) {
+    unlink(link.c_str());
+  }
+  close(hold);
+  close(master);
+  return 0;
+}
+
+// "[ADDRESS:]PORT", an IPv6 address in brackets; the port 0 to 65535.
+bool ParseListenAddress(const std::string& text, std::string& address, int& port) {
+  const std::size_t colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    address = text.substr(0, colon);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+      address = address.substr(1, address.size() - 2);
+    }
+    if (address.empty()) return false;
+  }
+  const std::string digits = colon == std::string::npos ? text : text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  port = std::atoi(digits.c_str());
+  return port <= 65535;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,9 +296,17 @@ int main(int argc, char** argv) {
   Fault every;
   std::map<int, Fault> extraFaults;
 
-  enum { kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly };
+  ModbusMode mode = ModbusMode::Rtu;
+  TcpServerOptions tcp;
+  bool network = false;
+
+  enum { kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly, kTcp, kRtuOverTcp, kIdle };
   static const option longOptions[] = {
       {"id", required_argument, nullptr, 'a'},
+      {"mode", required_argument, nullptr, 'm'},
+      {"tcp", required_argument, nullptr, kTcp},
+      {"rtu-over-tcp", required_argument, nullptr, kRtuOverTcp},
+      {"idle-timeout", required_argument, nullptr, kIdle},
       {"baud", required_argument, nullptr, 'b'},
       {"data-bits", required_argument, nullptr, 'd'},
       {"parity", required_argument, nullptr, 'P'},
@@ -213,8 +324,31 @@ int main(int argc, char** argv) {
   };
   int c;
   std::string error;
-  while ((c = getopt_long(argc, argv, "a:b:d:P:s:i:f:qh", longOptions, nullptr)) != -1) {
+  long idle = tcp.idleSeconds;
+  while ((c = getopt_long(argc, argv, "a:m:b:d:P:s:i:f:qh", longOptions, nullptr)) != -1) {
     switch (c) {
+      case 'm':
+        if (std::strcmp(optarg, "rtu") == 0) {
+          mode = ModbusMode::Rtu;
+        } else if (std::strcmp(optarg, "ascii") == 0) {
+          mode = ModbusMode::Ascii;
+        } else {
+          return Fail("-m: rtu or ascii on the pseudo-terminal (--tcp, --rtu-over-tcp for TCP)");
+        }
+        break;
+      case kTcp:
+      case kRtuOverTcp:
+        if (!ParseListenAddress(optarg, tcp.address, tcp.port)) {
+          return Fail(std::string("--") + (c == kTcp ? "tcp" : "rtu-over-tcp") +
+                      " wants [ADDRESS:]PORT, e.g. 1502 or 0.0.0.0:502");
+        }
+        network = true;
+        mode = c == kTcp ? ModbusMode::Tcp : ModbusMode::RtuOverTcp;
+        break;
+      case kIdle:
+        if (!ParseInt(optarg, 1, 86400, idle)) return Fail("--idle-timeout: seconds, 1 to 86400");
+        tcp.idleSeconds = static_cast<int>(idle);
+        break;
       case 'a':
         if (!ParseInt(optarg, 1, 247, id)) return Fail("slave id must be 1 to 247");
         break;
@@ -258,16 +392,19 @@ int main(int argc, char** argv) {
         break;
       }
       case kNoFaultOffsets: faultOffsets = false; break;
-      case 'q': g_quiet = true; break;
+      case 'q': SetQuiet(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       default: std::fputs(kUsage, stderr); return 2;
     }
   }
-  if (optind != argc - 1) {
+  if (network && !vantrel::IsNetworkMode(mode)) {
+    return Fail("-m is for the pseudo-terminal; --tcp and --rtu-over-tcp have their own framing");
+  }
+  // A LINK for the pseudo-terminal; none over TCP.
+  if (optind != argc - (network ? 0 : 1)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  const std::string link = argv[optind];
 
   MemoryImage image = MemoryImage::Pattern();
   if (!imagePath.empty() && !image.Load(imagePath, error)) return Fail(error);
@@ -275,33 +412,7 @@ int main(int argc, char** argv) {
   for (const auto& [offset, f] : extraFaults) faults[offset] = f;
   SlaveCore core(static_cast<std::uint8_t>(id), std::move(image), every, faults);
   core.setReadOnly(readOnly);
-
-  const int bitsPerChar = 1 + static_cast<int>(dataBits) + parityBits + static_cast<int>(stopBits);
-  const long long charNs = pacing ? 1000000000LL * bitsPerChar / baud : 0;
-  // End of a frame without a fixed layout: 3.5 character times of silence.
-  const int silenceMs = pacing ? vantrel::QuietGapMs(static_cast<int>(baud), bitsPerChar) : 2;
-
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    return Fail(std::string("cannot make a pseudo-terminal: ") + std::strerror(errno));
-  }
-  const std::string pts = ptsname(master);
-  termios tio{};
-  tcgetattr(master, &tio);
-  cfmakeraw(&tio);  // no echo: our own replies must not come back as requests
-  tcsetattr(master, TCSANOW, &tio);
-  // Holding the other end open keeps the master readable while no program has the port.
-  const int hold = open(pts.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (hold < 0) return Fail("cannot open " + pts + ": " + std::strerror(errno));
-
-  struct stat st {};
-  if (lstat(link.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode)) return Fail(link + " exists and is not a link; not replacing it");
-    unlink(link.c_str());
-  }
-  if (symlink(pts.c_str(), link.c_str()) != 0) {
-    return Fail("cannot make the link " + link + ": " + std::strerror(errno));
-  }
+  core.setMode(mode);
 
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
@@ -310,49 +421,22 @@ int main(int argc, char** argv) {
   sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  std::printf("vantrel-slave: slave %ld on %s (%s), %ld baud %ld%c%ld%s\n", id, link.c_str(),
-              pts.c_str(), baud, dataBits, static_cast<char>(std::toupper(parityName[0])), stopBits,
-              pacing ? "" : ", not paced");
-  std::fflush(stdout);
-
-  std::vector<std::uint8_t> buffer;
-  long long firstByteNs = 0;
-  while (!g_stop) {
-    pollfd p{master, POLLIN, 0};
-    const int r = poll(&p, 1, buffer.empty() ? 200 : silenceMs);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (r == 0) {
-      // Silence after bytes: whatever came is one frame.
-      if (!buffer.empty()) Serve(master, core, buffer, firstByteNs, charNs);
-      buffer.clear();
-      continue;
-    }
-    std::uint8_t chunk[1024];
-    const ssize_t n = read(master, chunk, sizeof chunk);
-    if (n <= 0) continue;
-    if (buffer.empty()) firstByteNs = NowNs();
-    buffer.insert(buffer.end(), chunk, chunk + n);
-    for (;;) {
-      const int len = SlaveCore::RequestLength(buffer.data(), buffer.size());
-      if (len <= 0 || buffer.size() < static_cast<std::size_t>(len)) break;
-      const std::vector<std::uint8_t> frame(buffer.begin(), buffer.begin() + len);
-      buffer.erase(buffer.begin(), buffer.begin() + len);
-      Serve(master, core, frame, firstByteNs, charNs);
-      firstByteNs = NowNs();
-    }
-    if (buffer.size() > 512) buffer.clear();  // line noise: start afresh
+  int status;
+  if (network) {
+    status = ServeTcp(tcp, core, static_cast<int>(id), g_stop);
+  } else {
+    const int bitsPerChar = 1 + static_cast<int>(dataBits) + parityBits + static_cast<int>(stopBits);
+    LineTiming line;
+    line.charNs = pacing ? 1000000000LL * bitsPerChar / baud : 0;
+    // End of a frame without a fixed layout: 3.5 character times of silence.
+    line.silenceMs = pacing ? vantrel::QuietGapMs(static_cast<int>(baud), bitsPerChar) : 2;
+    char settings[96];
+    std::snprintf(settings, sizeof settings, "%ld baud %ld%c%ld%s%s", baud, dataBits,
+                  static_cast<char>(std::toupper(parityName[0])), stopBits, mode == ModbusMode::Ascii ? ", ASCII" : "",
+                  pacing ? "" : ", not paced");
+    status = ServeLine(argv[optind], core, line, id, settings);
   }
-
-  char target[4096];
-  const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-  if (len > 0 && pts.compare(0, std::string::npos, target, static_cast<std::size_t>(len)) == 0) {
-    unlink(link.c_str());
-  }
-  close(hold);
-  close(master);
+  if (status != 0) return status;
   if (!savePath.empty() && !core.image().Save(savePath, error)) {
     std::fprintf(stderr, "vantrel-slave: %s\n", error.c_str());
     return 1;
