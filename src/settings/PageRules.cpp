@@ -116,6 +116,45 @@ ConnectionSelection SelectConnection(const ConnectionValues& v) {
   return s;
 }
 
+std::string CheckPortText(const std::string& text, int& comPort, std::string& devicePath) {
+  std::size_t i = 0, end = text.size();
+  while (i < end && IsBlank(text[i])) ++i;
+  while (end > i && IsBlank(text[end - 1])) --end;
+  const std::string typed = text.substr(i, end - i);
+  if (!typed.empty() && typed[0] == '/' && StorableInSettings(typed)) {
+    devicePath = typed;
+    return {};
+  }
+  // "COMn", alone or as a list entry's start.
+  if (typed.size() > 3 && (typed[0] == 'C' || typed[0] == 'c') && (typed[1] == 'O' || typed[1] == 'o') &&
+      (typed[2] == 'M' || typed[2] == 'm')) {
+    const std::size_t digitsEnd = typed.find_first_not_of("0123456789", 3);
+    int n = 0;
+    if (digitsEnd != 3 && (digitsEnd == std::string::npos || typed.compare(digitsEnd, 3, " - ") == 0) &&
+        ParseInt(typed.substr(3, digitsEnd == std::string::npos ? std::string::npos : digitsEnd - 3), false, n) &&
+        n >= 1 && n <= kPortCount) {
+      comPort = n;
+      devicePath.clear();
+      return {};
+    }
+  }
+  return kPortMessage;
+}
+
+std::string CheckHostEdit(const std::string& text, std::string& host) {
+  std::size_t i = 0, end = text.size();
+  while (i < end && IsBlank(text[i])) ++i;
+  while (end > i && IsBlank(text[end - 1])) --end;
+  const std::string typed = text.substr(i, end - i);
+  if (typed.empty() || typed.find_first_of(" \t") != std::string::npos || !StorableInSettings(typed)) {
+    return kHostMessage;
+  }
+  host = typed;
+  return {};
+}
+
+std::string CheckTcpPortEdit(const std::string& text, int& port) { return CheckRangeEdit(text, 1, 65535, port); }
+
 int TimeoutSecondsFor(int recvTimeOutMs) { return recvTimeOutMs > 0 ? recvTimeOutMs / 1000 : 0; }
 
 ConnectionValues ReadConnection(const ConnectionSelection& s, int timeoutSeconds) {

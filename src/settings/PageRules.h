@@ -14,6 +14,9 @@ namespace vantrel {
 
 inline constexpr char kPositiveIntegerMessage[] = "Please enter a positive integer.";
 inline constexpr char kIntegerMessage[] = "Please enter an integer.";
+inline constexpr char kPortMessage[] =
+    "Please choose a port from the list, or type the path of a serial device (for example /dev/ttyUSB0).";
+inline constexpr char kHostMessage[] = "Please enter the host name or IP address of the Modbus TCP device or gateway.";
 // The request's fields as a frame can carry them (kMinSlaveId and kMaxSlaveId too); the
 // length's top is the largest any read function allows.
 inline constexpr int kMinOffset = kMinRequestOffset;
@@ -41,7 +44,8 @@ std::string CheckPollEdit(const std::string& text, int& periodMs);
 // --- Connection page ----------------------------------------------------------------
 
 inline constexpr int kPortCount = 10;  // "COM1" .. "COM10"
-inline constexpr std::array<const char*, 2> kModeEntries = {"ASCII", "RTU"};
+// At the positions modbus_mode stores (ModbusMode's integers).
+inline constexpr std::array<const char*, 4> kModeEntries = {"ASCII", "RTU", "TCP", "RTU over TCP"};
 inline constexpr std::array<int, 13> kBaudRates = {110,   300,   1200,   2400,   4800,   9600,  19200,
                                                    38400, 57600, 115200, 230400, 460800, 921600};
 inline constexpr std::array<const char*, 2> kDataBitsEntries = {"8", "7"};
@@ -81,6 +85,16 @@ int TimeoutSecondsFor(int recvTimeOutMs);
 // 8 data bits, 1 stop bit, parity 'N'. The time-out is seconds x 1000, held at the
 // largest int rather than wrapped.
 ConnectionValues ReadConnection(const ConnectionSelection& selection, int timeoutSeconds);
+
+// The port as the editable port list gives it: "COMn" (n from 1 to kPortCount, either case,
+// also as the start of a list entry's text "COM3 - /dev/ttyUSB0 ...") sets comPort and
+// empties devicePath; a path that starts with '/' sets devicePath. Anything else is the
+// message to show (nothing set).
+std::string CheckPortText(const std::string& text, int& comPort, std::string& devicePath);
+// The network modes' host: a name or an address, blanks around it dropped, none inside.
+std::string CheckHostEdit(const std::string& text, std::string& host);
+// The network modes' TCP port: 1 to 65535.
+std::string CheckTcpPortEdit(const std::string& text, int& port);
 
 // The port list's text for port n: "COMn", then the device it maps to and its description
 // where one is present ("COM3 - /dev/ttyUSB0 (FT232R USB UART)"); an entry of the

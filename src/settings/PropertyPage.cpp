@@ -17,7 +17,16 @@ void CPropertyPage::EnsureInitialised() {
 
 bool CPropertyPage::ReadEdit(QLineEdit* edit, std::string (*check)(const std::string&, int&), int& field) {
   const std::string message = check(edit->text().toStdString(), field);
-  if (message.empty()) return true;
+  return message.empty() || Refuse(edit, message);
+}
+
+bool CPropertyPage::ReadText(QLineEdit* edit, std::string (*check)(const std::string&, std::string&),
+                             std::string& field) {
+  const std::string message = check(edit->text().toStdString(), field);
+  return message.empty() || Refuse(edit, message);
+}
+
+bool CPropertyPage::Refuse(QLineEdit* edit, const std::string& message) {
   // The platform's own validation message: shown, not logged.
   ShowUnloggedBox(message, kBoxOk);
   edit->setFocus(Qt::OtherFocusReason);

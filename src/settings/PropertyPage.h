@@ -40,12 +40,17 @@ class CPropertyPage : public QWidget {
   // Reads an edit through a check that returns an empty text or the message to show. On
   // failure the message is shown and the edit gets the focus with its text selected.
   bool ReadEdit(QLineEdit* edit, std::string (*check)(const std::string&, int&), int& field);
+  // The same for a text field.
+  bool ReadText(QLineEdit* edit, std::string (*check)(const std::string&, std::string&), std::string& field);
   // Shows a value in an edit, touching it only when the text differs (so the caret
   // stays put while the user types).
   static void ShowInEdit(QLineEdit* edit, int value);
   static void ShowInEdit(QLineEdit* edit, const QString& text);
 
  private:
+  // Shows a refused edit's message and puts the focus on it: false.
+  static bool Refuse(QLineEdit* edit, const std::string& message);
+
   int dialogId_;
   QString caption_;
   bool initialised_ = false;

@@ -148,6 +148,10 @@ bool ScannerSettings::Load() {
   data_log = doc.GetBool(kSection, "data_log", data_log != 0) ? 1 : 0;
   data_log_path = doc.GetString(kSection, "data_log_path", data_log_path);
   data_log_32bit = doc.GetBool(kSection, "data_log_32bit", data_log_32bit != 0) ? 1 : 0;
+  device_path = doc.GetString(kSection, "device_path", device_path);
+  rs485 = doc.GetBool(kSection, "rs485", rs485 != 0) ? 1 : 0;
+  tcp_host = doc.GetString(kSection, "tcp_host", tcp_host);
+  tcp_port = doc.GetInt(kSection, "tcp_port", tcp_port);
   return true;
 }
 
@@ -178,6 +182,10 @@ bool ScannerSettings::Save() const {
   doc.SetBool(kSection, "data_log", data_log != 0);
   doc.SetString(kSection, "data_log_path", data_log_path);
   doc.SetBool(kSection, "data_log_32bit", data_log_32bit != 0);
+  doc.SetString(kSection, "device_path", device_path);
+  doc.SetBool(kSection, "rs485", rs485 != 0);
+  doc.SetString(kSection, "tcp_host", tcp_host);
+  doc.SetInt(kSection, "tcp_port", tcp_port);
   return doc.Save();
 }
 

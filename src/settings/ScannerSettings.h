@@ -42,7 +42,7 @@ class ScannerSettings {
   // request_length, data_format.
   int recv_time_out = 10000;  // milliseconds
   int data_format = 0;        // carried through load and save only
-  int modbus_mode = 1;        // 0 ASCII, 1 RTU
+  int modbus_mode = 1;        // 0 ASCII, 1 RTU, 2 TCP, 3 RTU over TCP
   int com_port = 3;           // 1 for COM1 ...
   int buad_rate = 9600;
   int data_bits = 8;
@@ -76,6 +76,14 @@ class ScannerSettings {
   int data_log = 0;
   std::string data_log_path;
   int data_log_32bit = 0;
+  // The serial port as a device path typed in (/dev/ttyUSB0, /dev/serial/by-id/...); when
+  // set, it is opened in place of port com_port.
+  std::string device_path;
+  // A flag: ask the serial driver for RS-485 mode (RTS raised while sending).
+  int rs485 = 0;
+  // The Modbus TCP device or gateway of the network modes (modbus_mode 2 and 3).
+  std::string tcp_host;
+  int tcp_port = 502;
 
   // The period between polls in milliseconds; 0 polls once.
   int PollPeriodMs() const;

@@ -1,6 +1,7 @@
 #include "settings/Settings_connectionDlg2.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "diag/Diagnostics.h"
 #include "serial/PortMap.h"
 #include "settings/PageRules.h"
 #include "settings/ScannerSettings.h"
@@ -36,35 +38,62 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
       data_bits(s.data_bits),
       stop_bits(s.stop_bits),
       parity(s.parity),
-      recv_time_out(s.recv_time_out) {
+      recv_time_out(s.recv_time_out),
+      device_path(s.device_path),
+      rs485(s.rs485),
+      tcp_host(s.tcp_host),
+      tcp_port(s.tcp_port) {
   setObjectName(QStringLiteral("connectionPage"));
   mode_ = MakeCombo("modeCombo");
-  mode_->setEnabled(false);  // RTU is the one mode spoken; the value still travels
   port_ = MakeCombo("portCombo");
+  port_->setEditable(true);  // a device path may be typed in
+  port_->setInsertPolicy(QComboBox::NoInsert);
   port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   port_->setMinimumContentsLength(22);
+  port_->setToolTip(QStringLiteral("A port from the list, or the path of a serial device: /dev/ttyUSB0, /dev/serial/by-id/..."));
   baud_ = MakeCombo("baudCombo");
   dataBits_ = MakeCombo("dataBitsCombo");
   stopBits_ = MakeCombo("stopBitsCombo");
   parity_ = MakeCombo("parityCombo");
+  rs485_ = new QCheckBox(QStringLiteral("RS-485 (the driver raises RTS while sending)"));
+  rs485_->setObjectName(QStringLiteral("rs485Check"));
+  rs485_->setToolTip(QStringLiteral("For adapters whose driver switches the line's direction; most switch it by themselves"));
+  host_ = new QLineEdit;
+  host_->setObjectName(QStringLiteral("hostEdit"));
+  host_->setPlaceholderText(QStringLiteral("192.168.1.20"));
+  tcpPort_ = new QLineEdit;
+  tcpPort_->setObjectName(QStringLiteral("tcpPortEdit"));
   timeout_ = new QLineEdit;
   timeout_->setObjectName(QStringLiteral("timeoutEdit"));
 
+  auto addRows = [](QGridLayout* grid, std::initializer_list<std::pair<const char*, QWidget*>> rows) {
+    int row = grid->rowCount();
+    for (const auto& [label, control] : rows) {
+      auto* l = new QLabel(QString::fromLatin1(label));
+      l->setBuddy(control);
+      grid->addWidget(l, row, 0);
+      grid->addWidget(control, row, 1);
+      ++row;
+    }
+    grid->setColumnStretch(1, 1);
+  };
   auto* group = new QGroupBox(QStringLiteral("Serial Connection"));
   auto* grid = new QGridLayout(group);
-  const std::pair<const char*, QWidget*> rows[] = {
-      {"Mode", mode_},           {"Serial Port", port_}, {"Baud Rate", baud_},         {"Data Bits", dataBits_},
-      {"Stop Bits", stopBits_}, {"Parity", parity_},    {"Timeout (Sec)", timeout_},
-  };
-  int row = 0;
-  for (const auto& [label, control] : rows) {
-    auto* l = new QLabel(QString::fromLatin1(label));
-    l->setBuddy(control);
-    grid->addWidget(l, row, 0);
-    grid->addWidget(control, row, 1);
-    ++row;
-  }
-  grid->setColumnStretch(1, 1);
+  addRows(grid, {{"Mode", mode_}});
+  // The serial and the network settings take the same place; the mode shows one of them.
+  serial_ = new QWidget;
+  auto* serialGrid = new QGridLayout(serial_);
+  serialGrid->setContentsMargins(0, 0, 0, 0);
+  addRows(serialGrid, {{"Serial Port", port_}, {"Baud Rate", baud_}, {"Data Bits", dataBits_},
+                       {"Stop Bits", stopBits_}, {"Parity", parity_}});
+  serialGrid->addWidget(rs485_, serialGrid->rowCount(), 1);
+  network_ = new QWidget;
+  auto* networkGrid = new QGridLayout(network_);
+  networkGrid->setContentsMargins(0, 0, 0, 0);
+  addRows(networkGrid, {{"Host", host_}, {"TCP Port", tcpPort_}});
+  grid->addWidget(serial_, 1, 0, 1, 2);
+  grid->addWidget(network_, 2, 0, 1, 2);
+  addRows(grid, {{"Timeout (Sec)", timeout_}});
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
   layout->addStretch(1);
@@ -72,6 +101,8 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
   for (QComboBox* combo : {mode_, port_, baud_, dataBits_, stopBits_, parity_}) {
     connect(combo, &QComboBox::currentIndexChanged, this, [this] { OnChange(); });
   }
+  connect(mode_, &QComboBox::currentIndexChanged, this, [this] { ShowModeSettings(); });
+  connect(rs485_, &QCheckBox::toggled, this, [this] { OnChange(); });
   connect(timeout_, &QLineEdit::textChanged, this, [this] { OnChange(); });
 }
 
@@ -93,21 +124,36 @@ void CSettings_connectionDlg2::OnInitDialog() {
       {modbus_mode, com_port, buad_rate, data_bits, stop_bits, parity, recv_time_out});
   mode_->setCurrentIndex(s.mode);
   port_->setCurrentIndex(s.port);
+  if (!device_path.empty()) port_->setEditText(QString::fromStdString(device_path));
   baud_->setCurrentIndex(s.baud);
   dataBits_->setCurrentIndex(s.dataBits);
   stopBits_->setCurrentIndex(s.stopBits);
   parity_->setCurrentIndex(s.parity);
+  rs485_->setChecked(rs485 != 0);
+  host_->setText(QString::fromStdString(tcp_host));
+  ShowInEdit(tcpPort_, tcp_port);
   timeout_seconds = TimeoutSecondsFor(recv_time_out);
   ShowInEdit(timeout_, timeout_seconds);
+  ShowModeSettings();
   loading_ = false;
   ReadBack();
 }
 
-void CSettings_connectionDlg2::OnChange() {
-  if (!loading_ && IsInitialised()) ReadBack();
+bool CSettings_connectionDlg2::IsNetwork() const { return modbus_mode == 2 || modbus_mode == 3; }
+
+void CSettings_connectionDlg2::ShowModeSettings() {
+  const bool network = mode_->currentIndex() == 2 || mode_->currentIndex() == 3;
+  serial_->setVisible(!network);
+  network_->setVisible(network);
+  static_cast<QGroupBox*>(serial_->parentWidget())
+      ->setTitle(network ? QStringLiteral("Network Connection") : QStringLiteral("Serial Connection"));
 }
 
-bool CSettings_connectionDlg2::ReadBack() {
+void CSettings_connectionDlg2::OnChange() {
+  if (!loading_ && IsInitialised()) ReadBack(false);
+}
+
+bool CSettings_connectionDlg2::ReadBack(bool strict) {
   if (!ReadEdit(timeout_, CheckUnsignedEdit, timeout_seconds)) return false;
   ConnectionSelection s;
   s.mode = mode_->currentIndex();
@@ -119,12 +165,39 @@ bool CSettings_connectionDlg2::ReadBack() {
   const ConnectionValues v = ReadConnection(s, timeout_seconds);
   recv_time_out = v.recv_time_out;
   modbus_mode = v.modbus_mode;
-  com_port = v.com_port;
   buad_rate = v.buad_rate;
   data_bits = v.data_bits;
   stop_bits = v.stop_bits;
   parity = v.parity;
-  return true;
+  rs485 = rs485_->isChecked() ? 1 : 0;
+  // Only the settings the mode shows are checked: a network mode does not need a port, nor
+  // a serial one a host. They are refused when the page is left, not while a choice is made
+  // (switching to TCP does not complain of the host not yet typed).
+  if (IsNetwork()) {
+    if (!strict) {
+      CheckHostEdit(host_->text().toStdString(), tcp_host);
+      CheckTcpPortEdit(tcpPort_->text().toStdString(), tcp_port);
+      return true;
+    }
+    if (!ReadText(host_, CheckHostEdit, tcp_host)) return false;
+    return ReadEdit(tcpPort_, CheckTcpPortEdit, tcp_port);
+  }
+  // The entry's own text is a choice from the list; anything else was typed.
+  const int chosen = port_->currentIndex();
+  if (chosen >= 0 && port_->currentText() == port_->itemText(chosen)) {
+    com_port = chosen + 1;
+    device_path.clear();
+    return true;
+  }
+  if (port_->currentText().isEmpty() && chosen < 0) {
+    com_port = 0;  // nothing chosen, as a stored port outside the list shows
+    return true;
+  }
+  const std::string message = CheckPortText(port_->currentText().toStdString(), com_port, device_path);
+  if (message.empty() || !strict) return true;
+  ShowUnloggedBox(message, kBoxOk);
+  port_->setFocus(Qt::OtherFocusReason);
+  return false;
 }
 
 bool CSettings_connectionDlg2::OnKillActive() { return ReadBack(); }

@@ -1,8 +1,13 @@
-// The Connection page: port, line settings, Modbus mode and the reply time-out.
+// The Connection page: the Modbus mode; for the serial modes the port (from the list, or a
+// device path typed in), the line settings and RS-485; for the network modes the host and
+// TCP port; and the reply time-out.
 #pragma once
 
 #include "settings/PropertyPage.h"
 
+#include <string>
+
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
@@ -20,8 +25,10 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   explicit CSettings_connectionDlg2(const ScannerSettings& settings, QWidget* parent = nullptr);
 
   bool OnKillActive() override;
-  // Reads the controls into the fields; false when the time-out fails its check.
-  bool ReadBack();
+  // Reads the controls into the fields; false when the time-out, or (strict) for the mode in
+  // use the port, the host or the TCP port, fails its check.
+  bool ReadBack(bool strict = true);
+  bool IsNetwork() const;
 
   int modbus_mode;
   int com_port;
@@ -31,6 +38,10 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   char parity;
   int recv_time_out;  // milliseconds
   int timeout_seconds = 0;
+  std::string device_path;
+  int rs485;
+  std::string tcp_host;
+  int tcp_port;
 
   QComboBox* modeCombo() const { return mode_; }
   QComboBox* portCombo() const { return port_; }
@@ -39,12 +50,17 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   QComboBox* stopBitsCombo() const { return stopBits_; }
   QComboBox* parityCombo() const { return parity_; }
   QLineEdit* timeoutEdit() const { return timeout_; }
+  QCheckBox* rs485Check() const { return rs485_; }
+  QLineEdit* hostEdit() const { return host_; }
+  QLineEdit* tcpPortEdit() const { return tcpPort_; }
 
  protected:
   void OnInitDialog() override;
 
  private:
   void OnChange();
+  // Shows the serial or the network settings, as the mode asks.
+  void ShowModeSettings();
 
   QComboBox* mode_;      // 1007
   QComboBox* port_;      // 1000
@@ -53,6 +69,11 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   QComboBox* stopBits_;  // 1004
   QComboBox* parity_;    // 1003
   QLineEdit* timeout_;   // 1040
+  QCheckBox* rs485_;
+  QLineEdit* host_;
+  QLineEdit* tcpPort_;
+  QWidget* serial_;
+  QWidget* network_;
   bool loading_ = false;
 };
 

@@ -1,6 +1,7 @@
 // The Connection, Request and Polling frequency pages offscreen: what they show for stored
 // values, what they read back, their validation messages, and the request preview.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -67,8 +68,8 @@ class Pages : public ::testing::Test {
 TEST_F(Pages, connection_lists_and_labels) {
   auto page = Shown<CSettings_connectionDlg2>(settings_);
   EXPECT_EQ(page->Caption(), "Connection");
-  EXPECT_EQ(Entries(page->modeCombo()), (QStringList{"ASCII", "RTU"}));
-  EXPECT_FALSE(page->modeCombo()->isEnabled());
+  EXPECT_EQ(Entries(page->modeCombo()), (QStringList{"ASCII", "RTU", "TCP", "RTU over TCP"}));
+  EXPECT_TRUE(page->modeCombo()->isEnabled());
   EXPECT_EQ(page->modeCombo()->currentText(), "RTU");
   EXPECT_EQ(Entries(page->baudCombo()), (QStringList{"110", "300", "1200", "2400", "4800", "9600", "19200", "38400",
                                                      "57600", "115200", "230400", "460800", "921600"}));
@@ -127,7 +128,73 @@ TEST_F(Pages, connection_stored_values_outside_the_lists) {
   EXPECT_EQ(page->parity, 'N');
   EXPECT_EQ(page->stopBitsCombo()->currentText(), "1.5");
   EXPECT_EQ(page->stop_bits, 3);
-  EXPECT_EQ(page->modbus_mode, 1) << "the disabled mode travels with the rest";
+  EXPECT_EQ(page->modbus_mode, 1);
+}
+
+// The mode shows the serial or the network settings, and only those are checked; a port may
+// be typed in as a device path.
+TEST_F(Pages, connection_modes_network_settings_and_typed_ports) {
+  auto page = Shown<CSettings_connectionDlg2>(settings_);
+  EXPECT_TRUE(page->portCombo()->isVisibleTo(page.get()));
+  EXPECT_FALSE(page->hostEdit()->isVisibleTo(page.get()));
+  page->modeCombo()->setCurrentIndex(2);
+  EXPECT_FALSE(page->portCombo()->isVisibleTo(page.get()));
+  EXPECT_TRUE(page->hostEdit()->isVisibleTo(page.get()));
+  EXPECT_EQ(page->tcpPortEdit()->text(), "502");
+  EXPECT_FALSE(page->OnKillActive()) << "a network mode needs a host";
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text, kHostMessage);
+  EXPECT_EQ(page->focusWidget(), page->hostEdit());
+  Type(page->hostEdit(), " 127.0.0.1 ");
+  Type(page->tcpPortEdit(), "65536");
+  EXPECT_FALSE(page->OnKillActive());
+  EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 1 and 65535.");
+  Type(page->tcpPortEdit(), "1502");
+  EXPECT_TRUE(page->OnKillActive());
+  EXPECT_EQ(page->modbus_mode, 2);
+  EXPECT_EQ(page->tcp_host, "127.0.0.1");
+  EXPECT_EQ(page->tcp_port, 1502);
+
+  page->modeCombo()->setCurrentIndex(0);  // ASCII: serial again, the host is not asked for
+  page->portCombo()->setEditText(QStringLiteral("/dev/serial/by-id/usb-FTDI-port0"));
+  page->rs485Check()->setChecked(true);
+  EXPECT_TRUE(page->OnKillActive());
+  EXPECT_EQ(page->modbus_mode, 0);
+  EXPECT_EQ(page->device_path, "/dev/serial/by-id/usb-FTDI-port0");
+  EXPECT_EQ(page->rs485, 1);
+  page->portCombo()->setEditText(QStringLiteral("ttyUSB0"));
+  EXPECT_FALSE(page->OnKillActive());
+  EXPECT_EQ(box_.boxes.back().text, kPortMessage);
+  page->portCombo()->setCurrentIndex(4);
+  EXPECT_TRUE(page->OnKillActive());
+  EXPECT_EQ(page->com_port, 5);
+  EXPECT_EQ(page->device_path, "") << "a port from the list replaces the path";
+}
+
+TEST(port_rules, a_port_is_a_list_entry_or_a_device_path) {
+  const struct {
+    const char* text;
+    int port;          // 0: refused
+    const char* path;  // set when a path
+  } cases[] = {{"COM3", 3, ""},          {"com10", 10, ""},   {"COM3 - /dev/ttyUSB0 (FT232R)", 3, ""},
+               {" /dev/ttyUSB0 ", 7, "/dev/ttyUSB0"},        {"/dev/serial/by-id/x y", 7, "/dev/serial/by-id/x y"},
+               {"COM11", 0, ""},         {"COM0", 0, ""},     {"COM", 0, ""},
+               {"COM3x", 0, ""},         {"ttyUSB0", 0, ""},  {"/dev/a\nb", 0, ""},
+               {"", 0, ""}};
+  for (const auto& c : cases) {
+    int port = 7;
+    std::string path = "old";
+    const std::string message = CheckPortText(c.text, port, path);
+    EXPECT_EQ(message.empty(), c.port != 0) << c.text;
+    if (c.port == 0) continue;
+    EXPECT_EQ(port, c.port) << c.text;
+    EXPECT_EQ(path, c.path) << c.text;
+  }
+  std::string host = "kept";
+  for (const char* bad : {"", "  ", "a b", "a\tb"}) EXPECT_EQ(CheckHostEdit(bad, host), kHostMessage) << bad;
+  EXPECT_EQ(host, "kept");
+  EXPECT_EQ(CheckHostEdit(" plc-7.local ", host), "");
+  EXPECT_EQ(host, "plc-7.local");
 }
 
 TEST_F(Pages, connection_bad_time_out_is_refused_with_focus_on_it) {
