@@ -31,12 +31,14 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <numeric>
 
 #include "Artwork.h"
 #include "app/PollTexts.h"
 #include "app/ResponseModel.h"
 #include "app/ResponseTable.h"
 #include "app/Summaries.h"
+#include "app/TrendChartDlg.h"
 #include "app/WriteDlg.h"
 #include "diag/Clock.h"
 #include "diag/Diagnostics.h"
@@ -205,6 +207,10 @@ void CMainDlg::BuildLayout() {
   responseList_->setMinimumHeight(240);
   responseList_->viewport()->setMouseTracking(true);
   responseList_->viewport()->installEventFilter(this);
+  QAction* chart = view->addAction(QStringLiteral("Chart"), this, [this] { OpenChart(); });
+  chart->setObjectName(QStringLiteral("chartAction"));
+  responseList_->addAction(chart);
+  responseList_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
   statusLine_ = new QLabel;
   statusLine_->setObjectName(QStringLiteral("statusLine"));
@@ -853,6 +859,7 @@ void CMainDlg::DisplayResponse(const ModbusMaster* master) {
     model_->SetTable(std::move(table));
     FitColumns(model_->table(), false);  // the header's captions are the new table's now
   }
+  if (chart_) chart_->AddReply(model_->table(), master->request_slave_id);
   ShowLogFilePath();
 }
 
@@ -901,6 +908,23 @@ void CMainDlg::FitColumns(const ResponseTable& table, bool widenOnly) {
     responseList_->setColumnWidth(col, width);
   }
 }
+
+void CMainDlg::OpenChart() {
+  std::vector<int> rows;
+  for (const QModelIndex& index : responseList_->selectionModel()->selectedRows()) rows.push_back(index.row());
+  if (rows.empty()) {
+    rows.resize(static_cast<std::size_t>(model_->rowCount()));
+    std::iota(rows.begin(), rows.end(), 0);
+  }
+  std::sort(rows.begin(), rows.end());  // lines in the table's order, not the order of clicks
+  if (!chart_) chart_ = new CTrendChartDlg(this);
+  chart_->AddRows(model_->table(), master_.request_slave_id, rows);
+  chart_->show();
+  chart_->raise();
+  chart_->activateWindow();
+}
+
+CTrendChartDlg* CMainDlg::trendChart() const { return chart_; }
 
 bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {
   if (!responseList_->viewport()->rect().contains(viewportPos)) return false;
