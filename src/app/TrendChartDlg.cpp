@@ -24,7 +24,6 @@ namespace vantrel {
 
 namespace {
 
-constexpr int kRedrawMs = 250;
 constexpr int kDefaultWindow = 1;  // 5 min
 
 // A step of 1, 2 or 5 times a power of ten, at least a whole unit (the values are whole).
@@ -83,11 +82,9 @@ CTrendChartDlg::CTrendChartDlg(QWidget* parent) : QDialog(parent) {
   root->addWidget(view_, 1);
   resize(760, 480);
 
-  auto* redraw = new QTimer(this);
-  connect(redraw, &QTimer::timeout, this, [this] {
-    if (dirty_ && !pausedAt_) Redraw();
-  });
-  redraw->start(kRedrawMs);
+  redrawTimer_ = new QTimer(this);
+  redrawTimer_->setSingleShot(true);
+  connect(redrawTimer_, &QTimer::timeout, this, [this] { Redraw(); });
   Redraw();
 }
 
@@ -118,18 +115,30 @@ void CTrendChartDlg::AddRows(const ResponseTable& table, int device, const std::
 }
 
 void CTrendChartDlg::AddReply(const ResponseTable& table, int device) {
-  history_.Add(table, device, NowMs());
-  dirty_ = true;
+  const std::int64_t now = NowMs();
+  history_.Add(table, device, now);
+  if (pausedAt_) return;
+  // The plot moves on once it has moved a pixel, and at least once a second so that a new
+  // value shows soon; replies in between wait for that redraw.
+  const std::int64_t span = kTimeWindows[window_->currentIndex()].ms;
+  const auto interval = std::clamp<std::int64_t>(span / std::max(1, int(chart_->plotArea().width())), 250, 1000);
+  const std::int64_t wait = drawnAt_ + interval - now;
+  if (wait <= 0) {
+    Redraw();
+  } else if (!redrawTimer_->isActive()) {
+    redrawTimer_->start(static_cast<int>(wait));
+  }
 }
 
 void CTrendChartDlg::Redraw() {
-  dirty_ = false;
-  const TimeWindow& window = kTimeWindows[window_->currentIndex()];
-  const std::int64_t span = window.ms;
+  redrawTimer_->stop();
+  drawnAt_ = NowMs();
+  const std::int64_t span = kTimeWindows[window_->currentIndex()].ms;
   const std::int64_t to = pausedAt_.value_or(LiveEdge());
   const std::int64_t from = to - span;
-  // Two points per pixel column at most: more would not show.
-  const int buckets = std::max(100, static_cast<int>(chart_->plotArea().width()));
+  // A point per pixel column on average (a bucket's lowest and highest every two columns):
+  // drawing costs Qt Charts about a microsecond a point, so more would cost without showing.
+  const int buckets = std::max(100, static_cast<int>(chart_->plotArea().width()) / 2);
   double low = 0, high = 1;
   bool any = false;
   const QList<QAbstractSeries*> series = chart_->series();
@@ -147,13 +156,17 @@ void CTrendChartDlg::Redraw() {
     lineSeries->replace(points);
   }
   timeAxis_->setFormat(span <= 600'000 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
-  timeAxis_->setTickCount(window.ticks);
+  timeAxis_->setTickCount(kTimeWindows[window_->currentIndex()].ticks);
   timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
   // A little room above and below, at least half a unit so that 0 and 1 stand clear, and
   // about six labels on round values.
   const double pad = std::max((high - low) * 0.05, 0.5);
+  // Changed in the order that never asks for more labels than either end needs: a range of
+  // thousands at an interval of 1 would make thousands of labels on the way.
+  const double interval = NiceStep((high - low + 2 * pad) / 6);
+  if (interval >= valueAxis_->tickInterval()) valueAxis_->setTickInterval(interval);
   valueAxis_->setRange(low - pad, high + pad);
-  valueAxis_->setTickInterval(NiceStep((high - low + 2 * pad) / 6));
+  valueAxis_->setTickInterval(interval);
 }
 
 void CTrendChartDlg::SetTimeWindow(int index) {

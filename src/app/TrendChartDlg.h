@@ -19,6 +19,7 @@ class QComboBox;
 class QDateTimeAxis;
 class QLabel;
 class QPushButton;
+class QTimer;
 class QValueAxis;
 
 namespace vantrel {
@@ -45,8 +46,9 @@ class CTrendChartDlg : public QDialog {
   // A good reply of the device: a point for each line whose item the table holds, at the
   // time the clock tells.
   void AddReply(const ResponseTable& table, int device);
-  // Draws the lines from the history now. The window does it by itself, at most four
-  // times a second, after replies came and while it is not paused.
+  // Draws the lines from the history now. The window does it by itself after replies,
+  // while it is not paused: at most once for each pixel the plot moves, and at most four
+  // times and at least once a second.
   void Redraw();
   // An index of kTimeWindows.
   void SetTimeWindow(int index);
@@ -80,8 +82,9 @@ class CTrendChartDlg : public QDialog {
   QComboBox* window_ = nullptr;
   QPushButton* pause_ = nullptr;
   QLabel* note_ = nullptr;
+  QTimer* redrawTimer_ = nullptr;         // runs while replies wait to be drawn
+  std::int64_t drawnAt_ = 0;              // the clock at the last redraw
   std::optional<std::int64_t> pausedAt_;  // the plot's right edge while paused
-  bool dirty_ = false;                    // replies came since the last redraw
 };
 
 }  // namespace vantrel

@@ -64,11 +64,13 @@ std::vector<TrendSample> TrendHistory::Decimate(const std::deque<TrendSample>& s
   if (last - first <= 2 * buckets || to <= from) return {first, last};
 
   std::vector<TrendSample> out;
-  out.reserve(2 * static_cast<std::size_t>(buckets) + 2);
-  const auto bucketOf = [&](const TrendSample& s) {
-    return std::clamp<std::int64_t>((s.ms - from) * buckets / (to - from), 0, buckets - 1);
-  };
+  out.reserve(2 * static_cast<std::size_t>(buckets) + 4);
+  // Buckets on whole multiples of their width since the epoch, not from the range's start:
+  // as the plot moves on, a bucket keeps its samples, so its two points do not jump about.
+  const std::int64_t width = (to - from + buckets - 1) / buckets;
+  const auto bucketOf = [width](const TrendSample& s) { return s.ms / width; };
   auto low = first, high = first;
+  std::int64_t bucket = bucketOf(*first);
   const auto flush = [&] {
     if (low == high) {
       out.push_back(*low);
@@ -78,9 +80,10 @@ std::vector<TrendSample> TrendHistory::Decimate(const std::deque<TrendSample>& s
     }
   };
   for (auto it = first + 1; it != last; ++it) {
-    if (bucketOf(*it) != bucketOf(*low)) {
+    if (bucketOf(*it) != bucket) {
       flush();
       low = high = it;
+      bucket = bucketOf(*it);
     } else if (it->value < low->value) {
       low = it;
     } else if (it->value > high->value) {

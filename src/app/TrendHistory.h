@@ -67,9 +67,10 @@ class TrendHistory {
   std::string Caption(const TrendLine& line) const;
 
   // The samples of [from, to] with the one just before and just after (so that a line
-  // runs to the edges), reduced when there are more than two per bucket: the range is cut
-  // into buckets equal slices of time and each keeps its lowest and highest sample, in
-  // time order, so that a spike of one sample is never lost.
+  // runs to the edges), reduced when there are more than two per bucket: time is cut into
+  // slices of a bucket's width (the range over buckets, on whole multiples since the epoch)
+  // and each keeps its lowest and highest sample, in time order, so that a spike of one
+  // sample is never lost. Samples are times since the epoch, never negative.
   static std::vector<TrendSample> Decimate(const std::deque<TrendSample>& samples, std::int64_t from,
                                            std::int64_t to, int buckets);
 

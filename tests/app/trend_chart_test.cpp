@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 
 #include <algorithm>
 #include <cmath>
@@ -152,7 +153,6 @@ TEST_F(TrendChart, time_windows_pause_and_another_request) {
   // all of them when none is selected, up to 20 lines.
   settings_.request_offset = 20;
   PollAt(kBase + 6000);
-  chart->Redraw();
   EXPECT_EQ(Names(), std::vector<std::string>{"40005 (not polled)"});
   EXPECT_EQ(Points(0).size(), 5);
   settings_.request_length = 30;
@@ -163,9 +163,14 @@ TEST_F(TrendChart, time_windows_pause_and_another_request) {
   EXPECT_EQ(Names()[1], "40020");
   EXPECT_EQ(Names()[19], "40038");
   EXPECT_EQ(chart->note()->text(), "20 lines at most: 11 rows not charted");
+
+  // The window redraws by itself: at once when its last redraw is a second old, else when
+  // its timer runs out.
   PollAt(kBase + 8000);
-  chart->Redraw();
   EXPECT_EQ(Points(19), (QList<QPointF>{{kBase + 8000.0, 38}}));
+  PollAt(kBase + 8100);
+  EXPECT_EQ(Points(19).size(), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Points(19).size() == 2; }, 2000));
 }
 
 TEST_F(TrendChart, saves_a_png_and_starts_afresh_once_closed) {

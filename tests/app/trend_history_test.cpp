@@ -145,6 +145,8 @@ TEST(trend_history, decimation_keeps_each_buckets_lowest_and_highest) {
       {"few enough: all", samples({3, 1, 4, 1, 5}, 10), 0, 40, 4, {{0, 3}, {10, 1}, {20, 4}, {30, 1}, {40, 5}}},
       {"a range: with one each side", samples({3, 1, 4, 1, 5, 9}, 10), 15, 35, 4, {{10, 1}, {20, 4}, {30, 1}, {40, 5}}},
       {"two buckets", samples({3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8}, 1), 0, 11, 2, {{1, 1}, {5, 9}, {6, 2}, {11, 8}}},
+      {"buckets on multiples of their width", samples({3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8}, 1), 3, 11, 2,
+       {{2, 4}, {3, 1}, {5, 9}, {6, 2}, {9, 3}, {11, 8}}},
       {"flat buckets: one point each", samples(std::vector<std::uint16_t>(12, 7), 1), 0, 11, 3, {{0, 7}, {4, 7}, {8, 7}}},
       {"a spike of one sample", samples(spike, 1), 0, 999, 10,
        {{0, 20}, {100, 20}, {200, 20}, {300, 20}, {437, 500}, {438, 3}, {500, 20}, {600, 20}, {700, 20},
