@@ -26,6 +26,12 @@ namespace {
 
 constexpr int kDefaultWindow = 1;  // 5 min
 
+// One colour per line for the 20 a chart may have (the theme repeats after 5): ten strong
+// ones, then ten light ones.
+constexpr QRgb kLineColours[TrendHistory::kMaxLines] = {
+    0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf,
+    0xaec7e8, 0xffbb78, 0x98df8a, 0xff9896, 0xc5b0d5, 0xc49c94, 0xf7b6d2, 0xc7c7c7, 0xdbdb8d, 0x9edae5};
+
 // A step of 1, 2 or 5 times a power of ten, at least a whole unit (the values are whole).
 double NiceStep(double atLeast) {
   double step = 1;
@@ -42,7 +48,7 @@ CTrendChartDlg::CTrendChartDlg(QWidget* parent) : QDialog(parent) {
   setAttribute(Qt::WA_DeleteOnClose);  // closing ends the recording: the next Chart starts afresh
 
   chart_ = new QChart;
-  chart_->legend()->setAlignment(Qt::AlignBottom);
+  chart_->legend()->setAlignment(Qt::AlignRight);  // one name a line, however many lines
   timeAxis_ = new QDateTimeAxis(chart_);
   timeAxis_->setTitleText(QStringLiteral("Time"));
   valueAxis_ = new QValueAxis(chart_);
@@ -80,7 +86,7 @@ CTrendChartDlg::CTrendChartDlg(QWidget* parent) : QDialog(parent) {
   auto* root = new QVBoxLayout(this);
   root->addLayout(controls);
   root->addWidget(view_, 1);
-  resize(760, 480);
+  resize(860, 600);  // room for a legend of 20 lines
 
   redrawTimer_ = new QTimer(this);
   redrawTimer_->setSingleShot(true);
@@ -101,6 +107,7 @@ void CTrendChartDlg::AddRows(const ResponseTable& table, int device, const std::
   for (auto n = static_cast<std::size_t>(chart_->series().size()); n < history_.lines().size(); ++n) {
     auto* series = new QLineSeries(chart_);
     chart_->addSeries(series);  // the chart owns it from here
+    series->setColor(QColor(kLineColours[n]));
     series->attachAxis(timeAxis_);
     series->attachAxis(valueAxis_);
   }
