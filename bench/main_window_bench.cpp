@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -56,6 +57,10 @@ long ResidentKb() {
   }
   return -1;
 }
+
+// Bytes the allocator has handed out and not had back: unlike the resident size, it does not
+// hide growth in memory that an earlier run freed.
+double HeapMb() { return static_cast<double>(mallinfo2().uordblks) / (1024 * 1024); }
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -248,6 +253,7 @@ void ChartHour(const std::string& dir, int windowIndex) {
   QApplication::processEvents();
 
   const long rssStart = ResidentKb();
+  const double heapStart = HeapMb();
   std::vector<double> batches;  // average ms per poll of each batch
   int written = 0;
   auto t0 = Clock::now();
@@ -264,13 +270,15 @@ void ChartHour(const std::string& dir, int windowIndex) {
     }
   }
   const long rssEnd = ResidentKb();
+  const double heapEnd = HeapMb();
   std::size_t samples = 0;
   for (const TrendLine& line : chart->history().lines()) samples += line.samples.size();
   std::printf("an hour at 10 polls a second, chart of %zu lines (time window %s) and data log on: %d rows "
               "logged, %zu samples kept\n",
               chart->history().lines().size(), kTimeWindows[windowIndex].caption, written, samples);
-  std::printf("  resident memory: %.1f MB at the start, %.1f MB at the end, growth %.1f MB (target < 20)\n",
-              rssStart / 1024.0, rssEnd / 1024.0, (rssEnd - rssStart) / 1024.0);
+  std::printf("  memory growth (target < 20 MB): resident %.1f MB (%.1f to %.1f), heap in use %.1f MB (%.1f to %.1f)\n",
+              (rssEnd - rssStart) / 1024.0, rssStart / 1024.0, rssEnd / 1024.0, heapEnd - heapStart, heapStart,
+              heapEnd);
   // The plot fills during the first time window, and drawing it costs more as it fills.
   const auto fullAt = static_cast<std::size_t>(kTimeWindows[windowIndex].ms / 100 / kBatch);
   const double full = batches[std::min(batches.size(), fullAt) - 1];

@@ -128,7 +128,7 @@ void CTrendChartDlg::AddReply(const ResponseTable& table, int device) {
   // The plot moves on once it has moved a pixel, and at least once a second so that a new
   // value shows soon; replies in between wait for that redraw.
   const std::int64_t span = kTimeWindows[window_->currentIndex()].ms;
-  const auto interval = std::clamp<std::int64_t>(span / std::max(1, int(chart_->plotArea().width())), 250, 1000);
+  const auto interval = std::clamp<std::int64_t>(span / std::max(1, static_cast<int>(chart_->plotArea().width())), 250, 1000);
   const std::int64_t wait = drawnAt_ + interval - now;
   if (wait <= 0) {
     Redraw();
@@ -146,17 +146,15 @@ void CTrendChartDlg::Redraw() {
   // A point per pixel column on average (a bucket's lowest and highest every two columns):
   // drawing costs Qt Charts about a microsecond a point, so more would cost without showing.
   const int buckets = std::max(100, static_cast<int>(chart_->plotArea().width()) / 2);
-  double low = 0, high = 1;
-  bool any = false;
+  double low = 65535, high = 0;
   const QList<QAbstractSeries*> series = chart_->series();
   for (std::size_t i = 0; i < history_.lines().size(); ++i) {
     const TrendLine& line = history_.lines()[i];
     QList<QPointF> points;
     for (const TrendSample& s : TrendHistory::Decimate(line.samples, from, to, buckets)) {
       points.append(QPointF(static_cast<double>(s.ms), s.value));
-      low = any ? std::min<double>(low, s.value) : s.value;
-      high = any ? std::max<double>(high, s.value) : s.value;
-      any = true;
+      low = std::min<double>(low, s.value);
+      high = std::max<double>(high, s.value);
     }
     auto* lineSeries = static_cast<QLineSeries*>(series[static_cast<qsizetype>(i)]);
     lineSeries->setName(QString::fromStdString(history_.Caption(line)));
@@ -165,6 +163,7 @@ void CTrendChartDlg::Redraw() {
   timeAxis_->setFormat(span <= 600'000 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
   timeAxis_->setTickCount(kTimeWindows[window_->currentIndex()].ticks);
   timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
+  if (low > high) low = 0, high = 1;  // nothing to show yet
   // A little room above and below, at least half a unit so that 0 and 1 stand clear, and
   // about six labels on round values.
   const double pad = std::max((high - low) * 0.05, 0.5);

@@ -95,34 +95,20 @@ TEST(trend_history, a_reply_feeds_the_lines_whose_item_it_holds) {
     }
   }
 
-  // Coils as 0 and 1; a clock set back repeats the last time; a table without values adds nothing.
+  // Coils as 0 and 1; a clock set back repeats the last time; a table without values adds
+  // nothing; lines of several devices say whose they are.
   TrendHistory history;
-  history.Follow(Reply(1, 1, {1, 0, 1}), 4, {0, 1});
+  history.Follow(Reply(1, 1, {1, 0, 1}), 4, {1});
   history.Add(Reply(1, 1, {0, 1, 1}), 4, 2000);
-  history.Add(Reply(1, 1, {1, 1, 1}), 4, 1500);
+  history.Add(Reply(1, 1, {1, 0, 1}), 4, 1500);
   ResponseTable empty = Reply(1, 1, {1, 1, 1});
   empty.fill = TableFill::ColumnsOnly;
   history.Add(empty, 4, 3000);
-  EXPECT_EQ(history.lines()[0].samples, (std::deque<TrendSample>{{2000, 0}, {2000, 1}}));
-  EXPECT_EQ(history.lines()[1].samples, (std::deque<TrendSample>{{2000, 1}, {2000, 1}}));
+  EXPECT_EQ(history.lines()[0].samples, (std::deque<TrendSample>{{2000, 1}, {2000, 0}}));
   EXPECT_EQ(history.latest(), 2000);
-}
-
-TEST(trend_history, follows_at_most_20_lines_named_by_device_when_several) {
-  TrendHistory history;
-  std::vector<int> all(125);
-  std::iota(all.begin(), all.end(), 0);
-  EXPECT_EQ(history.Follow(Reply(3, 11, Count(125, 0)), 1, all), 105u);
-  EXPECT_EQ(history.Follow(Reply(3, 11, Count(125, 0)), 1, all), 105u) << "the 20 are followed already";
-  ASSERT_EQ(history.lines().size(), 20u);
-  EXPECT_EQ(history.Caption(history.lines()[19]), "40030");
-
-  TrendHistory two;
-  two.Follow(Reply(2, 1, {1}), 1, {0});
-  EXPECT_EQ(two.Caption(two.lines()[0]), "10001");
-  two.Follow(Reply(2, 1, {1}), 7, {0});
-  EXPECT_EQ(two.Caption(two.lines()[0]), "10001 (device 1)");
-  EXPECT_EQ(two.Caption(two.lines()[1]), "10001 (device 7)");
+  history.Follow(Reply(1, 1, {1, 0}), 7, {1});
+  EXPECT_EQ(history.Caption(history.lines()[0]), "00002 (device 4)");
+  EXPECT_EQ(history.Caption(history.lines()[1]), "00002 (device 7)");
 }
 
 TEST(trend_history, decimation_keeps_each_buckets_lowest_and_highest) {
