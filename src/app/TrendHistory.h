@@ -4,7 +4,6 @@
 // Plain C++; the chart window draws from it.
 #pragma once
 
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -20,7 +19,7 @@ struct TrendKey {
   int device = 0;
   int function = 0;  // 1 to 4, the read function
   int offset = 0;    // counted from 1, as the table's rows
-  auto operator<=>(const TrendKey&) const = default;
+  bool operator==(const TrendKey&) const = default;
 };
 
 struct TrendSample {
