@@ -207,6 +207,7 @@ TEST_F(TrendChart, saves_a_png_and_starts_afresh_once_closed) {
     }
     EXPECT_EQ(box_.boxes.size(), c.chosen.find('/') != std::string::npos ? 1u : 0u) << c.chosen;
   }
+  ASSERT_EQ(box_.boxes.size(), 1u);
   EXPECT_EQ(box_.boxes[0].text.rfind("Error - The chart could not be saved\n\n" + (dir_ / "no-such-folder/b.png"), 0), 0u);
 
   chart->close();
