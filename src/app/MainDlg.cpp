@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <numeric>
 
 #include "Artwork.h"
 #include "app/DataLogBar.h"
@@ -43,6 +44,7 @@
 #include "app/ResponseTable.h"
 #include "app/Summaries.h"
 #include "app/TableText.h"
+#include "app/TrendChartDlg.h"
 #include "app/WriteDlg.h"
 #include "diag/Clock.h"
 #include "diag/Diagnostics.h"
@@ -227,6 +229,9 @@ void CMainDlg::BuildLayout() {
   auto* saveCsv = new QAction(QStringLiteral("Save table as CSV..."), responseList_);
   connect(saveCsv, &QAction::triggered, this, [this] { SaveTableAsCsv(); });
   responseList_->addActions({copyRows, copyAll, saveCsv});
+  QAction* chart = view->addAction(QStringLiteral("Chart"), this, [this] { OpenChart(); });
+  chart->setObjectName(QStringLiteral("chartAction"));
+  responseList_->addAction(chart);
 
   statusLine_ = new QLabel;
   statusLine_->setObjectName(QStringLiteral("statusLine"));
@@ -897,6 +902,7 @@ void CMainDlg::DisplayResponse(const ModbusMaster* master) {
     model_->SetTable(std::move(table));
     FitColumns(model_->table(), false);  // the header's captions are the new table's now
   }
+  if (chart_) chart_->AddReply(model_->table(), master->request_slave_id);
   ShowLogFilePath();
 }
 
@@ -989,6 +995,21 @@ void CMainDlg::SaveTableAsCsv() {
   }
   AddLogLine("Table saved as %s", path.c_str());
 }
+
+void CMainDlg::OpenChart() {
+  std::vector<int> rows = SelectedRows();
+  if (rows.empty()) {
+    rows.resize(static_cast<std::size_t>(model_->rowCount()));
+    std::iota(rows.begin(), rows.end(), 0);
+  }
+  if (!chart_) chart_ = new CTrendChartDlg(this);
+  chart_->AddRows(model_->table(), master_.request_slave_id, rows);
+  chart_->show();
+  chart_->raise();
+  chart_->activateWindow();
+}
+
+CTrendChartDlg* CMainDlg::trendChart() const { return chart_; }
 
 bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {
   if (!responseList_->viewport()->rect().contains(viewportPos)) return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include <array>
 #include <chrono>
@@ -27,6 +28,7 @@ class QTimer;
 namespace vantrel {
 
 class CTreePropSheet;
+class CTrendChartDlg;
 class CWriteDlg;
 class DataLogBar;
 class ModbusMaster;
@@ -118,6 +120,10 @@ class CMainDlg : public QDialog {
   void OpenWriteDialog(std::vector<int> rows);
   // Sends the write now when the line is free, else when the exchange on it ends.
   void QueueWrite(std::vector<WriteFrame> requests);
+  // "Chart" (View menu, the table's context menu): the selected rows, or all when none is,
+  // as lines of the trend chart window, which every good reply feeds. One window at a time.
+  void OpenChart();
+  CTrendChartDlg* trendChart() const;
 
   // Close button, Enter and the menu's "Close": report, save, end; once per run, however
   // often it is asked for while the report is on its way.
@@ -262,6 +268,7 @@ class CMainDlg : public QDialog {
   QLabel* statusLine_ = nullptr;
   DataLogBar* dataLogBar_ = nullptr;
   QAction* show64_ = nullptr;
+  QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
   std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way
