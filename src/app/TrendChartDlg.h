@@ -1,6 +1,6 @@
 // The trend chart window: chosen items of the response table plotted over time, live, one
-// line per address. A thin view over TrendHistory, redrawn at most a few times a second
-// however fast the replies come.
+// line per address. A thin view over TrendHistory, redrawn at most twice a second however
+// fast the replies come.
 #pragma once
 
 #include <QDialog>
@@ -47,8 +47,8 @@ class CTrendChartDlg : public QDialog {
   // time the clock tells.
   void AddReply(const ResponseTable& table, int device);
   // Draws the lines from the history now. The window does it by itself after replies,
-  // while it is not paused: at most once for each pixel the plot moves, and at most four
-  // times and at least once a second.
+  // while it is not paused: at most once for every two pixels the plot moves, at most twice
+  // a second and at least every two seconds.
   void Redraw();
   // An index of kTimeWindows.
   void SetTimeWindow(int index);

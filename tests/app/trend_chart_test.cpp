@@ -152,11 +152,11 @@ TEST_F(TrendChart, time_windows_pause_and_another_request) {
   // Another offset: the line stays, gets no points and says why; Chart adds the new rows,
   // all of them when none is selected, up to 20 lines.
   settings_.request_offset = 20;
-  PollAt(kBase + 6000);
+  PollAt(kBase + 7000);
   EXPECT_EQ(Names(), std::vector<std::string>{"40005 (not polled)"});
   EXPECT_EQ(Points(0).size(), 5);
   settings_.request_length = 30;
-  PollAt(kBase + 7000);
+  PollAt(kBase + 9000);
   dlg_->responseList()->clearSelection();
   EXPECT_EQ(Chart(), chart) << "one window at a time";
   ASSERT_EQ(Names().size(), 20u);
@@ -164,13 +164,13 @@ TEST_F(TrendChart, time_windows_pause_and_another_request) {
   EXPECT_EQ(Names()[19], "40038");
   EXPECT_EQ(chart->note()->text(), "20 lines at most: 11 rows not charted");
 
-  // The window redraws by itself: at once when its last redraw is a second old, else when
-  // its timer runs out.
-  PollAt(kBase + 8000);
-  EXPECT_EQ(Points(19), (QList<QPointF>{{kBase + 8000.0, 38}}));
-  PollAt(kBase + 8100);
+  // The window redraws by itself: at once when its last redraw is two seconds old (the
+  // most it waits), else when its timer runs out.
+  PollAt(kBase + 11000);
+  EXPECT_EQ(Points(19), (QList<QPointF>{{kBase + 11000.0, 38}}));
+  PollAt(kBase + 11100);
   EXPECT_EQ(Points(19).size(), 1);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Points(19).size() == 2; }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Points(19).size() == 2; }, 3000));
 }
 
 TEST_F(TrendChart, saves_a_png_and_starts_afresh_once_closed) {
