@@ -155,6 +155,53 @@ TEST(poll_options, settings_give_connection_and_request_and_options_override) {
   EXPECT_EQ(c.periodMs, 0) << "the poll frequency is the window's, not the poller's";
 }
 
+// The mode, host, TCP port, device path and RS-485 of settings.ini, as the program uses
+// them; the command line overrides each.
+TEST(poll_options, settings_give_the_mode_and_its_link) {
+  const struct {
+    int mode;
+    std::vector<std::string> args;
+    ParseOutcome outcome;
+    vantrel::ModbusMode expectMode;
+    const char* host;
+    int tcpPort;
+    const char* device;
+    bool rs485;
+  } cases[] = {
+      {2, {}, ParseOutcome::Run, vantrel::ModbusMode::Tcp, "10.0.0.5", 1502, "/dev/ttyUSB1", false},
+      {3, {"plc:502"}, ParseOutcome::Run, vantrel::ModbusMode::RtuOverTcp, "plc", 502, "/dev/ttyUSB1", false},
+      {2, {"-m", "rtu"}, ParseOutcome::Run, vantrel::ModbusMode::Rtu, "10.0.0.5", 1502, "/dev/ttyUSB1", true},
+      {0, {}, ParseOutcome::Run, vantrel::ModbusMode::Ascii, "10.0.0.5", 1502, "/dev/ttyUSB1", true},
+      {1, {"COM4"}, ParseOutcome::Run, vantrel::ModbusMode::Rtu, "10.0.0.5", 1502, "", true},
+      {2, {"--rs485"}, ParseOutcome::Error, vantrel::ModbusMode::Tcp, "", 0, "", false},
+      {9, {}, ParseOutcome::Run, vantrel::ModbusMode::Rtu, "10.0.0.5", 1502, "/dev/ttyUSB1", true},  // no such mode: RTU
+  };
+  for (const auto& c : cases) {
+    vantrel::ScannerSettings s("/nowhere");
+    s.modbus_mode = c.mode;
+    s.tcp_host = "10.0.0.5";
+    s.tcp_port = 1502;
+    s.device_path = "/dev/ttyUSB1";
+    s.rs485 = 1;
+    PollConfig config;
+    ApplySettings(s, config);
+    std::string error;
+    ASSERT_EQ(ParsePollOptions(c.args, config, error), c.outcome) << c.mode << " " << error;
+    if (c.outcome != ParseOutcome::Run) continue;
+    EXPECT_EQ(config.mode, c.expectMode) << c.mode;
+    EXPECT_EQ(config.host, c.host) << c.mode;
+    EXPECT_EQ(config.tcpPort, c.tcpPort) << c.mode;
+    EXPECT_EQ(config.device, c.device) << c.mode;
+    EXPECT_EQ(config.rs485, c.rs485) << c.mode;
+  }
+  vantrel::ScannerSettings noHost("/nowhere");
+  noHost.modbus_mode = 2;
+  PollConfig config;
+  ApplySettings(noHost, config);
+  std::string error;
+  EXPECT_EQ(ParsePollOptions({}, config, error), ParseOutcome::Error) << "a network mode with no host anywhere";
+}
+
 namespace {
 
 struct WriteParse {

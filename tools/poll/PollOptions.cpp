@@ -112,8 +112,12 @@ bool ToLong(const std::string& text, long low, long high, long& out) {
 }  // namespace
 
 void ApplySettings(const ScannerSettings& settings, PollConfig& config) {
+  ModeFromInt(settings.modbus_mode, config.mode);
+  config.host = settings.tcp_host;
+  config.tcpPort = settings.tcp_port;
   config.comPort = settings.com_port;
-  config.device.clear();
+  config.device = settings.device_path;
+  config.rs485 = settings.rs485 != 0;
   config.baudRate = settings.buad_rate;
   config.parity = settings.parity;
   config.dataBits = settings.data_bits;
@@ -254,6 +258,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
                               std::string& error) {
   std::vector<std::string> positional;
   bool lengthGiven = false;
+  bool rs485Given = false;
   bool onlyValues = false;  // after "--"
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -275,7 +280,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       continue;
     }
     if (arg == "--rs485") {
-      config.rs485 = true;
+      config.rs485 = rs485Given = true;
       continue;
     }
     if (arg == "-1") {
@@ -411,15 +416,17 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   }
   if (IsNetworkMode(config.mode)) {
     const char* mode = config.mode == ModbusMode::Tcp ? "tcp" : "rtutcp";
-    if (config.rs485) {
+    if (rs485Given) {
       error = std::string("--rs485 is for the serial line, not for -m ") + mode;
       return ParseOutcome::Error;
     }
-    if (positional.empty()) {
+    config.rs485 = false;  // settings.ini's switch is for its serial modes
+    if (positional.empty() && !config.host.empty()) {
+      // The host of settings.ini, as the program connects to it.
+    } else if (positional.empty()) {
       error = std::string("-m ") + mode + " needs the device's HOST[:PORT] (e.g. 192.168.1.20 or 192.168.1.20:502)";
       return ParseOutcome::Error;
-    }
-    if (!ParseHostPort(positional[0], config.tcpPort, config.host, config.tcpPort)) {
+    } else if (!ParseHostPort(positional[0], config.tcpPort, config.host, config.tcpPort)) {
       error = "'" + positional[0] + "' is no HOST[:PORT] (a port from 1 to 65535; [ADDRESS]:PORT for IPv6)";
       return ParseOutcome::Error;
     }
