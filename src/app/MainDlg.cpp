@@ -35,10 +35,12 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 #include <numeric>
 
 #include "Artwork.h"
 #include "app/DataLogBar.h"
+#include "app/LinkConnector.h"
 #include "app/PollTexts.h"
 #include "app/ResponseModel.h"
 #include "app/ResponseTable.h"
@@ -124,6 +126,8 @@ CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tat
   master_.note = [](const std::string& line) { WriteDebugLogText(line); };
   InitArtwork();
   setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
+  connector_ = new LinkConnector(settings_, master_, this);
+  connector_->finished = [this](bool connected) { OnConnectFinished(connected); };
   BuildLayout();
   SetTimer(TIMER_BANNER, 5000);
   RotateBanner();
@@ -351,8 +355,9 @@ void CMainDlg::OnTimer(int id) {
       OnReplyTimer();
       break;
     case TIMER_POLL:
-      // A lost device is opened again by the poll itself.
-      if ((master_.IsOpen() || m_portLost) && settings_.poll_frequency > 0) Poll();
+      // A lost device is opened again by the poll itself, and a network connection is made
+      // by it (again after it dropped).
+      if ((master_.IsOpen() || m_portLost || IsNetworkConnection(settings_)) && settings_.poll_frequency > 0) Poll();
       break;
     case TIMER_STATUS:
       UpdateStartButton();
@@ -463,11 +468,26 @@ void CMainDlg::Poll() {
     FailPoll(CannotGenerateText());
     return;
   }
-  // A device that went away is looked for once per poll; while polling at a frequency, a
-  // poll that does not find it yet waits for the next one without a box.
-  if (m_portLost && !master_.IsOpen() && !OpenPort() && settings_.poll_frequency > 0) {
-    UpdateStartButton();
-    return;
+  // A device that went away is looked for once per poll, and a network connection is made
+  // by the poll (once per poll: a connect under way is waited for, not begun again); while
+  // polling at a frequency, a poll that does not find the device yet waits for the next one
+  // without a box.
+  if (!master_.IsOpen() && (m_portLost || IsNetworkConnection(settings_))) {
+    if (connector_->Connecting()) {
+      pollAfterConnect_ = true;
+      return;
+    }
+    const LinkConnector::Result opened = OpenPort(false);
+    if (opened == LinkConnector::Result::Pending) {
+      pollAfterConnect_ = true;
+      UpdateStartButton();
+      return;
+    }
+    if (opened == LinkConnector::Result::Failed && settings_.poll_frequency > 0) {
+      if (IsNetworkConnection(settings_)) LogConnectFailure();
+      UpdateStartButton();
+      return;
+    }
   }
   AddLogLine("Sending request to device");
   AddLogLine("=>Request: %s", HexBytes(frame, size).c_str());
@@ -500,10 +520,7 @@ void CMainDlg::FailPoll(const std::string& text) {
   StopPolling();
 }
 
-std::string CMainDlg::CurrentConnectionText() const {
-  return ConnectionText(settings_.com_port, settings_.buad_rate, settings_.parity, settings_.data_bits,
-                        settings_.stop_bits);
-}
+std::string CMainDlg::CurrentConnectionText() const { return ConnectionSummary(settings_); }
 
 void CMainDlg::LogFailure(const std::string& text) {
   AddLogLine("Failed: %s; received: %s", text.substr(0, text.find('\n')).c_str(), master_.ReceivedText().c_str());
@@ -627,8 +644,9 @@ void CMainDlg::QueueWrite(std::vector<WriteFrame> requests) {
 
 void CMainDlg::SendNextWrite() {
   const WriteFrame request = queue_.TakeWrite();
-  // A device that went away is looked for once per write too.
-  if (m_portLost && !master_.IsOpen()) OpenPort();
+  // A device that went away is looked for once per write too (a network connection is made
+  // by the next poll: a write does not wait for a connect).
+  if (m_portLost && !master_.IsOpen() && !IsNetworkConnection(settings_)) OpenPort(false);
   AddLogLine("%s", DescribeWrite(request).c_str());
   const int size = static_cast<int>(request.bytes.size());
   AddLogLine("=>Write request: %s", HexBytes(request.bytes.data(), size).c_str());
@@ -721,8 +739,13 @@ void CMainDlg::OnPortLost() {
   StopWatchingPort();
   master_.Close();
   m_portLost = true;
-  AddLogLine("The device of serial port %s has gone away (%s: %s); it is opened again at the next poll",
-             CurrentConnectionText().c_str(), device.c_str(), std::strerror(error));
+  if (IsNetworkConnection(settings_)) {
+    AddLogLine("The connection to %s has been lost (%s); it is made again at the next poll",
+               CurrentConnectionText().c_str(), std::strerror(error));
+  } else {
+    AddLogLine("The device of serial port %s has gone away (%s: %s); it is opened again at the next poll",
+               CurrentConnectionText().c_str(), device.c_str(), std::strerror(error));
+  }
   if (writing) AddLogLine("The write on the line was not confirmed");
   if (dropped > 0) AddLogLine("Writes not sent, the line having gone: %d", dropped);
   UpdateStartButton();
@@ -730,6 +753,11 @@ void CMainDlg::OnPortLost() {
 
 void CMainDlg::Stop() {
   KillTimer(TIMER_POLL);
+  if (connector_->Connecting()) {
+    connector_->Cancel();
+    pollAfterConnect_ = false;
+    AddLogLine("Stopped: the connect to %s was given up", CurrentConnectionText().c_str());
+  }
   if (IsTimerArmed(TIMER_REPLY)) {
     const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
     KillTimer(TIMER_REPLY);
@@ -751,6 +779,12 @@ void CMainDlg::StopPolling() {
 }
 
 void CMainDlg::UpdateStartButton() {
+  if (connector_->Connecting()) {
+    startButton_->setText(QStringLiteral("Connecting"));
+    startButton_->setEnabled(false);
+    stopButton_->setEnabled(true);
+    return;
+  }
   const StartButtonState s = ComputeStartButton(master_.IsOpen() != 0, m_replyWaitMs,
                                                 settings_.PollPeriodMs(), m_lastPollTime, Now());
   if (s.pollNow) {
@@ -776,27 +810,68 @@ void CMainDlg::ValidateRequest() {
   OpenSettingsSheet(kPageRequest, true);
 }
 
-bool CMainDlg::OpenPort() {
+LinkConnector::Result CMainDlg::OpenPort(bool explain) {
   StopWatchingPort();
-  master_.Close();
-  const int opened = master_.Open(settings_.com_port, settings_.buad_rate, settings_.parity,
-                                  settings_.data_bits, settings_.stop_bits);
-  const PortEntry port = DescribePort(settings_.com_port);
-  WriteDebugLog("COM%d is %s%s%s", settings_.com_port, port.device.empty() ? "no device" : port.device.c_str(),
-                port.description.empty() ? "" : ", ", port.description.c_str());
-  if (!opened) return false;
-  m_portLost = false;
-  AddLogLine("Connected to serial port %s", CurrentConnectionText().c_str());
-  return true;
+  const LinkConnector::Result result = connector_->Open();
+  if (result == LinkConnector::Result::Open) OnConnected(explain);
+  return result;
 }
 
-int CMainDlg::ConnectSerialPort() {
-  if (OpenPort()) return 1;
-  std::string text = CannotConnectText(CurrentConnectionText());
+void CMainDlg::OnConnected(bool explain) {
+  m_portLost = false;
+  if (IsNetworkConnection(settings_)) {
+    AddLogLine("Connected to %s", CurrentConnectionText().c_str());
+  } else {
+    AddLogLine("Connected to serial port %s", CurrentConnectionText().c_str());
+  }
+  if (const std::string& warning = connector_->warning(); !warning.empty()) {
+    if (explain) {
+      ShowMessage("%s", warning.c_str());
+    } else {
+      AddLogLine("%s", warning.substr(0, warning.find('\n')).c_str());
+    }
+  }
+}
+
+void CMainDlg::OnConnectFinished(bool connected) {
+  const bool forPoll = std::exchange(pollAfterConnect_, false);
+  const bool explain = std::exchange(explainConnect_, false);
+  if (connected) {
+    OnConnected(explain);
+    if (forPoll) Poll();
+  } else if (forPoll && settings_.poll_frequency > 0) {
+    LogConnectFailure();  // the next poll tries again
+  } else if (forPoll || explain) {
+    ExplainConnectFailure();
+  }
+  UpdateStartButton();
+}
+
+void CMainDlg::LogConnectFailure() {
+  const std::string& text = connector_->failure();
+  AddLogLine("Failed: %s", text.substr(0, text.find('\n')).c_str());
+}
+
+void CMainDlg::ExplainConnectFailure() {
+  std::string text = connector_->failure();
   ShowMessage("%s", text.c_str());
   std::replace(text.begin(), text.end(), '\n', ' ');
   AddLogLine("%s", text.c_str());
-  return 0;
+}
+
+int CMainDlg::ConnectSerialPort() {
+  pollAfterConnect_ = false;
+  switch (OpenPort(true)) {
+    case LinkConnector::Result::Open:
+      return 1;
+    case LinkConnector::Result::Pending:
+      explainConnect_ = true;  // its outcome comes later, in OnConnectFinished
+      UpdateStartButton();
+      return 0;
+    default:
+      ExplainConnectFailure();
+      return 0;
+  }
 }
 
 // --- activity log -------------------------------------------------------------------
@@ -1107,8 +1182,10 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
         connection->modbus_mode == settings_.modbus_mode && connection->com_port == settings_.com_port &&
         connection->buad_rate == settings_.buad_rate && connection->data_bits == settings_.data_bits &&
         connection->stop_bits == settings_.stop_bits && connection->parity == settings_.parity &&
-        connection->recv_time_out == settings_.recv_time_out;
-    if (!sameConnection || !master_.IsOpen()) {
+        connection->recv_time_out == settings_.recv_time_out && connection->device_path == settings_.device_path &&
+        connection->rs485 == settings_.rs485 && connection->tcp_host == settings_.tcp_host &&
+        connection->tcp_port == settings_.tcp_port;
+    if (!sameConnection || (!master_.IsOpen() && !connector_->Connecting())) {
       settings_.modbus_mode = connection->modbus_mode;
       settings_.com_port = connection->com_port;
       settings_.buad_rate = connection->buad_rate;
@@ -1116,6 +1193,10 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
       settings_.stop_bits = connection->stop_bits;
       settings_.parity = connection->parity;
       settings_.recv_time_out = connection->recv_time_out;
+      settings_.device_path = connection->device_path;
+      settings_.rs485 = connection->rs485;
+      settings_.tcp_host = connection->tcp_host;
+      settings_.tcp_port = connection->tcp_port;
       EmptyResponseList();
       UpdateConnectionSummary();
       ConnectSerialPort();

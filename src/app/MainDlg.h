@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/ExchangeQueue.h"
+#include "app/LinkConnector.h"
 #include "app/PollStatistics.h"
 
 class QAction;
@@ -89,6 +90,9 @@ class CMainDlg : public QDialog {
   void Stop();
   void UpdateStartButton();
   void ValidateRequest();
+  // Opens the link of the connection settings, explaining a failure in a box: the serial
+  // port at once; a network connection is made without blocking the window, its outcome
+  // logged (and a failure explained) when it comes. 1 when open now.
   int ConnectSerialPort();
   // The port reported its device gone: end the exchange, close the port and say so once;
   // the next poll (or Start) opens it again.
@@ -222,9 +226,16 @@ class CMainDlg : public QDialog {
   // A poll that could not be built or sent: box, log line, back to once.
   void FailPoll(const std::string& text);
   std::string CurrentConnectionText() const;
-  // Opens the port with the connection settings and logs "Connected to ..."; false when it
-  // cannot be opened (nothing shown).
-  bool OpenPort();
+  // Opens the link with the connection settings and logs "Connected to ..." when it is
+  // open; a connect under way is Pending. A failure shows nothing; a warning (RS-485
+  // refused) is shown in a box when explain, else logged.
+  LinkConnector::Result OpenPort(bool explain);
+  void OnConnected(bool explain);
+  // A connect under way ended: the poll waiting for it goes, or the failure is told (in a
+  // box for Start or the settings, in the log while polling at a frequency).
+  void OnConnectFinished(bool connected);
+  void LogConnectFailure();
+  void ExplainConnectFailure();
   bool SetSummary(QPushButton* button, const std::string& text);
   // Writes: send the next, take its reply, report a failure without stopping the polls.
   void SendNextWrite();
@@ -272,6 +283,9 @@ class CMainDlg : public QDialog {
   std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way
+  LinkConnector* connector_ = nullptr;
+  bool pollAfterConnect_ = false;  // a poll waits for the connect under way
+  bool explainConnect_ = false;    // the connect under way was asked for by start-up or the sheet
 };
 
 }  // namespace vantrel

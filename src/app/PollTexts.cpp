@@ -27,6 +27,12 @@ std::string WithCode(const char* format, int code) {
 
 }  // namespace
 
+std::string DeviceConnectionText(const std::string& device, int baudRate, char parity, int dataBits, int stopBits) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, ":%d,%c,%d,%d", baudRate, parity, dataBits, stopBits);
+  return device + buf;
+}
+
 std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits, int stopBits) {
   char buf[96];
   std::snprintf(buf, sizeof buf, "COM %d:%d,%c,%d,%d", comPort, baudRate, parity, dataBits,

@@ -12,6 +12,8 @@ namespace vantrel {
 
 // The line settings as the messages show them: "COM %d:%d,%c,%d,%d".
 std::string ConnectionText(int comPort, int baudRate, char parity, int dataBits, int stopBits);
+// The same for a port given by its device path: "/dev/ttyUSB0:9600,N,8,1".
+std::string DeviceConnectionText(const std::string& device, int baudRate, char parity, int dataBits, int stopBits);
 // A network mode's connection as the messages show it: "TCP 192.168.1.20:502",
 // "RTU over TCP 10.0.0.7:4001".
 std::string NetworkConnectionText(ModbusMode mode, const std::string& host, int port);

@@ -14,11 +14,17 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "app/MainDlg.h"
+#include "app/ResponseModel.h"
 #include "modbus/ModbusMaster.h"
 #include "settings/PageFrame.h"
 #include "settings/PageRules.h"
@@ -384,4 +390,104 @@ TEST_F(SettingsSheet, screenshots_of_each_page) {
   });
   dlg_->OpenSettingsSheet(kPageConnection, false);
   EXPECT_EQ(saved.size(), 6);
+}
+
+namespace {
+
+// Processes events until done() or five seconds have passed.
+bool WaitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 5000); }
+
+// A TCP port on 127.0.0.1 that nothing listens on (bound, then let go).
+int ClosedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+}  // namespace
+
+// The Connection page switches the window from the serial line to Modbus TCP and back. The
+// connect never blocks the window; the values come over TCP; a connection that drops is
+// made again by the next poll, with one log line; back on RTU, the serial line is polled.
+TEST_F(SettingsSheet, switching_to_tcp_and_back) {
+  StartSlave();
+  std::ofstream(dir_ / "image.txt") << "holding 0-1 7000\n";
+  auto tcp = std::make_unique<SlaveProcess>(dir_.path(), SlaveProcess::OverTcp{},
+                                            std::vector<std::string>{"-a", "1", "--tcp", "0", "-i", dir_ / "image.txt"});
+  ASSERT_TRUE(tcp->ready());
+  const std::string port = std::to_string(tcp->port());
+  WriteSettings("request_function_code=3\nrequest_length=2\n");
+  StartWindow();
+  dlg_->Poll();
+  ASSERT_TRUE(WaitFor([&] { return dlg_->responseModel()->rowCount() == 2; }));
+  EXPECT_EQ(dlg_->responseModel()->table().rows[0][5], "1") << "the serial simulator's value";
+
+  auto choose = [&](int mode) {
+    scripts_.push_back([&, mode](CTreePropSheet& sheet) {
+      auto* page = PageOf<CSettings_connectionDlg2>(sheet);
+      page->modeCombo()->setCurrentIndex(mode);
+      page->hostEdit()->setText(QStringLiteral("127.0.0.1"));
+      page->tcpPortEdit()->setText(QString::fromStdString(port));
+      return PressOk(sheet);
+    });
+    dlg_->connectionButton()->click();
+  };
+  choose(2);
+  EXPECT_EQ(dlg_->connectionButton()->text().toStdString(), "TCP 127.0.0.1:" + port);
+  ASSERT_TRUE(WaitFor([&] { return master_.IsOpen() != 0; }));
+  EXPECT_NE(Log().find("] Connected to TCP 127.0.0.1:" + port), std::string::npos) << Log();
+  EXPECT_NE(ReadFile(dir_ / "settings.ini").find("modbus_mode=2\n"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_ / "settings.ini").find("tcp_host=127.0.0.1\ntcp_port=" + port + "\n"), std::string::npos);
+  dlg_->Poll();
+  ASSERT_TRUE(WaitFor([&] { return dlg_->responseModel()->rowCount() == 2 && !dlg_->IsTimerArmed(TIMER_REPLY); }));
+  EXPECT_EQ(dlg_->responseModel()->table().rows[0][5], "7000") << "the TCP simulator's value";
+
+  // The simulator goes and comes back on the same port.
+  tcp->Stop();
+  dlg_->Poll();
+  ASSERT_TRUE(WaitFor([&] { return !master_.IsOpen() && !dlg_->IsTimerArmed(TIMER_REPLY); }));
+  EXPECT_EQ(Count(Log(), "] The connection to TCP 127.0.0.1:" + port + " has been lost"), 1) << Log();
+  tcp = std::make_unique<SlaveProcess>(dir_.path(), SlaveProcess::OverTcp{},
+                                       std::vector<std::string>{"-a", "1", "--tcp", port, "-i", dir_ / "image.txt"});
+  ASSERT_TRUE(tcp->ready());
+  box_.boxes.clear();
+  dlg_->Poll();
+  EXPECT_EQ(dlg_->startButton()->text().toStdString(), "Connecting") << "the poll waits for its connect";
+  ASSERT_TRUE(WaitFor([&] { return master_.IsOpen() && !dlg_->IsTimerArmed(TIMER_REPLY) && dlg_->statistics().replies() == 3; }));
+  EXPECT_EQ(Count(Log(), "] Connected to TCP 127.0.0.1:" + port), 2);
+  EXPECT_TRUE(box_.boxes.empty());
+
+  choose(1);
+  EXPECT_EQ(dlg_->connectionButton()->text(), "COM 3:115200,N,8,1") << "the serial texts as they were";
+  EXPECT_NE(Log().rfind("] Connected to serial port COM 3:115200,N,8,1"), std::string::npos);
+  dlg_->Poll();
+  ASSERT_TRUE(WaitFor([&] { return dlg_->statistics().replies() == 4; }));
+  EXPECT_EQ(dlg_->responseModel()->table().rows[0][5], "1");
+}
+
+// Nothing listening: the connect fails with its message, in a box at start-up; while polling
+// at a frequency each poll tries once, with a log line and no box.
+TEST_F(SettingsSheet, nothing_listening_on_the_tcp_port) {
+  const std::string port = std::to_string(ClosedPort());
+  WriteSettings("request_function_code=3\nrequest_length=2\nmodbus_mode=2\ntcp_host=127.0.0.1\ntcp_port=" + port + "\n");
+  StartWindow();
+  ASSERT_TRUE(WaitFor([&] { return !box_.boxes.empty(); }));
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - Can not connect to the device\n", 0), 0u) << box_.boxes[0].text;
+  EXPECT_NE(box_.boxes[0].text.find("nothing accepts connections on that port"), std::string::npos);
+  EXPECT_NE(box_.boxes[0].text.find("Connection: TCP 127.0.0.1:" + port), std::string::npos);
+  box_.boxes.clear();
+  settings_.SetPollPeriodMs(1000);
+  for (int i = 0; i < 2; ++i) {
+    dlg_->OnTimer(TIMER_POLL);
+    ASSERT_TRUE(WaitFor([&] { return !dlg_->startButton()->text().startsWith(QStringLiteral("Connecting")); }));
+  }
+  EXPECT_TRUE(box_.boxes.empty());
+  EXPECT_EQ(Count(Log(), "] Failed: Error - Can not connect to the device"), 2) << Log();
+  EXPECT_EQ(settings_.PollPeriodMs(), 1000) << "polling goes on";
 }
