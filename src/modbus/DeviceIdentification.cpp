@@ -57,6 +57,12 @@ std::string DeviceIdObjectName(std::uint8_t id) {
   return text;
 }
 
+std::string PrintableText(const std::string& value) {
+  std::string text;
+  for (char c : value) text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '.' : c;
+  return text;
+}
+
 std::vector<std::uint8_t> DeviceIdReader::NextRequest() const {
   if (done_) return {};
   return DeviceIdRequestPdu(code_, next_);
@@ -86,8 +92,7 @@ std::string DeviceIdReader::Text() const {
   std::string text;
   for (const DeviceIdObject& o : objects_) {
     if (!text.empty()) text += "; ";
-    text += DeviceIdObjectName(o.id) + ": ";
-    for (char c : o.value) text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '.' : c;
+    text += DeviceIdObjectName(o.id) + ": " + PrintableText(o.value);
   }
   return text;
 }

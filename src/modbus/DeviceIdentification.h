@@ -52,6 +52,10 @@ bool ParseDeviceIdReply(const std::uint8_t* pdu, int size, DeviceIdReply& reply)
 // "ModelName", "UserApplicationName"; "Reserved 0x07" up to 0x7F; "Private 0x80" above.
 std::string DeviceIdObjectName(std::uint8_t id);
 
+// A device's object value for a log or a terminal: control characters as '.', so that its
+// bytes cannot break a line.
+std::string PrintableText(const std::string& value);
+
 // Whether a device of this conformity level has the regular objects.
 constexpr bool HasRegularObjects(std::uint8_t conformity) { return (conformity & 0x7F) >= kDeviceIdRegular; }
 

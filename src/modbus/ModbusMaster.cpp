@@ -1,5 +1,7 @@
 #include "modbus/ModbusMaster.h"
 
+#include "modbus/DeviceIdentification.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -100,6 +102,7 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   short_replies_ = 0;
   received_.clear();
   received_count_ = 0;
+  skipped_bytes_ = 0;
   exchange_over_ = false;
 
   std::memcpy(request, framed, static_cast<std::size_t>(framedSize));
@@ -163,7 +166,8 @@ void ModbusMaster::DrainAbandoned() {
   if (!dropped.empty() && note) note("Bytes of the abandoned exchange, dropped: " + dropped);
 }
 
-void ModbusMaster::Drop(int count, const std::string& what) {
+void ModbusMaster::Drop(int count, const std::string& what, bool wholeFrame) {
+  if (wholeFrame) skipped_bytes_ += count;
   if (note) note(what + ": " + Shown(pending_, count) + (mode_ == ModbusMode::Ascii ? " " : ""));
   std::memmove(pending_, pending_ + count, static_cast<std::size_t>(pending_size_ - count));
   pending_size_ -= count;
@@ -245,7 +249,7 @@ int ModbusMaster::FindAsciiReply() {
     std::string why;
     const int result = JudgeFrame(frame, size, why);
     if (result != kNotTheReply) return result;
-    Drop(chars + 3, "Skipped a frame that does not answer the request (" + why + ")");
+    Drop(chars + 3, "Skipped a frame that does not answer the request (" + why + ")", true);
   }
 }
 
@@ -267,10 +271,10 @@ int ModbusMaster::FindMbapReply() {
     const int size = 6 + header.length;
     if (pending_size_ < size) return MB_RESPONCE_INCOMPLETE;
     if (header.protocol != 0) {
-      Drop(size, "Skipped a frame of protocol " + std::to_string(header.protocol) + ", not Modbus (0)");
+      Drop(size, "Skipped a frame of protocol " + std::to_string(header.protocol) + ", not Modbus (0)", true);
     } else if (header.transaction != transaction_) {
       Drop(size, "Skipped a reply to another transaction (" + std::to_string(header.transaction) + ", not " +
-                     std::to_string(transaction_) + "), a late one");
+                     std::to_string(transaction_) + "), a late one", true);
     } else {
       std::string why;
       const int result = JudgeFrame(pending_, size, why);
@@ -279,7 +283,7 @@ int ModbusMaster::FindMbapReply() {
         pending_size_ -= size;
         return result;
       }
-      Drop(size, "Skipped a frame that does not answer the request (" + why + ")");
+      Drop(size, "Skipped a frame that does not answer the request (" + why + ")", true);
     }
   }
 }
@@ -322,6 +326,7 @@ int ModbusMaster::FindRtuReply() {
   // Reads and writes say what their reply looks like; anything else gets the plain check.
   const bool read = request_size >= kReadRequestSize && request[1] >= 1 && request[1] <= 4;
   const bool write = request_size >= kReadRequestSize && IsWriteFunction(request[1]);
+  if (request_size >= 2 && request[1] == kEncapsulatedInterface) return FindDeviceIdReply();
   if (!read && !write) {
     return CheckResponse(request, request_size, pending_, std::min(pending_size_, kFrameCap));
   }
@@ -375,7 +380,7 @@ int ModbusMaster::FindRtuReply() {
     if (skipAt >= 0) {
       if (skipAt > 0) Drop(skipAt, "Line noise, skipped");
       Drop(skipSize, "Skipped a frame that does not answer the request (" +
-                         WhyNotTheReply(request, pending_, needed) + ")");
+                         WhyNotTheReply(request, pending_, needed) + ")", true);
       continue;
     }
     if (open < pending_size_) return MB_RESPONCE_INCOMPLETE;
@@ -394,6 +399,24 @@ int ModbusMaster::FindRtuReply() {
     }
     return result;
   }
+}
+
+int ModbusMaster::FindDeviceIdReply() {
+  // The reply's objects say how long it is; frames of other devices, and bytes that make no
+  // such reply, are skipped as for a read.
+  const std::uint8_t id = request[0];
+  for (int p = 0; p < pending_size_; ++p) {
+    if (pending_[p] != id) continue;
+    const int pdu = DeviceIdReplySize(pending_ + p + 1, pending_size_ - p - 1);
+    if (pdu == 0) return MB_RESPONCE_INCOMPLETE;
+    if (pdu < 0) continue;
+    const int size = 1 + pdu + 2;
+    if (p + size > pending_size_) return MB_RESPONCE_INCOMPLETE;
+    if (!CrcMatches(pending_ + p, size)) continue;
+    if (p > 0) Drop(p, "Line noise before the reply, skipped");
+    return CheckResponse(request, request_size, pending_, size);
+  }
+  return pending_size_ == 0 ? MB_RESPONCE_EMPTY : MB_RESPONCE_INCOMPLETE;
 }
 
 int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std::uint8_t* reply,
@@ -415,9 +438,11 @@ int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std:
   const int c = layout.check;
   const std::uint8_t* asked = request + h - 1;  // slave id, function, address, quantity
   const std::uint8_t* got = response + h - 1;
-  if (reqSize < h + 5 + c) return MB_RESPONCE_INCOMPLETE;
+  const bool deviceId = reqSize >= h + 1 && asked[1] == kEncapsulatedInterface;
+  if (reqSize < h + (deviceId ? 4 : 5) + c) return MB_RESPONCE_INCOMPLETE;
   request_slave_id = asked[0];
   request_function = asked[1];
+  if (deviceId) return CheckDeviceIdResponse(replySize);
   const bool write = IsWriteFunction(request_function);
   if (!write && (request_function < 1 || request_function > 4)) return MB_RESPONCE_UNSUPPORTED_REQUEST;
   request_address = static_cast<std::uint16_t>(asked[2] << 8 | asked[3]);
@@ -452,6 +477,26 @@ int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std:
   std::memcpy(data, got + 3, byte_count);
 
   return CheckBytesMatch(response, replySize) ? MB_RESPONCE_OK : badCheck;
+}
+
+int ModbusMaster::CheckDeviceIdResponse(int replySize) {
+  const FrameLayout layout = LayoutOf(mode_);
+  const std::uint8_t* got = response + layout.header - 1;
+  if (replySize < layout.header + 2) return MB_RESPONCE_INCOMPLETE;
+  if (got[0] != request_slave_id) return MB_RESPONCE_UNKOWN;
+  response_function = got[1];
+  const int pdu = DeviceIdReplySize(got + 1, replySize - layout.header - layout.check);
+  if (pdu <= 0) return pdu < 0 ? MB_RESPONCE_UNKOWN : MB_RESPONCE_INCOMPLETE;
+  if (replySize != layout.header + pdu + layout.check) return MB_RESPONCE_INCOMPLETE;
+  if (!CheckBytesMatch(response, replySize)) {
+    return mode_ == ModbusMode::Ascii ? MB_RESPONCE_INVALID_LRC : MB_RESPONCE_INVALID_CRC;
+  }
+  if (response_function == (kEncapsulatedInterface | 0x80)) {
+    exception_function = got[1];
+    exception_code = got[2];
+    return MB_RESPONCE_EXCEPTION;
+  }
+  return MB_RESPONCE_OK;
 }
 
 }  // namespace vantrel

@@ -2,6 +2,7 @@
 // of the mode in use, and the buffers of the last exchange.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -80,14 +81,24 @@ class ModbusMaster {
   // Every byte received since the last send, in hex as frames are logged (ASCII: as text),
   // the first kFrameCapacity bytes and a count of the rest, for explaining a failure.
   std::string ReceivedText() const;
+  // Bytes received since the last send that were not whole frames of other exchanges (another
+  // device's reply, a late one): noise, or a frame that is no frame, or one not complete.
+  long long UnexplainedBytes() const { return received_count_ - skipped_bytes_; }
+  // The PDU of the last reply checked (function code and data), as every mode carries it.
+  const std::uint8_t* ResponsePdu() const { return response + LayoutOf(mode_).header; }
+  int ResponsePduSize() const {
+    const FrameLayout l = LayoutOf(mode_);
+    return std::max(0, static_cast<int>(response_size) - l.header - l.check);
+  }
 
   // Where ReadResponse names the noise and the frames it skips (one line each); unset, they
   // are not named.
   std::function<void(const std::string&)> note;
 
-  // Classifies reply against request (a read or a write), both framed as the mode frames
-  // them (without ASCII's characters), and fills the decoded fields; a write's reply leaves
-  // byte_count 0, and request_quantity is 1 for 05 and 06.
+  // Classifies reply against request (a read, a write or a device identification request,
+  // 43/14), both framed as the mode frames them (without ASCII's characters), and fills the
+  // decoded fields; a write's reply leaves byte_count 0, and request_quantity is 1 for 05
+  // and 06.
   int CheckResponse(const std::uint8_t* req, int reqSize, const std::uint8_t* reply,
                     int replySize);
 
@@ -127,8 +138,12 @@ class ModbusMaster {
   // Bytes as notes show them: hex, or for ASCII the characters.
   std::string Shown(const std::uint8_t* bytes, int size) const;
   void NoteReceived(const std::uint8_t* bytes, int size);
-  // Removes the first count gathered bytes, naming them with what they were.
-  void Drop(int count, const std::string& what);
+  // Removes the first count gathered bytes, naming them with what they were; wholeFrame: a
+  // frame of another exchange, not noise.
+  void Drop(int count, const std::string& what, bool wholeFrame = false);
+  // Read Device Identification (43/14): the reply's size comes from its objects.
+  int FindDeviceIdReply();
+  int CheckDeviceIdResponse(int replySize);
 
   std::uint8_t pending_[kGatherCapacity] = {};
   int pending_size_ = 0;
@@ -136,6 +151,7 @@ class ModbusMaster {
   int short_replies_ = 0;
   std::string received_;  // the first bytes since the send
   long long received_count_ = 0;
+  long long skipped_bytes_ = 0;
   int drain_bound_ms_ = -1;  // >= 0: the last exchange was abandoned
   ModbusMode mode_ = ModbusMode::Rtu;
   std::uint16_t transaction_ = 0;  // of the last Modbus TCP request

@@ -79,6 +79,25 @@ const char kPollUsage[] =
     "                of each pair, as the desktop program's data log writes them\n"
     "  -h, --help    show this text\n"
     "\n"
+    "Finding devices:\n"
+    "      --scan [FIRST-LAST]\n"
+    "                send the read (-t, -r, -c; default 03, offset 1, 1 register) to every\n"
+    "                slave id from FIRST to LAST (default 1-247) and print one line for each\n"
+    "                that answers: with its value, or its exception (a device is there),\n"
+    "                or a reply that fails its CRC or LRC or makes no frame (something is\n"
+    "                there, probably at other line settings), then its device\n"
+    "                identification. -o is the time-out per id (default 0.1); --csv prints\n"
+    "                id,settings,found,what,identification lines for machines\n"
+    "      --sweep   with --scan on a serial line: the whole id range at each combination\n"
+    "                of these line settings, slowest first\n"
+    "      --bauds LIST       the sweep's baud rates (default\n"
+    "                         1200,2400,4800,9600,19200,38400,57600,115200)\n"
+    "      --parities LETTERS the sweep's parities among N, E and O (default NEO)\n"
+    "      --stop-bits LIST   the sweep's stop bits (default 1,2)\n"
+    "      --id-info print the device identification of slave -a (function 43/14): the\n"
+    "                basic objects (vendor name, product code, revision) and the regular\n"
+    "                ones the device offers\n"
+    "\n"
     "Writing: coils take 1 or 0 (on or off), holding registers a value in the -t format:\n"
     "  vantrel-poll -t 4 -r 10 COM3 1234        holding register 10 (40010) = 1234\n"
     "  vantrel-poll -t 0 -r 1 COM3 1 0 1        coils 1 to 3\n"
@@ -97,7 +116,8 @@ const char kPollUsage[] =
     "   5 cannot send               13 the write was not confirmed: the device answered\n"
     "   6 time-out                     with another address or quantity\n"
     "   7 invalid CRC or LRC in     14 a Modbus TCP header with a length that no frame\n"
-    "     the reply                    can have (the connection is closed)\n";
+    "     the reply                    can have (the connection is closed)\n"
+    "                               15 a scan in which no device answered\n";
 
 namespace {
 
@@ -259,6 +279,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   std::vector<std::string> positional;
   bool lengthGiven = false;
   bool rs485Given = false;
+  bool typeGiven = false, offsetGiven = false;
   bool onlyValues = false;  // after "--"
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -273,6 +294,65 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
     if (arg == "--csv") {
       config.csv = true;
+      continue;
+    }
+    if (arg == "--scan") {
+      config.scan = true;
+      // An optional range: FIRST-LAST, or one id.
+      if (i + 1 < args.size() && !args[i + 1].empty() && std::isdigit(static_cast<unsigned char>(args[i + 1][0]))) {
+        const std::string& range = args[++i];
+        const std::size_t dash = range.find('-');
+        long first = 0, last = 0;
+        if (!ToLong(range.substr(0, dash), 1, 247, first) ||
+            !ToLong(dash == std::string::npos ? range : range.substr(dash + 1), 1, 247, last) || first > last) {
+          error = "--scan: a range of slave ids FIRST-LAST from 1 to 247, the first not above the last";
+          return ParseOutcome::Error;
+        }
+        config.scanFirst = static_cast<int>(first);
+        config.scanLast = static_cast<int>(last);
+      }
+      continue;
+    }
+    if (arg == "--sweep") {
+      config.sweep = true;
+      continue;
+    }
+    if (arg == "--id-info") {
+      config.idInfo = true;
+      continue;
+    }
+    if (arg == "--bauds" || arg == "--stop-bits" || arg == "--parities") {
+      if (i + 1 >= args.size()) {
+        error = "option " + arg + " needs a value";
+        return ParseOutcome::Error;
+      }
+      const std::string& value = args[++i];
+      if (arg == "--parities") {
+        const bool ok = !value.empty() && value.find_first_not_of("NEOneo") == std::string::npos;
+        if (!ok) {
+          error = "--parities: letters among N, E and O";
+          return ParseOutcome::Error;
+        }
+        config.sweepParities.clear();
+        for (char c : value) config.sweepParities += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        continue;
+      }
+      std::vector<int> list;
+      std::size_t at = 0;
+      for (;;) {
+        const std::size_t comma = value.find(',', at);
+        long n = 0;
+        const bool stop = arg == "--stop-bits";
+        if (!ToLong(value.substr(at, comma == std::string::npos ? std::string::npos : comma - at), stop ? 1 : 50,
+                    stop ? 2 : 4000000, n)) {
+          error = stop ? "--stop-bits: 1, 2 or 1,2" : "--bauds: baud rates separated by commas, e.g. 9600,19200";
+          return ParseOutcome::Error;
+        }
+        list.push_back(static_cast<int>(n));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+      }
+      (arg == "--bauds" ? config.sweepBauds : config.sweepStopBits) = list;
       continue;
     }
     if (arg == "--multiple") {
@@ -360,6 +440,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
           return ParseOutcome::Error;
         }
         config.offset = static_cast<int>(n);
+        offsetGiven = true;
         break;
       case 'c':
         if (!ToLong(value, 1, 2000, n)) { error = "-c: count 1 to 2000"; return ParseOutcome::Error; }
@@ -368,6 +449,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         break;
       case 't':
         if (!ParseType(value, config, error)) return ParseOutcome::Error;
+        typeGiven = true;
         break;
       case 'b':
         if (!ToLong(value, 50, 4000000, n)) { error = "-b: bad baud rate"; return ParseOutcome::Error; }
@@ -403,6 +485,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         }
         config.timeoutMs = static_cast<int>(std::lround(seconds * 1000));
         if (config.timeoutMs < 1) config.timeoutMs = 1;
+        config.timeoutGiven = true;
         break;
       }
       case 'l':
@@ -440,6 +523,26 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
   }
   if (!positional.empty()) config.values.assign(positional.begin() + 1, positional.end());
+  if ((config.scan || config.idInfo) && config.IsWrite()) {
+    error = std::string(config.scan ? "--scan" : "--id-info") + " reads: give no values after the device";
+    return ParseOutcome::Error;
+  }
+  if (config.sweep && (!config.scan || IsNetworkMode(config.mode))) {
+    error = "--sweep is for --scan on a serial line";
+    return ParseOutcome::Error;
+  }
+  if (config.scan && config.periodMs > 0) {
+    error = "--scan runs once: -l is for polling";
+    return ParseOutcome::Error;
+  }
+  if (config.scan) {
+    // The scan's own read unless the command line names one: a holding register at offset 1
+    // is what nearly every device has.
+    if (!typeGiven) config.function = 3;
+    if (!offsetGiven) config.offset = 1;
+    if (!lengthGiven) config.length = 1;
+    if (!config.timeoutGiven) config.timeoutMs = kScanTimeoutMs;
+  }
   if (config.IsWrite()) {
     if (!PrepareWrite(lengthGiven, config, error)) return ParseOutcome::Error;
   } else if (config.alwaysMultiple) {

@@ -47,6 +47,19 @@ struct PollConfig {
   bool alwaysMultiple = false;  // 15/16 even for one item
 
   bool IsWrite() const { return !values.empty(); }
+
+  // Finding devices: --scan sends the read to every id from scanFirst to scanLast (the
+  // time-out, -o, defaults to 100 ms for it); --sweep tries each combination of the sweep's
+  // baud rates, parities and stop bits. --id-info reads the device identification of -a.
+  bool scan = false;
+  int scanFirst = 1;
+  int scanLast = 247;
+  bool sweep = false;
+  std::vector<int> sweepBauds{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+  std::string sweepParities = "NEO";
+  std::vector<int> sweepStopBits{1, 2};
+  bool idInfo = false;
+  bool timeoutGiven = false;  // -o was given
 };
 
 // Distinct exit statuses, one per kind of failure.
@@ -65,7 +78,11 @@ enum ExitStatus : int {
   kExitDeviceGone = 12,     // the device went away while open, or closed the connection
   kExitWriteNotConfirmed = 13,  // a write's reply echoed another address, value or quantity
   kExitBadMbapLength = 14,  // a Modbus TCP header with a length no frame can have
+  kExitNothingFound = 15,   // a scan in which no device answered
 };
+
+// A scan's time-out per id when -o is not given.
+inline constexpr int kScanTimeoutMs = 100;
 
 enum class ParseOutcome { Run, Help, Error };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PollOptions.h"
+#include "Scan.h"
 #include "app/DataLog.h"
 #include "app/PollTexts.h"
 #include "app/ResponseTable.h"
@@ -253,6 +254,8 @@ int main(int argc, char** argv) {
       return Fail(kExitCannotConnect, Rs485ErrorText(master.port.Device(), master.port.LastError()));
     }
   }
+  if (cfg.scan) return RunScan(master, cfg, connection);
+  if (cfg.idInfo) return RunIdInfo(master, cfg);
   if (cfg.IsWrite()) return WriteAll(master, cfg, writes, connection);
 
   std::string csvHeader;

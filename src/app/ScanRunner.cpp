@@ -1,0 +1,121 @@
+#include "app/ScanRunner.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "modbus/ExceptionText.h"
+#include "modbus/ModbusFrame.h"
+#include "modbus/ModbusMaster.h"
+
+namespace vantrel {
+namespace {
+
+// The first value of a read's reply, as the table's first row shows it.
+std::string FirstValue(const ModbusMaster& m) {
+  if (m.byte_count == 0) return "";
+  if (m.response_function <= 2) return std::to_string(m.data[0] & 1);
+  if (m.byte_count < 2) return "";
+  return std::to_string(m.data[0] << 8 | m.data[1]);
+}
+
+// "0x02 - ILLEGAL DATA ADDRESS": the first line of the exception's explanation.
+std::string ExceptionName(const ModbusMaster& m) {
+  std::string text;
+  ExplainException(m.exception_function, m.exception_code, text);
+  return text.substr(0, text.find('\n'));
+}
+
+}  // namespace
+
+ScanRunner::ScanRunner(DeviceScan& scan, ModbusMaster& master, std::function<bool(const LineSettings&)> setLine)
+    : scan_(scan), master_(master), setLine_(std::move(setLine)) {}
+
+ProbeEnd ScanRunner::Classify(int mbResult) {
+  switch (mbResult) {
+    case MB_RESPONCE_OK: return ProbeEnd::Reply;
+    case MB_RESPONCE_EXCEPTION: return ProbeEnd::Exception;
+    case MB_RESPONCE_INVALID_CRC:
+    case MB_RESPONCE_INVALID_LRC: return ProbeEnd::BadCheck;
+    default: return ProbeEnd::Garbage;
+  }
+}
+
+long long ScanRunner::ElapsedMs() const {
+  return started_ ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - startedAt_).count() : 0;
+}
+
+void ScanRunner::Send() {
+  const DeviceScan::Step step = scan_.Next();
+  if (step.line >= 0 && step.line != line_) {
+    const LineSettings& line = scan_.options().lines[static_cast<std::size_t>(step.line)];
+    if (!setLine_ || !setLine_(line)) {
+      failure_ = "The line could not be set to " + LineSettingsText(line);
+      scan_.Cancel();
+      return;
+    }
+    line_ = step.line;
+  }
+  std::uint8_t frame[kFrameCapacity];
+  frame[0] = static_cast<std::uint8_t>(step.id);
+  std::copy(step.pdu.begin(), step.pdu.end(), frame + 1);
+  const int size = 1 + static_cast<int>(step.pdu.size());
+  const std::uint16_t crc = Crc16(frame, static_cast<std::uint16_t>(size));
+  frame[size] = static_cast<std::uint8_t>(crc >> 8);
+  frame[size + 1] = static_cast<std::uint8_t>(crc);
+  if (!master_.SendRequest(frame, size + 2) || master_.link().DeviceLost()) {
+    failure_ = "The request could not be sent: the link is not open, or its device has gone away";
+    scan_.Cancel();
+    return;
+  }
+  sentAt_ = Clock::now();
+  waiting_ = true;
+}
+
+void ScanRunner::End(ProbeEnd end) {
+  waiting_ = false;
+  std::string what;
+  if (end == ProbeEnd::Reply) {
+    what = FirstValue(master_);
+  } else if (end == ProbeEnd::Exception) {
+    what = ExceptionName(master_);
+  } else if (end != ProbeEnd::Silence) {
+    what = master_.ReceivedText();
+  }
+  const bool identify = scan_.Next().identify;
+  scan_.Record(end, what, identify ? master_.ResponsePdu() : nullptr, identify ? master_.ResponsePduSize() : 0);
+}
+
+int ScanRunner::Step() {
+  if (!started_) {
+    started_ = true;
+    startedAt_ = Clock::now();
+  }
+  for (;;) {
+    if (scan_.Done()) return -1;
+    if (!waiting_) {
+      Send();
+      if (!waiting_) return -1;
+    }
+    const int result = master_.ReadResponse();
+    if (!ReplyPending(result)) {
+      End(Classify(result));
+      continue;
+    }
+    if (master_.link().DeviceLost()) {
+      failure_ = "The link has gone away";
+      scan_.Cancel();
+      return -1;
+    }
+    const long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sentAt_).count();
+    const int timeout = scan_.options().timeoutMs;
+    if (waited < timeout) return static_cast<int>(timeout - waited);
+    // Bytes that came and made no answer (not frames of other devices) say that something
+    // is there; only then is the line let go quiet before the next id, so that the rest of
+    // a slow reply is not taken for the next one's. Silence costs no wait.
+    const bool something = master_.UnexplainedBytes() > 0;
+    master_.AbandonExchange(something ? timeout : 0);
+    End(something ? ProbeEnd::Garbage : ProbeEnd::Silence);
+  }
+}
+
+}  // namespace vantrel
