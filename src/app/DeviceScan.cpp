@@ -81,6 +81,7 @@ void DeviceScan::Record(ProbeEnd end, const std::string& what, const std::uint8_
     reader_.Stop();
     ScanFind& found = finds_.back();
     found.identification = reader_.objects().empty() ? kNoIdentification : reader_.Text();
+    found.objects = reader_.objects();
     found.identified = true;
     Advance();
     return;

@@ -69,7 +69,8 @@ struct ScanFind {
   int line = -1;  // index into ScanOptions::lines, -1 when there is no sweep
   FindKind kind = FindKind::Device;
   std::string what;            // the value read, the exception's name, or what came
-  std::string identification;  // the device's objects; see NoIdentification
+  std::string identification;  // the device's objects as one line; see kNoIdentification
+  std::vector<DeviceIdObject> objects;
   bool identified = false;     // an identification was asked for and the answer taken
 };
 

@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -35,11 +36,14 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 #include <numeric>
 
 #include "Artwork.h"
 #include "app/DataLogBar.h"
+#include "app/FindDevicesDlg.h"
+#include "app/ScanDriver.h"
 #include "app/LinkConnector.h"
 #include "app/PollTexts.h"
 #include "app/ResponseModel.h"
@@ -141,6 +145,10 @@ void CMainDlg::BuildLayout() {
   QMenu* menu = menuBar->addMenu(QStringLiteral("Menu"));
   menu->addAction(QStringLiteral("About"), this, [this] { OpenSettingsSheet(kPageAbout, false); });
   menu->addAction(QStringLiteral("Save table as CSV..."), this, [this] { SaveTableAsCsv(); });
+  menu->addAction(QStringLiteral("Find devices..."), this, [this] { OpenFindDevices(); })
+      ->setObjectName(QStringLiteral("findDevicesAction"));
+  menu->addAction(QStringLiteral("Device identification"), this, [this] { ShowDeviceIdentification(); })
+      ->setObjectName(QStringLiteral("deviceIdAction"));
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   // How 32- and 64-bit values lie over the registers; kept in settings.ini.
@@ -1232,6 +1240,122 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
     settings_.Save();
   }
   settingsSheetOpen = false;
+}
+
+// --- finding devices ----------------------------------------------------------------
+
+void CMainDlg::PauseForScan() {
+  KillTimer(TIMER_POLL);
+  if (IsTimerArmed(TIMER_REPLY)) {
+    const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
+    KillTimer(TIMER_REPLY);
+    master_.AbandonExchange(std::max(settings_.recv_time_out, 0));
+    CountEnd(ExchangeClass::OtherError, writing);
+    queue_.Ended(false);
+    AddLogLine(writing ? "The write on the line was given up for the scan, it may or may not have been made"
+                       : "The reply awaited was given up for the scan");
+  }
+  m_replyWaitMs = 0;
+  StopWatchingPort();
+}
+
+void CMainDlg::ResumeAfterScan(bool lineChanged) {
+  // A sweep leaves the port at its last line settings: the connection's own come back.
+  if (lineChanged && OpenPort(false) == LinkConnector::Result::Failed) ExplainConnectFailure();
+  if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
+  UpdateStartButton();
+}
+
+bool CMainDlg::SetScanLine(const LineSettings& line) {
+  master_.Close();
+  const int opened = settings_.device_path.empty()
+                         ? master_.Open(settings_.com_port, line.baud, line.parity, line.dataBits, line.stopBits)
+                         : master_.port.OpenDevice(settings_.device_path, line.baud, line.parity, line.dataBits,
+                                                   line.stopBits);
+  return opened != 0;
+}
+
+void CMainDlg::OpenFindDevices() {
+  PauseForScan();
+  const LineSettings line{settings_.buad_rate, settings_.parity, settings_.data_bits,
+                          settings_.stop_bits == 2 ? 2 : 1};
+  CFindDevicesDlg dialog(master_, IsNetworkConnection(settings_), CurrentConnectionText(), line, this);
+  bool swept = false;
+  dialog.setLine = [this, &swept](const LineSettings& l) {
+    swept = true;
+    return SetScanLine(l);
+  };
+  int chosenId = 0;
+  std::optional<LineSettings> chosenLine;
+  dialog.chosen = [&](int id, const LineSettings* l) {
+    chosenId = id;
+    if (l != nullptr) chosenLine = *l;
+  };
+  AddLogLine("Find devices: polling is paused");
+  if (runFindDevices) {
+    runFindDevices(dialog);
+  } else {
+    dialog.exec();
+  }
+  if (const DeviceScan* scan = dialog.scan()) {
+    for (const ScanFind& f : scan->finds()) {
+      const std::string where = f.line >= 0 ? LineSettingsText(scan->options().lines[static_cast<std::size_t>(f.line)])
+                                            : CurrentConnectionText();
+      AddLogLine("Found: %s", scan->FindText(f, where).c_str());
+    }
+  }
+  if (chosenId == 0) {
+    ResumeAfterScan(swept);
+    return;
+  }
+  // The find is taken as the settings sheet's OK would take it: saved, and polled once.
+  settings_.request_id = chosenId;
+  if (chosenLine) {
+    settings_.buad_rate = chosenLine->baud;
+    settings_.parity = chosenLine->parity;
+    settings_.data_bits = chosenLine->dataBits;
+    settings_.stop_bits = chosenLine->stopBits;
+  }
+  settings_.Save();
+  UpdateConnectionSummary();
+  UpdateRequestSummary();
+  EmptyResponseList();
+  ResumeAfterScan(swept || chosenLine.has_value());
+  Poll();
+}
+
+void CMainDlg::ShowDeviceIdentification() {
+  if (!master_.IsOpen()) {
+    ShowMessage("The connection is not open: check it on the Connection page, then ask again.");
+    return;
+  }
+  PauseForScan();
+  ScanOptions options;
+  options.firstId = options.lastId = settings_.request_id;
+  options.function = settings_.request_function_code >= 1 && settings_.request_function_code <= 4
+                         ? settings_.request_function_code
+                         : 3;
+  options.offset = settings_.request_offset;
+  options.length = 1;
+  options.timeoutMs = std::clamp(settings_.recv_time_out, kMinScanTimeoutMs, kMaxScanTimeoutMs);
+  ScanDriver driver(master_);
+  QEventLoop wait;
+  driver.finished = [&wait] { wait.quit(); };
+  driver.Start(options, nullptr);
+  wait.exec();  // the window stays live meanwhile
+  const DeviceScan& scan = *driver.scan();
+  std::string text;
+  if (!scan.finds().empty() && scan.finds()[0].kind != FindKind::SomethingThere) {
+    text = "Device identification of slave " + std::to_string(settings_.request_id) + "\n\n";
+    const std::vector<DeviceIdObject>& objects = scan.finds()[0].objects;
+    if (objects.empty()) text += "The device answers, but has no device identification (function 43/14).";
+    for (const DeviceIdObject& o : objects) text += DeviceIdObjectName(o.id) + ": " + PrintableText(o.value) + "\n";
+  } else {
+    text = "Device identification of slave " + std::to_string(settings_.request_id) +
+           "\n\nThe device did not answer. Check the connection and the slave id.";
+  }
+  MessageAndLog(kBoxOk, "%s", text.c_str());
+  ResumeAfterScan(false);
 }
 
 // --- close --------------------------------------------------------------------------

@@ -31,6 +31,8 @@ namespace vantrel {
 class CTreePropSheet;
 class CTrendChartDlg;
 class CWriteDlg;
+class CFindDevicesDlg;
+struct LineSettings;
 class DataLogBar;
 class ModbusMaster;
 class ResponseModel;
@@ -149,6 +151,14 @@ class CMainDlg : public QDialog {
   std::function<int(CTreePropSheet& sheet)> runSettingsSheet;
   // Runs the Write dialog modally, as runSettingsSheet runs the sheet.
   std::function<int(CWriteDlg& dialog)> runWriteDialog;
+  // Runs the Find devices dialog modally, likewise.
+  std::function<int(CFindDevicesDlg& dialog)> runFindDevices;
+
+  // "Find devices": polling pauses, the dialog scans; a device double-clicked there is
+  // taken into the connection and request, saved, and polled once. Polling goes on after.
+  void OpenFindDevices();
+  // "Device identification": the current slave's objects (43/14) in a box.
+  void ShowDeviceIdentification();
   // Asks for a file that is appended to (the activity log, the data log): folder and
   // proposed name in, chosen path out ("" when cancelled). The program shows a save-file
   // dialog.
@@ -236,6 +246,11 @@ class CMainDlg : public QDialog {
   void OnConnectFinished(bool connected);
   void LogConnectFailure();
   void ExplainConnectFailure();
+  // A scan takes the line: the poll timer stops and an exchange on the line is given up;
+  // afterwards the connection's own line settings come back and polling goes on.
+  void PauseForScan();
+  void ResumeAfterScan(bool lineChanged);
+  bool SetScanLine(const LineSettings& line);
   bool SetSummary(QPushButton* button, const std::string& text);
   // Writes: send the next, take its reply, report a failure without stopping the polls.
   void SendNextWrite();
