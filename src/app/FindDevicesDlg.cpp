@@ -78,6 +78,10 @@ CFindDevicesDlg::CFindDevicesDlg(ModbusMaster& master, bool network, std::string
   form->addRow(QStringLiteral("Slave ids"), ids);
   form->addRow(QStringLiteral("Request"), read);
   form->addRow(QStringLiteral("Time-out per id"), timeout_);
+  identify_ = new QCheckBox(QStringLiteral("Ask each device found for its identification (function 43/14)"));
+  identify_->setObjectName(QStringLiteral("identifyCheck"));
+  identify_->setChecked(true);
+  form->addRow(QString(), identify_);
 
   sweep_ = new QGroupBox(QStringLiteral("Sweep line settings: every combination for the whole id range"));
   sweep_->setObjectName(QStringLiteral("sweepGroup"));
@@ -168,6 +172,7 @@ ScanOptions CFindDevicesDlg::Options() const {
   o.offset = offset_->value();
   o.length = length_->value();
   o.timeoutMs = timeout_->value();
+  o.identify = identify_->isChecked();
   if (!network_ && sweep_->isChecked()) {
     std::vector<int> bauds, stops;
     std::string parities;

@@ -51,6 +51,7 @@ class CFindDevicesDlg : public QDialog {
   QSpinBox* lastIdSpin() const { return lastId_; }
   QSpinBox* timeoutSpin() const { return timeout_; }
   QGroupBox* sweepGroup() const { return sweep_; }
+  QCheckBox* identifyCheck() const { return identify_; }
   const std::vector<QCheckBox*>& baudChecks() const { return bauds_; }
   const std::vector<QCheckBox*>& parityChecks() const { return parities_; }
   const std::vector<QCheckBox*>& stopBitsChecks() const { return stopBits_; }
@@ -80,6 +81,7 @@ class CFindDevicesDlg : public QDialog {
   QSpinBox* offset_;
   QSpinBox* length_;
   QSpinBox* timeout_;
+  QCheckBox* identify_;
   QGroupBox* sweep_;
   std::vector<QCheckBox*> bauds_;
   std::vector<QCheckBox*> parities_;

@@ -94,6 +94,7 @@ const char kPollUsage[] =
     "                         1200,2400,4800,9600,19200,38400,57600,115200)\n"
     "      --parities LETTERS the sweep's parities among N, E and O (default NEO)\n"
     "      --stop-bits LIST   the sweep's stop bits (default 1,2)\n"
+    "      --no-identify      do not ask the devices found for their identification\n"
     "      --id-info print the device identification of slave -a (function 43/14): the\n"
     "                basic objects (vendor name, product code, revision) and the regular\n"
     "                ones the device offers\n"
@@ -319,6 +320,10 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
     if (arg == "--id-info") {
       config.idInfo = true;
+      continue;
+    }
+    if (arg == "--no-identify") {
+      config.identify = false;
       continue;
     }
     if (arg == "--bauds" || arg == "--stop-bits" || arg == "--parities") {

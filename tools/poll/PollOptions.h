@@ -59,6 +59,7 @@ struct PollConfig {
   std::string sweepParities = "NEO";
   std::vector<int> sweepStopBits{1, 2};
   bool idInfo = false;
+  bool identify = true;       // a scan asks each device found for its identification
   bool timeoutGiven = false;  // -o was given
 };
 

@@ -46,6 +46,7 @@ int RunScan(ModbusMaster& master, const PollConfig& cfg, const std::string& conn
   options.offset = cfg.offset;
   options.length = cfg.length;
   options.timeoutMs = cfg.timeoutMs;
+  options.identify = cfg.identify;
   if (cfg.sweep) options.lines = SweepLines(cfg.sweepBauds, cfg.sweepParities, cfg.sweepStopBits, cfg.dataBits);
   if (const std::string why = CheckScanOptions(options); !why.empty()) return Fail(kExitUsage, why);
 
