@@ -26,6 +26,9 @@ class Link {
   virtual void DiscardInput() = 0;
   // The silence after which no more bytes of a frame are to be expected.
   virtual int QuietGapMs() const = 0;
+  // The time one byte takes on the wire, in milliseconds; 0 where bytes take no line time
+  // that the caller could count (a TCP connection).
+  virtual double ByteTimeMs() const { return 0; }
   // The descriptor to watch for readiness; -1 when closed.
   virtual int Handle() const = 0;
   // What the link goes to: a device path, or host:port.

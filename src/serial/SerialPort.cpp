@@ -154,7 +154,9 @@ int SerialPort::OpenPath(const std::string& device, int baudRate, char parity, i
   }
   ioctl(fd, TCFLSH, TCIOFLUSH);
   const int parityBits = std::toupper(static_cast<unsigned char>(parity)) == 'N' ? 0 : 1;
-  quiet_gap_ms_ = vantrel::QuietGapMs(baudRate, 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2));
+  const int bitsPerChar = 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2);
+  quiet_gap_ms_ = vantrel::QuietGapMs(baudRate, bitsPerChar);
+  byte_time_ms_ = baudRate > 0 ? 1000.0 * bitsPerChar / baudRate : 0;
   handle_ = fd;
   is_open = 1;
   return 1;

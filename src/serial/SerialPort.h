@@ -60,6 +60,8 @@ class SerialPort : public Link {
   void DiscardInput() override;
   // 3.5 character times at the line settings of the last Open, the silence that ends a
   // frame; at least 2 ms (the serial line guide fixes 1.75 ms above 19200 baud).
+  // The start bit, data bits, parity bit and stop bits of one character at the baud rate.
+  double ByteTimeMs() const override { return byte_time_ms_; }
   int QuietGapMs() const override { return quiet_gap_ms_; }
 
   // The device path in use (or last tried), e.g. /dev/ttyUSB0.
@@ -82,6 +84,7 @@ class SerialPort : public Link {
   int last_error_ = 0;
   bool device_lost_ = false;
   int quiet_gap_ms_ = 5;
+  double byte_time_ms_ = 0;
 };
 
 }  // namespace vantrel
