@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <utility>
 
 #include "modbus/DeviceIdentification.h"
 #include "modbus/ModbusFrame.h"
@@ -413,6 +414,7 @@ bool SlaveCore::Load(const std::string& path, std::string& error, std::string* n
   std::vector<std::uint8_t> section;  // the ids of the last "id" line
   bool inSection = false;
   std::vector<std::uint8_t> skipped;
+  std::optional<MemoryImage> check;  // for lines of ids not served, which are still checked
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -437,11 +439,13 @@ bool SlaveCore::Load(const std::string& path, std::string& error, std::string* n
       ok = common_.ApplyLine(line, why);
       for (auto& [id, own] : own_) ok = ok && own.ApplyLine(line, why);
     } else {
-      MemoryImage check;  // a line for no id served is still checked
-      ok = check.ApplyLine(line, why);
+      bool served = false;
       for (std::uint8_t id : section) {
-        if (Serves(id)) ok = ok && image(id).ApplyLine(line, why);
+        if (!Serves(id)) continue;
+        served = true;
+        ok = ok && image(id).ApplyLine(line, why);
       }
+      if (!served) ok = (check ? *check : check.emplace()).ApplyLine(line, why);
     }
     if (!ok) {
       error = path + ":" + std::to_string(n) + ": " + why;
@@ -712,8 +716,9 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
     quantity = write && !multiple ? 1 : field;
     refusal = Refusal(frame, address, field);
     if (refusal == 0 && write && readOnly_) refusal = 0x01;
-    // A broadcast reads the first id's tables for a reply that nobody gets.
-    const MemoryImage& tables = image(broadcast ? ids_.front() : id);
+    // A broadcast reads the first id's tables for a reply that nobody gets. Read through
+    // the const accessor: a read makes no copy of the tables.
+    const MemoryImage& tables = std::as_const(*this).image(broadcast ? ids_.front() : id);
     reply.bytes = refusal ? ExceptionReply(id, function, refusal) : Normal(tables, frame, address, quantity);
   }
 

@@ -467,22 +467,22 @@ int main(int argc, char** argv) {
       case 'f':
         if (!ParseFault(optarg, every, error)) return Fail(error);
         break;
-      case kFaultAt: {
-        long offset = 0;
-        std::string spec;
-        Fault f;
-        if (!ParseKeyed(optarg, 1, 65536, offset, spec)) return Fail("--fault-at wants OFFSET=SPEC, e.g. 100=exception=2");
-        if (!ParseFault(spec, f, error)) return Fail(error);
-        extraFaults[static_cast<int>(offset)] = f;
-        break;
-      }
+      case kFaultAt:
       case kFaultId: {
-        long id = 0;
+        const bool atOffset = c == kFaultAt;
+        long key = 0;
         std::string spec;
         Fault f;
-        if (!ParseKeyed(optarg, 1, 247, id, spec)) return Fail("--fault-id wants ID=SPEC, e.g. 17=exception=2");
+        if (!ParseKeyed(optarg, 1, atOffset ? 65536 : 247, key, spec)) {
+          return Fail(atOffset ? "--fault-at wants OFFSET=SPEC, e.g. 100=exception=2"
+                               : "--fault-id wants ID=SPEC (1 to 247), e.g. 17=exception=2");
+        }
         if (!ParseFault(spec, f, error)) return Fail(error);
-        idFaults[static_cast<std::uint8_t>(id)] = f;
+        if (atOffset) {
+          extraFaults[static_cast<int>(key)] = f;
+        } else {
+          idFaults[static_cast<std::uint8_t>(key)] = f;
+        }
         break;
       }
       case kNoFaultOffsets: faultOffsets = false; break;
