@@ -471,13 +471,13 @@ int main(int argc, char** argv) {
       case kFaultId: {
         const bool atOffset = c == kFaultAt;
         long key = 0;
-        std::string spec;
+        std::string faultText;
         Fault f;
-        if (!ParseKeyed(optarg, 1, atOffset ? 65536 : 247, key, spec)) {
+        if (!ParseKeyed(optarg, 1, atOffset ? 65536 : 247, key, faultText)) {
           return Fail(atOffset ? "--fault-at wants OFFSET=SPEC, e.g. 100=exception=2"
                                : "--fault-id wants ID=SPEC (1 to 247), e.g. 17=exception=2");
         }
-        if (!ParseFault(spec, f, error)) return Fail(error);
+        if (!ParseFault(faultText, f, error)) return Fail(error);
         if (atOffset) {
           extraFaults[static_cast<int>(key)] = f;
         } else {
