@@ -461,7 +461,7 @@ TEST(slave_ids, each_id_its_own_tables) {
 }
 
 // Lines before the first "id" line go to every id, after it to the ids it lists; a save
-// writes each id's own under its "id" line and reads back to the same tables.
+// writes each id's own under its "id" line, and a slave of one id reads its part back.
 TEST(slave_ids, image_file_per_id_and_save) {
   vantrel::test::TempDir dir;
   {
@@ -481,7 +481,7 @@ TEST(slave_ids, image_file_per_id_and_save) {
   const std::string text = core.Text();
   EXPECT_EQ(text.substr(text.find('\n') + 1), "id 3\ncoil 0 0\nholding 0 100\nid 17\nholding 0 100\nholding 1 1701\n");
   ASSERT_TRUE(core.Save(dir / "saved.txt", error)) << error;
-  // one id keeps the single form, without an "id" line
+  // one id saves in the single form, without an "id" line
   SlaveCore one(17, MemoryImage::Pattern(), Fault{});
   ASSERT_TRUE(one.Load(dir / "saved.txt", error, &note)) << error;
   EXPECT_EQ(one.Text(), "# vantrel-slave memory image: the values that differ from the default pattern\n"
