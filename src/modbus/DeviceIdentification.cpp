@@ -1,5 +1,6 @@
 #include "modbus/DeviceIdentification.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vantrel {
@@ -46,6 +47,23 @@ bool ParseDeviceIdReply(const std::uint8_t* pdu, int size, DeviceIdReply& reply)
   }
   reply = std::move(r);
   return true;
+}
+
+std::vector<std::uint8_t> DeviceIdReplyPdu(const DeviceIdReply& reply) {
+  std::vector<std::uint8_t> pdu{kEncapsulatedInterface,
+                                kMeiReadDeviceId,
+                                reply.readCode,
+                                reply.conformity,
+                                static_cast<std::uint8_t>(reply.moreFollows ? 0xFF : 0x00),
+                                reply.nextObjectId,
+                                static_cast<std::uint8_t>(reply.objects.size())};
+  for (const DeviceIdObject& o : reply.objects) {
+    const std::size_t length = std::min<std::size_t>(o.value.size(), 255);
+    pdu.push_back(o.id);
+    pdu.push_back(static_cast<std::uint8_t>(length));
+    pdu.insert(pdu.end(), o.value.begin(), o.value.begin() + static_cast<long>(length));
+  }
+  return pdu;
 }
 
 std::string DeviceIdObjectName(std::uint8_t id) {

@@ -47,6 +47,10 @@ struct DeviceIdReply {
 // Decodes a complete normal reply (DeviceIdReplySize of it is its size); false when it is
 // not one.
 bool ParseDeviceIdReply(const std::uint8_t* pdu, int size, DeviceIdReply& reply);
+// Encodes a normal reply, the inverse of ParseDeviceIdReply: the header (more follows as FF
+// or 00, the object count) and each object's id, length and value. Values are cut at 255
+// bytes, the most a length byte tells; keeping the whole within a PDU is the caller's part.
+std::vector<std::uint8_t> DeviceIdReplyPdu(const DeviceIdReply& reply);
 
 // "VendorName", "ProductCode", "MajorMinorRevision", "VendorUrl", "ProductName",
 // "ModelName", "UserApplicationName"; "Reserved 0x07" up to 0x7F; "Private 0x80" above.

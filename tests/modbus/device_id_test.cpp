@@ -78,3 +78,13 @@ TEST(device_id, reader_gathers_basic_and_regular_objects) {
   EXPECT_EQ(DeviceIdObjectName(0x07), "Reserved 0x07");
   EXPECT_EQ(DeviceIdObjectName(0x80), "Private 0x80");
 }
+
+// Encoding is parsing's inverse: the same bytes back, more follows as FF.
+TEST(device_id, reply_encoded_as_parsed) {
+  for (const std::string& hex : {kBasic, std::string("2B 0E 02 82 FF 05 01 03 03 77 77 77"), std::string("2B 0E 04 81 00 00 00")}) {
+    const auto b = Bytes(hex);
+    DeviceIdReply reply;
+    ASSERT_TRUE(ParseDeviceIdReply(b.data(), static_cast<int>(b.size()), reply)) << hex;
+    EXPECT_EQ(DeviceIdReplyPdu(reply), b) << hex;
+  }
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "modbus/ModbusFrame.h"
 #include "support/Hex.h"
@@ -403,4 +404,169 @@ TEST(slave_core, where_the_next_request_lies_in_each_mode) {
     EXPECT_EQ(span.skip, c.skip) << c.bytes.substr(0, 20);
     EXPECT_EQ(span.length, c.length) << c.bytes.substr(0, 20);
   }
+}
+
+TEST(slave_ids, lists_and_ranges) {
+  const struct {
+    const char* text;
+    const char* ids;  // as IdListText gives them back; "" when refused
+  } cases[] = {
+      {"11", "11"},          {"1,5,17-20", "1,5,17-20"}, {"20-17", ""},   {"3,1,3", "1,3"},
+      {"1-2", "1,2"},        {"1-247", "1-247"},         {"0", ""},       {"248", ""},
+      {"", ""},              {"1,,2", ""},               {"1-", ""},      {"x", ""},
+      {"200,3,17", "3,17,200"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> ids{99};
+    std::string error;
+    const bool ok = ParseIdList(c.text, ids, error);
+    EXPECT_EQ(ok ? IdListText(ids) : "", c.ids) << c.text;
+    EXPECT_EQ(ok, error.empty()) << c.text;
+  }
+}
+
+// Each id answers with its own tables; ids not served are silent; a broadcast write is taken
+// by every id; a fault can be asked for one id.
+TEST(slave_ids, each_id_its_own_tables) {
+  SlaveCore core({3, 17, 200}, MemoryImage::Pattern(), Fault{});
+  core.setFaultForId(200, Fault{Fault::Exception, 4});
+  const struct {
+    const char* request;  // slave id and PDU, without the CRC
+    const char* reply;    // likewise; "none" for no reply
+  } steps[] = {
+      {"03 03 00 00 00 01", "03 03 02 00 01"},
+      {"11 03 00 00 00 01", "11 03 02 00 01"},
+      {"04 03 00 00 00 01", "none"},
+      {"0B 03 00 00 00 01", "none"},
+      {"11 06 00 00 04 D2", "11 06 00 00 04 D2"},  // 17 writes 1234 to its register 0
+      {"11 03 00 00 00 01", "11 03 02 04 D2"},
+      {"03 03 00 00 00 01", "03 03 02 00 01"},      // 3 still has its own
+      {"C8 03 00 00 00 01", "C8 83 04"},            // 200: the fault of its own
+      {"C8 2B 0E 04 00", "C8 AB 04"},
+      {"03 03 23 28 00 01", "03 83 01"},            // offset 9001 holds for every id
+      {"00 06 00 01 00 07", "none"},                // broadcast: taken by all
+      {"03 03 00 01 00 01", "03 03 02 00 07"},
+      {"11 03 00 01 00 01", "11 03 02 00 07"},
+  };
+  for (const auto& s : steps) {
+    const auto frame = Framed(s.request);
+    const auto r = core.Answer(frame.data(), frame.size());
+    EXPECT_EQ(r ? HexOf(r->bytes) : "none", std::string(s.reply) == "none" ? "none" : HexOf(Framed(s.reply)))
+        << s.request;
+  }
+  EXPECT_EQ(core.image(3).holding[0], 1);
+  EXPECT_EQ(core.image(17).holding[0], 1234);
+  EXPECT_TRUE(core.Serves(200));
+  EXPECT_FALSE(core.Serves(4));
+}
+
+// Lines before the first "id" line go to every id, after it to the ids it lists; a save
+// writes each id's own under its "id" line, and a slave of one id reads its part back.
+TEST(slave_ids, image_file_per_id_and_save) {
+  vantrel::test::TempDir dir;
+  {
+    std::ofstream(dir / "image.txt") << "holding 0 100\nid 17,30\nholding 1 1701  # 30 is not served\n"
+                                        "id 3\ncoil 0 0\n";
+  }
+  SlaveCore core({3, 17}, MemoryImage::Pattern(), Fault{});
+  std::string error, note;
+  ASSERT_TRUE(core.Load(dir / "image.txt", error, &note)) << error;
+  EXPECT_NE(note.find("ids not served skipped: 30"), std::string::npos) << note;
+  EXPECT_EQ(core.image(3).holding[0], 100);
+  EXPECT_EQ(core.image(17).holding[0], 100);
+  EXPECT_EQ(core.image(17).holding[1], 1701);
+  EXPECT_EQ(core.image(3).holding[1], 2);
+  EXPECT_EQ(core.image(3).coils[0], 0);
+  EXPECT_EQ(core.image(17).coils[0], 1);
+  const std::string text = core.Text();
+  EXPECT_EQ(text.substr(text.find('\n') + 1), "id 3\ncoil 0 0\nholding 0 100\nid 17\nholding 0 100\nholding 1 1701\n");
+  ASSERT_TRUE(core.Save(dir / "saved.txt", error)) << error;
+  // one id saves in the single form, without an "id" line
+  SlaveCore one(17, MemoryImage::Pattern(), Fault{});
+  ASSERT_TRUE(one.Load(dir / "saved.txt", error, &note)) << error;
+  EXPECT_EQ(one.Text(), "# vantrel-slave memory image: the values that differ from the default pattern\n"
+                        "holding 0 100\nholding 1 1701\n");
+  for (const char* bad : {"id\n", "id 0\n", "id 3 4\n", "id 30\nholding x 1\n"}) {
+    std::ofstream(dir / "bad.txt") << bad;
+    EXPECT_FALSE(core.Load(dir / "bad.txt", error)) << bad;
+  }
+}
+
+// Read Device Identification in an RTU frame, and what the faults make of it.
+TEST(slave_core, device_identification_with_faults) {
+  DeviceIdentity d;
+  d.objects = {{0, "VT"}, {1, "P1"}, {2, "R2"}};
+  const std::string basic = "01 2B 0E 01 81 00 00 03 00 02 56 54 01 02 50 31 02 02 52 32";
+  const struct {
+    const char* fault;
+    const char* request;
+    std::string reply;  // without the CRC; "none" for no reply
+  } cases[] = {
+      {"", "01 2B 0E 01 00", basic},
+      {"", "01 2B 0E 04 02", "01 2B 0E 04 81 00 00 01 02 02 52 32"},
+      {"", "01 2B 0E 06 00", "01 AB 03"},
+      {"", "01 2B 0D 00 00", "01 AB 01"},
+      {"", "02 2B 0E 01 00", "none"},
+      {"", "00 2B 0E 01 00", "none"},  // broadcast: only writes
+      {"exception=4", "01 2B 0E 01 00", "01 AB 04"},
+      {"silence", "01 2B 0E 01 00", "none"},
+      {"function=0x2C", "01 2B 0E 04 02", "01 2C 0E 04 81 00 00 01 02 02 52 32"},
+      {"wrong-id", "01 2B 0E 04 02", "02 2B 0E 04 81 00 00 01 02 02 52 32"},
+      {"short", "01 2B 0E 01 00", "01 2B 0E 01 81 00 00 02 00 02 56 54 01 02 50 31"},
+      {"short", "01 2B 0E 05 00", "01 AB 03"},
+  };
+  for (const auto& c : cases) {
+    Fault f;
+    std::string error;
+    ASSERT_TRUE(!*c.fault || ParseFault(c.fault, f, error)) << error;
+    // offsets play no part: 2B 0E 01 00 would read as offset 0x0E02
+    SlaveCore core(1, MemoryImage::Pattern(), f, {{0x0E02, Fault{Fault::Silence}}});
+    core.setIdentity(d);
+    EXPECT_EQ(Answer(core, Framed(c.request)), c.reply == "none" ? "none" : HexOf(Framed(c.reply)))
+        << c.fault << " " << c.request;
+  }
+  SlaveCore none = Core();
+  DeviceIdentity off = d;
+  off.offered = false;
+  none.setIdentity(off);
+  EXPECT_EQ(Answer(none, Framed("01 2B 0E 01 00")), HexOf(Framed("01 AB 01")));
+  EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 2B").data(), 2), 0);
+  EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 2B 0E").data(), 3), 7);
+  EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 2B 0D").data(), 3), -1);
+}
+
+// A master at other line settings gets no frame that holds, in any mode, and a write it
+// sends is not taken; once the settings match, all is as before.
+TEST(slave_core, garbled_while_the_line_mismatches) {
+  using vantrel::ModbusMode;
+  for (ModbusMode mode : {ModbusMode::Rtu, ModbusMode::Ascii, ModbusMode::Tcp}) {
+    SlaveCore core = CoreIn(mode);
+    SlaveCore plain(1, MemoryImage::Pattern(), Fault{}, {});  // no fault offsets
+    plain.setMode(mode);
+    for (const char* request : {"01 03 00 00 00 02", "01 2B 0E 01 00", "01 11", "01 03 23 3C 00 01", "01 06 00 00 00 07"}) {
+      const auto frame = InMode(mode, request);
+      core.setLineMismatch(true);
+      const auto bad = core.Answer(frame.data(), frame.size());
+      const auto good = plain.Answer(frame.data(), frame.size());
+      ASSERT_TRUE(bad && good) << request;  // even where a fault would silence it (9021)
+      auto inverted = good->bytes;
+      GarbleBytes(inverted);
+      EXPECT_EQ(HexOf(bad->bytes), HexOf(inverted)) << request;
+    }
+    EXPECT_EQ(core.image().holding[0], 1) << "a write not understood changes nothing";
+    core.setLineMismatch(false);
+    const auto frame = InMode(mode, "01 03 00 01 00 01");  // plain took the write to 0
+    EXPECT_EQ(HexOf(core.Answer(frame.data(), frame.size())->bytes), HexOf(plain.Answer(frame.data(), frame.size())->bytes));
+  }
+  // the same as a fault, for one id or every reply; a garble that leaves a good CRC is spoilt
+  Fault f;
+  std::string error;
+  ASSERT_TRUE(ParseFault("garble", f, error));
+  EXPECT_EQ(Answer(Core(f), Request(1, 3, 0, 1)), "FE FC FD FF FE 86 7B");
+  auto frame = Framed("01 03");
+  std::vector<std::uint8_t> lucky = frame;  // inverted, it is a good frame
+  for (auto& b : lucky) b = static_cast<std::uint8_t>(~b);
+  GarbleBytes(lucky);
+  frame.back() ^= 0x01;
+  EXPECT_EQ(lucky, frame);
 }

@@ -12,7 +12,9 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <utility>
 
+#include "modbus/DeviceIdentification.h"
 #include "modbus/ModbusFrame.h"
 
 namespace vantrel::slave {
@@ -115,6 +117,7 @@ bool ParseFault(const std::string& spec, Fault& out, std::string& error) {
       {"noise", Fault::Noise, false},        {"short", Fault::Short, false},
       {"echo", Fault::Echo, false},          {"wrong-transaction", Fault::WrongTransaction, false},
       {"mbap-length", Fault::MbapLength, true}, {"close", Fault::Cut, false},
+      {"garble", Fault::Garble, false},
   };
   for (const Named& k : kinds) {
     if (name != k.name) continue;
@@ -275,8 +278,12 @@ bool MemoryImage::Load(const std::string& path, std::string& error) {
 }
 
 std::string MemoryImage::Text() const {
+  return "# vantrel-slave memory image: the values that differ from the default pattern\n" + Lines();
+}
+
+std::string MemoryImage::Lines() const {
   const MemoryImage pattern = Pattern();
-  std::string out = "# vantrel-slave memory image: the values that differ from the default pattern\n";
+  std::string out;
   // Runs of equal values, from their first entry that differs from the pattern to their
   // last: entries between that happen to equal the pattern (every other coil) do not cut
   // a run of written coils into single lines.
@@ -303,8 +310,9 @@ std::string MemoryImage::Text() const {
   return out;
 }
 
-bool MemoryImage::Save(const std::string& path, std::string& error) const {
-  const std::string text = Text();
+bool MemoryImage::Save(const std::string& path, std::string& error) const { return SaveText(path, Text(), error); }
+
+bool SaveText(const std::string& path, const std::string& text, std::string& error) {
   const std::string temp = path + ".tmp" + std::to_string(getpid());
   const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
@@ -333,9 +341,134 @@ bool MemoryImage::Save(const std::string& path, std::string& error) const {
   return true;
 }
 
-SlaveCore::SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply,
+bool ParseIdList(const std::string& text, std::vector<std::uint8_t>& ids, std::string& error) {
+  std::vector<std::uint8_t> out;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    const std::size_t dash = item.find('-');
+    long first = 0, last = 0;
+    bool ok = ParseNumber(item.substr(0, dash), first);
+    if (dash == std::string::npos) {
+      last = first;
+    } else {
+      ok = ok && ParseNumber(item.substr(dash + 1), last);
+    }
+    if (!ok || first < 1 || last > 247 || last < first) {
+      error = "bad slave id '" + item + "' (1 to 247, or FIRST-LAST, separated by commas)";
+      return false;
+    }
+    for (long id = first; id <= last; ++id) out.push_back(static_cast<std::uint8_t>(id));
+    at = comma + 1;
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  ids = std::move(out);
+  return true;
+}
+
+std::string IdListText(const std::vector<std::uint8_t>& ids) {
+  std::string text;
+  for (std::size_t i = 0; i < ids.size();) {
+    std::size_t end = i + 1;
+    while (end < ids.size() && ids[end] == ids[end - 1] + 1) ++end;
+    if (!text.empty()) text += ',';
+    text += std::to_string(ids[i]);
+    if (end - i >= 3) {
+      text += '-' + std::to_string(ids[end - 1]);
+      i = end;
+    } else {
+      ++i;
+    }
+  }
+  return text;
+}
+
+SlaveCore::SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply, std::map<int, Fault> byOffset)
+    : SlaveCore(std::vector<std::uint8_t>{id}, std::move(image), everyReply, std::move(byOffset)) {}
+
+SlaveCore::SlaveCore(std::vector<std::uint8_t> ids, MemoryImage image, Fault everyReply,
                      std::map<int, Fault> byOffset)
-    : id_(id), image_(std::move(image)), every_(everyReply), byOffset_(std::move(byOffset)) {}
+    : ids_(std::move(ids)), common_(std::move(image)), every_(everyReply), byOffset_(std::move(byOffset)) {}
+
+bool SlaveCore::Serves(std::uint8_t id) const { return std::binary_search(ids_.begin(), ids_.end(), id); }
+
+MemoryImage& SlaveCore::image(std::uint8_t id) {
+  if (!Serves(id)) return common_;
+  const auto it = own_.find(id);
+  return it != own_.end() ? it->second : own_.emplace(id, common_).first->second;
+}
+
+const MemoryImage& SlaveCore::image(std::uint8_t id) const {
+  const auto it = own_.find(id);
+  return it != own_.end() ? it->second : common_;
+}
+
+bool SlaveCore::Load(const std::string& path, std::string& error, std::string* note) {
+  std::ifstream in(path);
+  if (!in) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  std::vector<std::uint8_t> section;  // the ids of the last "id" line
+  bool inSection = false;
+  std::vector<std::uint8_t> skipped;
+  std::optional<MemoryImage> check;  // for lines of ids not served, which are still checked
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream words(line.substr(0, line.find('#')));
+    std::string first, list, extra;
+    std::string why;
+    words >> first;
+    if (first == "id") {
+      if (!(words >> list) || (words >> extra) || !ParseIdList(list, section, why)) {
+        error = path + ":" + std::to_string(n) + ": " + (why.empty() ? "expected: id LIST, e.g. id 3,17-20" : why);
+        return false;
+      }
+      inSection = true;
+      for (std::uint8_t id : section) {
+        if (!Serves(id)) skipped.push_back(id);
+      }
+      continue;
+    }
+    bool ok = true;
+    if (!inSection) {
+      // Lines for every id: the tables they start with, and those already of their own.
+      ok = common_.ApplyLine(line, why);
+      for (auto& [id, own] : own_) ok = ok && own.ApplyLine(line, why);
+    } else {
+      bool served = false;
+      for (std::uint8_t id : section) {
+        if (!Serves(id)) continue;
+        served = true;
+        ok = ok && image(id).ApplyLine(line, why);
+      }
+      if (!served) ok = (check ? *check : check.emplace()).ApplyLine(line, why);
+    }
+    if (!ok) {
+      error = path + ":" + std::to_string(n) + ": " + why;
+      return false;
+    }
+  }
+  std::sort(skipped.begin(), skipped.end());
+  skipped.erase(std::unique(skipped.begin(), skipped.end()), skipped.end());
+  if (note) *note = skipped.empty() ? "" : path + ": lines for ids not served skipped: " + IdListText(skipped);
+  return true;
+}
+
+std::string SlaveCore::Text() const {
+  if (ids_.size() == 1) return image(ids_.front()).Text();
+  std::string out = "# vantrel-slave memory images: per slave id, the values that differ from the default pattern\n";
+  for (std::uint8_t id : ids_) {
+    const std::string lines = image(id).Lines();
+    if (!lines.empty()) out += "id " + std::to_string(id) + '\n' + lines;
+  }
+  return out;
+}
+
+bool SlaveCore::Save(const std::string& path, std::string& error) const { return SaveText(path, Text(), error); }
 
 int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
   if (size < 2) return 0;
@@ -344,6 +477,8 @@ int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
       return 8;
     case 15: case 16:
       return size < 7 ? 0 : 9 + bytes[6];
+    case kEncapsulatedInterface:  // Read Device Identification: id, 2B 0E code object, CRC
+      return size < 3 ? 0 : bytes[2] == kMeiReadDeviceId ? 7 : -1;
     default:
       return -1;
   }
@@ -388,8 +523,8 @@ RequestSpan SlaveCore::FindRequest(ModbusMode mode, const std::uint8_t* bytes, s
   return span;
 }
 
-std::vector<std::uint8_t> SlaveCore::Normal(const std::uint8_t* frame, unsigned address,
-                                            unsigned quantity) const {
+std::vector<std::uint8_t> SlaveCore::Normal(const MemoryImage& image, const std::uint8_t* frame, unsigned address,
+                                            unsigned quantity) {
   const std::uint8_t function = frame[1];
   if (IsWriteFunction(function)) {
     // 05 and 06 echo the whole request; 15 and 16 its address and quantity.
@@ -397,15 +532,15 @@ std::vector<std::uint8_t> SlaveCore::Normal(const std::uint8_t* frame, unsigned 
     AppendCrc(r);
     return r;
   }
-  std::vector<std::uint8_t> r{id_, function, 0};
+  std::vector<std::uint8_t> r{frame[0], function, 0};
   if (function == 1 || function == 2) {
-    const auto& t = function == 1 ? image_.coils : image_.discrete;
+    const auto& t = function == 1 ? image.coils : image.discrete;
     r.resize(3 + (quantity + 7) / 8);
     for (unsigned i = 0; i < quantity; ++i) {
       if (t[address + i]) r[3 + i / 8] = static_cast<std::uint8_t>(r[3 + i / 8] | (1U << (i % 8)));
     }
   } else {
-    const auto& t = function == 3 ? image_.holding : image_.input;
+    const auto& t = function == 3 ? image.holding : image.input;
     for (unsigned i = 0; i < quantity; ++i) {
       r.push_back(static_cast<std::uint8_t>(t[address + i] >> 8));
       r.push_back(static_cast<std::uint8_t>(t[address + i] & 0xFF));
@@ -416,7 +551,7 @@ std::vector<std::uint8_t> SlaveCore::Normal(const std::uint8_t* frame, unsigned 
   return r;
 }
 
-std::string SlaveCore::Apply(const std::uint8_t* frame, unsigned address, unsigned quantity) {
+std::string SlaveCore::Apply(MemoryImage& image, const std::uint8_t* frame, unsigned address, unsigned quantity) {
   const std::uint8_t function = frame[1];
   const bool bits = function == 5 || function == 15;
   const std::uint8_t* data = function <= 6 ? frame + 4 : frame + 7;
@@ -430,9 +565,9 @@ std::string SlaveCore::Apply(const std::uint8_t* frame, unsigned address, unsign
       last = static_cast<unsigned>(data[2 * i] << 8 | data[2 * i + 1]);
     }
     if (bits) {
-      image_.coils[address + i] = static_cast<std::uint8_t>(last);
+      image.coils[address + i] = static_cast<std::uint8_t>(last);
     } else {
-      image_.holding[address + i] = static_cast<std::uint16_t>(last);
+      image.holding[address + i] = static_cast<std::uint16_t>(last);
     }
   }
   const std::string where = std::to_string(address);
@@ -446,7 +581,11 @@ std::string SlaveCore::Apply(const std::uint8_t* frame, unsigned address, unsign
 std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t size,
                                        std::string* change) {
   if (change) change->clear();
-  if (mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp) return AnswerRtu(frame, size, change);
+  if (mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp) {
+    auto reply = AnswerRtu(frame, size, change);
+    if (reply && reply->fault.kind == Fault::Garble) GarbleBytes(reply->bytes);
+    return reply;
+  }
   // The answers are worked out on RTU frames, so that every fault means the same in every
   // mode: the request's slave id and PDU go in with a CRC, the reply comes back reframed.
   std::vector<std::uint8_t> rtu(size);
@@ -467,7 +606,27 @@ std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t si
   AppendCrc(rtu);
   auto reply = AnswerRtu(rtu.data(), rtu.size(), change);
   if (reply) Reframe(*reply, transaction);
+  // After the framing, so that no frame of the mode is left whole.
+  if (reply && reply->fault.kind == Fault::Garble) GarbleBytes(reply->bytes);
   return reply;
+}
+
+Fault SlaveCore::FaultFor(std::uint8_t id, const unsigned* address) const {
+  if (lineMismatch_) return Make(Fault::Garble);
+  if (address != nullptr) {
+    const auto at = byOffset_.find(static_cast<int>(*address) + 1);
+    if (at != byOffset_.end()) return at->second;
+  }
+  const auto forId = byId_.find(id);
+  return forId != byId_.end() ? forId->second : every_;
+}
+
+void GarbleBytes(std::vector<std::uint8_t>& bytes) {
+  for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(~b);
+  if (bytes.size() < 3) return;
+  const std::size_t body = bytes.size() - 2;
+  const std::uint16_t crc = Crc16(bytes.data(), static_cast<std::uint16_t>(body));
+  if (bytes[body] == (crc >> 8) && bytes[body + 1] == (crc & 0xFF)) bytes.back() ^= 0x01;
 }
 
 void SlaveCore::Reframe(Reply& reply, std::uint16_t transaction) const {
@@ -522,38 +681,56 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
   if (size < 4) return std::nullopt;
   const std::uint16_t crc = Crc16(frame, static_cast<std::uint16_t>(size - 2));
   if ((crc >> 8) != frame[size - 2] || (crc & 0xFF) != frame[size - 1]) return std::nullopt;
-  const bool broadcast = frame[0] == 0;
-  if (frame[0] != id_ && !broadcast) return std::nullopt;
+  const std::uint8_t id = frame[0];
+  const bool broadcast = id == 0;
+  if (!broadcast && !Serves(id)) return std::nullopt;  // another device's, or nobody's: silence
   const std::uint8_t function = frame[1];
   const bool write = IsWriteFunction(function);
   if (broadcast && !write) return std::nullopt;  // only writes are meant for every slave
 
   Reply reply;
-  if (!IsRead(function) && !write) {
-    reply.bytes = ExceptionReply(id_, function, 0x01);
+  const bool deviceId = function == kEncapsulatedInterface;
+  if (!IsRead(function) && !write && !deviceId) {
+    reply.bytes = ExceptionReply(id, function, 0x01);
+    if (lineMismatch_) reply.fault = Make(Fault::Garble);
     return reply;
   }
   const bool multiple = function == 15 || function == 16;
-  if (multiple ? size < 7 || size != 9U + frame[6] : size != 8) {
+  if (!deviceId && (multiple ? size < 7 || size != 9U + frame[6] : size != 8)) {
     if (broadcast) return std::nullopt;
-    reply.bytes = ExceptionReply(id_, function, 0x03);
+    reply.bytes = ExceptionReply(id, function, 0x03);
+    if (lineMismatch_) reply.fault = Make(Fault::Garble);
     return reply;
   }
-  const unsigned address = static_cast<unsigned>(frame[2] << 8 | frame[3]);
-  const unsigned field = static_cast<unsigned>(frame[4] << 8 | frame[5]);
-  const unsigned quantity = write && !multiple ? 1 : field;
-  int refusal = Refusal(frame, address, field);
-  if (refusal == 0 && write && readOnly_) refusal = 0x01;
-  reply.bytes = refusal ? ExceptionReply(id_, function, refusal) : Normal(frame, address, quantity);
+  unsigned address = 0, field = 0, quantity = 0;
+  int refusal = 0;
+  if (deviceId) {
+    reply.bytes.assign(1, id);
+    const auto pdu = AnswerDeviceId(identity_, frame + 1, size - 3);
+    reply.bytes.insert(reply.bytes.end(), pdu.begin(), pdu.end());
+    AppendCrc(reply.bytes);
+    refusal = pdu[0] & 0x80 ? pdu[1] : 0;
+  } else {
+    address = static_cast<unsigned>(frame[2] << 8 | frame[3]);
+    field = static_cast<unsigned>(frame[4] << 8 | frame[5]);
+    quantity = write && !multiple ? 1 : field;
+    refusal = Refusal(frame, address, field);
+    if (refusal == 0 && write && readOnly_) refusal = 0x01;
+    // A broadcast reads the first id's tables for a reply that nobody gets. Read through
+    // the const accessor: a read makes no copy of the tables.
+    const MemoryImage& tables = std::as_const(*this).image(broadcast ? ids_.front() : id);
+    reply.bytes = refusal ? ExceptionReply(id, function, refusal) : Normal(tables, frame, address, quantity);
+  }
 
-  const auto at = byOffset_.find(static_cast<int>(address) + 1);
-  const Fault fault = at != byOffset_.end() ? at->second : every_;
+  // Device identification names no offset, so only the faults for every reply or id apply.
+  const Fault fault = FaultFor(id, deviceId ? nullptr : &address);
   bool silent = false;
   switch (fault.kind) {
     case Fault::None:
+    case Fault::Garble:  // once framed: see Answer
       break;
     case Fault::Exception:
-      reply.bytes = ExceptionReply(id_, function, fault.arg);
+      reply.bytes = ExceptionReply(id, function, fault.arg);
       break;
     case Fault::BadCrc:
       reply.bytes.back() ^= 0xFF;
@@ -572,7 +749,7 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
       reply.bytes = {0xDE, 0xAD, 0xBE, 0xEF, 0x55, 0xAA, 0x00, 0xFF};
       break;
     case Fault::WrongId:
-      reply.bytes[0] = static_cast<std::uint8_t>(id_ + 1);
+      reply.bytes[0] = static_cast<std::uint8_t>(id + 1);
       ReplaceCrc(reply.bytes);
       break;
     case Fault::Function:
@@ -584,7 +761,18 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
       break;
     case Fault::Short:
       // Normal read replies only: an exception or a write reply has no data to cut.
-      if (!write && refusal == 0 && reply.bytes[2] > 0) {
+      if (deviceId && refusal == 0) {
+        // One object fewer than asked, the count to match.
+        DeviceIdReply objects;
+        if (ParseDeviceIdReply(reply.bytes.data() + 1, static_cast<int>(reply.bytes.size()) - 3, objects) &&
+            !objects.objects.empty()) {
+          objects.objects.pop_back();
+          const auto pdu = DeviceIdReplyPdu(objects);
+          reply.bytes.resize(1);
+          reply.bytes.insert(reply.bytes.end(), pdu.begin(), pdu.end());
+          AppendCrc(reply.bytes);
+        }
+      } else if (!deviceId && !write && refusal == 0 && reply.bytes[2] > 0) {
         const int cut = function <= 2 ? 1 : 2;
         reply.bytes.erase(reply.bytes.end() - 2 - cut, reply.bytes.end() - 2);
         reply.bytes[2] = static_cast<std::uint8_t>(reply.bytes[2] - cut);
@@ -609,9 +797,13 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
   }
   reply.fault = fault;
   // The master can only take a write as done from its correct reply: no other changes
-  // anything, so that what it reports and what a later read shows agree.
+  // anything, so that what it reports and what a later read shows agree. A broadcast is
+  // taken by every id served.
   if (write && refusal == 0 && CorrectReply(fault.kind)) {
-    const std::string what = Apply(frame, address, quantity);
+    std::string what;
+    for (std::uint8_t target : ids_) {
+      if (broadcast || target == id) what = Apply(image(target), frame, address, quantity);
+    }
     if (change) *change = what;
   }
   if (silent || broadcast) return std::nullopt;

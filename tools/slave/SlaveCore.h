@@ -1,6 +1,7 @@
-// The Modbus slave of vantrel-slave: a memory image, the answers to read and write
-// requests in the framing of its mode, and the faults it can be asked to inject. Kept apart
-// from the pseudo-terminal and the sockets so that tests can drive it with frames.
+// The Modbus slave of vantrel-slave: one or several slave ids, each with its memory image,
+// the answers to read, write and device identification requests in the framing of its
+// mode, and the faults it can be asked to inject. Kept apart from the pseudo-terminal and
+// the sockets so that tests can drive it with frames.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceIdentity.h"
 #include "modbus/Framing.h"
 
 namespace vantrel::slave {
@@ -33,6 +35,9 @@ struct Fault {
     // The first half of the reply, then the connection is closed (on a serial line: nothing
     // more comes).
     Cut,
+    // The reply as a master at other line settings receives it: every byte inverted, so
+    // that neither a frame nor its check holds. A write it answers does not take effect.
+    Garble,
   };
   Kind kind = None;
   int arg = 0;
@@ -40,11 +45,11 @@ struct Fault {
 
 // Parses "exception=N", "bad-crc", "silence", "delay=MS", "split=MS", "garbage",
 // "wrong-id", "function=N", "noise", "short", "echo", "wrong-transaction",
-// "mbap-length=N", "close" (N decimal or 0x hex).
+// "mbap-length=N", "close", "garble" (N decimal or 0x hex).
 bool ParseFault(const std::string& spec, Fault& out, std::string& error);
 
 // The faults asked for by the request's start offset (counted from 1, as the program and
-// vantrel-poll -r count), whatever the function:
+// vantrel-poll -r count), whatever the function that names an offset (not 43):
 //   9001..9011 exception 01..0B, 9020 bad CRC, 9021 silence, 9022 delay 500 ms,
 //   9023 split with a 300 ms pause, 9024 garbage, 9025 another slave id,
 //   9026 function code 0x66, 9027 function code 0x05, 9028 function code 0x00,
@@ -69,9 +74,11 @@ struct MemoryImage {
   bool Load(const std::string& path, std::string& error);
   bool ApplyLine(const std::string& line, std::string& error);
 
-  // The image as lines that Load reads back to the same tables: a comment, then per table
-  // each run of equal values that differs from the pattern, as ADDRESS[-LAST] VALUE.
+  // The image as lines that Load reads back to the same tables: a comment, then Lines().
   std::string Text() const;
+  // Per table each run of equal values that differs from the pattern, as
+  // TABLE ADDRESS[-LAST] VALUE; "" when the image is the pattern.
+  std::string Lines() const;
   // Writes Text() to a temporary file beside path and renames it over path, so that a
   // failed save leaves the old file whole.
   bool Save(const std::string& path, std::string& error) const;
@@ -98,9 +105,19 @@ struct RequestSpan {
   int length = 0;
 };
 
+// "1,5,17-20": slave ids 1 to 247, single or as ranges; sorted, each once. False with a
+// reason for anything else.
+bool ParseIdList(const std::string& text, std::vector<std::uint8_t>& ids, std::string& error);
+// The ids as ParseIdList reads them, runs of three or more as ranges: "1,5,17-20".
+std::string IdListText(const std::vector<std::uint8_t>& ids);
+
 class SlaveCore {
  public:
   SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply,
+            std::map<int, Fault> byOffset = DefaultFaultOffsets());
+  // Several slave ids on one line (ids as ParseIdList gives them, at least one), each with
+  // tables of its own that start as image: a write to one changes no other.
+  SlaveCore(std::vector<std::uint8_t> ids, MemoryImage image, Fault everyReply,
             std::map<int, Fault> byOffset = DefaultFaultOffsets());
 
   // Length of the RTU request frame that starts with these bytes: 0 while unknown, -1 when
@@ -116,7 +133,7 @@ class SlaveCore {
   ModbusMode mode() const { return mode_; }
 
   // The answer to one complete frame of the mode, or nothing: a frame with a bad CRC or
-  // LRC, for another slave id or broadcast, or silenced by a fault. A fault means the same
+  // LRC, for a slave id not served or broadcast, or silenced by a fault. A fault means the same
   // in every mode: bad-crc spoils ASCII's LRC (Modbus TCP has no check to spoil), garbage
   // and noise go on the link as they are.
   // A write changes the image only when its own correct reply goes out (on time or
@@ -128,9 +145,38 @@ class SlaveCore {
 
   // Every write is then answered with exception 01 and changes nothing.
   void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
+  // A fault for every reply of one slave id, in place of everyReply; a fault by offset
+  // still comes first.
+  void setFaultForId(std::uint8_t id, Fault fault) { byId_[id] = fault; }
+  // The objects of Read Device Identification (function 43, MEI type 14), the same for
+  // every id; Defaults() unless set.
+  void setIdentity(DeviceIdentity identity) { identity_ = std::move(identity); }
+  const DeviceIdentity& identity() const { return identity_; }
+  // While set, the far end of the line is at other settings than ours: every reply to an
+  // id served goes out garbled (Fault::Garble, whatever else was asked), and no write
+  // takes effect, since the request was not understood as sent.
+  void setLineMismatch(bool mismatch) { lineMismatch_ = mismatch; }
 
-  MemoryImage& image() { return image_; }
-  const MemoryImage& image() const { return image_; }
+  const std::vector<std::uint8_t>& ids() const { return ids_; }
+  bool Serves(std::uint8_t id) const;
+  // The tables of a served id (of an id not served: those every id starts with); without
+  // an id, of the first one served.
+  MemoryImage& image(std::uint8_t id);
+  const MemoryImage& image(std::uint8_t id) const;
+  MemoryImage& image() { return image(ids_.front()); }
+  const MemoryImage& image() const { return image(ids_.front()); }
+
+  // Loads an image file (see MemoryImage::ApplyLine): the lines before the first
+  // "id LIST" line (LIST as ParseIdList reads it) set the tables of every id, the lines
+  // after one the tables of the ids it lists only. Lines for ids not served are skipped,
+  // and note tells which ids those were ("" when none).
+  bool Load(const std::string& path, std::string& error, std::string* note = nullptr);
+  // The tables as an image file that Load reads back to the same: with one id
+  // MemoryImage::Text(); with several, an "id N" line before the lines of each id whose
+  // tables differ from the pattern.
+  std::string Text() const;
+  // Writes Text() as MemoryImage::Save writes its own.
+  bool Save(const std::string& path, std::string& error) const;
 
  private:
   // The answer to an RTU frame, as a reply in RTU.
@@ -139,17 +185,30 @@ class SlaveCore {
   void Reframe(Reply& reply, std::uint16_t transaction) const;
   // Whether the master gets this reply as the right answer, so that a write may take effect.
   bool CorrectReply(Fault::Kind fault) const;
-  std::vector<std::uint8_t> Normal(const std::uint8_t* frame, unsigned address,
-                                   unsigned quantity) const;
-  std::string Apply(const std::uint8_t* frame, unsigned address, unsigned quantity);
+  // The fault for a request to id (0: broadcast) that starts at address, when it names one.
+  Fault FaultFor(std::uint8_t id, const unsigned* address) const;
+  static std::vector<std::uint8_t> Normal(const MemoryImage& image, const std::uint8_t* frame, unsigned address,
+                                          unsigned quantity);
+  std::string Apply(MemoryImage& image, const std::uint8_t* frame, unsigned address, unsigned quantity);
 
-  std::uint8_t id_;
-  MemoryImage image_;
+  std::vector<std::uint8_t> ids_;
+  // The tables every id starts with; an id's own copy is made at its first change, so that
+  // 247 ids cost no more memory than the ids written to.
+  MemoryImage common_;
+  std::map<std::uint8_t, MemoryImage> own_;
   Fault every_;
   std::map<int, Fault> byOffset_;
+  std::map<std::uint8_t, Fault> byId_;
+  DeviceIdentity identity_ = DeviceIdentity::Defaults();
   bool readOnly_ = false;
+  bool lineMismatch_ = false;
   ModbusMode mode_ = ModbusMode::Rtu;
 };
+
+// Spoils the bytes as Fault::Garble says; however it falls, they never end in a good CRC.
+void GarbleBytes(std::vector<std::uint8_t>& bytes);
+// Writes text to a temporary file beside path and renames it over path.
+bool SaveText(const std::string& path, const std::string& text, std::string& error);
 
 // Appends the CRC (low-order byte first).
 void AppendCrc(std::vector<std::uint8_t>& frame);

@@ -22,13 +22,20 @@ long long NowNs() {
 }
 
 void LogLine(const std::string& text) {
-  if (g_quiet) return;
+  if (!g_quiet) LogNotice(text);
+}
+
+void LogNotice(const std::string& text) {
   timespec t{};
   clock_gettime(CLOCK_REALTIME, &t);
   tm local{};
   localtime_r(&t.tv_sec, &local);
   std::fprintf(stderr, "[%02d:%02d:%02d.%03ld] %s\n", local.tm_hour, local.tm_min, local.tm_sec,
                t.tv_nsec / 1000000, text.c_str());
+}
+
+std::string SlavesText(const std::vector<std::uint8_t>& ids) {
+  return (ids.size() == 1 ? "slave " : "slaves ") + IdListText(ids);
 }
 
 std::string RequestNote(const std::string& change, bool replied) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "modbus/Framing.h"
 
@@ -14,6 +15,10 @@ void SetQuiet(bool quiet);
 long long NowNs();
 // "[hh:mm:ss.mmm] text" on standard error, unless quiet.
 void LogLine(const std::string& text);
+// The same even when quiet: a change of state, not a frame.
+void LogNotice(const std::string& text);
+// "slave 11", or "slaves 1,5,17-20" when there are several.
+std::string SlavesText(const std::vector<std::uint8_t>& ids);
 // What follows a request in the log: "  (wrote ...)" for what it changed, "; no reply" or
 // "  (no reply)" when it gets none.
 std::string RequestNote(const std::string& change, bool replied);

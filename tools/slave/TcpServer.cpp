@@ -236,15 +236,15 @@ class Server {
 
 }  // namespace
 
-int ServeTcp(const TcpServerOptions& options, SlaveCore& core, int slaveId, const volatile std::sig_atomic_t& stop) {
+int ServeTcp(const TcpServerOptions& options, SlaveCore& core, const volatile std::sig_atomic_t& stop) {
   std::string where;
   const int listener = Listen(options, where);
   if (listener < 0) {
     std::fprintf(stderr, "vantrel-slave: cannot listen on %s\n", where.c_str());
     return 2;
   }
-  std::printf("vantrel-slave: slave %d on %s %s (at most %d connections, idle ones closed after %d s)\n", slaveId,
-              ModeName(core.mode()), where.c_str(), options.maxConnections, options.idleSeconds);
+  std::printf("vantrel-slave: %s on %s %s (at most %d connections, idle ones closed after %d s)\n",
+              SlavesText(core.ids()).c_str(), ModeName(core.mode()), where.c_str(), options.maxConnections, options.idleSeconds);
   std::fflush(stdout);
 
   Server server(options, core);

@@ -16,11 +16,12 @@ struct TcpServerOptions {
   int idleSeconds = 60;     // a connection with nothing in or out for this long is closed
 };
 
-// Listens, prints "vantrel-slave: slave ID on TCP ADDRESS:PORT ..." (or "on RTU over TCP")
+// Listens, prints "vantrel-slave: slave ID on TCP ADDRESS:PORT ..." ("slaves 1,5 on ...";
+// "on RTU over TCP")
 // on standard output, then serves the core's answers, framed in its mode, until stop is
 // set. Requests on one connection are answered in turn; a delayed reply holds up only its
 // own connection. A client that sends an MBAP length no request can have is disconnected.
 // Returns 0, or 2 when it cannot listen (said on standard error).
-int ServeTcp(const TcpServerOptions& options, SlaveCore& core, int slaveId, const volatile std::sig_atomic_t& stop);
+int ServeTcp(const TcpServerOptions& options, SlaveCore& core, const volatile std::sig_atomic_t& stop);
 
 }  // namespace vantrel::slave

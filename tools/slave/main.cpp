@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "PtyLine.h"
 #include "SlaveCore.h"
 #include "SlaveLog.h"
 #include "TcpServer.h"
@@ -37,7 +38,8 @@ const char kUsage[] =
     "       vantrel-slave [options] --tcp [ADDRESS:]PORT\n"
     "       vantrel-slave [options] --rtu-over-tcp [ADDRESS:]PORT\n"
     "\n"
-    "Serves Modbus functions 01 to 06, 15 and 16 for one slave id.\n"
+    "Serves Modbus functions 01 to 06, 15 and 16, and Read Device Identification (43/14),\n"
+    "for one slave id or several, each with tables of its own.\n"
     "\n"
     "On a pseudo-terminal, in RTU or ASCII, it makes LINK (for example ./COM3) a symbolic\n"
     "link to it, so that vantrel-modbus-scanner (as port 3, when started in this folder) and\n"
@@ -53,8 +55,9 @@ const char kUsage[] =
     "characters), a write's request with what it changed.\n"
     "\n"
     "Options:\n"
-    "  -a, --id ID          slave id to answer (1 to 247, default 11, the program's\n"
-    "                       default)\n"
+    "  -a, --id LIST        slave ids to answer, 1 to 247: one, or several as 1,5,17-20,\n"
+    "                       each with tables of its own (default 11, the program's\n"
+    "                       default); requests to other ids get no reply\n"
     "  -m, --mode rtu|ascii the frames on the pseudo-terminal: RTU (the default), or ASCII\n"
     "                       (':', hex pairs with an LRC, CR LF; often 7 data bits, even\n"
     "                       parity: -d 7 -P even)\n"
@@ -74,17 +77,41 @@ const char kUsage[] =
     "  -P, --parity P       none, even, odd, mark or space (default none)\n"
     "  -s, --stop-bits 1|2  (default 1)\n"
     "      --no-pacing      reply as fast as possible\n"
-    "  -i, --image FILE     load values from FILE over the default pattern\n"
+    "      --strict-line    on the pseudo-terminal, behave as a device at -b and -s does\n"
+    "                       when the far end has set another speed or stop bits: it does\n"
+    "                       not understand the request, and the reply goes out garbled\n"
+    "                       (see below)\n"
+    "  -i, --image FILE     load values from FILE over the default pattern, into the\n"
+    "                       tables of every id (see \"id LIST\" below)\n"
     "      --save FILE      on exit (Ctrl+C, SIGTERM, SIGHUP) write the values that differ\n"
-    "                       from the default pattern to FILE, for -i FILE next time\n"
+    "                       from the default pattern to FILE, for -i FILE next time; with\n"
+    "                       several ids, under an \"id N\" line for each id that differs\n"
     "      --read-only      answer every write with exception 01\n"
     "  -f, --fault SPEC     apply a fault to every reply (see below)\n"
     "      --fault-at OFFSET=SPEC\n"
     "                       apply a fault to requests starting at OFFSET (repeatable)\n"
+    "      --fault-id ID=SPEC\n"
+    "                       apply a fault to every reply of slave id ID, in place of -f\n"
+    "                       (repeatable; a fault by offset still comes first)\n"
     "      --no-fault-offsets\n"
     "                       switch off the built-in fault offsets below\n"
     "  -q, --quiet          do not log frames\n"
     "  -h, --help           show this text\n"
+    "\n"
+    "Device identification (function 43, MEI type 14), the same for every id:\n"
+    "      --vendor TEXT    object 0x00 VendorName (default Vantrel)\n"
+    "      --product TEXT   object 0x01 ProductCode (default vantrel-slave)\n"
+    "      --revision TEXT  object 0x02 MajorMinorRevision (default the version, " VANTREL_SLAVE_VERSION ")\n"
+    "      --model TEXT     object 0x05 ModelName (default Simulator)\n"
+    "      --id-object ID=TEXT\n"
+    "                       any object: 0x00 to 0x06, or private 0x80 to 0xFF; an empty\n"
+    "                       TEXT removes an object above 0x02 (repeatable). Defaults beside\n"
+    "                       the above: 0x03 VendorUrl " VANTREL_SLAVE_VENDOR_URL ",\n"
+    "                       0x04 ProductName Vantrel Modbus slave simulator\n"
+    "      --basic-id-only  offer the objects 0x00 to 0x02 only (conformity level 0x81)\n"
+    "      --no-device-id   answer 43/14 with exception 01, as a device without it\n"
+    "      --id-chunk N     at most N objects per reply; the rest follows (\"more\n"
+    "                       follows\") in the next, as when a stream outgrows a reply\n"
     "\n"
     "Default values (a = 0-based address; offsets count from 1 as in the program):\n"
     "  coils              1 when a is even: 1 0 1 0 ...\n"
@@ -101,6 +128,12 @@ const char kUsage[] =
     "    holding 10-19 0xBEEF\n"
     "    input 20 float 3.5\n"
     "    coil 7 1\n"
+    "  With several ids, the lines before the first \"id LIST\" line (LIST as for -a) set\n"
+    "  the tables of every id, those after it the tables of the ids listed only:\n"
+    "    holding 0 100\n"
+    "    id 17\n"
+    "    holding 0 1700\n"
+    "  Lines for ids not served are skipped, with a note.\n"
     "\n"
     "Fault SPEC: exception=N (exception code N), bad-crc, silence, delay=MS, split=MS\n"
     "(the reply in two halves with a pause), garbage (bytes that are no Modbus frame),\n"
@@ -122,14 +155,33 @@ const char kUsage[] =
     "  9030        another transaction    9031  MBAP length 65535\n"
     "  9032        connection closed half way through the reply\n"
     "\n"
+    "Faults apply to device identification replies too, except those by offset (43/14\n"
+    "names none); short leaves out its last object. garble (the reply with every byte\n"
+    "inverted: no frame, no good check) is what a master at other line settings sees.\n"
+    "\n"
     "A write changes the values only when its correct reply is sent (also delayed, split\n"
     "or after noise, except on Modbus TCP); a refused or otherwise faulted write changes\n"
     "nothing.\n"
     "\n"
     "An unsupported function gets exception 01, a bad quantity, byte count or coil value\n"
     "exception 03, and a range beyond address 65535 exception 02. Requests with a bad CRC\n"
-    "or LRC or for another slave id get no reply, as on a real line; a broadcast (id 0)\n"
-    "write is applied by the same rule, unanswered.\n";
+    "or LRC or for an id not served get no reply, as on a real line; a broadcast (id 0)\n"
+    "write is applied to every id by the same rule, unanswered.\n"
+    "\n"
+    "Device identification: read device id codes 01 (basic), 02 (regular) and 03\n"
+    "(extended: every object there is) as streams, 04 one object. Conformity level 0x81\n"
+    "with the basic objects only, 0x82 with regular ones, 0x83 with private ones. A\n"
+    "stream goes on from the object asked for (from the start when it has no such\n"
+    "object). Exceptions: 01 for another MEI type or with --no-device-id, 02 for one\n"
+    "object that is not there, 03 for another read device id code.\n"
+    "\n"
+    "Line settings on the pseudo-terminal: it keeps the speed and stop bits that the far\n"
+    "end sets, but not parity or data bits (it carries 8 bits, no parity). -b, -d, -P\n"
+    "and -s pace the replies; with --strict-line, a request that comes while the far end\n"
+    "is at another speed (more than 2 % off) or other stop bits than -b and -s is not\n"
+    "understood: it changes nothing, and its reply goes out garbled, so that the master\n"
+    "sees something there but no good frame. Each change is logged on standard error.\n"
+    "Parity cannot be told apart on a pseudo-terminal.\n";
 
 void SleepUntilNs(long long when) {
   timespec t{static_cast<time_t>(when / 1000000000LL), static_cast<long>(when % 1000000000LL)};
@@ -160,9 +212,16 @@ void PacedWrite(int fd, const std::uint8_t* bytes, std::size_t size, long long c
 }
 
 void Serve(int fd, SlaveCore& core, const std::vector<std::uint8_t>& frame,
-           long long firstByteNs, long long charNs) {
+           long long firstByteNs, long long charNs, LineWatch* watch) {
   // The request took its own transmission time on a real line.
   SleepUntilNs(firstByteNs + static_cast<long long>(frame.size()) * charNs);
+  // The far end's settings as they are for this request: it sets them before it sends.
+  LineSpeed far;
+  if (watch != nullptr && ReadFarEnd(fd, far)) {
+    const std::string note = watch->Observe(far);
+    if (!note.empty()) LogNotice(note);
+    core.setLineMismatch(watch->mismatch());
+  }
   std::string change;
   const auto reply = core.Answer(frame.data(), frame.size(), &change);
   LogLine("-> " + FrameText(core.mode(), frame.data(), frame.size()) + RequestNote(change, reply.has_value()));
@@ -194,11 +253,13 @@ int Fail(const std::string& message) {
 struct LineTiming {
   long long charNs;  // one character's time on the line; 0 unpaced
   int silenceMs;     // the silence that ends an RTU frame without fixed layout
+  LineSpeed own;     // our speed and stop bits
+  bool strict;       // replies garbled while the far end is at another speed or stop bits
 };
 
 // Serves the core on a pseudo-terminal that LINK points to, until a signal. 0, or 2 when the
 // pseudo-terminal or the link cannot be made.
-int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, long id, const std::string& settings) {
+int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, const std::string& settings) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
     return Fail(std::string("cannot make a pseudo-terminal: ") + std::strerror(errno));
@@ -220,11 +281,14 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
   if (symlink(pts.c_str(), link.c_str()) != 0) {
     return Fail("cannot make the link " + link + ": " + std::strerror(errno));
   }
-  std::printf("vantrel-slave: slave %ld on %s (%s), %s\n", id, link.c_str(), pts.c_str(), settings.c_str());
+  std::printf("vantrel-slave: %s on %s (%s), %s\n", SlavesText(core.ids()).c_str(), link.c_str(), pts.c_str(),
+              settings.c_str());
   std::fflush(stdout);
 
   // RTU frames of a function without fixed layout end in silence; ASCII ones at CR LF only.
   const bool rtu = core.mode() == ModbusMode::Rtu;
+  LineWatch watch(line.own);
+  LineWatch* const strict = line.strict ? &watch : nullptr;
   std::vector<std::uint8_t> buffer;
   long long firstByteNs = 0;
   while (!g_stop) {
@@ -237,7 +301,7 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
     if (r == 0) {
       // Silence after bytes: whatever came is one frame.
       if (rtu && !buffer.empty()) {
-        Serve(master, core, buffer, firstByteNs, line.charNs);
+        Serve(master, core, buffer, firstByteNs, line.charNs, strict);
         buffer.clear();
       }
       continue;
@@ -253,7 +317,7 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
       if (span.length <= 0) break;
       const std::vector<std::uint8_t> frame(buffer.begin(), buffer.begin() + span.length);
       buffer.erase(buffer.begin(), buffer.begin() + span.length);
-      Serve(master, core, frame, firstByteNs, line.charNs);
+      Serve(master, core, frame, firstByteNs, line.charNs, strict);
       firstByteNs = NowNs();
     }
     if (buffer.size() > 1024) buffer.clear();  // line noise: start afresh
@@ -285,22 +349,36 @@ bool ParseListenAddress(const std::string& text, std::string& address, int& port
   return port <= 65535;
 }
 
+// "KEY=VALUE" with KEY a number from low to high.
+bool ParseKeyed(const std::string& text, long low, long high, long& key, std::string& value) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos || !ParseInt(text.substr(0, eq).c_str(), low, high, key)) return false;
+  value = text.substr(eq + 1);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  long id = 11, baud = 9600, dataBits = 8, stopBits = 1;  // the program's default request
+  std::vector<std::uint8_t> ids{11};  // the program's default request
+  long baud = 9600, dataBits = 8, stopBits = 1;
   int parityBits = 0;
   const char* parityName = "none";
-  bool pacing = true, faultOffsets = true, readOnly = false;
+  bool pacing = true, faultOffsets = true, readOnly = false, strictLine = false, basicIdOnly = false;
   std::string imagePath, savePath;
   Fault every;
   std::map<int, Fault> extraFaults;
+  std::map<std::uint8_t, Fault> idFaults;
+  DeviceIdentity identity = DeviceIdentity::Defaults();
 
   ModbusMode mode = ModbusMode::Rtu;
   TcpServerOptions tcp;
   bool network = false;
 
-  enum { kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly, kTcp, kRtuOverTcp, kIdle };
+  enum {
+    kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly, kTcp, kRtuOverTcp, kIdle, kFaultId,
+    kVendor, kProduct, kRevision, kModel, kIdObject, kBasicIdOnly, kNoDeviceId, kIdChunk, kStrictLine,
+  };
   static const option longOptions[] = {
       {"id", required_argument, nullptr, 'a'},
       {"mode", required_argument, nullptr, 'm'},
@@ -317,6 +395,16 @@ int main(int argc, char** argv) {
       {"read-only", no_argument, nullptr, kReadOnly},
       {"fault", required_argument, nullptr, 'f'},
       {"fault-at", required_argument, nullptr, kFaultAt},
+      {"fault-id", required_argument, nullptr, kFaultId},
+      {"vendor", required_argument, nullptr, kVendor},
+      {"product", required_argument, nullptr, kProduct},
+      {"revision", required_argument, nullptr, kRevision},
+      {"model", required_argument, nullptr, kModel},
+      {"id-object", required_argument, nullptr, kIdObject},
+      {"basic-id-only", no_argument, nullptr, kBasicIdOnly},
+      {"no-device-id", no_argument, nullptr, kNoDeviceId},
+      {"id-chunk", required_argument, nullptr, kIdChunk},
+      {"strict-line", no_argument, nullptr, kStrictLine},
       {"no-fault-offsets", no_argument, nullptr, kNoFaultOffsets},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
@@ -350,7 +438,7 @@ int main(int argc, char** argv) {
         tcp.idleSeconds = static_cast<int>(idle);
         break;
       case 'a':
-        if (!ParseInt(optarg, 1, 247, id)) return Fail("slave id must be 1 to 247");
+        if (!ParseIdList(optarg, ids, error)) return Fail("-a: " + error);
         break;
       case 'b':
         if (!ParseInt(optarg, 50, 4000000, baud)) return Fail("bad baud rate");
@@ -379,24 +467,53 @@ int main(int argc, char** argv) {
       case 'f':
         if (!ParseFault(optarg, every, error)) return Fail(error);
         break;
-      case kFaultAt: {
-        const std::string spec = optarg;
-        const auto eq = spec.find('=');
-        long offset = 0;
+      case kFaultAt:
+      case kFaultId: {
+        const bool atOffset = c == kFaultAt;
+        long key = 0;
+        std::string faultText;
         Fault f;
-        if (eq == std::string::npos || !ParseInt(spec.substr(0, eq).c_str(), 1, 65536, offset)) {
-          return Fail("--fault-at wants OFFSET=SPEC, e.g. 100=exception=2");
+        if (!ParseKeyed(optarg, 1, atOffset ? 65536 : 247, key, faultText)) {
+          return Fail(atOffset ? "--fault-at wants OFFSET=SPEC, e.g. 100=exception=2"
+                               : "--fault-id wants ID=SPEC (1 to 247), e.g. 17=exception=2");
         }
-        if (!ParseFault(spec.substr(eq + 1), f, error)) return Fail(error);
-        extraFaults[static_cast<int>(offset)] = f;
+        if (!ParseFault(faultText, f, error)) return Fail(error);
+        if (atOffset) {
+          extraFaults[static_cast<int>(key)] = f;
+        } else {
+          idFaults[static_cast<std::uint8_t>(key)] = f;
+        }
         break;
       }
       case kNoFaultOffsets: faultOffsets = false; break;
+      case kVendor:
+      case kProduct:
+      case kRevision:
+      case kModel:
+      case kIdObject: {
+        long object = c == kVendor ? 0 : c == kProduct ? 1 : c == kRevision ? 2 : 5;
+        std::string text = optarg;
+        if (c == kIdObject && !ParseKeyed(optarg, 0, 255, object, text)) {
+          return Fail("--id-object wants ID=TEXT, e.g. 4=Pump controller or 0x80=serial 1234");
+        }
+        if (!identity.Set(static_cast<std::uint8_t>(object), text, error)) return Fail(error);
+        break;
+      }
+      case kBasicIdOnly: basicIdOnly = true; break;
+      case kNoDeviceId: identity.offered = false; break;
+      case kIdChunk: {
+        long most = 0;
+        if (!ParseInt(optarg, 1, 255, most)) return Fail("--id-chunk: objects per reply, 1 to 255");
+        identity.objectsPerReply = static_cast<int>(most);
+        break;
+      }
+      case kStrictLine: strictLine = true; break;
       case 'q': SetQuiet(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       default: std::fputs(kUsage, stderr); return 2;
     }
   }
+  if (network && strictLine) return Fail("--strict-line is for the pseudo-terminal; TCP has no line settings");
   if (network && !vantrel::IsNetworkMode(mode)) {
     return Fail("-m is for the pseudo-terminal; --tcp and --rtu-over-tcp have their own framing");
   }
@@ -406,11 +523,18 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  MemoryImage image = MemoryImage::Pattern();
-  if (!imagePath.empty() && !image.Load(imagePath, error)) return Fail(error);
   std::map<int, Fault> faults = faultOffsets ? DefaultFaultOffsets() : std::map<int, Fault>{};
   for (const auto& [offset, f] : extraFaults) faults[offset] = f;
-  SlaveCore core(static_cast<std::uint8_t>(id), std::move(image), every, faults);
+  SlaveCore core(ids, MemoryImage::Pattern(), every, faults);
+  std::string note;
+  if (!imagePath.empty() && !core.Load(imagePath, error, &note)) return Fail(error);
+  if (!note.empty()) std::fprintf(stderr, "vantrel-slave: %s\n", note.c_str());
+  for (const auto& [id, f] : idFaults) {
+    if (!core.Serves(id)) return Fail("--fault-id: slave id " + std::to_string(id) + " is not served (-a)");
+    core.setFaultForId(id, f);
+  }
+  if (basicIdOnly) identity.objects.erase(identity.objects.upper_bound(0x02), identity.objects.end());
+  core.setIdentity(std::move(identity));
   core.setReadOnly(readOnly);
   core.setMode(mode);
 
@@ -423,21 +547,23 @@ int main(int argc, char** argv) {
 
   int status;
   if (network) {
-    status = ServeTcp(tcp, core, static_cast<int>(id), g_stop);
+    status = ServeTcp(tcp, core, g_stop);
   } else {
     const int bitsPerChar = 1 + static_cast<int>(dataBits) + parityBits + static_cast<int>(stopBits);
     LineTiming line;
     line.charNs = pacing ? 1000000000LL * bitsPerChar / baud : 0;
     // End of a frame without a fixed layout: 3.5 character times of silence.
     line.silenceMs = pacing ? vantrel::QuietGapMs(static_cast<int>(baud), bitsPerChar) : 2;
+    line.own = LineSpeed{baud, static_cast<int>(stopBits)};
+    line.strict = strictLine;
     char settings[96];
-    std::snprintf(settings, sizeof settings, "%ld baud %ld%c%ld%s%s", baud, dataBits,
+    std::snprintf(settings, sizeof settings, "%ld baud %ld%c%ld%s%s%s", baud, dataBits,
                   static_cast<char>(std::toupper(parityName[0])), stopBits, mode == ModbusMode::Ascii ? ", ASCII" : "",
-                  pacing ? "" : ", not paced");
-    status = ServeLine(argv[optind], core, line, id, settings);
+                  pacing ? "" : ", not paced", strictLine ? ", strict line" : "");
+    status = ServeLine(argv[optind], core, line, settings);
   }
   if (status != 0) return status;
-  if (!savePath.empty() && !core.image().Save(savePath, error)) {
+  if (!savePath.empty() && !core.Save(savePath, error)) {
     std::fprintf(stderr, "vantrel-slave: %s\n", error.c_str());
     return 1;
   }
