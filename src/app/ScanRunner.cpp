@@ -40,6 +40,10 @@ ProbeEnd ScanRunner::Classify(int mbResult) {
   }
 }
 
+int ScanRunner::MaxFrameMs() const {
+  return static_cast<int>(master_.link().ByteTimeMs() * static_cast<double>(kFrameCapacity) + 0.5);
+}
+
 long long ScanRunner::ElapsedMs() const {
   return started_ ? std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - startedAt_).count() : 0;
 }
@@ -73,6 +77,7 @@ void ScanRunner::Send() {
   const auto wire = std::chrono::microseconds(static_cast<long long>(1000 * master_.link().ByteTimeMs() * onLine));
   sentAt_ = Clock::now() + wire;
   waiting_ = true;
+  lastBytes_ = 0;
 }
 
 void ScanRunner::End(ProbeEnd end) {
@@ -100,9 +105,21 @@ int ScanRunner::Step() {
       Send();
       if (!waiting_) return -1;
     }
+    const auto now = Clock::now();
+    if (settling_) {
+      if (const int wait = Settle(now); wait > 0) return wait;
+      settling_ = false;
+      End(settled_);
+      continue;
+    }
     const int result = master_.ReadResponse();
     if (!ReplyPending(result)) {
-      End(Classify(result));
+      const ProbeEnd end = Classify(result);
+      if (end == ProbeEnd::Garbage || end == ProbeEnd::BadCheck) {
+        StartSettling(end, now);
+      } else {
+        End(end);
+      }
       continue;
     }
     if (master_.link().DeviceLost()) {
@@ -110,16 +127,47 @@ int ScanRunner::Step() {
       scan_.Cancel();
       return -1;
     }
-    const long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sentAt_).count();
+    if (master_.UnexplainedBytes() != lastBytes_) {
+      lastBytes_ = master_.UnexplainedBytes();
+      lastByteAt_ = now;
+    }
     const int timeout = scan_.options().timeoutMs;
+    const long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - sentAt_).count();
     if (waited < timeout) return static_cast<int>(timeout - waited);
+    // A reply still coming in is read on while its bytes keep coming (a long identification
+    // reply takes 130 ms at 19200 baud), up to the longest frame's time.
+    const long long quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastByteAt_).count();
+    if (lastBytes_ > 0 && quiet < SettleMs() && waited < timeout + MaxFrameMs() + SettleMs()) {
+      return static_cast<int>(SettleMs() - quiet);
+    }
+    master_.AbandonExchange(0);
     // Bytes that came and made no answer (not frames of other devices) say that something
-    // is there; only then is the line let go quiet before the next id, so that the rest of
-    // a slow reply is not taken for the next one's. Silence costs no wait.
-    const bool something = master_.UnexplainedBytes() > 0;
-    master_.AbandonExchange(something ? timeout : 0);
-    End(something ? ProbeEnd::Garbage : ProbeEnd::Silence);
+    // is there. Silence costs no wait.
+    if (lastBytes_ > 0) {
+      StartSettling(ProbeEnd::Garbage, lastByteAt_);
+    } else {
+      End(ProbeEnd::Silence);
+    }
   }
+}
+
+void ScanRunner::StartSettling(ProbeEnd end, Clock::time_point lastByte) {
+  settling_ = true;
+  settled_ = end;
+  lastByteAt_ = lastByte;
+  settleUntil_ = Clock::now() + std::chrono::milliseconds(SettleMs() + MaxFrameMs());
+}
+
+int ScanRunner::SettleMs() const { return std::max(master_.link().QuietGapMs(), scan_.options().timeoutMs); }
+
+int ScanRunner::Settle(Clock::time_point now) {
+  // What still comes of a broken or slow reply is dropped until the line pauses for as long
+  // as the time-out, up to the longest frame's time: it must not be taken for the next id's.
+  std::uint8_t scratch[ModbusMaster::kReadChunk];
+  while (master_.link().Read(scratch, sizeof scratch) > 0) lastByteAt_ = now;
+  const long long quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastByteAt_).count();
+  if (quiet >= SettleMs() || now >= settleUntil_) return 0;
+  return static_cast<int>(SettleMs() - quiet);
 }
 
 }  // namespace vantrel

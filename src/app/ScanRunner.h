@@ -38,6 +38,13 @@ class ScanRunner {
  private:
   void Send();
   void End(ProbeEnd end);
+  // The time the longest frame takes on the line.
+  int MaxFrameMs() const;
+  // A request that got bytes which make no answer ends only once the line has settled:
+  // the milliseconds still to wait (0: settled), dropping what comes meanwhile.
+  void StartSettling(ProbeEnd end, Clock::time_point lastByte);
+  int Settle(Clock::time_point now);
+  int SettleMs() const;
 
   DeviceScan& scan_;
   ModbusMaster& master_;
@@ -45,6 +52,11 @@ class ScanRunner {
   int line_ = -1;  // the sweep's settings applied last
   bool waiting_ = false;
   Clock::time_point sentAt_{};
+  long long lastBytes_ = 0;  // unexplained bytes of this request so far, and when they grew
+  Clock::time_point lastByteAt_{};
+  bool settling_ = false;
+  ProbeEnd settled_ = ProbeEnd::Garbage;  // how the request ends once the line has settled
+  Clock::time_point settleUntil_{};
   Clock::time_point startedAt_{};
   bool started_ = false;
   std::string failure_;

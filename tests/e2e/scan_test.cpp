@@ -12,6 +12,7 @@
 #include "support/LibmodbusSlave.h"
 #include "support/Process.h"
 #include "support/Pty.h"
+#include "support/TempDir.h"
 
 using vantrel::test::LibmodbusSlave;
 using vantrel::test::PollBinary;
@@ -81,4 +82,60 @@ TEST(LibmodbusTcp, scan_shows_the_missing_identification) {
   const auto r = vantrel::test::Run({PollBinary(), "-m", "tcp", "--scan", "5-5", "-o", "0.5", "--csv", host});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "id,settings,found,what,identification\n5,TCP " + host + ",device,4096,no device identification\n");
+}
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+}  // namespace
+
+// vantrel-slave's ids 3, 17 and 200 at 19200 baud among silence, with --strict-line: a sweep
+// finds them as "something is there" at the wrong speed, and as devices, with their
+// identification, at the right one; the id that answers with an exception is found as such.
+TEST(SlaveScan, a_sweep_finds_the_ids_at_their_line_settings) {
+  vantrel::test::TempDir dir;
+  vantrel::test::SlaveProcess slave(dir.path(), "COM3",
+                                    {"-a", "3,17,200", "-b", "19200", "-P", "even", "--strict-line", "--fault-id",
+                                     "200=exception=1", "--basic-id-only", "--vendor", "ACME", "-q"});
+  ASSERT_TRUE(slave.ready());
+  const auto r = vantrel::test::Run({PollBinary(), "--scan", "1-210", "--sweep", "--bauds", "19200,9600", "--parities",
+                                     "E", "--stop-bits", "1", "-o", "0.02", "--csv", slave.linkPath()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 7u) << r.out;
+  EXPECT_EQ(lines[0], "id,settings,found,what,identification");
+  for (int i = 0; i < 3; ++i) {
+    const std::string id = i == 0 ? "3" : i == 1 ? "17" : "200";
+    EXPECT_EQ(lines[static_cast<std::size_t>(1 + i)].rfind(id + ",9600 8E1 RTU,something is there,", 0), 0u)
+        << lines[static_cast<std::size_t>(1 + i)];
+  }
+  const std::string id = "VendorName: ACME; ProductCode: vantrel-slave; MajorMinorRevision: ";
+  EXPECT_EQ(lines[4].rfind("3,19200 8E1 RTU,device,1," + id, 0), 0u) << lines[4];
+  EXPECT_EQ(lines[5].rfind("17,19200 8E1 RTU,device,1," + id, 0), 0u) << lines[5];
+  EXPECT_EQ(lines[6], "200,19200 8E1 RTU,exception,0x01 - ILLEGAL FUNCTION,no device identification");
+  EXPECT_NE(r.err.find("Scanned slave ids 1 to 210 at 2 line settings in "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": 3 devices found, 3 ids where something else answered"), std::string::npos) << r.err;
+}
+
+// Over Modbus TCP the unit ids are scanned on one connection to the simulator's port.
+TEST(SlaveScan, the_unit_ids_on_a_tcp_port) {
+  vantrel::test::TempDir dir;
+  vantrel::test::SlaveProcess slave(dir.path(), vantrel::test::SlaveProcess::OverTcp{},
+                                    {"-a", "3,17", "--tcp", "0", "--vendor", "ACME", "--basic-id-only", "-q"});
+  ASSERT_TRUE(slave.ready());
+  const std::string host = "127.0.0.1:" + std::to_string(slave.port());
+  const auto r = vantrel::test::Run({PollBinary(), "-m", "tcp", "--scan", "1-20", "-o", "0.05", host});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
+                              "TCP " + host + ", slave 3: holding register 40001 = 1; VendorName: ACME; ProductCode: "
+                                              "vantrel-slave; MajorMinorRevision: 1.0.0",
+                              "TCP " + host + ", slave 17: holding register 40001 = 1; VendorName: ACME; ProductCode: "
+                                              "vantrel-slave; MajorMinorRevision: 1.0.0"}));
 }
