@@ -10,6 +10,8 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <filesystem>
+
 #include "app/FindDevicesDlg.h"
 #include "app/MainWindowTest.h"
 
@@ -57,6 +59,8 @@ TEST_F(MainWindow, find_devices_sweeps_ids_and_line_settings_and_takes_a_find) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !d.Scanning(); }, 60000));
     EXPECT_EQ(d.progressBar()->value(), 420);
     rows = FoundRows(d.foundTable());
+    std::filesystem::create_directories(VANTREL_ARTIFACT_DIR);
+    EXPECT_TRUE(d.grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/find_devices.png")));
     // Slave 17 at the right speed is taken: its id and line settings, polled once.
     for (int r = 0; r < d.foundTable()->rowCount(); ++r) {
       if (rows[static_cast<std::size_t>(r)][0] == "17" && rows[static_cast<std::size_t>(r)][2] == "device") d.ChooseRow(r);
