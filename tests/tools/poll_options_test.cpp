@@ -88,6 +88,8 @@ TEST(poll_options, refuses_what_it_cannot_do) {
     EXPECT_FALSE(error.empty());
   }
   Parse({"--help"}, ParseOutcome::Help);
+  Parse({"--version"}, ParseOutcome::Version);
+  Parse({"-a", "1", "-V"}, ParseOutcome::Version);
 }
 
 TEST(poll_options, modes_and_network_devices) {

@@ -78,6 +78,8 @@ const char kPollUsage[] =
     "                register as uint16), and for registers the uint32, int32 and float32\n"
     "                of each pair, as the desktop program's data log writes them\n"
     "  -h, --help    show this text\n"
+    "  -V, --version\n"
+    "                show the version\n"
     "\n"
     "Writing: coils take 1 or 0 (on or off), holding registers a value in the -t format:\n"
     "  vantrel-poll -t 4 -r 10 COM3 1234        holding register 10 (40010) = 1234\n"
@@ -271,6 +273,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       continue;
     }
     if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
+    if (arg == "-V" || arg == "--version") return ParseOutcome::Version;
     if (arg == "--csv") {
       config.csv = true;
       continue;

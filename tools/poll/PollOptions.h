@@ -67,7 +67,7 @@ enum ExitStatus : int {
   kExitBadMbapLength = 14,  // a Modbus TCP header with a length no frame can have
 };
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // Takes the connection, the request, the word order and the 64-bit columns from the
 // desktop program's settings (a stored word order that names none keeps config's).

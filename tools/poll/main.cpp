@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PollOptions.h"
+#include "Version.h"
 #include "app/DataLog.h"
 #include "app/PollTexts.h"
 #include "app/ResponseTable.h"
@@ -206,6 +207,9 @@ int main(int argc, char** argv) {
   switch (ParsePollOptions(std::vector<std::string>(argv + 1, argv + argc), cfg, error)) {
     case ParseOutcome::Help:
       std::fputs(kPollUsage, stdout);
+      return kExitOk;
+    case ParseOutcome::Version:
+      std::printf("vantrel-poll %s\n", kProjectVersion);
       return kExitOk;
     case ParseOutcome::Error:
       std::fprintf(stderr, "vantrel-poll: %s\nTry 'vantrel-poll --help'.\n", error.c_str());

@@ -22,6 +22,7 @@
 #include "SlaveCore.h"
 #include "SlaveLog.h"
 #include "TcpServer.h"
+#include "Version.h"
 #include "serial/SerialPort.h"
 
 using namespace vantrel::slave;
@@ -85,6 +86,7 @@ const char kUsage[] =
     "                       switch off the built-in fault offsets below\n"
     "  -q, --quiet          do not log frames\n"
     "  -h, --help           show this text\n"
+    "  -V, --version        show the version\n"
     "\n"
     "Default values (a = 0-based address; offsets count from 1 as in the program):\n"
     "  coils              1 when a is even: 1 0 1 0 ...\n"
@@ -320,12 +322,13 @@ int main(int argc, char** argv) {
       {"no-fault-offsets", no_argument, nullptr, kNoFaultOffsets},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
   };
   int c;
   std::string error;
   long idle = tcp.idleSeconds;
-  while ((c = getopt_long(argc, argv, "a:m:b:d:P:s:i:f:qh", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "a:m:b:d:P:s:i:f:qhV", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'm':
         if (std::strcmp(optarg, "rtu") == 0) {
@@ -394,6 +397,7 @@ int main(int argc, char** argv) {
       case kNoFaultOffsets: faultOffsets = false; break;
       case 'q': SetQuiet(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
+      case 'V': std::printf("vantrel-slave %s\n", vantrel::kProjectVersion); return 0;
       default: std::fputs(kUsage, stderr); return 2;
     }
   }
