@@ -42,21 +42,43 @@ class PollCli : public ::testing::Test {
 }  // namespace
 
 TEST_F(PollCli, prints_the_response_table_aligned) {
-  const RunResult r = Poll({"-t", "4", "-r", "1", "-c", "2"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Write  Offset  Standard address  6 digit address  Hex     uint16  int16  uint32  int32   float32\n"
-            "Write  1       40001             400001           0x0001  1       1\n"
-            "Write  2       40002             400002           0x0002  2       2      131073  131073  0.000000\n");
+  // Without the window's Write column, unless --cells asks for the window's cells.
+  const struct {
+    const char* cells;
+    const char* out;
+  } cases[] = {
+      {"-1",
+       "Offset  Standard address  6 digit address  Hex     uint16  int16  uint32  int32   float32\n"
+       "1       40001             400001           0x0001  1       1\n"
+       "2       40002             400002           0x0002  2       2      131073  131073  0.000000\n"},
+      {"--cells",
+       "Write  Offset  Standard address  6 digit address  Hex     uint16  int16  uint32  int32   float32\n"
+       "Write  1       40001             400001           0x0001  1       1\n"
+       "Write  2       40002             400002           0x0002  2       2      131073  131073  0.000000\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Poll({"-t", "4", "-r", "1", "-c", "2", c.cells});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
 }
 
 TEST_F(PollCli, prints_csv) {
-  const RunResult r = Poll({"-t", "1", "-r", "4", "-c", "2", "--csv"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Write,Offset,Standard address,6 digit address,Value\n"
-            "Write,4,10004,100004,1\n"
-            "Write,5,10005,100005,0\n");
+  const struct {
+    const char* cells;
+    const char* out;
+  } cases[] = {
+      {"-1", "Offset,Standard address,6 digit address,Value\n4,10004,100004,1\n5,10005,100005,0\n"},
+      {"--cells",
+       "Write,Offset,Standard address,6 digit address,Value\n"
+       "Write,4,10004,100004,1\n"
+       "Write,5,10005,100005,0\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Poll({"-t", "1", "-r", "4", "-c", "2", "--csv", c.cells});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
 }
 
 TEST_F(PollCli, failures_explain_themselves_with_their_own_status) {
@@ -111,8 +133,8 @@ TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
     EXPECT_EQ(r.status, 6) << r.err;
     r = Poll({"-t", "4", "-r", "1", "-c", "2", "--csv"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,1,40001,400001,0x0001,1,1,,,\n"
-                                                  "Write,2,40002,400002,0x0002,2,2,131073,131073,0.000000\n");
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "1,40001,400001,0x0001,1,1,,,\n"
+                                                  "2,40002,400002,0x0002,2,2,131073,131073,0.000000\n");
     EXPECT_NE(r.err.find("(20 data bytes, not the 4 asked for)"), std::string::npos) << r.err;
   }
   RunResult r = Poll({"-t", "4", "-r", "9025", "-c", "1", "-o", "2"});
@@ -121,7 +143,7 @@ TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
 
   r = Poll({"-t", "4", "-r", "30", "-c", "1", "--csv"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,30,40030,400030,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "30,40030,400030,0x001E,30,30,incomplete,incomplete,incomplete\n");
   EXPECT_NE(r.err.find("Line noise before the reply, skipped: 00 "), std::string::npos) << r.err;
 
   // a device that always answers too short is told so, not timed out
@@ -165,8 +187,8 @@ TEST_F(PollCli, comn_names_the_link_in_the_current_folder) {
   const RunResult r = vantrel::test::Run(
       {"/bin/sh", "-c", "cd '" + dir_.path() + "' && " + PollBinary() + " -a 1 -b 115200 -t 4 -c 1 -r 7 --csv COM3"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
-                   "Write,7,40007,400007,0x0007,7,7,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(r.out, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+                   "7,40007,400007,0x0007,7,7,incomplete,incomplete,incomplete\n");
 }
 
 TEST_F(PollCli, polls_periodically_until_the_device_goes_away) {
@@ -189,13 +211,13 @@ TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {
   const std::string cd = "cd '" + dir_.path() + "' && " + PollBinary();
   RunResult r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
-                   "Write,3,30003,300003,0x001E,30,30,,,\n"
-                   "Write,4,30004,300004,0x0028,40,40,2621470,2621470,0.000000\n");
+  EXPECT_EQ(r.out, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+                   "3,30003,300003,0x001E,30,30,,,\n"
+                   "4,30004,300004,0x0028,40,40,2621470,2621470,0.000000\n");
   // an option overrides one value, the rest stays
   r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv -c 1"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,3,30003,300003,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "3,30003,300003,0x001E,30,30,incomplete,incomplete,incomplete\n");
   // another folder, other settings: slave 11 does not answer here
   std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\nrecv_time_out=300\n";
   r = vantrel::test::Run({"/bin/sh", "-c", cd});
@@ -268,16 +290,16 @@ TEST(PollCliWordOrder, b_reads_a_high_word_first_float_and_writes_one_back) {
   RunResult r = poll({"-B", "-r", "1", "-c", "4", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32 (high word first),"
+            "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32 (high word first),"
             "int32 (high word first),float32 (high word first)\n"
-            "Write,1,40001,400001,0x4060,16480,16480,,,\n"
-            "Write,2,40002,400002,0x0000,0,0,1080033280,1080033280,3.500000\n"
-            "Write,3,40003,400003,0xC020,49184,-16352,,,\n"
-            "Write,4,40004,400004,0x0000,0,0,3223322624,-1071644672,-2.500000\n");
+            "1,40001,400001,0x4060,16480,16480,,,\n"
+            "2,40002,400002,0x0000,0,0,1080033280,1080033280,3.500000\n"
+            "3,40003,400003,0xC020,49184,-16352,,,\n"
+            "4,40004,400004,0x0000,0,0,3223322624,-1071644672,-2.500000\n");
   // without -B the same registers are another float
   r = poll({"-r", "1", "-c", "2", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\nWrite,2,40002,400002,0x0000,0,0,16480,16480,0.000000\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n2,40002,400002,0x0000,0,0,16480,16480,0.000000\n"), std::string::npos) << r.out;
   // the four registers as one high-word-first double: 0x40600000C0200000
   r = poll({"-B", "--64bit", "-r", "1", "-c", "4", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -290,6 +312,6 @@ TEST(PollCliWordOrder, b_reads_a_high_word_first_float_and_writes_one_back) {
   EXPECT_EQ(r.out, "Wrote 2 holding registers from offset 11 (40011) with function 16, 1 float32 value: 1.5\n");
   r = poll({"-r", "11", "-c", "2", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\nWrite,11,40011,400011,0x3FC0,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\nWrite,12,40012,400012,0x0000,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n11,40011,400011,0x3FC0,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n12,40012,400012,0x0000,"), std::string::npos) << r.out;
 }

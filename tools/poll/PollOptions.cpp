@@ -77,6 +77,8 @@ const char kPollUsage[] =
     "                millisecond (2026-12-08T14:03:07.250), each value (0 or 1, or the\n"
     "                register as uint16), and for registers the uint32, int32 and float32\n"
     "                of each pair, as the desktop program's data log writes them\n"
+    "      --cells   print the window's exact cells: the table and CSV with its Write\n"
+    "                column (a button in the window), which they otherwise leave out\n"
     "  -h, --help    show this text\n"
     "  -V, --version\n"
     "                show the version\n"
@@ -276,6 +278,10 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     if (arg == "-V" || arg == "--version") return ParseOutcome::Version;
     if (arg == "--csv") {
       config.csv = true;
+      continue;
+    }
+    if (arg == "--cells") {
+      config.cells = true;
       continue;
     }
     if (arg == "--multiple") {

@@ -36,6 +36,8 @@ struct PollConfig {
   // 0: poll once.
   int periodMs = 0;
   bool csv = false;
+  // The table and CSV with the window's exact cells, its Write column too.
+  bool cells = false;
   // How 32- and 64-bit values lie over registers, for the table and for 32-bit writes.
   WordOrder wordOrder = WordOrder::LowFirst;
   bool show64 = false;  // print uint64, int64 and float64 too

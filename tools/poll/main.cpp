@@ -15,6 +15,7 @@
 #include "app/DataLog.h"
 #include "app/PollTexts.h"
 #include "app/ResponseTable.h"
+#include "app/TableText.h"
 #include "app/WriteValues.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
@@ -34,36 +35,6 @@ int Fail(int status, const std::string& text) {
 // --csv with -l: a line per poll, the time and the values, as the data log writes them
 // (with the 32-bit columns, since a read prints every format).
 bool TimedCsv(const PollConfig& cfg) { return cfg.csv && cfg.periodMs > 0; }
-
-void PrintTable(const ResponseTable& table, bool csv) {
-  const std::size_t n = table.columns.size();
-  if (csv) {
-    for (std::size_t c = 0; c < n; ++c) std::printf("%s%s", c ? "," : "", table.columns[c].caption);
-    std::printf("\n");
-    for (const auto& row : table.rows) {
-      for (std::size_t c = 0; c < n; ++c) std::printf("%s%s", c ? "," : "", CsvField(row[c]).c_str());
-      std::printf("\n");
-    }
-    return;
-  }
-  std::vector<std::size_t> width(n);
-  for (std::size_t c = 0; c < n; ++c) {
-    width[c] = std::string(table.columns[c].caption).size();
-    for (const auto& row : table.rows) width[c] = std::max(width[c], row[c].size());
-  }
-  auto printRow = [&](auto cell) {
-    std::string line;
-    for (std::size_t c = 0; c < n; ++c) {
-      std::string text = cell(c);
-      if (c + 1 < n) text.resize(width[c] + 2, ' ');
-      line += text;
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    std::printf("%s\n", line.c_str());
-  };
-  printRow([&](std::size_t c) { return std::string(table.columns[c].caption); });
-  for (const auto& row : table.rows) printRow([&](std::size_t c) { return row[c]; });
-}
 
 std::string DeviceGoneText(const ModbusMaster& master, const std::string& connection, const char* what) {
   if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), what);
@@ -153,7 +124,7 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   if (TimedCsv(cfg)) {
     std::fputs(DataLogLines(table, true, LocalIsoTime(arrived), csvHeader).c_str(), stdout);
   } else {
-    PrintTable(table, cfg.csv);
+    std::fputs(TableAsText(table, {}, cfg.csv ? TextFormat::Csv : TextFormat::Aligned, cfg.cells).c_str(), stdout);
   }
   std::fflush(stdout);
   return kExitOk;
