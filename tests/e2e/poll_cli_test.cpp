@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -271,6 +272,99 @@ TEST_F(PollCli, timed_csv_prints_a_line_per_poll) {
       }
     }
   }
+}
+
+namespace {
+
+// What jq, given the options, makes of the text: its output, or "jq failed" and why when
+// it cannot read the text as JSON.
+std::string Jq(const TempDir& dir, std::vector<std::string> options, const std::string& text) {
+  const std::string path = dir / "output.json";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  options.insert(options.begin(), "jq");
+  options.push_back(path);
+  const RunResult r = vantrel::test::Run(options);
+  return r.status == 0 ? r.out : "jq failed: " + r.err;
+}
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+}  // namespace
+
+// --json: one object a line, read by jq, with the request and every cell of each item, or
+// the failure with its status and the text of standard error.
+TEST_F(PollCli, json_prints_an_object_per_poll_for_jq) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* filter;
+    const char* out;  // jq's, compact
+  };
+  const Case cases[] = {
+      {{"-t", "4", "-r", "1", "-c", "3"}, 0, "[.request | .mode, .slave_id, .function, .offset, .count, .word_order]",
+       R"(["rtu",1,3,1,3,"low-first"])"},
+      {{"-t", "4", "-r", "1", "-c", "3"}, 0, ".values",
+       R"([{"offset":1,"address":"40001","address6":"400001","value":1,"hex":"0x0001","uint16":1,"int16":1},)"
+       R"({"offset":2,"address":"40002","address6":"400002","value":2,"hex":"0x0002","uint16":2,"int16":2,)"
+       R"("uint32":131073,"int32":131073,"float32":0},)"
+       R"({"offset":3,"address":"40003","address6":"400003","value":3,"hex":"0x0003","uint16":3,"int16":3,)"
+       R"("uint32":"incomplete","int32":"incomplete","float32":"incomplete"}])"},
+      {{"-t", "0", "-r", "1", "-c", "3"}, 0, ".values",
+       R"([{"offset":1,"address":"00001","address6":"000001","value":1},)"
+       R"({"offset":2,"address":"00002","address6":"000002","value":0},)"
+       R"({"offset":3,"address":"00003","address6":"000003","value":1}])"},
+      // input registers 110 and 120 as one high-word-first value: 0x006E0078
+      {{"-t", "3", "-r", "11", "-c", "2", "--word-order", "high-first"}, 0,
+       "[.request.word_order, .values[1].uint32, .values[1].int32]", R"(["high-first",7209080,7209080])"},
+      {{"-t", "4", "-r", "9002", "-c", "1"}, 8, "[.error.status, .values]", "[8,null]"},
+      {{"-t", "4", "-r", "9021", "-c", "1", "-o", "0.3"}, 6, ".error.status", "6"},
+  };
+  const std::regex time(R"("\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}[+-]\d{2}:\d{2}"\n)");
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    const RunResult r = Poll(args);
+    EXPECT_EQ(r.status, c.status) << c.filter << r.err;
+    EXPECT_EQ(Lines(r.out), 1u) << r.out;
+    EXPECT_EQ(Jq(dir_, {"-c", c.filter}, r.out), std::string(c.out) + "\n") << r.out;
+    EXPECT_TRUE(std::regex_match(Jq(dir_, {".time"}, r.out), time)) << r.out;
+    // a failure's text is the one on standard error
+    if (c.status != 0) {
+      EXPECT_EQ(Jq(dir_, {"-j", ".error.text"}, r.out) + "\n", r.err);
+    }
+  }
+}
+
+// A device path with a quote, a backslash, a tab and a byte that is no UTF-8 comes through
+// the failure's text and the request as JSON that jq reads back (the byte as U+FFFD).
+TEST_F(PollCli, json_escapes_what_a_text_holds) {
+  const RunResult r = vantrel::test::Run({PollBinary(), "--json", dir_ / "no\"such\\dev\tice\xFF"});
+  EXPECT_EQ(r.status, 4) << r.err;
+  const std::string path = "no\"such\\dev\tice\xEF\xBF\xBD:9600,N,8,1";
+  EXPECT_NE(Jq(dir_, {"-j", ".error.text"}, r.out).find("Serial post settings: " + dir_.path() + "/" + path),
+            std::string::npos) << r.out;
+  EXPECT_EQ(Jq(dir_, {"-j", ".request.connection"}, r.out), dir_.path() + "/" + path) << r.out;
+}
+
+// With -l a line per poll, and the failure that ends the polls last.
+TEST_F(PollCli, json_with_a_period_ends_with_the_failure) {
+  const std::string log = dir_ / "json.log";
+  BackgroundProcess run({PollBinary(), "-a", "1", "-b", "115200", "-t", "4", "-c", "2", "-l", "100", "-o", "5",
+                         "--json", slave_->linkPath()},
+                        "", {}, log);
+  ASSERT_TRUE(run.started());
+  for (int i = 0; i < 600 && Lines(ReadFile(log)) < 3; ++i) usleep(50000);
+  slave_->Stop();
+  EXPECT_EQ(run.Wait(4000), 12);
+  // standard error's explanation is in the same file: the objects are the lines with '{'
+  std::string objects;
+  std::istringstream in(ReadFile(log));
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind('{', 0) == 0) objects += line + "\n";
+  }
+  EXPECT_EQ(Jq(dir_, {"-sc", "map(.values[1].uint32 // .error.status) | .[-4:]"}, objects),
+            "[131073,131073,131073,12]\n") << ReadFile(log);
+  EXPECT_EQ(ReadFile(log).find("-- Poll"), std::string::npos) << "no poll lines between the objects";
 }
 
 // The simulator's image puts 32-bit values low word first, so a high-word-first float is

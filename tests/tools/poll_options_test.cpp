@@ -75,13 +75,15 @@ TEST(poll_options, period_and_once) {
   EXPECT_EQ(Parse({"-l", "500"}).periodMs, 500);
   EXPECT_EQ(Parse({"-l", "500", "-1"}).periodMs, 0);
   EXPECT_TRUE(Parse({"--csv"}).csv);
+  EXPECT_TRUE(Parse({"--csv", "--cells"}).cells);
+  EXPECT_TRUE(Parse({"--json", "-l", "500"}).json);
 }
 
 TEST(poll_options, refuses_what_it_cannot_do) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"-m", "tcp"}, {"-a", "256"}, {"-r", "0"}, {"-c", "0"}, {"-c", "2001"}, {"-b", "x"},
            {"-d", "6"}, {"-s", "3"}, {"-o", "0"}, {"-o", "abc"}, {"-l", "0"}, {"-x"}, {"-a"},
-           {"a", "b"}}) {
+           {"a", "b"}, {"--json", "--csv"}, {"--json", "--cells"}, {"-t", "4", "--json", "COM3", "5"}}) {
     PollConfig c;
     std::string error;
     EXPECT_EQ(ParsePollOptions(args, c, error), ParseOutcome::Error) << args[0];

@@ -77,6 +77,13 @@ const char kPollUsage[] =
     "                millisecond (2026-12-08T14:03:07.250), each value (0 or 1, or the\n"
     "                register as uint16), and for registers the uint32, int32 and float32\n"
     "                of each pair, as the desktop program's data log writes them\n"
+    "      --json    print one JSON object per poll, each on a line of its own, for jq:\n"
+    "                \"time\" (local, ISO 8601 to the millisecond with the UTC offset),\n"
+    "                \"request\" (mode, connection, slave_id, function, offset, count and\n"
+    "                word_order) and \"values\", an object per item with its offset,\n"
+    "                address, address6, value and the table's other cells (hex, uint16,\n"
+    "                int16, uint32, int32, float32, ...), numbers as JSON numbers; for a\n"
+    "                failure \"error\" instead, with the exit status and the text\n"
     "      --cells   print the window's exact cells: the table and CSV with its Write\n"
     "                column (a button in the window), which they otherwise leave out\n"
     "  -h, --help    show this text\n"
@@ -146,6 +153,15 @@ constexpr OrderName kOrderNames[] = {{"low-first", WordOrder::LowFirst},
                                      {"low-first-swapped", WordOrder::LowFirstSwapped},
                                      {"high-first-swapped", WordOrder::HighFirstSwapped}};
 
+struct ModeName {
+  const char* name;
+  ModbusMode mode;
+};
+constexpr ModeName kModeNames[] = {{"rtu", ModbusMode::Rtu},
+                                   {"ascii", ModbusMode::Ascii},
+                                   {"tcp", ModbusMode::Tcp},
+                                   {"rtutcp", ModbusMode::RtuOverTcp}};
+
 bool ParseWordOrder(const std::string& value, PollConfig& config, std::string& error) {
   for (const auto& o : kOrderNames) {
     if (value == o.name) {
@@ -158,6 +174,13 @@ bool ParseWordOrder(const std::string& value, PollConfig& config, std::string& e
 }
 
 }  // namespace
+
+const char* ModeOptionName(ModbusMode mode) {
+  for (const auto& m : kModeNames) {
+    if (m.mode == mode) return m.name;
+  }
+  return "";
+}
 
 const char* WordOrderOptionName(WordOrder order) {
   for (const auto& o : kOrderNames) {
@@ -280,6 +303,10 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       config.csv = true;
       continue;
     }
+    if (arg == "--json") {
+      config.json = true;
+      continue;
+    }
     if (arg == "--cells") {
       config.cells = true;
       continue;
@@ -339,11 +366,8 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     const char f = flag[1];
     switch (f) {
       case 'm': {
-        static const struct { const char* name; ModbusMode mode; } modes[] = {
-            {"rtu", ModbusMode::Rtu}, {"ascii", ModbusMode::Ascii}, {"tcp", ModbusMode::Tcp},
-            {"rtutcp", ModbusMode::RtuOverTcp}};
         bool found = false;
-        for (const auto& m : modes) {
+        for (const auto& m : kModeNames) {
           if (strcasecmp(value.c_str(), m.name) == 0) {
             config.mode = m.mode;
             found = true;
@@ -449,6 +473,14 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
   }
   if (!positional.empty()) config.values.assign(positional.begin() + 1, positional.end());
+  if (config.json && (config.csv || config.cells)) {
+    error = std::string("--json and ") + (config.csv ? "--csv" : "--cells") + " are two outputs: give one of them";
+    return ParseOutcome::Error;
+  }
+  if (config.json && config.IsWrite()) {
+    error = "--json is for reads: a write prints what it wrote, and its exit status tells the outcome";
+    return ParseOutcome::Error;
+  }
   if (config.IsWrite()) {
     if (!PrepareWrite(lengthGiven, config, error)) return ParseOutcome::Error;
   } else if (config.alwaysMultiple) {

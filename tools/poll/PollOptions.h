@@ -38,6 +38,7 @@ struct PollConfig {
   bool csv = false;
   // The table and CSV with the window's exact cells, its Write column too.
   bool cells = false;
+  bool json = false;  // a JSON object per poll, or for the failure
   // How 32- and 64-bit values lie over registers, for the table and for 32-bit writes.
   WordOrder wordOrder = WordOrder::LowFirst;
   bool show64 = false;  // print uint64, int64 and float64 too
@@ -85,6 +86,9 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
 // The --word-order names: "low-first", "high-first", "low-first-swapped",
 // "high-first-swapped".
 const char* WordOrderOptionName(vantrel::WordOrder order);
+
+// The -m names: "rtu", "ascii", "tcp", "rtutcp".
+const char* ModeOptionName(vantrel::ModbusMode mode);
 
 // Parses "COMn" (any letter case); 0 when the text is no such name.
 int ComPortNumber(const std::string& text);

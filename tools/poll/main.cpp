@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "PollJson.h"
 #include "PollOptions.h"
 #include "Version.h"
 #include "app/DataLog.h"
@@ -27,14 +28,30 @@ using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
+// With --json, what a failure's object names besides its status and text: the request,
+// set once the command line is read, and the connection once it is known.
+struct JsonFailures {
+  const PollConfig* cfg = nullptr;  // none: no --json
+  std::string connection;
+};
+JsonFailures g_jsonFailures;
+
+// A failure's explanation on standard error; with --json also its object on standard output.
 int Fail(int status, const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
+  if (g_jsonFailures.cfg != nullptr) {
+    const std::string request = RequestJson(*g_jsonFailures.cfg, g_jsonFailures.connection);
+    std::printf("%s\n", FailureJson(ZonedIsoTime(std::chrono::system_clock::now()), request, status, text).c_str());
+    std::fflush(stdout);
+  }
   return status;
 }
 
 // --csv with -l: a line per poll, the time and the values, as the data log writes them
 // (with the 32-bit columns, since a read prints every format).
 bool TimedCsv(const PollConfig& cfg) { return cfg.csv && cfg.periodMs > 0; }
+// Output that is one line per poll, without "-- Poll n" lines or blank lines between polls.
+bool LinePerPoll(const PollConfig& cfg) { return cfg.json || TimedCsv(cfg); }
 
 std::string DeviceGoneText(const ModbusMaster& master, const std::string& connection, const char* what) {
   if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), what);
@@ -121,7 +138,9 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   if (table.fill != TableFill::Filled) {
     return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData : kUndecodableFunction);
   }
-  if (TimedCsv(cfg)) {
+  if (cfg.json) {
+    std::printf("%s\n", PollJson(ZonedIsoTime(arrived), RequestJson(cfg, connection), table).c_str());
+  } else if (TimedCsv(cfg)) {
     std::fputs(DataLogLines(table, true, LocalIsoTime(arrived), csvHeader).c_str(), stdout);
   } else {
     std::fputs(TableAsText(table, {}, cfg.csv ? TextFormat::Csv : TextFormat::Aligned, cfg.cells).c_str(), stdout);
@@ -188,6 +207,7 @@ int main(int argc, char** argv) {
     case ParseOutcome::Run:
       break;
   }
+  if (cfg.json) g_jsonFailures.cfg = &cfg;
 
   // The program's own check, on the offset as the user counts it; values from settings.ini
   // that do not fit the frame are refused, not cut.
@@ -211,6 +231,7 @@ int main(int argc, char** argv) {
   std::string connection;
   if (IsNetworkMode(cfg.mode)) {
     connection = NetworkConnectionText(cfg.mode, cfg.host, cfg.tcpPort);
+    g_jsonFailures.connection = connection;
     const int waitMs = std::max(cfg.timeoutMs, 1);  // as AwaitReply gives the reply
     if (!master.tcp.Connect(cfg.host, cfg.tcpPort, waitMs)) {
       return Fail(kExitCannotConnect, CannotConnectNetworkText(connection, master.tcp.LastError(), waitMs));
@@ -223,6 +244,7 @@ int main(int argc, char** argv) {
     // The program's "COM %d:..." for a port number; for a path, the port's own "path:...".
     connection = cfg.device.empty() ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
                                     : master.port.SettingsText();
+    g_jsonFailures.connection = connection;
     if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
     if (cfg.rs485 && !master.port.SetRs485(true)) {
       return Fail(kExitCannotConnect, Rs485ErrorText(master.port.Device(), master.port.LastError()));
@@ -233,10 +255,10 @@ int main(int argc, char** argv) {
   std::string csvHeader;
   for (int n = 1;; ++n) {
     const auto start = SteadyClock::now();
-    if (cfg.periodMs > 0 && !cfg.csv) std::printf("-- Poll %d\n", n);
+    if (cfg.periodMs > 0 && !LinePerPoll(cfg)) std::printf("-- Poll %d\n", n);
     const int status = PollOnce(master, cfg, connection, csvHeader);
     if (status != kExitOk || cfg.periodMs == 0) return status;
-    if (!TimedCsv(cfg)) std::printf("\n");
+    if (!LinePerPoll(cfg)) std::printf("\n");
     std::fflush(stdout);
     std::this_thread::sleep_until(start + std::chrono::milliseconds(cfg.periodMs));
   }
