@@ -312,7 +312,7 @@ TEST(poll_options, settings_choose_the_table_a_write_goes_to) {
 
 TEST(poll_options, usage_names_the_writes) {
   const std::string usage = kPollUsage;
-  for (const char* text : {"DEVICE [VALUE...]", "--multiple", "4:int16", "4:float", "13 the write was not confirmed"}) {
+  for (const char* text : {"DEVICE [VALUE...]", "--multiple", "4:int16", "4:float", "13  the write was not confirmed"}) {
     EXPECT_NE(usage.find(text), std::string::npos) << text;
   }
 }
