@@ -8,12 +8,12 @@
 # lines indented by at most ten blanks that go on with '-'; the option's names and value
 # end where two blanks start its description.
 _vantrel_options() {
-  local line spec word value
+  local line lead word value
   local -a words names
   while IFS= read -r line; do
     [[ $line =~ ^\ {1,10}(-.*)$ ]] || continue
-    spec=${BASH_REMATCH[1]%%  *}
-    read -ra words <<<"${spec//,/ }"
+    lead=${BASH_REMATCH[1]%%  *}
+    read -ra words <<<"${lead//,/ }"
     names=()
     value=""
     for word in "${words[@]}"; do
