@@ -52,14 +52,35 @@ std::string IsoTime(const std::tm& local, int milliseconds) {
   return buf;
 }
 
-std::string LocalIsoTime(std::chrono::system_clock::time_point when) {
+namespace {
+
+std::tm LocalTime(std::chrono::system_clock::time_point when, int& milliseconds) {
   // floor, not a cast: before 1970 a cast would round towards zero into the next second
   const auto seconds = std::chrono::floor<std::chrono::seconds>(when);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - seconds).count();
+  milliseconds = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(when - seconds).count());
   const std::time_t t = std::chrono::system_clock::to_time_t(seconds);
   std::tm local{};
   localtime_r(&t, &local);
-  return IsoTime(local, static_cast<int>(ms));
+  return local;
+}
+
+}  // namespace
+
+std::string LocalIsoTime(std::chrono::system_clock::time_point when) {
+  int ms = 0;
+  const std::tm local = LocalTime(when, ms);
+  return IsoTime(local, ms);
+}
+
+std::string ZonedIsoTime(std::chrono::system_clock::time_point when) {
+  int ms = 0;
+  const std::tm local = LocalTime(when, ms);
+  // Minutes east of UTC; zones lie within a day of it.
+  const int offset = static_cast<int>(local.tm_gmtoff / 60 % (24 * 60));
+  const int minutes = offset < 0 ? -offset : offset;
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return IsoTime(local, ms) + zone;
 }
 
 std::string DataLogHeader(const ResponseTable& table, bool with32Bit) {

@@ -19,6 +19,8 @@ std::string CsvField(const std::string& text);
 std::string IsoTime(const std::tm& local, int milliseconds);
 // The same for a clock reading, in the time zone the process runs in.
 std::string LocalIsoTime(std::chrono::system_clock::time_point when);
+// The same with the zone's offset from UTC: "2026-12-08T14:03:07.250+01:00".
+std::string ZonedIsoTime(std::chrono::system_clock::time_point when);
 
 // The header line of a filled table, without line break: "time", then each item's 5-digit
 // address as the table shows it ("40001"); with32Bit adds, for registers, three columns per

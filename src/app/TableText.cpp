@@ -9,8 +9,8 @@ namespace vantrel {
 namespace {
 
 // A cell as the format needs it: CSV quotes where RFC 4180 asks; a tab or line break in a
-// cell would break a tab-separated row, so it becomes a blank (no cell the table makes has
-// one, but the text must stay a table whatever it holds).
+// cell would break a tab-separated or aligned row, so it becomes a blank (no cell the table
+// makes has one, but the text must stay a table whatever it holds).
 std::string Field(const std::string& text, TextFormat format) {
   if (format == TextFormat::Csv) return CsvField(text);
   std::string field = text;
@@ -20,25 +20,25 @@ std::string Field(const std::string& text, TextFormat format) {
 
 }  // namespace
 
-std::string TableAsText(const ResponseTable& table, const std::vector<int>& rows, TextFormat format) {
-  const char separator = format == TextFormat::Csv ? ',' : '\t';
+std::vector<std::size_t> TextColumns(const ResponseTable& table, bool windowCells) {
   std::vector<std::size_t> columns;
   for (std::size_t c = 0; c < table.columns.size(); ++c) {
-    if (std::strcmp(table.columns[c].caption, "Write") != 0) columns.push_back(c);
+    if (windowCells || std::strcmp(table.columns[c].caption, "Write") != 0) columns.push_back(c);
   }
+  return columns;
+}
+
+std::string TableAsText(const ResponseTable& table, const std::vector<int>& rows, TextFormat format,
+                        bool windowCells) {
+  const std::vector<std::size_t> columns = TextColumns(table, windowCells);
   if (columns.empty()) return {};
-  auto line = [&](auto cell) {
-    std::string text;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (i > 0) text += separator;
-      text += Field(cell(columns[i]), format);
-    }
-    return text + '\n';
-  };
-  std::string text = line([&](std::size_t c) { return std::string(table.columns[c].caption); });
+  // The lines as fields: the captions, then the rows asked for.
+  std::vector<std::vector<std::string>> lines(1);
+  for (std::size_t c : columns) lines[0].push_back(Field(table.columns[c].caption, format));
   auto addRow = [&](std::size_t r) {
     const auto& row = table.rows[r];
-    text += line([&](std::size_t c) { return c < row.size() ? row[c] : std::string(); });
+    auto& line = lines.emplace_back();
+    for (std::size_t c : columns) line.push_back(Field(c < row.size() ? row[c] : std::string(), format));
   };
   if (rows.empty()) {
     for (std::size_t r = 0; r < table.rows.size(); ++r) addRow(r);
@@ -46,6 +46,28 @@ std::string TableAsText(const ResponseTable& table, const std::vector<int>& rows
     for (int r : rows) {
       if (r >= 0 && static_cast<std::size_t>(r) < table.rows.size()) addRow(static_cast<std::size_t>(r));
     }
+  }
+
+  std::vector<std::size_t> width(columns.size());
+  if (format == TextFormat::Aligned) {
+    for (const auto& line : lines) {
+      for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
+    }
+  }
+  std::string text;
+  for (const auto& line : lines) {
+    std::string out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (format == TextFormat::Aligned) {
+        out += line[i];
+        if (i + 1 < line.size()) out.append(width[i] + 2 - line[i].size(), ' ');
+      } else {
+        if (i > 0) out += format == TextFormat::Csv ? ',' : '\t';
+        out += line[i];
+      }
+    }
+    if (format == TextFormat::Aligned) out.erase(out.find_last_not_of(' ') + 1);
+    text += out + '\n';
   }
   return text;
 }

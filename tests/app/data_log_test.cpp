@@ -166,6 +166,25 @@ TEST(data_log, iso_time_to_the_millisecond) {
   EXPECT_EQ(LocalIsoTime(system_clock::time_point{milliseconds{-1}}), "1969-12-31T23:59:59.999");
 }
 
+TEST(data_log, zoned_iso_time_names_the_offset_from_utc) {
+  using namespace std::chrono;
+  const system_clock::time_point t{milliseconds{1796738587250}};  // 2026-12-08T14:03:07.250 UTC
+  const struct {
+    const char* tz;
+    const char* expected;
+  } cases[] = {
+      {"UTC0", "2026-12-08T14:03:07.250+00:00"},
+      {"CET-1", "2026-12-08T15:03:07.250+01:00"},
+      {"EST5", "2026-12-08T09:03:07.250-05:00"},
+      {"NST3:30", "2026-12-08T10:33:07.250-03:30"},
+      {"IST-5:30", "2026-12-08T19:33:07.250+05:30"},
+  };
+  for (const auto& c : cases) {
+    ScopedTimeZone zone(c.tz);
+    EXPECT_EQ(ZonedIsoTime(t), c.expected) << c.tz;
+  }
+}
+
 TEST(data_log, csv_fields_are_quoted_where_needed) {
   const std::pair<const char*, const char*> cases[] = {
       {"40001", "40001"},        {"40001-40002 float32", "40001-40002 float32"},

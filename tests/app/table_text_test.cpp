@@ -16,20 +16,33 @@ ResponseTable Table() {
 
 }  // namespace
 
-// The captions first, then the rows asked for (all when none), without the Write column;
-// CSV quotes as RFC 4180 asks, tabs keep one cell per column.
-TEST(table_text, rows_as_tabs_or_csv_without_the_write_column) {
+// The captions first, then the rows asked for (all when none), without the Write column
+// unless the window's cells are asked for; CSV quotes as RFC 4180 asks, tabs keep one cell
+// per column, aligned columns are as wide as their widest text and two blanks.
+TEST(table_text, rows_as_tabs_csv_or_aligned_without_the_write_column) {
   const struct {
     std::vector<int> rows;
     TextFormat format;
+    bool windowCells;
     const char* text;
   } cases[] = {
-      {{}, TextFormat::Tabs,
+      {{}, TextFormat::Tabs, false,
        "Offset\tStandard address\tfloat32\n1\t40001\t\n2\t40002\t1,5\n3\t40003\ta\"b c\n"},
-      {{}, TextFormat::Csv, "Offset,Standard address,float32\n1,40001,\n2,40002,\"1,5\"\n3,40003,\"a\"\"b\tc\"\n"},
-      {{2, 0}, TextFormat::Tabs, "Offset\tStandard address\tfloat32\n3\t40003\ta\"b c\n1\t40001\t\n"},
-      {{1, 7, -1}, TextFormat::Tabs, "Offset\tStandard address\tfloat32\n2\t40002\t1,5\n"},
+      {{}, TextFormat::Csv, false,
+       "Offset,Standard address,float32\n1,40001,\n2,40002,\"1,5\"\n3,40003,\"a\"\"b\tc\"\n"},
+      {{2, 0}, TextFormat::Tabs, false, "Offset\tStandard address\tfloat32\n3\t40003\ta\"b c\n1\t40001\t\n"},
+      {{1, 7, -1}, TextFormat::Tabs, false, "Offset\tStandard address\tfloat32\n2\t40002\t1,5\n"},
+      {{}, TextFormat::Aligned, false,
+       "Offset  Standard address  float32\n"
+       "1       40001\n"
+       "2       40002             1,5\n"
+       "3       40003             a\"b c\n"},
+      {{1}, TextFormat::Aligned, true,
+       "Write  Offset  Standard address  float32\n"
+       "Write  2       40002             1,5\n"},
+      {{0}, TextFormat::Csv, true, "Write,Offset,Standard address,float32\nWrite,1,40001,\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(TableAsText(Table(), c.rows, c.format), c.text) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(TableAsText(Table(), c.rows, c.format, c.windowCells), c.text) << c.text;
   EXPECT_EQ(TableAsText(ResponseTable{}, {}, TextFormat::Csv), "");
+  EXPECT_EQ(TextColumns(Table()), (std::vector<std::size_t>{1, 2, 3}));
 }

@@ -57,20 +57,20 @@ TEST_P(AsciiLine, reads_writes_and_faults) {
   };
   const Case cases[] = {
       {{"-t", "4", "-r", "1", "-c", "2", "--csv", link},
-       0, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
-          "Write,1,40001,400001,0x0001,1,1,,,\nWrite,2,40002,400002,0x0002,2,2,131073,131073,0.000000\n"},
+       0, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+          "1,40001,400001,0x0001,1,1,,,\n2,40002,400002,0x0002,2,2,131073,131073,0.000000\n"},
       {{"-t", "0", "-r", "1", "-c", "3", "--csv", link},
-       0, "Write,Offset,Standard address,6 digit address,Value\n"
-          "Write,1,00001,000001,1\nWrite,2,00002,000002,0\nWrite,3,00003,000003,1\n"},
+       0, "Offset,Standard address,6 digit address,Value\n"
+          "1,00001,000001,1\n2,00002,000002,0\n3,00003,000003,1\n"},
       {{"-t", "4", "-r", "20", link, "300", "400"}, 0,
        "Wrote 2 holding registers from offset 20 (40020) with function 16: 300 400\n"},
       {{"-t", "4", "-r", "20", "-c", "2", "--csv", link},
-       0, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
-          "Write,20,40020,400020,0x012C,300,300,,,\nWrite,21,40021,400021,0x0190,400,400,26214700,26214700,0.000000\n"},
+       0, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+          "20,40020,400020,0x012C,300,300,,,\n21,40021,400021,0x0190,400,400,26214700,26214700,0.000000\n"},
       {{"-t", "0", "-r", "2", link, "1"}, 0, "Wrote 1 coil from offset 2 (00002) with function 05: 1\n"},
       {{"-t", "4", "-r", "9023", "-c", "1", "--csv", link}, 0,  // split in two with a pause
-       "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
-       "Write,9023,49023,409023,0x233F,9023,9023,incomplete,incomplete,incomplete\n"},
+       "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+       "9023,49023,409023,0x233F,9023,9023,incomplete,incomplete,incomplete\n"},
       {{"-t", "4", "-r", "9020", "-c", "1", link}, 7, "mb_responce_code=-10 - MB_RESPONCE_INVALID_LRC"},
       {{"-t", "4", "-r", "9002", "-c", "1", link}, 8, "0x02 - ILLEGAL DATA ADDRESS"},
       {{"-t", "4", "-r", "9025", "-c", "1", "-o", "0.5", link}, 6, "(from slave 2, not 1)"},

@@ -104,19 +104,19 @@ TEST_F(Mbpoll, writes_that_vantrel_poll_reads_back) {
   };
   const Case cases[] = {
       {{"-t", "4", "-r", "10"}, {"1234"}, {"-t", "4", "-r", "10", "-c", "1"},  // 06
-       "Write,10,40010,400010,0x04D2,1234,1234,incomplete,incomplete,incomplete\n"},
+       "10,40010,400010,0x04D2,1234,1234,incomplete,incomplete,incomplete\n"},
       {{"-t", "4", "-r", "20"}, {"5", "6", "7"}, {"-t", "4", "-r", "20", "-c", "3"},  // 16
-       "Write,20,40020,400020,0x0005,5,5,,,\nWrite,21,40021,400021,0x0006,6,6,393221,393221,0.000000\n"
-       "Write,22,40022,400022,0x0007,7,7,incomplete,incomplete,incomplete\n"},
-      {{"-t", "0", "-r", "5"}, {"0"}, {"-t", "0", "-r", "5", "-c", "1"}, "Write,5,00005,000005,0\n"},  // 05
+       "20,40020,400020,0x0005,5,5,,,\n21,40021,400021,0x0006,6,6,393221,393221,0.000000\n"
+       "22,40022,400022,0x0007,7,7,incomplete,incomplete,incomplete\n"},
+      {{"-t", "0", "-r", "5"}, {"0"}, {"-t", "0", "-r", "5", "-c", "1"}, "5,00005,000005,0\n"},  // 05
       {{"-t", "0", "-r", "7"}, {"0", "1", "0", "1", "1"}, {"-t", "0", "-r", "7", "-c", "5"},  // 15
-       "Write,7,00007,000007,0\nWrite,8,00008,000008,1\nWrite,9,00009,000009,0\n"
-       "Write,10,00010,000010,1\nWrite,11,00011,000011,1\n"},
+       "7,00007,000007,0\n8,00008,000008,1\n9,00009,000009,0\n"
+       "10,00010,000010,1\n11,00011,000011,1\n"},
       {{"-t", "4:float", "-r", "30"}, {"3.5"}, {"-t", "4", "-r", "30", "-c", "2"},
-       "Write,30,40030,400030,0x0000,0,0,,,\nWrite,31,40031,400031,0x4060,16480,16480,1080033280,1080033280,3.500000\n"},
+       "30,40030,400030,0x0000,0,0,,,\n31,40031,400031,0x4060,16480,16480,1080033280,1080033280,3.500000\n"},
       {{"-t", "4:int", "-r", "40"}, {"--", "-1000000000"}, {"-t", "4", "-r", "40", "-c", "2"},
-       "Write,40,40040,400040,0x3600,13824,13824,,,\n"
-       "Write,41,40041,400041,0xC465,50277,-15259,3294967296,-1000000000,-916.843750\n"},
+       "40,40040,400040,0x3600,13824,13824,,,\n"
+       "41,40041,400041,0xC465,50277,-15259,3294967296,-1000000000,-916.843750\n"},
   };
   for (const Case& c : cases) {
     const RunResult w = Mb(c.write, c.values);
@@ -134,7 +134,7 @@ TEST_F(Mbpoll, a_read_only_slave_refuses_writes) {
   EXPECT_NE(w.status, 0);
   EXPECT_NE((w.out + w.err).find("Illegal function"), std::string::npos) << w.out << w.err;
   EXPECT_EQ(Poll({"-t", "4", "-r", "10", "-c", "1"}, readOnly.linkPath()),
-            "Write,10,40010,400010,0x000A,10,10,incomplete,incomplete,incomplete\n");
+            "10,40010,400010,0x000A,10,10,incomplete,incomplete,incomplete\n");
 }
 
 TEST_F(Mbpoll, a_saved_image_keeps_written_values_across_a_restart) {
@@ -149,7 +149,7 @@ TEST_F(Mbpoll, a_saved_image_keeps_written_values_across_a_restart) {
   SlaveProcess second(dir_.path(), "COM4", {"-a", "1", "-b", "115200", "-i", saved});
   ASSERT_TRUE(second.ready());
   EXPECT_EQ(Poll({"-t", "4", "-r", "50", "-c", "2"}, second.linkPath()),
-            "Write,50,40050,400050,0x0000,0,0,,,\nWrite,51,40051,400051,0x4010,16400,16400,1074790400,1074790400,2.250000\n");
+            "50,40050,400050,0x0000,0,0,,,\n51,40051,400051,0x4010,16400,16400,1074790400,1074790400,2.250000\n");
 
   // a save that cannot be done is said, with its own exit status
   BackgroundProcess lost({vantrel::test::SlaveBinary(), "--save", dir_ / "gone/saved.txt", dir_ / "COM5"}, "", {},

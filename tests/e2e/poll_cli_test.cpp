@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -42,21 +43,43 @@ class PollCli : public ::testing::Test {
 }  // namespace
 
 TEST_F(PollCli, prints_the_response_table_aligned) {
-  const RunResult r = Poll({"-t", "4", "-r", "1", "-c", "2"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Write  Offset  Standard address  6 digit address  Hex     uint16  int16  uint32  int32   float32\n"
-            "Write  1       40001             400001           0x0001  1       1\n"
-            "Write  2       40002             400002           0x0002  2       2      131073  131073  0.000000\n");
+  // Without the window's Write column, unless --cells asks for the window's cells.
+  const struct {
+    const char* cells;
+    const char* out;
+  } cases[] = {
+      {"-1",
+       "Offset  Standard address  6 digit address  Hex     uint16  int16  uint32  int32   float32\n"
+       "1       40001             400001           0x0001  1       1\n"
+       "2       40002             400002           0x0002  2       2      131073  131073  0.000000\n"},
+      {"--cells",
+       "Write  Offset  Standard address  6 digit address  Hex     uint16  int16  uint32  int32   float32\n"
+       "Write  1       40001             400001           0x0001  1       1\n"
+       "Write  2       40002             400002           0x0002  2       2      131073  131073  0.000000\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Poll({"-t", "4", "-r", "1", "-c", "2", c.cells});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
 }
 
 TEST_F(PollCli, prints_csv) {
-  const RunResult r = Poll({"-t", "1", "-r", "4", "-c", "2", "--csv"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Write,Offset,Standard address,6 digit address,Value\n"
-            "Write,4,10004,100004,1\n"
-            "Write,5,10005,100005,0\n");
+  const struct {
+    const char* cells;
+    const char* out;
+  } cases[] = {
+      {"-1", "Offset,Standard address,6 digit address,Value\n4,10004,100004,1\n5,10005,100005,0\n"},
+      {"--cells",
+       "Write,Offset,Standard address,6 digit address,Value\n"
+       "Write,4,10004,100004,1\n"
+       "Write,5,10005,100005,0\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Poll({"-t", "1", "-r", "4", "-c", "2", "--csv", c.cells});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+  }
 }
 
 TEST_F(PollCli, failures_explain_themselves_with_their_own_status) {
@@ -111,8 +134,8 @@ TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
     EXPECT_EQ(r.status, 6) << r.err;
     r = Poll({"-t", "4", "-r", "1", "-c", "2", "--csv"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,1,40001,400001,0x0001,1,1,,,\n"
-                                                  "Write,2,40002,400002,0x0002,2,2,131073,131073,0.000000\n");
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "1,40001,400001,0x0001,1,1,,,\n"
+                                                  "2,40002,400002,0x0002,2,2,131073,131073,0.000000\n");
     EXPECT_NE(r.err.find("(20 data bytes, not the 4 asked for)"), std::string::npos) << r.err;
   }
   RunResult r = Poll({"-t", "4", "-r", "9025", "-c", "1", "-o", "2"});
@@ -121,7 +144,7 @@ TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
 
   r = Poll({"-t", "4", "-r", "30", "-c", "1", "--csv"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,30,40030,400030,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "30,40030,400030,0x001E,30,30,incomplete,incomplete,incomplete\n");
   EXPECT_NE(r.err.find("Line noise before the reply, skipped: 00 "), std::string::npos) << r.err;
 
   // a device that always answers too short is told so, not timed out
@@ -165,8 +188,8 @@ TEST_F(PollCli, comn_names_the_link_in_the_current_folder) {
   const RunResult r = vantrel::test::Run(
       {"/bin/sh", "-c", "cd '" + dir_.path() + "' && " + PollBinary() + " -a 1 -b 115200 -t 4 -c 1 -r 7 --csv COM3"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
-                   "Write,7,40007,400007,0x0007,7,7,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(r.out, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+                   "7,40007,400007,0x0007,7,7,incomplete,incomplete,incomplete\n");
 }
 
 TEST_F(PollCli, polls_periodically_until_the_device_goes_away) {
@@ -189,13 +212,13 @@ TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {
   const std::string cd = "cd '" + dir_.path() + "' && " + PollBinary();
   RunResult r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
-                   "Write,3,30003,300003,0x001E,30,30,,,\n"
-                   "Write,4,30004,300004,0x0028,40,40,2621470,2621470,0.000000\n");
+  EXPECT_EQ(r.out, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+                   "3,30003,300003,0x001E,30,30,,,\n"
+                   "4,30004,300004,0x0028,40,40,2621470,2621470,0.000000\n");
   // an option overrides one value, the rest stays
   r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv -c 1"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,3,30003,300003,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "3,30003,300003,0x001E,30,30,incomplete,incomplete,incomplete\n");
   // another folder, other settings: slave 11 does not answer here
   std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\nrecv_time_out=300\n";
   r = vantrel::test::Run({"/bin/sh", "-c", cd});
@@ -251,6 +274,99 @@ TEST_F(PollCli, timed_csv_prints_a_line_per_poll) {
   }
 }
 
+namespace {
+
+// What jq, given the options, makes of the text: its output, or "jq failed" and why when
+// it cannot read the text as JSON.
+std::string Jq(const TempDir& dir, std::vector<std::string> options, const std::string& text) {
+  const std::string path = dir / "output.json";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  options.insert(options.begin(), "jq");
+  options.push_back(path);
+  const RunResult r = vantrel::test::Run(options);
+  return r.status == 0 ? r.out : "jq failed: " + r.err;
+}
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+}  // namespace
+
+// --json: one object a line, read by jq, with the request and every cell of each item, or
+// the failure with its status and the text of standard error.
+TEST_F(PollCli, json_prints_an_object_per_poll_for_jq) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* filter;
+    const char* out;  // jq's, compact
+  };
+  const Case cases[] = {
+      {{"-t", "4", "-r", "1", "-c", "3"}, 0, "[.request | .mode, .slave_id, .function, .offset, .count, .word_order]",
+       R"(["rtu",1,3,1,3,"low-first"])"},
+      {{"-t", "4", "-r", "1", "-c", "3"}, 0, ".values",
+       R"([{"offset":1,"address":"40001","address6":"400001","value":1,"hex":"0x0001","uint16":1,"int16":1},)"
+       R"({"offset":2,"address":"40002","address6":"400002","value":2,"hex":"0x0002","uint16":2,"int16":2,)"
+       R"("uint32":131073,"int32":131073,"float32":0},)"
+       R"({"offset":3,"address":"40003","address6":"400003","value":3,"hex":"0x0003","uint16":3,"int16":3,)"
+       R"("uint32":"incomplete","int32":"incomplete","float32":"incomplete"}])"},
+      {{"-t", "0", "-r", "1", "-c", "3"}, 0, ".values",
+       R"([{"offset":1,"address":"00001","address6":"000001","value":1},)"
+       R"({"offset":2,"address":"00002","address6":"000002","value":0},)"
+       R"({"offset":3,"address":"00003","address6":"000003","value":1}])"},
+      // input registers 110 and 120 as one high-word-first value: 0x006E0078
+      {{"-t", "3", "-r", "11", "-c", "2", "--word-order", "high-first"}, 0,
+       "[.request.word_order, .values[1].uint32, .values[1].int32]", R"(["high-first",7209080,7209080])"},
+      {{"-t", "4", "-r", "9002", "-c", "1"}, 8, "[.error.status, .values]", "[8,null]"},
+      {{"-t", "4", "-r", "9021", "-c", "1", "-o", "0.3"}, 6, ".error.status", "6"},
+  };
+  const std::regex time(R"("\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}[+-]\d{2}:\d{2}"\n)");
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    const RunResult r = Poll(args);
+    EXPECT_EQ(r.status, c.status) << c.filter << r.err;
+    EXPECT_EQ(Lines(r.out), 1u) << r.out;
+    EXPECT_EQ(Jq(dir_, {"-c", c.filter}, r.out), std::string(c.out) + "\n") << r.out;
+    EXPECT_TRUE(std::regex_match(Jq(dir_, {".time"}, r.out), time)) << r.out;
+    // a failure's text is the one on standard error
+    if (c.status != 0) {
+      EXPECT_EQ(Jq(dir_, {"-j", ".error.text"}, r.out) + "\n", r.err);
+    }
+  }
+}
+
+// A device path with a quote, a backslash, a tab and a byte that is no UTF-8 comes through
+// the failure's text and the request as JSON that jq reads back (the byte as U+FFFD).
+TEST_F(PollCli, json_escapes_what_a_text_holds) {
+  const RunResult r = vantrel::test::Run({PollBinary(), "--json", dir_ / "no\"such\\dev\tice\xFF"});
+  EXPECT_EQ(r.status, 4) << r.err;
+  const std::string path = "no\"such\\dev\tice\xEF\xBF\xBD:9600,N,8,1";
+  EXPECT_NE(Jq(dir_, {"-j", ".error.text"}, r.out).find("Serial post settings: " + dir_.path() + "/" + path),
+            std::string::npos) << r.out;
+  EXPECT_EQ(Jq(dir_, {"-j", ".request.connection"}, r.out), dir_.path() + "/" + path) << r.out;
+}
+
+// With -l a line per poll, and the failure that ends the polls last.
+TEST_F(PollCli, json_with_a_period_ends_with_the_failure) {
+  const std::string log = dir_ / "json.log";
+  BackgroundProcess run({PollBinary(), "-a", "1", "-b", "115200", "-t", "4", "-c", "2", "-l", "100", "-o", "5",
+                         "--json", slave_->linkPath()},
+                        "", {}, log);
+  ASSERT_TRUE(run.started());
+  for (int i = 0; i < 600 && Lines(ReadFile(log)) < 3; ++i) usleep(50000);
+  slave_->Stop();
+  EXPECT_EQ(run.Wait(4000), 12);
+  // standard error's explanation is in the same file: the objects are the lines with '{'
+  std::string objects;
+  std::istringstream in(ReadFile(log));
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind('{', 0) == 0) objects += line + "\n";
+  }
+  EXPECT_EQ(Jq(dir_, {"-sc", "map(.values[1].uint32 // .error.status) | .[-4:]"}, objects),
+            "[131073,131073,131073,12]\n") << ReadFile(log);
+  EXPECT_EQ(ReadFile(log).find("-- Poll"), std::string::npos) << "no poll lines between the objects";
+}
+
 // The simulator's image puts 32-bit values low word first, so a high-word-first float is
 // written as its two registers: 3.5 is 0x40600000, -2.5 is 0xC0200000.
 TEST(PollCliWordOrder, b_reads_a_high_word_first_float_and_writes_one_back) {
@@ -268,16 +384,16 @@ TEST(PollCliWordOrder, b_reads_a_high_word_first_float_and_writes_one_back) {
   RunResult r = poll({"-B", "-r", "1", "-c", "4", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "Write,Offset,Standard address,6 digit address,Hex,uint16,int16,uint32 (high word first),"
+            "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32 (high word first),"
             "int32 (high word first),float32 (high word first)\n"
-            "Write,1,40001,400001,0x4060,16480,16480,,,\n"
-            "Write,2,40002,400002,0x0000,0,0,1080033280,1080033280,3.500000\n"
-            "Write,3,40003,400003,0xC020,49184,-16352,,,\n"
-            "Write,4,40004,400004,0x0000,0,0,3223322624,-1071644672,-2.500000\n");
+            "1,40001,400001,0x4060,16480,16480,,,\n"
+            "2,40002,400002,0x0000,0,0,1080033280,1080033280,3.500000\n"
+            "3,40003,400003,0xC020,49184,-16352,,,\n"
+            "4,40004,400004,0x0000,0,0,3223322624,-1071644672,-2.500000\n");
   // without -B the same registers are another float
   r = poll({"-r", "1", "-c", "2", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\nWrite,2,40002,400002,0x0000,0,0,16480,16480,0.000000\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n2,40002,400002,0x0000,0,0,16480,16480,0.000000\n"), std::string::npos) << r.out;
   // the four registers as one high-word-first double: 0x40600000C0200000
   r = poll({"-B", "--64bit", "-r", "1", "-c", "4", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -290,6 +406,6 @@ TEST(PollCliWordOrder, b_reads_a_high_word_first_float_and_writes_one_back) {
   EXPECT_EQ(r.out, "Wrote 2 holding registers from offset 11 (40011) with function 16, 1 float32 value: 1.5\n");
   r = poll({"-r", "11", "-c", "2", "--csv", slave.linkPath()});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\nWrite,11,40011,400011,0x3FC0,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\nWrite,12,40012,400012,0x0000,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n11,40011,400011,0x3FC0,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n12,40012,400012,0x0000,"), std::string::npos) << r.out;
 }

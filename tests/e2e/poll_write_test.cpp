@@ -226,7 +226,7 @@ TEST_F(PollWrite, refusals_touch_nothing) {
 TEST_F(PollWrite, a_bare_minus_one_still_polls_once) {
   const RunResult r = Write({"-t", "4:int16", "-r", "1", "-c", "1", "--csv"}, {"-1"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Write,1,40001,400001,0x1000,4096,4096,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "1,40001,400001,0x1000,4096,4096,incomplete,incomplete,incomplete\n");
   EXPECT_EQ(slave_.Registers(0, 1), (std::vector<std::uint16_t>{0x1000}));
 }
 

@@ -52,10 +52,10 @@ TEST(LibmodbusTcp, vantrel_poll_reads_and_writes_it) {
   };
   const Read reads[] = {
       {{"-t", "4", "-r", "1", "-c", "2"},
-       "Write,1,40001,400001,0x1000,4096,4096,,,\nWrite,2,40002,400002,0x1001,4097,4097,268505088,268505088,0.000000\n"},
-      {{"-t", "3", "-r", "11", "-c", "1"}, "Write,11,30011,300011,0xEFF6,61430,-4106,incomplete,incomplete,incomplete\n"},
-      {{"-t", "0", "-r", "5", "-c", "3"}, "Write,5,00005,000005,0\nWrite,6,00006,000006,1\nWrite,7,00007,000007,0\n"},
-      {{"-t", "1", "-r", "1", "-c", "2"}, "Write,1,10001,100001,0\nWrite,2,10002,100002,1\n"},
+       "1,40001,400001,0x1000,4096,4096,,,\n2,40002,400002,0x1001,4097,4097,268505088,268505088,0.000000\n"},
+      {{"-t", "3", "-r", "11", "-c", "1"}, "11,30011,300011,0xEFF6,61430,-4106,incomplete,incomplete,incomplete\n"},
+      {{"-t", "0", "-r", "5", "-c", "3"}, "5,00005,000005,0\n6,00006,000006,1\n7,00007,000007,0\n"},
+      {{"-t", "1", "-r", "1", "-c", "2"}, "1,10001,100001,0\n2,10002,100002,1\n"},
   };
   for (const Read& read : reads) {
     std::vector<std::string> args{"-m", "tcp", "-a", "1", "-o", "5", "--csv"};
@@ -130,11 +130,11 @@ TEST_F(SlaveOverTcp, mbpoll_reads_and_writes_it) {
   };
   const Write writes[] = {
       {{"-t", "4", "-r", "10"}, {"1234"}, {"-t", "4", "-r", "10", "-c", "1"},
-       "Write,10,40010,400010,0x04D2,1234,1234,incomplete,incomplete,incomplete\n"},
+       "10,40010,400010,0x04D2,1234,1234,incomplete,incomplete,incomplete\n"},
       {{"-t", "0", "-r", "7"}, {"0", "1", "0"}, {"-t", "0", "-r", "7", "-c", "3"},
-       "Write,7,00007,000007,0\nWrite,8,00008,000008,1\nWrite,9,00009,000009,0\n"},
+       "7,00007,000007,0\n8,00008,000008,1\n9,00009,000009,0\n"},
       {{"-t", "4:float", "-r", "30"}, {"3.5"}, {"-t", "4", "-r", "30", "-c", "2"},
-       "Write,30,40030,400030,0x0000,0,0,,,\nWrite,31,40031,400031,0x4060,16480,16480,1080033280,1080033280,3.500000\n"},
+       "30,40030,400030,0x0000,0,0,,,\n31,40031,400031,0x4060,16480,16480,1080033280,1080033280,3.500000\n"},
   };
   for (const Write& w : writes) {
     const RunResult wrote = Mb(w.write, w.values);
@@ -221,11 +221,11 @@ TEST(PollOverTcp, rtu_over_tcp_against_the_simulator) {
   const std::string host = At(slave.port());
   RunResult r = Poll({"-m", "rtutcp", "-a", "1", "-t", "3", "-r", "4", "-c", "1", "--csv", host});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Rows(r), "Write,4,30004,300004,0x0028,40,40,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(Rows(r), "4,30004,300004,0x0028,40,40,incomplete,incomplete,incomplete\n");
   r = Poll({"-m", "rtutcp", "-a", "1", "-t", "4:int16", "-r", "3", host, "--", "-2"});
   ASSERT_EQ(r.status, 0) << r.err;
   r = Poll({"-m", "rtutcp", "-a", "1", "-t", "4", "-r", "3", "-c", "1", "--csv", host});
-  EXPECT_EQ(Rows(r), "Write,3,40003,400003,0xFFFE,65534,-2,incomplete,incomplete,incomplete\n");
+  EXPECT_EQ(Rows(r), "3,40003,400003,0xFFFE,65534,-2,incomplete,incomplete,incomplete\n");
   r = Poll({"-m", "rtutcp", "-a", "1", "-o", "2", "-t", "4", "-r", "9020", "-c", "1", host});
   EXPECT_EQ(r.status, 7) << r.err;
   EXPECT_NE(r.err.find("MB_RESPONCE_INVALID_CRC"), std::string::npos) << r.err;

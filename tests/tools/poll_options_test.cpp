@@ -75,19 +75,23 @@ TEST(poll_options, period_and_once) {
   EXPECT_EQ(Parse({"-l", "500"}).periodMs, 500);
   EXPECT_EQ(Parse({"-l", "500", "-1"}).periodMs, 0);
   EXPECT_TRUE(Parse({"--csv"}).csv);
+  EXPECT_TRUE(Parse({"--csv", "--cells"}).cells);
+  EXPECT_TRUE(Parse({"--json", "-l", "500"}).json);
 }
 
 TEST(poll_options, refuses_what_it_cannot_do) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"-m", "tcp"}, {"-a", "256"}, {"-r", "0"}, {"-c", "0"}, {"-c", "2001"}, {"-b", "x"},
            {"-d", "6"}, {"-s", "3"}, {"-o", "0"}, {"-o", "abc"}, {"-l", "0"}, {"-x"}, {"-a"},
-           {"a", "b"}}) {
+           {"a", "b"}, {"--json", "--csv"}, {"--json", "--cells"}, {"-t", "4", "--json", "COM3", "5"}}) {
     PollConfig c;
     std::string error;
     EXPECT_EQ(ParsePollOptions(args, c, error), ParseOutcome::Error) << args[0];
     EXPECT_FALSE(error.empty());
   }
   Parse({"--help"}, ParseOutcome::Help);
+  Parse({"--version"}, ParseOutcome::Version);
+  Parse({"-a", "1", "-V"}, ParseOutcome::Version);
 }
 
 TEST(poll_options, modes_and_network_devices) {
@@ -308,7 +312,7 @@ TEST(poll_options, settings_choose_the_table_a_write_goes_to) {
 
 TEST(poll_options, usage_names_the_writes) {
   const std::string usage = kPollUsage;
-  for (const char* text : {"DEVICE [VALUE...]", "--multiple", "4:int16", "4:float", "13 the write was not confirmed"}) {
+  for (const char* text : {"DEVICE [VALUE...]", "--multiple", "4:int16", "4:float", "13  the write was not confirmed"}) {
     EXPECT_NE(usage.find(text), std::string::npos) << text;
   }
 }

@@ -15,8 +15,8 @@ namespace vantrel::poll {
 
 const char kPollUsage[] =
     "Usage: vantrel-poll [options] DEVICE [VALUE...]\n"
-    "       vantrel-poll [options] [DEVICE]\n"
-    "       vantrel-poll -m tcp|rtutcp [options] HOST[:PORT] [VALUE...]\n"
+    "   or: vantrel-poll [options] [DEVICE]\n"
+    "   or: vantrel-poll -m tcp|rtutcp [options] HOST[:PORT] [VALUE...]\n"
     "\n"
     "Reads one Modbus slave (functions 01 to 04), on a serial line or over TCP, and prints\n"
     "every value in the formats of the Vantrel Modbus Scanner's response table; with values\n"
@@ -31,9 +31,10 @@ const char kPollUsage[] =
     "\n"
     "The connection and the request come from \"settings.ini\" in the current folder, so\n"
     "that with no options it polls exactly what the desktop program started there is set\n"
-    "to; options override single values. Without the file, the program's defaults apply.\n"
+    "to; options override single values. Without the file, the desktop program's defaults\n"
+    "apply, the ones shown below.\n"
     "\n"
-    "Options (the defaults shown are the desktop program's):\n"
+    "Options:\n"
     "  -m MODE       rtu (the default); ascii, the ':' frames with an LRC on the serial\n"
     "                line (often with -d 7 -P even); tcp, Modbus TCP; rtutcp, RTU frames\n"
     "                over TCP, as serial-to-Ethernet gateways pass them on\n"
@@ -61,13 +62,12 @@ const char kPollUsage[] =
     "  -B            high word first: --word-order high-first, as mbpoll's -B\n"
     "      --word-order ORDER\n"
     "                how a 32-bit value lies over its two registers (and a 64-bit one over\n"
-    "                four), for the table and for writes; ORDER is one of\n"
-    "                  low-first           the first register is the low-order word\n"
-    "                  high-first          the first register is the high-order word\n"
-    "                  low-first-swapped   low-first, the two bytes of each register swapped\n"
-    "                  high-first-swapped  high-first, the two bytes of each register swapped\n"
-    "                (default: word_order in settings.ini, else low-first). The 32- and\n"
-    "                64-bit captions name any order but low-first: \"uint32 (high word first)\"\n"
+    "                four), for the table and for writes: low-first (the first register\n"
+    "                is the low-order word), high-first (the first register is the\n"
+    "                high-order word), low-first-swapped or high-first-swapped (the same\n"
+    "                with the two bytes of each register swapped). Default: word_order in\n"
+    "                settings.ini, else low-first. The 32- and 64-bit captions name any\n"
+    "                order but low-first: \"uint32 (high word first)\"\n"
     "      --64bit   also print uint64, int64 and float64 over each four registers, on\n"
     "                the fourth (default: show_64bit in settings.ini, else off)\n"
     "      --multiple\n"
@@ -77,7 +77,18 @@ const char kPollUsage[] =
     "                millisecond (2026-12-08T14:03:07.250), each value (0 or 1, or the\n"
     "                register as uint16), and for registers the uint32, int32 and float32\n"
     "                of each pair, as the desktop program's data log writes them\n"
+    "      --json    print one JSON object per poll, each on a line of its own, for jq:\n"
+    "                \"time\" (local, ISO 8601 to the millisecond with the UTC offset),\n"
+    "                \"request\" (mode, connection, slave_id, function, offset, count and\n"
+    "                word_order) and \"values\", an object per item with its offset,\n"
+    "                address, address6, value and the table's other cells (hex, uint16,\n"
+    "                int16, uint32, int32, float32, ...), numbers as JSON numbers; for a\n"
+    "                failure \"error\" instead, with the exit status and the text\n"
+    "      --cells   print the window's exact cells: the table and CSV with its Write\n"
+    "                column (a button in the window), which they otherwise leave out\n"
     "  -h, --help    show this text\n"
+    "  -V, --version\n"
+    "                show the version\n"
     "\n"
     "Finding devices:\n"
     "      --scan [FIRST-LAST]\n"
@@ -89,36 +100,53 @@ const char kPollUsage[] =
     "                identification. -o is the time-out per id (default 0.1); --csv prints\n"
     "                id,settings,found,what,identification lines for machines\n"
     "      --sweep   with --scan on a serial line: the whole id range at each combination\n"
-    "                of these line settings, slowest first\n"
-    "      --bauds LIST       the sweep's baud rates (default\n"
-    "                         1200,2400,4800,9600,19200,38400,57600,115200)\n"
-    "      --parities LETTERS the sweep's parities among N, E and O (default NEO)\n"
-    "      --stop-bits LIST   the sweep's stop bits (default 1,2)\n"
-    "      --no-identify      do not ask the devices found for their identification\n"
+    "                of the line settings below, slowest first\n"
+    "      --bauds LIST\n"
+    "                the sweep's baud rates (default\n"
+    "                1200,2400,4800,9600,19200,38400,57600,115200)\n"
+    "      --parities LETTERS\n"
+    "                the sweep's parities among N, E and O (default NEO)\n"
+    "      --stop-bits LIST\n"
+    "                the sweep's stop bits (default 1,2)\n"
+    "      --no-identify\n"
+    "                do not ask the devices found for their identification\n"
     "      --id-info print the device identification of slave -a (function 43/14): the\n"
     "                basic objects (vendor name, product code, revision) and the regular\n"
     "                ones the device offers\n"
     "\n"
-    "Writing: coils take 1 or 0 (on or off), holding registers a value in the -t format:\n"
+    "Writing: coils take 1 or 0 (on or off), holding registers a value in the -t format\n"
+    "(see the examples below). Discrete inputs and input registers are read-only. A write\n"
+    "is made once, and prints what was written.\n"
+    "\n"
+    "Exit status:\n"
+    "  A failure prints the explanation that the desktop program shows on standard error,\n"
+    "  and ends with its own status:\n"
+    "   0  values read or written\n"
+    "   2  bad command line\n"
+    "   3  request refused\n"
+    "   4  cannot open the port, or connect to the host\n"
+    "   5  cannot send\n"
+    "   6  time-out\n"
+    "   7  invalid CRC or LRC in the reply\n"
+    "   8  Modbus exception reply\n"
+    "   9  unsupported or invalid function code in the reply\n"
+    "  10  unknown reply\n"
+    "  11  reply shorter than the request needs\n"
+    "  12  the device went away, or closed the connection\n"
+    "  13  the write was not confirmed: the device answered with another address or\n"
+    "      quantity\n"
+    "  14  a Modbus TCP header with a length that no frame can have (the connection is\n"
+    "      closed)\n"
+    "  15  a scan in which no device answered\n"
+    "\n"
+    "Examples:\n"
     "  vantrel-poll -t 4 -r 10 COM3 1234        holding register 10 (40010) = 1234\n"
     "  vantrel-poll -t 0 -r 1 COM3 1 0 1        coils 1 to 3\n"
     "  vantrel-poll -t 4:int16 COM3 -5 -300     a negative value after the device is a value\n"
     "  vantrel-poll -t 4:int16 COM3 -- -1       but -1 is \"poll once\" unless after --\n"
-    "Discrete inputs and input registers are read-only. A write is made once, and prints\n"
-    "what was written.\n"
-    "\n"
-    "A failure prints the explanation the desktop program shows, on standard error, and\n"
-    "ends with its own exit status:\n"
-    "   0 values read or written     8 Modbus exception reply\n"
-    "   2 bad command line           9 unsupported or invalid function code in the reply\n"
-    "   3 request refused           10 unknown reply\n"
-    "   4 cannot open the port or   11 reply shorter than the request needs\n"
-    "     connect to the host       12 the device went away, or closed the connection\n"
-    "   5 cannot send               13 the write was not confirmed: the device answered\n"
-    "   6 time-out                     with another address or quantity\n"
-    "   7 invalid CRC or LRC in     14 a Modbus TCP header with a length that no frame\n"
-    "     the reply                    can have (the connection is closed)\n"
-    "                               15 a scan in which no device answered\n";
+    "  vantrel-poll --scan 1-30 -o 0.05 COM3    which of slave ids 1 to 30 answer\n"
+    "  vantrel-poll --scan --sweep --bauds 9600,19200 /dev/ttyUSB0\n"
+    "                                           and at which speed, parity and stop bits\n";
 
 namespace {
 
@@ -163,6 +191,15 @@ constexpr OrderName kOrderNames[] = {{"low-first", WordOrder::LowFirst},
                                      {"low-first-swapped", WordOrder::LowFirstSwapped},
                                      {"high-first-swapped", WordOrder::HighFirstSwapped}};
 
+struct ModeName {
+  const char* name;
+  ModbusMode mode;
+};
+constexpr ModeName kModeNames[] = {{"rtu", ModbusMode::Rtu},
+                                   {"ascii", ModbusMode::Ascii},
+                                   {"tcp", ModbusMode::Tcp},
+                                   {"rtutcp", ModbusMode::RtuOverTcp}};
+
 bool ParseWordOrder(const std::string& value, PollConfig& config, std::string& error) {
   for (const auto& o : kOrderNames) {
     if (value == o.name) {
@@ -175,6 +212,13 @@ bool ParseWordOrder(const std::string& value, PollConfig& config, std::string& e
 }
 
 }  // namespace
+
+const char* ModeOptionName(ModbusMode mode) {
+  for (const auto& m : kModeNames) {
+    if (m.mode == mode) return m.name;
+  }
+  return "";
+}
 
 const char* WordOrderOptionName(WordOrder order) {
   for (const auto& o : kOrderNames) {
@@ -293,8 +337,17 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       continue;
     }
     if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
+    if (arg == "-V" || arg == "--version") return ParseOutcome::Version;
     if (arg == "--csv") {
       config.csv = true;
+      continue;
+    }
+    if (arg == "--json") {
+      config.json = true;
+      continue;
+    }
+    if (arg == "--cells") {
+      config.cells = true;
       continue;
     }
     if (arg == "--scan") {
@@ -415,11 +468,8 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     const char f = flag[1];
     switch (f) {
       case 'm': {
-        static const struct { const char* name; ModbusMode mode; } modes[] = {
-            {"rtu", ModbusMode::Rtu}, {"ascii", ModbusMode::Ascii}, {"tcp", ModbusMode::Tcp},
-            {"rtutcp", ModbusMode::RtuOverTcp}};
         bool found = false;
-        for (const auto& m : modes) {
+        for (const auto& m : kModeNames) {
           if (strcasecmp(value.c_str(), m.name) == 0) {
             config.mode = m.mode;
             found = true;
@@ -528,6 +578,18 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
   }
   if (!positional.empty()) config.values.assign(positional.begin() + 1, positional.end());
+  if (config.json && (config.csv || config.cells)) {
+    error = std::string("--json and ") + (config.csv ? "--csv" : "--cells") + " are two outputs: give one of them";
+    return ParseOutcome::Error;
+  }
+  if (config.json && (config.scan || config.idInfo)) {
+    error = std::string("--json is for reads: ") + (config.scan ? "--scan has --csv" : "--id-info prints its objects");
+    return ParseOutcome::Error;
+  }
+  if (config.json && config.IsWrite()) {
+    error = "--json is for reads: a write prints what it wrote, and its exit status tells the outcome";
+    return ParseOutcome::Error;
+  }
   if ((config.scan || config.idInfo) && config.IsWrite()) {
     error = std::string(config.scan ? "--scan" : "--id-info") + " reads: give no values after the device";
     return ParseOutcome::Error;

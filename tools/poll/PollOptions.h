@@ -36,6 +36,9 @@ struct PollConfig {
   // 0: poll once.
   int periodMs = 0;
   bool csv = false;
+  // The table and CSV with the window's exact cells, its Write column too.
+  bool cells = false;
+  bool json = false;  // a JSON object per poll, or for the failure
   // How 32- and 64-bit values lie over registers, for the table and for 32-bit writes.
   WordOrder wordOrder = WordOrder::LowFirst;
   bool show64 = false;  // print uint64, int64 and float64 too
@@ -85,7 +88,7 @@ enum ExitStatus : int {
 // A scan's time-out per id when -o is not given.
 inline constexpr int kScanTimeoutMs = 100;
 
-enum class ParseOutcome { Run, Help, Error };
+enum class ParseOutcome { Run, Help, Version, Error };
 
 // Takes the connection, the request, the word order and the 64-bit columns from the
 // desktop program's settings (a stored word order that names none keeps config's).
@@ -101,6 +104,9 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
 // The --word-order names: "low-first", "high-first", "low-first-swapped",
 // "high-first-swapped".
 const char* WordOrderOptionName(vantrel::WordOrder order);
+
+// The -m names: "rtu", "ascii", "tcp", "rtutcp".
+const char* ModeOptionName(vantrel::ModbusMode mode);
 
 // Parses "COMn" (any letter case); 0 when the text is no such name.
 int ComPortNumber(const std::string& text);

@@ -10,11 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "PollJson.h"
 #include "PollOptions.h"
 #include "Scan.h"
+#include "Version.h"
 #include "app/DataLog.h"
 #include "app/PollTexts.h"
 #include "app/ResponseTable.h"
+#include "app/TableText.h"
 #include "app/WriteValues.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
@@ -26,44 +29,30 @@ using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
+// With --json, what a failure's object names besides its status and text: the request,
+// set once the command line is read, and the connection once it is known.
+struct JsonFailures {
+  const PollConfig* cfg = nullptr;  // none: no --json
+  std::string connection;
+};
+JsonFailures g_jsonFailures;
+
+// A failure's explanation on standard error; with --json also its object on standard output.
 int Fail(int status, const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
+  if (g_jsonFailures.cfg != nullptr) {
+    const std::string request = RequestJson(*g_jsonFailures.cfg, g_jsonFailures.connection);
+    std::printf("%s\n", FailureJson(ZonedIsoTime(std::chrono::system_clock::now()), request, status, text).c_str());
+    std::fflush(stdout);
+  }
   return status;
 }
 
 // --csv with -l: a line per poll, the time and the values, as the data log writes them
 // (with the 32-bit columns, since a read prints every format).
 bool TimedCsv(const PollConfig& cfg) { return cfg.csv && cfg.periodMs > 0; }
-
-void PrintTable(const ResponseTable& table, bool csv) {
-  const std::size_t n = table.columns.size();
-  if (csv) {
-    for (std::size_t c = 0; c < n; ++c) std::printf("%s%s", c ? "," : "", table.columns[c].caption);
-    std::printf("\n");
-    for (const auto& row : table.rows) {
-      for (std::size_t c = 0; c < n; ++c) std::printf("%s%s", c ? "," : "", CsvField(row[c]).c_str());
-      std::printf("\n");
-    }
-    return;
-  }
-  std::vector<std::size_t> width(n);
-  for (std::size_t c = 0; c < n; ++c) {
-    width[c] = std::string(table.columns[c].caption).size();
-    for (const auto& row : table.rows) width[c] = std::max(width[c], row[c].size());
-  }
-  auto printRow = [&](auto cell) {
-    std::string line;
-    for (std::size_t c = 0; c < n; ++c) {
-      std::string text = cell(c);
-      if (c + 1 < n) text.resize(width[c] + 2, ' ');
-      line += text;
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    std::printf("%s\n", line.c_str());
-  };
-  printRow([&](std::size_t c) { return std::string(table.columns[c].caption); });
-  for (const auto& row : table.rows) printRow([&](std::size_t c) { return row[c]; });
-}
+// Output that is one line per poll, without "-- Poll n" lines or blank lines between polls.
+bool LinePerPoll(const PollConfig& cfg) { return cfg.json || TimedCsv(cfg); }
 
 std::string DeviceGoneText(const ModbusMaster& master, const std::string& connection, const char* what) {
   if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), what);
@@ -150,10 +139,12 @@ int PollOnce(ModbusMaster& master, const PollConfig& cfg, const std::string& con
   if (table.fill != TableFill::Filled) {
     return Fail(kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData : kUndecodableFunction);
   }
-  if (TimedCsv(cfg)) {
+  if (cfg.json) {
+    std::printf("%s\n", PollJson(ZonedIsoTime(arrived), RequestJson(cfg, connection), table).c_str());
+  } else if (TimedCsv(cfg)) {
     std::fputs(DataLogLines(table, true, LocalIsoTime(arrived), csvHeader).c_str(), stdout);
   } else {
-    PrintTable(table, cfg.csv);
+    std::fputs(TableAsText(table, {}, cfg.csv ? TextFormat::Csv : TextFormat::Aligned, cfg.cells).c_str(), stdout);
   }
   std::fflush(stdout);
   return kExitOk;
@@ -208,12 +199,16 @@ int main(int argc, char** argv) {
     case ParseOutcome::Help:
       std::fputs(kPollUsage, stdout);
       return kExitOk;
+    case ParseOutcome::Version:
+      std::printf("vantrel-poll %s\n", kProjectVersion);
+      return kExitOk;
     case ParseOutcome::Error:
       std::fprintf(stderr, "vantrel-poll: %s\nTry 'vantrel-poll --help'.\n", error.c_str());
       return kExitUsage;
     case ParseOutcome::Run:
       break;
   }
+  if (cfg.json) g_jsonFailures.cfg = &cfg;
 
   // The program's own check, on the offset as the user counts it; values from settings.ini
   // that do not fit the frame are refused, not cut.
@@ -237,6 +232,7 @@ int main(int argc, char** argv) {
   std::string connection;
   if (IsNetworkMode(cfg.mode)) {
     connection = NetworkConnectionText(cfg.mode, cfg.host, cfg.tcpPort);
+    g_jsonFailures.connection = connection;
     const int waitMs = std::max(cfg.timeoutMs, 1);  // as AwaitReply gives the reply
     if (!master.tcp.Connect(cfg.host, cfg.tcpPort, waitMs)) {
       return Fail(kExitCannotConnect, CannotConnectNetworkText(connection, master.tcp.LastError(), waitMs));
@@ -249,6 +245,7 @@ int main(int argc, char** argv) {
     // The program's "COM %d:..." for a port number; for a path, the port's own "path:...".
     connection = cfg.device.empty() ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
                                     : master.port.SettingsText();
+    g_jsonFailures.connection = connection;
     if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
     if (cfg.rs485 && !master.port.SetRs485(true)) {
       return Fail(kExitCannotConnect, Rs485ErrorText(master.port.Device(), master.port.LastError()));
@@ -261,10 +258,10 @@ int main(int argc, char** argv) {
   std::string csvHeader;
   for (int n = 1;; ++n) {
     const auto start = SteadyClock::now();
-    if (cfg.periodMs > 0 && !cfg.csv) std::printf("-- Poll %d\n", n);
+    if (cfg.periodMs > 0 && !LinePerPoll(cfg)) std::printf("-- Poll %d\n", n);
     const int status = PollOnce(master, cfg, connection, csvHeader);
     if (status != kExitOk || cfg.periodMs == 0) return status;
-    if (!TimedCsv(cfg)) std::printf("\n");
+    if (!LinePerPoll(cfg)) std::printf("\n");
     std::fflush(stdout);
     std::this_thread::sleep_until(start + std::chrono::milliseconds(cfg.periodMs));
   }

@@ -23,6 +23,7 @@
 #include "SlaveCore.h"
 #include "SlaveLog.h"
 #include "TcpServer.h"
+#include "Version.h"
 #include "serial/SerialPort.h"
 
 using namespace vantrel::slave;
@@ -35,8 +36,8 @@ void OnSignal(int) { g_stop = 1; }
 
 const char kUsage[] =
     "Usage: vantrel-slave [options] LINK\n"
-    "       vantrel-slave [options] --tcp [ADDRESS:]PORT\n"
-    "       vantrel-slave [options] --rtu-over-tcp [ADDRESS:]PORT\n"
+    "   or: vantrel-slave [options] --tcp [ADDRESS:]PORT\n"
+    "   or: vantrel-slave [options] --rtu-over-tcp [ADDRESS:]PORT\n"
     "\n"
     "Serves Modbus functions 01 to 06, 15 and 16, and Read Device Identification (43/14),\n"
     "for one slave id or several, each with tables of its own.\n"
@@ -58,9 +59,10 @@ const char kUsage[] =
     "  -a, --id LIST        slave ids to answer, 1 to 247: one, or several as 1,5,17-20,\n"
     "                       each with tables of its own (default 11, the program's\n"
     "                       default); requests to other ids get no reply\n"
-    "  -m, --mode rtu|ascii the frames on the pseudo-terminal: RTU (the default), or ASCII\n"
-    "                       (':', hex pairs with an LRC, CR LF; often 7 data bits, even\n"
-    "                       parity: -d 7 -P even)\n"
+    "  -m, --mode rtu|ascii\n"
+    "                       the frames on the pseudo-terminal: RTU (the default), or\n"
+    "                       ASCII (':', hex pairs with an LRC, CR LF; often 7 data bits,\n"
+    "                       even parity: -d 7 -P even)\n"
     "      --tcp [ADDRESS:]PORT\n"
     "                       serve Modbus TCP on PORT of ADDRESS instead (127.0.0.1 unless\n"
     "                       given, 0.0.0.0 for every interface, [::1] for IPv6; port 0 takes\n"
@@ -97,6 +99,7 @@ const char kUsage[] =
     "                       switch off the built-in fault offsets below\n"
     "  -q, --quiet          do not log frames\n"
     "  -h, --help           show this text\n"
+    "  -V, --version        show the version\n"
     "\n"
     "Device identification (function 43, MEI type 14), the same for every id:\n"
     "      --vendor TEXT    object 0x00 VendorName (default Vantrel)\n"
@@ -120,19 +123,19 @@ const char kUsage[] =
     "  input registers    (a + 1) * 10, so offset N reads 10 N (modulo 65536)\n"
     "\n"
     "Image file: one value per line, '#' starts a comment:\n"
-    "  TABLE ADDRESS[-LAST] [TYPE] VALUE\n"
-    "  TABLE is coil, discrete, holding or input; ADDRESS is 0-based (decimal or 0x hex);\n"
-    "  TYPE is u16 (default) or i16, or u32, i32 or float, which fill two registers with\n"
-    "  the low-order word first, as the program pairs them. Examples:\n"
-    "    holding 0 1234\n"
-    "    holding 10-19 0xBEEF\n"
-    "    input 20 float 3.5\n"
-    "    coil 7 1\n"
+    "  TABLE ADDRESS[-LAST] [TYPE] VALUE, where TABLE is coil, discrete, holding or input;\n"
+    "  ADDRESS is 0-based (decimal or 0x hex); TYPE is u16 (default) or i16, or u32, i32 or\n"
+    "  float, which fill two registers with the low-order word first, as the program pairs\n"
+    "  them. For example:\n"
+    "    holding 0 1234        holding register 0 is 1234\n"
+    "    holding 10-19 0xBEEF  holding registers 10 to 19 are 0xBEEF\n"
+    "    input 20 float 3.5    input registers 20 and 21 hold the float32 3.5\n"
+    "    coil 7 1              coil 7 is on\n"
     "  With several ids, the lines before the first \"id LIST\" line (LIST as for -a) set\n"
     "  the tables of every id, those after it the tables of the ids listed only:\n"
-    "    holding 0 100\n"
+    "    holding 0 100         every id's holding register 0 is 100\n"
     "    id 17\n"
-    "    holding 0 1700\n"
+    "    holding 0 1700        but slave 17's is 1700\n"
     "  Lines for ids not served are skipped, with a note.\n"
     "\n"
     "Fault SPEC: exception=N (exception code N), bad-crc, silence, delay=MS, split=MS\n"
@@ -146,13 +149,19 @@ const char kUsage[] =
     "check to spoil, so it changes nothing there.\n"
     "\n"
     "Built-in fault offsets, whatever the function (the request's first offset):\n"
-    "  9001..9011  exception 01..0B       9024  garbage\n"
-    "  9020        bad CRC                9025  another slave id\n"
-    "  9021        silence                9026  function code 0x66\n"
-    "  9022        delay of 500 ms        9027  function code 0x05\n"
-    "  9023        split, 300 ms pause    9028  function code 0x00\n"
-    "                                     9029  write reply echoing the next address\n"
-    "  9030        another transaction    9031  MBAP length 65535\n"
+    "  9001..9011  exception 01..0B\n"
+    "  9020        bad CRC\n"
+    "  9021        silence\n"
+    "  9022        delay of 500 ms\n"
+    "  9023        split, 300 ms pause\n"
+    "  9024        garbage\n"
+    "  9025        another slave id\n"
+    "  9026        function code 0x66\n"
+    "  9027        function code 0x05\n"
+    "  9028        function code 0x00\n"
+    "  9029        write reply echoing the next address\n"
+    "  9030        another transaction\n"
+    "  9031        MBAP length 65535\n"
     "  9032        connection closed half way through the reply\n"
     "\n"
     "Faults apply to device identification replies too, except those by offset (43/14\n"
@@ -408,12 +417,13 @@ int main(int argc, char** argv) {
       {"no-fault-offsets", no_argument, nullptr, kNoFaultOffsets},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
   };
   int c;
   std::string error;
   long idle = tcp.idleSeconds;
-  while ((c = getopt_long(argc, argv, "a:m:b:d:P:s:i:f:qh", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "a:m:b:d:P:s:i:f:qhV", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'm':
         if (std::strcmp(optarg, "rtu") == 0) {
@@ -510,6 +520,7 @@ int main(int argc, char** argv) {
       case kStrictLine: strictLine = true; break;
       case 'q': SetQuiet(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
+      case 'V': std::printf("vantrel-slave %s\n", vantrel::kProjectVersion); return 0;
       default: std::fputs(kUsage, stderr); return 2;
     }
   }

@@ -1,0 +1,36 @@
+// vantrel-poll --json: one JSON object per poll, each on a line of its own, for jq and other
+// programs. Written by hand: a few flat objects need no library.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "PollOptions.h"
+#include "app/ResponseTable.h"
+
+namespace vantrel::poll {
+
+// The text as a JSON string, quotes included: quotes, backslashes and control characters
+// escaped, and each byte that is no part of well-formed UTF-8 replaced by U+FFFD, so that
+// the output is valid JSON whatever the text holds.
+std::string JsonString(std::string_view text);
+
+// What a poll asks: {"mode":"rtu","connection":"COM 3:9600,N,8,1","slave_id":11,
+// "function":3,"offset":1,"count":20,"word_order":"low-first"}; the connection only once
+// it is known (empty: left out).
+std::string RequestJson(const PollConfig& cfg, const std::string& connection);
+
+// The items of a filled table, one object each, without the Write column: "offset", the
+// 5- and 6-digit addresses as the table writes them ("address": "40001", "address6"),
+// "value" (0 or 1, or the register), then the table's other cells under their captions
+// ("hex", "uint16", "int16", "uint32", "int32", "float32", "uint64", ...; a word order
+// is named in the request, not in the keys). A cell that holds a number is a JSON number,
+// another one (incomplete, nan) the table's text, and a blank one is left out.
+std::string ItemsJson(const ResponseTable& table);
+
+// A good poll: {"time":...,"request":...,"values":[...]}; time as ZonedIsoTime gives it.
+std::string PollJson(const std::string& time, const std::string& request, const ResponseTable& table);
+// A failure: {"time":...,"request":...,"error":{"status":6,"text":"Error - Timeout..."}}.
+std::string FailureJson(const std::string& time, const std::string& request, int status, const std::string& text);
+
+}  // namespace vantrel::poll
