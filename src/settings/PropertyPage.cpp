@@ -1,5 +1,7 @@
 #include "settings/PropertyPage.h"
 
+#include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 
 #include "diag/Diagnostics.h"
@@ -32,6 +34,19 @@ bool CPropertyPage::Refuse(QLineEdit* edit, const std::string& message) {
   edit->setFocus(Qt::OtherFocusReason);
   edit->selectAll();
   return false;
+}
+
+void CPropertyPage::AddLabelledRows(QGridLayout* grid, std::initializer_list<std::pair<const char*, QWidget*>> rows) {
+  // An empty grid still counts one row.
+  int row = grid->count() == 0 ? 0 : grid->rowCount();
+  for (const auto& [label, control] : rows) {
+    auto* l = new QLabel(QString::fromLatin1(label));
+    l->setBuddy(control);
+    grid->addWidget(l, row, 0);
+    grid->addWidget(control, row, 1);
+    ++row;
+  }
+  grid->setColumnStretch(1, 1);
 }
 
 void CPropertyPage::ShowInEdit(QLineEdit* edit, int value) { ShowInEdit(edit, QString::number(value)); }

@@ -5,10 +5,14 @@
 
 #include <QIcon>
 #include <QString>
+
+#include <initializer_list>
+#include <utility>
 #include <QWidget>
 
 #include <string>
 
+class QGridLayout;
 class QLineEdit;
 
 namespace vantrel {
@@ -46,6 +50,9 @@ class CPropertyPage : public QWidget {
   // stays put while the user types).
   static void ShowInEdit(QLineEdit* edit, int value);
   static void ShowInEdit(QLineEdit* edit, const QString& text);
+  // Adds a row per control under those the grid has, each with its label (the label's
+  // buddy, for its shortcut) in the first column.
+  static void AddLabelledRows(QGridLayout* grid, std::initializer_list<std::pair<const char*, QWidget*>> rows);
 
  private:
   // Shows a refused edit's message and puts the focus on it: false.

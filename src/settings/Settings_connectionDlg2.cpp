@@ -66,36 +66,33 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
   timeout_ = new QLineEdit;
   timeout_->setObjectName(QStringLiteral("timeoutEdit"));
 
-  auto addRows = [](QGridLayout* grid, std::initializer_list<std::pair<const char*, QWidget*>> rows) {
-    int row = grid->rowCount();
-    for (const auto& [label, control] : rows) {
-      auto* l = new QLabel(QString::fromLatin1(label));
-      l->setBuddy(control);
-      grid->addWidget(l, row, 0);
-      grid->addWidget(control, row, 1);
-      ++row;
+  group_ = new QGroupBox(QStringLiteral("Serial Connection"));
+  auto* grid = new QGridLayout(group_);
+  AddLabelledRows(grid, {{"Mode", mode_}});
+  // The serial and the network settings take the same place in one grid, so that every
+  // label lines up; the mode shows one kind or the other.
+  const auto rowsFrom = [grid](int first) {
+    std::vector<QWidget*> widgets;
+    for (int r = first; r < grid->rowCount(); ++r) {
+      for (int c = 0; c < 2; ++c) {
+        if (QLayoutItem* item = grid->itemAtPosition(r, c); item != nullptr && item->widget() != nullptr) {
+          widgets.push_back(item->widget());
+        }
+      }
     }
-    grid->setColumnStretch(1, 1);
+    return widgets;
   };
-  auto* group = new QGroupBox(QStringLiteral("Serial Connection"));
-  auto* grid = new QGridLayout(group);
-  addRows(grid, {{"Mode", mode_}});
-  // The serial and the network settings take the same place; the mode shows one of them.
-  serial_ = new QWidget;
-  auto* serialGrid = new QGridLayout(serial_);
-  serialGrid->setContentsMargins(0, 0, 0, 0);
-  addRows(serialGrid, {{"Serial Port", port_}, {"Baud Rate", baud_}, {"Data Bits", dataBits_},
-                       {"Stop Bits", stopBits_}, {"Parity", parity_}});
-  serialGrid->addWidget(rs485_, serialGrid->rowCount(), 1);
-  network_ = new QWidget;
-  auto* networkGrid = new QGridLayout(network_);
-  networkGrid->setContentsMargins(0, 0, 0, 0);
-  addRows(networkGrid, {{"Host", host_}, {"TCP Port", tcpPort_}});
-  grid->addWidget(serial_, 1, 0, 1, 2);
-  grid->addWidget(network_, 2, 0, 1, 2);
-  addRows(grid, {{"Timeout (Sec)", timeout_}});
+  const int serialRows = grid->rowCount();
+  AddLabelledRows(grid, {{"Serial Port", port_}, {"Baud Rate", baud_}, {"Data Bits", dataBits_},
+                         {"Stop Bits", stopBits_}, {"Parity", parity_}});
+  grid->addWidget(rs485_, grid->rowCount(), 1);
+  serialWidgets_ = rowsFrom(serialRows);
+  const int networkRows = grid->rowCount();
+  AddLabelledRows(grid, {{"Host", host_}, {"TCP Port", tcpPort_}});
+  networkWidgets_ = rowsFrom(networkRows);
+  AddLabelledRows(grid, {{"Timeout (Sec)", timeout_}});
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(group);
+  layout->addWidget(group_);
   layout->addStretch(1);
 
   for (QComboBox* combo : {mode_, port_, baud_, dataBits_, stopBits_, parity_}) {
@@ -143,10 +140,9 @@ bool CSettings_connectionDlg2::IsNetwork() const { return modbus_mode == 2 || mo
 
 void CSettings_connectionDlg2::ShowModeSettings() {
   const bool network = mode_->currentIndex() == 2 || mode_->currentIndex() == 3;
-  serial_->setVisible(!network);
-  network_->setVisible(network);
-  static_cast<QGroupBox*>(serial_->parentWidget())
-      ->setTitle(network ? QStringLiteral("Network Connection") : QStringLiteral("Serial Connection"));
+  for (QWidget* w : serialWidgets_) w->setVisible(!network);
+  for (QWidget* w : networkWidgets_) w->setVisible(network);
+  group_->setTitle(network ? QStringLiteral("Network Connection") : QStringLiteral("Serial Connection"));
 }
 
 void CSettings_connectionDlg2::OnChange() {

@@ -6,9 +6,11 @@
 #include "settings/PropertyPage.h"
 
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLineEdit;
 
 namespace vantrel {
@@ -72,8 +74,9 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   QCheckBox* rs485_;
   QLineEdit* host_;
   QLineEdit* tcpPort_;
-  QWidget* serial_;
-  QWidget* network_;
+  QGroupBox* group_;
+  std::vector<QWidget*> serialWidgets_;   // the labels and controls of the serial settings
+  std::vector<QWidget*> networkWidgets_;  // and of the network ones
   bool loading_ = false;
 };
 

@@ -42,18 +42,9 @@ CSettings_requestDlg::CSettings_requestDlg(const ScannerSettings& s, QWidget* pa
   preview_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
   auto* grid = new QGridLayout;
-  const std::pair<const char*, QWidget*> rows[] = {
-      {"Slave ID", slaveId_}, {"Function:", function_}, {"Offset", offset_}, {"Length", length_}};
-  int row = 0;
-  for (const auto& [label, control] : rows) {
-    auto* l = new QLabel(QString::fromLatin1(label));
-    l->setBuddy(control);
-    grid->addWidget(l, row, 0);
-    grid->addWidget(control, row, 1);
-    ++row;
-  }
-  grid->addWidget(new QLabel(QStringLiteral("Offset of 1 is the first element in the data array ")), row, 0, 1, 2);
-  grid->setColumnStretch(1, 1);
+  AddLabelledRows(grid, {{"Slave ID", slaveId_}, {"Function:", function_}, {"Offset", offset_}, {"Length", length_}});
+  grid->addWidget(new QLabel(QStringLiteral("Offset of 1 is the first element in the data array ")), grid->rowCount(),
+                  0, 1, 2);
 
   auto* group = new QGroupBox(QStringLiteral("Request"));
   auto* groupLayout = new QVBoxLayout(group);
