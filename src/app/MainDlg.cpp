@@ -452,6 +452,7 @@ void CMainDlg::UpdatePollFrequencySummary() {
 // --- poll cycle ---------------------------------------------------------------------
 
 void CMainDlg::Poll() {
+  if (scanning_) return;  // a scan has the line; polling goes on after it
   if (!queue_.PollDue()) return;  // a write has the line: the table is read after it
   KillTimer(TIMER_REPLY);
   ++m_pollCount;
@@ -787,6 +788,12 @@ void CMainDlg::StopPolling() {
 }
 
 void CMainDlg::UpdateStartButton() {
+  if (scanning_) {
+    startButton_->setText(QStringLiteral("Scanning"));
+    startButton_->setEnabled(false);
+    stopButton_->setEnabled(false);
+    return;
+  }
   if (connector_->Connecting()) {
     startButton_->setText(QStringLiteral("Connecting"));
     startButton_->setEnabled(false);
@@ -1245,21 +1252,24 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
 // --- finding devices ----------------------------------------------------------------
 
 void CMainDlg::PauseForScan() {
+  scanning_ = true;
   KillTimer(TIMER_POLL);
   if (IsTimerArmed(TIMER_REPLY)) {
     const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
     KillTimer(TIMER_REPLY);
     master_.AbandonExchange(std::max(settings_.recv_time_out, 0));
     CountEnd(ExchangeClass::OtherError, writing);
-    queue_.Ended(false);
     AddLogLine(writing ? "The write on the line was given up for the scan, it may or may not have been made"
                        : "The reply awaited was given up for the scan");
   }
+  if (const int dropped = queue_.Drop()) AddLogLine("Writes not sent, the scan having taken the line: %d", dropped);
   m_replyWaitMs = 0;
   StopWatchingPort();
+  UpdateStartButton();
 }
 
 void CMainDlg::ResumeAfterScan(bool lineChanged) {
+  scanning_ = false;
   // A sweep leaves the port at its last line settings: the connection's own come back.
   if (lineChanged && OpenPort(false) == LinkConnector::Result::Failed) ExplainConnectFailure();
   if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, settings_.PollPeriodMs());

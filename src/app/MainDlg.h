@@ -301,6 +301,7 @@ class CMainDlg : public QDialog {
   LinkConnector* connector_ = nullptr;
   bool pollAfterConnect_ = false;  // a poll waits for the connect under way
   bool explainConnect_ = false;    // the connect under way was asked for by start-up or the sheet
+  bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile
 };
 
 }  // namespace vantrel
