@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
+#include <QPen>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -107,7 +108,9 @@ void CTrendChartDlg::AddRows(const ResponseTable& table, int device, const std::
   for (auto n = static_cast<std::size_t>(chart_->series().size()); n < history_.lines().size(); ++n) {
     auto* series = new QLineSeries(chart_);
     chart_->addSeries(series);  // the chart owns it from here
-    series->setColor(QColor(kLineColours[n]));
+    // One pixel wide: wider lines go through the general stroker, whose joins cost more
+    // than everything else a redraw does once the plot is full.
+    series->setPen(QPen(QColor(kLineColours[n]), 1));
     series->attachAxis(timeAxis_);
     series->attachAxis(valueAxis_);
   }
