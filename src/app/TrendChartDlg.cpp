@@ -129,9 +129,9 @@ void CTrendChartDlg::AddReply(const ResponseTable& table, int device) {
   history_.Add(table, device, now);
   if (pausedAt_) return;
   // The plot moves on once it has moved two pixels, at most twice a second and at least
-  // every two seconds; replies in between wait for that redraw. Drawing costs Qt Charts
-  // about two microseconds a point, painting included: with 20 full lines a redraw takes
-  // some 15 ms, so this keeps the chart to a few percent of a core however long it runs.
+  // every two seconds; replies in between wait for that redraw. A redraw of 20 full lines
+  // costs Qt Charts milliseconds (its hit-test outline of each line most of all), so this
+  // keeps the chart to a few percent of a core however long it runs.
   const std::int64_t span = kTimeWindows[window_->currentIndex()].ms;
   const auto interval =
       std::clamp<std::int64_t>(2 * span / std::max(1, static_cast<int>(chart_->plotArea().width())), 500, 2000);
