@@ -5,11 +5,10 @@
 namespace vantrel {
 
 bool ExchangeQueue::PollDue() {
-  if (on_line_ == Kind::Write || !writes_.empty()) {
-    read_back_ = true;
+  if (on_line_ != Kind::None || !writes_.empty()) {
+    poll_due_ = true;
     return false;
   }
-  on_line_ = Kind::None;
   return true;
 }
 
@@ -38,14 +37,14 @@ ExchangeQueue::Next ExchangeQueue::Ended(bool confirmed) {
       write.requests.clear();
     }
     if (write.requests.empty()) {
-      if (write.confirmed) read_back_ = true;
+      if (write.confirmed) poll_due_ = true;
       writes_.pop_front();
     }
   }
   on_line_ = Kind::None;
   if (!writes_.empty()) return Next::Write;
-  if (read_back_) {
-    read_back_ = false;
+  if (poll_due_) {
+    poll_due_ = false;
     return Next::Poll;
   }
   return Next::Nothing;
@@ -55,7 +54,7 @@ int ExchangeQueue::Drop() {
   const int dropped = static_cast<int>(writes_.size()) - (on_line_ == Kind::Write && !writes_.empty() ? 1 : 0);
   writes_.clear();
   on_line_ = Kind::None;
-  read_back_ = false;
+  poll_due_ = false;
   return dropped;
 }
 

@@ -15,10 +15,10 @@ class ExchangeQueue {
   enum class Kind { None, Poll, Write };
   enum class Next { Nothing, Poll, Write };
 
-  // A poll is due (Start, the poll timer, the countdown). True: send it now; a poll still on
-  // the line is then replaced, as a new poll always did, and the line counts as free until
-  // PollSent. False: a write is on the line or
-  // waiting; the poll comes after the writes.
+  // A poll is due (Start, the poll timer, the countdown). True: the line is free, send it
+  // now. False: an exchange is on the line or writes wait; the poll goes once they are over
+  // (Ended says Poll), never on top of a reply still arriving, and a poll due twice
+  // meanwhile goes once.
   bool PollDue();
   // The user asked for one write (one request or several, sent in turn). True when the
   // line is free and TakeWrite's request may go now; otherwise it goes when the exchange on
@@ -28,6 +28,9 @@ class ExchangeQueue {
   WriteFrame TakeWrite();
   // A poll went out.
   void PollSent() { on_line_ = Kind::Poll; }
+  // Polling stopped (a failure, Stop): a poll waiting for the line does not go. Writes still
+  // do, and the read-back that a confirmed write owes.
+  void ForgetPoll() { poll_due_ = false; }
 
   // The exchange on the line is over: confirmed (a good reply) or not (an error, a
   // time-out, a request that could not be sent). A write not confirmed drops the rest of
@@ -48,7 +51,7 @@ class ExchangeQueue {
   };
   std::deque<Write> writes_;  // the front one is on the line while on_line_ is Write
   Kind on_line_ = Kind::None;
-  bool read_back_ = false;  // the table is read once the writes are done
+  bool poll_due_ = false;  // a poll waits for the line
 };
 
 }  // namespace vantrel

@@ -304,7 +304,7 @@ void CMainDlg::BuildLayout() {
   openSettings->setParent(this);
   openSettings->hide();
   connect(openSettings, &QPushButton::clicked, this, [this] { OpenSettingsSheet(kPageConnection, false); });
-  connect(startButton_, &QPushButton::clicked, this, [this] { Poll(); });
+  connect(startButton_, &QPushButton::clicked, this, [this] { OnStartClicked(); });
   connect(stopButton_, &QPushButton::clicked, this, [this] { Stop(); });
   connect(closeButton_, &QPushButton::clicked, this, [this] { OnCloseRequest(); });
   connect(browse, &QPushButton::clicked, this, [this] { OnBrowseLogFile(); });
@@ -333,6 +333,12 @@ void CMainDlg::CountSent(bool write) {
   }
   sentAt_ = std::chrono::steady_clock::now();
   ShowStatistics();
+}
+
+std::int64_t CMainDlg::MarkClockMs() const {
+  if (markClock) return markClock();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void CMainDlg::CountEnd(ExchangeClass how, bool write) {
@@ -365,7 +371,7 @@ void CMainDlg::OnTimer(int id) {
     case TIMER_POLL:
       // A lost device is opened again by the poll itself, and a network connection is made
       // by it (again after it dropped).
-      if ((master_.IsOpen() || m_portLost || IsNetworkConnection(settings_)) && settings_.poll_frequency > 0) Poll();
+      if ((master_.IsOpen() || m_portLost || IsNetworkConnection(settings_)) && PollingAtFrequency()) Poll();
       break;
     case TIMER_STATUS:
       UpdateStartButton();
@@ -376,10 +382,13 @@ void CMainDlg::OnTimer(int id) {
     case TIMER_BANNER:
       RotateBanner();
       break;
-    case TIMER_CHANGES:
+    case TIMER_CHANGES: {
+      // Each mark lasts its own moment: the ones due go, and the timer waits for the next.
       KillTimer(TIMER_CHANGES);
-      model_->ClearChanges();
+      const int next = model_->ExpireChanges(MarkClockMs(), kChangeMarkMs);
+      if (next >= 0) SetTimer(TIMER_CHANGES, next);
       break;
+    }
     default:
       break;
   }
@@ -453,10 +462,14 @@ void CMainDlg::UpdatePollFrequencySummary() {
 
 void CMainDlg::Poll() {
   if (scanning_) return;  // a scan has the line; polling goes on after it
-  if (!queue_.PollDue()) return;  // a write has the line: the table is read after it
+  // A poll due while the line is being connected waits for the connect, as one due while an
+  // exchange awaits its reply waits for that exchange: it goes right after it.
+  if (connector_->Connecting()) {
+    pollAfterConnect_ = true;
+    return;
+  }
+  if (!queue_.PollDue()) return;
   KillTimer(TIMER_REPLY);
-  ++m_pollCount;
-  tattler_.SetValue("PollCount", std::to_string(m_pollCount));
 
   std::uint8_t frame[1024] = {};
   // Values that do not fit the frame are never cut into a request for another device or address.
@@ -473,39 +486,38 @@ void CMainDlg::Poll() {
     EmptyResponseList();
     shownRequest_.assign(frame, frame + std::max(size, 0));
   }
-  if (size <= 0) {
-    FailPoll(CannotGenerateText());
-    return;
-  }
   // A device that went away is looked for once per poll, and a network connection is made
-  // by the poll (once per poll: a connect under way is waited for, not begun again); while
-  // polling at a frequency, a poll that does not find the device yet waits for the next one
-  // without a box.
-  if (!master_.IsOpen() && (m_portLost || IsNetworkConnection(settings_))) {
-    if (connector_->Connecting()) {
-      pollAfterConnect_ = true;
-      return;
-    }
+  // by the poll (which then goes once it is made); while polling at a frequency, a poll that
+  // does not find the device yet is counted and waits for the next one, without a box.
+  if (size > 0 && !master_.IsOpen() && (m_portLost || IsNetworkConnection(settings_))) {
     const LinkConnector::Result opened = OpenPort(false);
     if (opened == LinkConnector::Result::Pending) {
       pollAfterConnect_ = true;
       UpdateStartButton();
       return;
     }
-    if (opened == LinkConnector::Result::Failed && settings_.poll_frequency > 0) {
-      if (IsNetworkConnection(settings_)) LogConnectFailure();
-      UpdateStartButton();
+    if (opened == LinkConnector::Result::Failed && PollingAtFrequency()) {
+      CountPollAttempt();
+      ReconnectFailed();
       return;
     }
   }
+  CountPollAttempt();
+  if (size <= 0) {
+    FailPoll(CannotGenerateText());
+    return;
+  }
   AddLogLine("Sending request to device");
-  AddLogLine("=>Request: %s", HexBytes(frame, size).c_str());
   CountSent(false);
-  if (!master_.SendRequest(frame, size)) {
+  const int sent = master_.SendRequest(frame, size);
+  // As it went on the wire: the mode's framing, with the transaction id of Modbus TCP.
+  AddLogLine("=>Request: %s", WireText(master_.Mode(), master_.request, master_.request_size).c_str());
+  if (!sent) {
     CountEnd(ExchangeClass::OtherError, false);
     const std::string text = CannotPollText(CurrentConnectionText());
     if (KeepPollingOnFailure()) {
       LogFailure(text);
+      model_->SetStale(true);
     } else {
       FailPoll(text);
     }
@@ -519,14 +531,38 @@ void CMainDlg::Poll() {
   queue_.PollSent();
   SetTimer(TIMER_REPLY, m_replyTickMs);
   WatchPort();
-  if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
+  if (PollingAtFrequency()) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
+  UpdateStartButton();
+}
+
+void CMainDlg::CountPollAttempt() {
+  ++m_pollCount;
+  tattler_.SetValue("PollCount", std::to_string(m_pollCount));
+}
+
+void CMainDlg::ReconnectFailed() {
+  CountSent(false);
+  CountEnd(ExchangeClass::OtherError, false);
+  model_->SetStale(true);
+  // Said once, as the line went; the attempts after it show in the counters.
+  if (!lineDownTold_) {
+    lineDownTold_ = true;
+    LogConnectFailure();
+  }
   UpdateStartButton();
 }
 
 void CMainDlg::FailPoll(const std::string& text) {
-  ShowMessage("%s", text.c_str());
+  StopPollingForBox();
   AddLogLine("%s", text.c_str());
+  ShowMessage("%s", text.c_str());
+}
+
+void CMainDlg::StopPollingForBox() {
+  KillTimer(TIMER_POLL);
+  queue_.ForgetPoll();
   StopPolling();
+  UpdateStartButton();
 }
 
 std::string CMainDlg::CurrentConnectionText() const { return ConnectionSummary(settings_); }
@@ -535,8 +571,10 @@ void CMainDlg::LogFailure(const std::string& text) {
   AddLogLine("Failed: %s; received: %s", text.substr(0, text.find('\n')).c_str(), master_.ReceivedText().c_str());
 }
 
+bool CMainDlg::PollingAtFrequency() const { return settings_.poll_frequency > 0 && !stopped_; }
+
 bool CMainDlg::KeepPollingOnFailure() const {
-  return settings_.keep_polling_on_failure != 0 && settings_.poll_frequency > 0;
+  return settings_.keep_polling_on_failure != 0 && PollingAtFrequency();
 }
 
 void CMainDlg::PollFailed(const std::string& text, int boxType) {
@@ -544,16 +582,18 @@ void CMainDlg::PollFailed(const std::string& text, int boxType) {
   m_replyWaitMs = 0;
   LogFailure(text);
   model_->SetStale(true);
-  if (!KeepPollingOnFailure()) {
-    KillTimer(TIMER_POLL);
-    if (boxType == kPanicBox) {
-      Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, text.c_str());
-    } else {
-      MessageAndLog(boxType, "%s", text.c_str());
-    }
-    StopPolling();
+  const bool explain = !KeepPollingOnFailure();
+  // Back to once before the box: nothing polls (timer, countdown, a poll waiting for the
+  // line) while it is up. One failure, one box.
+  if (explain) StopPollingForBox();
+  // What waits for the line (a write the user asked for) goes now, not after the box.
+  if (!ContinueLine(false)) UpdateStartButton();
+  if (!explain) return;
+  if (boxType == kPanicBox) {
+    Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, text.c_str());
+  } else {
+    MessageAndLog(boxType, "%s", text.c_str());
   }
-  UpdateStartButton();
 }
 
 void CMainDlg::OnReplyTimer() {
@@ -569,10 +609,8 @@ void CMainDlg::OnReplyTimer() {
       // The device did answer, every time with fewer values than asked for: say that, not
       // that it was too slow.
       PollFailed(kNotEnoughData, kPanicBox);
-      ContinueLine(false);
     } else {
       PollFailed(TimeoutText(master_.request, master_.request_size));
-      ContinueLine(false);
     }
     return;
   }
@@ -614,12 +652,10 @@ void CMainDlg::TakeReply(bool tick) {
       std::string text;
       ExplainException(master_.exception_function, master_.exception_code, text);
       PollFailed(text, kBoxStop);
-      ContinueLine(false);
       break;
     }
     default:
       PollFailed(ReplyErrorText(result));
-      ContinueLine(false);
       break;
   }
 }
@@ -657,10 +693,11 @@ void CMainDlg::SendNextWrite() {
   // by the next poll: a write does not wait for a connect).
   if (m_portLost && !master_.IsOpen() && !IsNetworkConnection(settings_)) OpenPort(false);
   AddLogLine("%s", DescribeWrite(request).c_str());
-  const int size = static_cast<int>(request.bytes.size());
-  AddLogLine("=>Write request: %s", HexBytes(request.bytes.data(), size).c_str());
+  writeOnLine_ = request;
   CountSent(true);
-  if (!master_.SendRequest(request.bytes.data(), size)) {
+  const int sent = master_.SendRequest(request.bytes.data(), static_cast<int>(request.bytes.size()));
+  AddLogLine("=>Write request: %s", WireText(master_.Mode(), master_.request, master_.request_size).c_str());
+  if (!sent) {
     CountEnd(ExchangeClass::OtherError, true);
     FailWrite(CannotWriteText(CurrentConnectionText()));
     return;
@@ -710,17 +747,22 @@ void CMainDlg::OnWriteReply(int result) {
   }
   KillTimer(TIMER_REPLY);
   m_replyWaitMs = 0;
-  AddLogLine("<= Write reply: %s", HexBytes(master_.response, master_.response_size).c_str());
+  // Its data bytes, as a read's reply is logged: the address and the value or quantity echoed.
+  AddLogLine("<= Write reply: %s", HexBytes(master_.ResponsePdu() + 1, master_.ResponsePduSize() - 1).c_str());
   if (!ContinueLine(true)) UpdateStartButton();
 }
 
 void CMainDlg::FailWrite(const std::string& text, int boxType) {
-  // The user asked for one write, not for the reading to stop: polling goes on.
+  // The user asked for one write, not for the reading to stop: polling goes on, under the
+  // box too, and the box says which write failed.
   KillTimer(TIMER_REPLY);
   m_replyWaitMs = 0;
-  LogFailure(text);
-  MessageAndLog(boxType, "%s", text.c_str());
+  const std::string write = "Write of " + WriteText(writeOnLine_);
+  AddLogLine("Failed: %s: %s; received: %s", write.c_str(), text.substr(0, text.find('\n')).c_str(),
+             master_.ReceivedText().c_str());
   if (!ContinueLine(false)) UpdateStartButton();
+  const std::string box = write + "\n\n" + text;
+  MessageAndLog(boxType, "%s", box.c_str());
 }
 
 bool CMainDlg::ContinueLine(bool confirmed) {
@@ -748,6 +790,8 @@ void CMainDlg::OnPortLost() {
   StopWatchingPort();
   master_.Close();
   m_portLost = true;
+  lineDownTold_ = true;
+  model_->SetStale(true);  // the last good values, no longer current
   if (IsNetworkConnection(settings_)) {
     AddLogLine("The connection to %s has been lost (%s); it is made again at the next poll",
                CurrentConnectionText().c_str(), std::strerror(error));
@@ -762,6 +806,7 @@ void CMainDlg::OnPortLost() {
 
 void CMainDlg::Stop() {
   KillTimer(TIMER_POLL);
+  queue_.ForgetPoll();
   if (connector_->Connecting()) {
     connector_->Cancel();
     pollAfterConnect_ = false;
@@ -776,13 +821,26 @@ void CMainDlg::Stop() {
                        : "Stopped: the reply awaited was given up");
   }
   if (const int dropped = queue_.Drop()) AddLogLine("Writes not sent, stopped: %d", dropped);
-  if (settings_.poll_frequency > 0) AddLogLine("Polling stopped");
-  StopPolling();
+  m_replyWaitMs = 0;
+  // A pause: the frequency set stays, and Start goes on at it.
+  if (PollingAtFrequency()) {
+    stopped_ = true;
+    AddLogLine("Polling stopped");
+  }
   UpdateStartButton();
+}
+
+void CMainDlg::OnStartClicked() {
+  if (stopped_) {
+    stopped_ = false;
+    AddLogLine("Polling resumed");
+  }
+  Poll();
 }
 
 void CMainDlg::StopPolling() {
   m_replyWaitMs = 0;
+  stopped_ = false;
   settings_.SetPollPeriodMs(0);
   UpdatePollFrequencySummary();
 }
@@ -800,15 +858,15 @@ void CMainDlg::UpdateStartButton() {
     stopButton_->setEnabled(true);
     return;
   }
-  const StartButtonState s = ComputeStartButton(master_.IsOpen() != 0, m_replyWaitMs,
-                                                settings_.PollPeriodMs(), m_lastPollTime, Now());
+  const StartButtonState s = ComputeStartButton(master_.IsOpen() != 0, m_replyWaitMs, settings_.PollPeriodMs(),
+                                                m_lastPollTime, Now(), stopped_);
   if (s.pollNow) {
     Poll();
     return;
   }
   startButton_->setText(QString::fromStdString(s.caption));
   startButton_->setEnabled(s.enabled);
-  stopButton_->setEnabled(settings_.poll_frequency > 0 || IsTimerArmed(TIMER_REPLY));
+  stopButton_->setEnabled(PollingAtFrequency() || IsTimerArmed(TIMER_REPLY));
 }
 
 void CMainDlg::ValidateRequest() {
@@ -834,6 +892,7 @@ LinkConnector::Result CMainDlg::OpenPort(bool explain) {
 
 void CMainDlg::OnConnected(bool explain) {
   m_portLost = false;
+  lineDownTold_ = false;  // "Connected to ..." says that it is back
   if (IsNetworkConnection(settings_)) {
     AddLogLine("Connected to %s", CurrentConnectionText().c_str());
   } else {
@@ -854,10 +913,14 @@ void CMainDlg::OnConnectFinished(bool connected) {
   if (connected) {
     OnConnected(explain);
     if (forPoll) Poll();
-  } else if (forPoll && settings_.poll_frequency > 0) {
-    LogConnectFailure();  // the next poll tries again
-  } else if (forPoll || explain) {
-    ExplainConnectFailure();
+  } else {
+    // A box for start-up, the settings sheet or Start; while polling at a frequency the
+    // poll is counted and the next one tries again.
+    if (explain || (forPoll && !PollingAtFrequency())) ExplainConnectFailure();
+    if (forPoll) {
+      CountPollAttempt();
+      ReconnectFailed();
+    }
   }
   UpdateStartButton();
 }
@@ -868,6 +931,7 @@ void CMainDlg::LogConnectFailure() {
 }
 
 void CMainDlg::ExplainConnectFailure() {
+  lineDownTold_ = true;
   std::string text = connector_->failure();
   ShowMessage("%s", text.c_str());
   std::replace(text.begin(), text.end(), '\n', ' ');
@@ -985,9 +1049,10 @@ void CMainDlg::DisplayResponse(const ModbusMaster* master) {
                                                  settings_.show_wire_address != 0);
   if (table.fill == TableFill::Unchanged) return;
   dataLogBar_->Append(table);
-  if (model_->Update(table)) {
+  if (model_->Update(table, MarkClockMs())) {
     FitColumns(table, true);
-    if (model_->HasChanges()) SetTimer(TIMER_CHANGES, 1500);
+    // Armed for the oldest mark; marks made meanwhile are seen to when it ticks.
+    if (model_->HasChanges() && !IsTimerArmed(TIMER_CHANGES)) SetTimer(TIMER_CHANGES, kChangeMarkMs);
   } else {
     model_->SetTable(std::move(table));
     FitColumns(model_->table(), false);  // the header's captions are the new table's now
@@ -1236,6 +1301,7 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
       settings_.SetPollPeriodMs(poll->poll_period_ms);  // a negative period polls once
       UpdatePollFrequencySummary();
       if (settings_.poll_frequency > 0) {
+        stopped_ = false;
         SetTimer(TIMER_POLL, settings_.PollPeriodMs());
         WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
         Poll();
@@ -1272,7 +1338,7 @@ void CMainDlg::ResumeAfterScan(bool lineChanged) {
   scanning_ = false;
   // A sweep leaves the port at its last line settings: the connection's own come back.
   if (lineChanged && OpenPort(false) == LinkConnector::Result::Failed) ExplainConnectFailure();
-  if (settings_.poll_frequency > 0) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
+  if (PollingAtFrequency()) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
   UpdateStartButton();
 }
 

@@ -87,9 +87,11 @@ class CMainDlg : public QDialog {
   void Poll();
   void OnReplyTimer();
   void StopPolling();
-  // The Stop button: polling at a frequency ends (back to once), and an exchange awaiting
-  // its reply is given up at once, as are the writes still waiting.
+  // The Stop button: polling at a frequency pauses (the frequency set stays), and an
+  // exchange awaiting its reply is given up at once, as are the writes still waiting.
   void Stop();
+  // The Start button: polls now; after Stop, polling at the frequency set goes on.
+  void OnStartClicked();
   void UpdateStartButton();
   void ValidateRequest();
   // Opens the link of the connection settings, explaining a failure in a box: the serial
@@ -171,6 +173,10 @@ class CMainDlg : public QDialog {
   QString LogText() const;
   // Entries kept on screen; older ones stay in the file only.
   static constexpr int kMaxLogEntries = 1000;
+  // How long a changed value stays marked.
+  static constexpr int kChangeMarkMs = 1500;
+  // The clock of the change marks, in milliseconds; unset, the steady clock.
+  std::function<std::int64_t()> markClock;
 
   unsigned m_replyWaitMs = 0;
   // The reply tick's period: it counts the reply time-out. A reply is taken as soon as its
@@ -225,9 +231,20 @@ class CMainDlg : public QDialog {
   // One line in the activity log for a failed exchange: the message's first line and the
   // bytes received.
   void LogFailure(const std::string& text);
+  // Polling at a frequency, and not stopped.
+  bool PollingAtFrequency() const;
   // Whether a failed poll is only logged and counted, polling going on: chosen so, and
   // polling at a frequency.
   bool KeepPollingOnFailure() const;
+  // Polling falls back to once and nothing more polls: the timer stops and a poll waiting
+  // for the line is forgotten. Before a failure's box, so that one failure gives one box.
+  void StopPollingForBox();
+  // A poll attempt, as the usage report counts them (PollCount).
+  void CountPollAttempt();
+  // A poll found no line (a device gone, a connection that cannot be made): counted as a
+  // poll that failed, the values shown stale, and said once until the line is back.
+  void ReconnectFailed();
+  std::int64_t MarkClockMs() const;
   // A poll failed: its log line, and the values on screen shown as stale; unless polling
   // goes on, the cycle's timers stop, the text is shown in a box of that style (kPanicBox:
   // the panic report) and polling falls back to once.
@@ -302,6 +319,9 @@ class CMainDlg : public QDialog {
   bool pollAfterConnect_ = false;  // a poll waits for the connect under way
   bool explainConnect_ = false;    // the connect under way was asked for by start-up or the sheet
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile
+  bool stopped_ = false;           // Stop paused polling at a frequency; Start goes on
+  bool lineDownTold_ = false;      // the line's loss (or a failed connect) is in the log already
+  WriteFrame writeOnLine_;         // the write request on the line, for naming it when it fails
 };
 
 }  // namespace vantrel

@@ -19,16 +19,12 @@ ExchangeClass ClassifyExchange(int mbResult, bool timedOut) {
 }
 
 void PollStatistics::RecordResult(ExchangeClass result, bool write, double responseMs) {
-  if (write) {
-    if (result == ExchangeClass::Reply) ++writesConfirmed_;
-  } else {
-    switch (result) {
-      case ExchangeClass::Reply: ++replies_; break;
-      case ExchangeClass::Timeout: ++timeouts_; break;
-      case ExchangeClass::CrcLrcError: ++crcLrcErrors_; break;
-      case ExchangeClass::Exception: ++exceptions_; break;
-      case ExchangeClass::OtherError: ++otherErrors_; break;
-    }
+  switch (result) {
+    case ExchangeClass::Reply: ++(write ? writesConfirmed_ : replies_); break;
+    case ExchangeClass::Timeout: ++timeouts_; break;
+    case ExchangeClass::CrcLrcError: ++crcLrcErrors_; break;
+    case ExchangeClass::Exception: ++exceptions_; break;
+    case ExchangeClass::OtherError: ++otherErrors_; break;
   }
   const bool answered = result == ExchangeClass::Reply || result == ExchangeClass::Exception;
   // !(x >= 0) also refuses NaN; above a day it is no response time but a broken clock.

@@ -34,10 +34,11 @@ class PollStatistics {
   // every poll ends in exactly one class).
   void RecordPollSent() { ++polls_; }
   void RecordWriteSent() { ++writes_; }
-  // How the last request ended. A read's end counts in its class; a write's counts only as
-  // confirmed or not, so that the classes add up to the polls. The response time of a
-  // good or exception reply, of a read or a write, joins the last/min/avg/max; for the
-  // other classes, or when it is negative, it is ignored.
+  // How the last request ended. A good reply counts as a reply to a read, or as a confirmed
+  // write; a failure counts in its class, a read's and a write's alike, so that every
+  // request sent has one ending: polls + writes = replies + confirmed writes + failures. The
+  // response time of a good or exception reply, of a read or a write, joins the
+  // last/min/avg/max; for the other classes, or when it is negative, it is ignored.
   void RecordResult(ExchangeClass result, bool write, double responseMs);
   void Reset() { *this = PollStatistics(); }
 

@@ -112,28 +112,31 @@ std::string CannotGenerateText() {
 
 namespace {
 
-std::string TimeoutWithFrame(const char* label, const std::uint8_t* request, int requestSize) {
-  return std::string(
-             "Error - Timeout\n"
-             "\n"
-             "This device has taken too long to respond to one of the polls. \n"
-             "The device may have gone off line since the last poll. \n"
-             "- Check that the device is online. \n"
-             "- Check the connection to the device \n"
-             "- Check the connection string \n"
-             "\n"
-             "Try to poll the device once again.\n\n") +
-         label + HexBytes(request, requestSize);
+std::string TimeoutWithFrame(const char* what, const char* again, const char* label, const std::uint8_t* request,
+                             int requestSize) {
+  return std::string("Error - Timeout\n"
+                     "\n"
+                     "This device has taken too long to respond to ") +
+         what +
+         ". \n"
+         "The device may have gone off line since the last poll. \n"
+         "- Check that the device is online. \n"
+         "- Check the connection to the device \n"
+         "- Check the connection string \n"
+         "\n" +
+         again + "\n\n" + label + HexBytes(request, requestSize);
 }
 
 }  // namespace
 
 std::string TimeoutText(const std::uint8_t* request, int requestSize) {
-  return TimeoutWithFrame("Poll: ", request, requestSize);
+  return TimeoutWithFrame("one of the polls", "Try to poll the device once again.", "Poll: ", request, requestSize);
 }
 
 std::string WriteTimeoutText(const std::uint8_t* request, int requestSize) {
-  return TimeoutWithFrame("Write: ", request, requestSize);
+  // The write may or may not have been made: the device's values tell.
+  return TimeoutWithFrame("the write", "Read the values back, then try the write again.", "Write: ", request,
+                          requestSize);
 }
 
 std::string ReplyErrorText(int result) {

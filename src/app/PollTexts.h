@@ -37,8 +37,8 @@ std::string ConnectionLostText(const std::string& connection, int error, const c
 std::string Rs485ErrorText(const std::string& device, int error);
 // "Error - Can not generate read message ...".
 std::string CannotGenerateText();
-// "Error - Timeout ..." ending in "Poll: " and the request bytes; a write's ends in
-// "Write: " and its bytes.
+// "Error - Timeout ..." ending in "Poll: " and the request bytes; a write's says that the
+// write got no answer and ends in "Write: " and its bytes.
 std::string TimeoutText(const std::uint8_t* request, int requestSize);
 std::string WriteTimeoutText(const std::uint8_t* request, int requestSize);
 // The message for a reply check result other than OK, exception and "not complete yet".

@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+#include <cstdint>
+
 namespace vantrel {
 
 namespace {
@@ -9,6 +11,7 @@ namespace {
 // A changed value stands out for a moment, in a colour that keeps the text readable.
 const QColor kChangedBackground(0xFF, 0xE8, 0x8C);
 const QColor kStaleText(0x90, 0x90, 0x90);
+constexpr std::int64_t kUnmarked = INT64_MIN;
 
 bool SameShape(const ResponseTable& a, const ResponseTable& b) {
   if (a.function != b.function || a.firstOffset != b.firstOffset || a.rows.size() != b.rows.size() ||
@@ -26,25 +29,25 @@ bool SameShape(const ResponseTable& a, const ResponseTable& b) {
 void ResponseModel::SetTable(ResponseTable table) {
   beginResetModel();
   table_ = std::move(table);
-  changed_.clear();
+  markedAt_.clear();
   changes_ = 0;
   stale_ = false;
   endResetModel();
 }
 
-bool ResponseModel::Update(const ResponseTable& table) {
+bool ResponseModel::Update(const ResponseTable& table, std::int64_t nowMs) {
   if (!SameShape(table_, table)) return false;
-  changed_.resize(table.rows.size());
+  markedAt_.resize(table.rows.size());
   for (std::size_t r = 0; r < table.rows.size(); ++r) {
     auto& old = table_.rows[r];
     const auto& now = table.rows[r];
-    changed_[r].resize(now.size(), false);
+    markedAt_[r].resize(now.size(), kUnmarked);
     int first = -1, last = -1;
     for (std::size_t c = 0; c < now.size() && c < old.size(); ++c) {
       if (old[c] == now[c]) continue;
       old[c] = now[c];
-      if (!changed_[r][c]) ++changes_;
-      changed_[r][c] = true;
+      if (markedAt_[r][c] == kUnmarked) ++changes_;
+      markedAt_[r][c] = nowMs;  // changed again: marked afresh
       if (first < 0) first = static_cast<int>(c);
       last = static_cast<int>(c);
     }
@@ -63,19 +66,32 @@ void ResponseModel::SetStale(bool stale) {
   }
 }
 
-void ResponseModel::ClearChanges() {
-  if (changes_ == 0) return;
-  changed_.clear();
-  changes_ = 0;
-  if (!table_.rows.empty()) {
-    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::BackgroundRole});
+int ResponseModel::ExpireChanges(std::int64_t nowMs, int lifeMs) {
+  std::int64_t next = -1;
+  for (std::size_t r = 0; r < markedAt_.size() && changes_ > 0; ++r) {
+    int first = -1, last = -1;
+    for (std::size_t c = 0; c < markedAt_[r].size(); ++c) {
+      std::int64_t& at = markedAt_[r][c];
+      if (at == kUnmarked) continue;
+      const std::int64_t left = at + lifeMs - nowMs;
+      if (left > 0) {
+        if (next < 0 || left < next) next = left;
+        continue;
+      }
+      at = kUnmarked;
+      --changes_;
+      if (first < 0) first = static_cast<int>(c);
+      last = static_cast<int>(c);
+    }
+    if (first >= 0) emit dataChanged(index(static_cast<int>(r), first), index(static_cast<int>(r), last), {Qt::BackgroundRole});
   }
+  return static_cast<int>(next);
 }
 
 bool ResponseModel::IsChanged(int row, int column) const {
-  if (row < 0 || column < 0 || static_cast<std::size_t>(row) >= changed_.size()) return false;
-  const auto& cells = changed_[static_cast<std::size_t>(row)];
-  return static_cast<std::size_t>(column) < cells.size() && cells[static_cast<std::size_t>(column)];
+  if (row < 0 || column < 0 || static_cast<std::size_t>(row) >= markedAt_.size()) return false;
+  const auto& cells = markedAt_[static_cast<std::size_t>(row)];
+  return static_cast<std::size_t>(column) < cells.size() && cells[static_cast<std::size_t>(column)] != kUnmarked;
 }
 
 int ResponseModel::rowCount(const QModelIndex& parent) const {

@@ -18,10 +18,14 @@ class ResponseModel : public QAbstractTableModel {
   void Clear() { SetTable({}); }
   // The same question answered again (the same function, first offset, rows and columns):
   // the cells change in place, so that a view keeps its scroll position, selection and
-  // column widths, and the cells whose text changed are marked until ClearChanges. False,
-  // with nothing done, when the table has another shape.
-  bool Update(const ResponseTable& table);
-  void ClearChanges();
+  // column widths, and the cells whose text changed are marked, at nowMs, until
+  // ExpireChanges takes the mark away. False, with nothing done, when the table has another
+  // shape.
+  bool Update(const ResponseTable& table, std::int64_t nowMs);
+  // Takes away the marks made lifeMs or longer before nowMs; each mark lasts its own time,
+  // whatever was marked after it. Returns the milliseconds until the next mark is due, or -1
+  // when none is left.
+  int ExpireChanges(std::int64_t nowMs, int lifeMs);
   // Values from before a failed poll: still the last good ones, drawn grey until the next
   // reply, so that they are not taken for fresh.
   void SetStale(bool stale);
@@ -37,7 +41,7 @@ class ResponseModel : public QAbstractTableModel {
 
  private:
   ResponseTable table_;
-  std::vector<std::vector<bool>> changed_;  // per cell, since the last ClearChanges
+  std::vector<std::vector<std::int64_t>> markedAt_;  // per cell: when it changed, or kUnmarked
   int changes_ = 0;
   bool stale_ = false;
 };

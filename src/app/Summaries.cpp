@@ -33,7 +33,7 @@ std::string PollFrequencySummary(int pollPeriodMs) {
 }
 
 StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pollPeriodMs,
-                                    std::time_t lastPollTime, std::time_t now) {
+                                    std::time_t lastPollTime, std::time_t now, bool stopped) {
   StartButtonState s;
   if (!portOpen) {
     s.caption = "Not connected";
@@ -46,6 +46,10 @@ StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pol
   }
   if (pollPeriodMs <= 0) {  // a negative period polls once, as 0 does
     s.caption = "Poll";
+    return s;
+  }
+  if (stopped) {
+    s.caption = "Start";
     return s;
   }
   if (pollPeriodMs < 1000) {

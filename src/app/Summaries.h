@@ -22,10 +22,10 @@ struct StartButtonState {
 };
 
 // The Start button's caption and state, first match wins: not connected, waiting for a
-// reply, polling once, a period under a second ("Every 0.25 sec": a countdown in whole
-// seconds would say nothing), else the countdown to the next poll, in whole seconds rounded
-// up.
+// reply, polling once, stopped ("Start": a click goes on at the period), a period under a
+// second ("Every 0.25 sec": a countdown in whole seconds would say nothing), else the
+// countdown to the next poll, in whole seconds rounded up.
 StartButtonState ComputeStartButton(bool portOpen, unsigned replyWaitMs, int pollPeriodMs,
-                                    std::time_t lastPollTime, std::time_t now);
+                                    std::time_t lastPollTime, std::time_t now, bool stopped = false);
 
 }  // namespace vantrel

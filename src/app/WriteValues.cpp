@@ -218,6 +218,31 @@ std::string DescribeWrite(const WriteFrame& request) {
   return text;
 }
 
+std::string WriteText(const WriteFrame& request) {
+  const bool coils = IsCoilWrite(request.function);
+  char head[128];
+  std::snprintf(head, sizeof head, "%d %s %s offset %d (%05d) with function %02d:", request.count,
+                ItemNoun(coils, request.count), request.count == 1 ? "at" : "from", request.offset,
+                (coils ? 0 : 40000) + request.offset, request.function);
+  std::string text = head;
+  const std::vector<std::uint8_t>& b = request.bytes;
+  const bool single = request.function == kWriteSingleCoil || request.function == kWriteSingleRegister;
+  const std::size_t first = single ? 4 : 7;  // 05/06 carry the value after the address; 15/16 after the byte count
+  for (int i = 0; i < request.count; ++i) {
+    const auto at = static_cast<std::size_t>(i);
+    unsigned value = 0;
+    if (request.function == kWriteSingleCoil) {
+      if (b.size() > 4) value = b[4] == 0xFF ? 1 : 0;
+    } else if (coils) {
+      if (first + at / 8 < b.size()) value = (b[first + at / 8] >> (at % 8)) & 1;
+    } else if (first + 2 * at + 1 < b.size()) {
+      value = static_cast<unsigned>(b[first + 2 * at] << 8 | b[first + 2 * at + 1]);
+    }
+    text += " " + std::to_string(value);
+  }
+  return text;
+}
+
 std::vector<WriteFrame> FrameWrites(int slaveId, bool coils, int offset, const std::vector<std::uint16_t>& words,
                                     bool alwaysMultiple, int wordsPerValue, std::string& error) {
   std::vector<WriteFrame> frames;

@@ -67,6 +67,10 @@ const char* ItemNoun(bool coils, int count);
 // "Writing 10 holding registers from offset 1 (function 16)", as the activity log names a
 // request.
 std::string DescribeWrite(const WriteFrame& request);
+// The write in full, as a failure names it: "1 holding register at offset 10 (40010) with
+// function 06: 1234", "3 coils from offset 5 (00005) with function 15: 1 0 1"; the values
+// as the request carries them (registers as uint16, coils as 0 or 1).
+std::string WriteText(const WriteFrame& request);
 
 // The requests that write words to consecutive coils (values 0 or 1) or holding registers
 // from offset (counted from 1): one item with 05 or 06 unless alwaysMultiple, else 15 or

@@ -1,5 +1,9 @@
 #include "modbus/Framing.h"
 
+#include <algorithm>
+
+#include "modbus/ModbusFrame.h"
+
 namespace vantrel {
 
 const char* ModeName(ModbusMode mode) {
@@ -24,6 +28,13 @@ FrameLayout LayoutOf(ModbusMode mode) {
     case ModbusMode::Tcp: return {kMbapHeaderSize, 0};
     default: return {1, 2};
   }
+}
+
+std::string WireText(ModbusMode mode, const std::uint8_t* frame, int size) {
+  if (mode != ModbusMode::Ascii) return HexBytes(frame, size);
+  std::string text = HexBytes(frame, size);
+  text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+  return text;
 }
 
 std::uint8_t Lrc(const std::uint8_t* bytes, int size) {

@@ -29,6 +29,11 @@ struct FrameLayout {
 };
 FrameLayout LayoutOf(ModbusMode mode);
 
+// A frame as it goes on the wire, for the log: the bytes as "%02X " each; for ASCII, whose
+// frame is held as the bytes its characters carry (slave id, PDU, LRC), the characters
+// between ':' and CR LF ("010300000002FA").
+std::string WireText(ModbusMode mode, const std::uint8_t* frame, int size);
+
 // --- ASCII (MODBUS over serial line guide) -----------------------------------------------
 
 // The LRC: the two's complement of the 8-bit sum of the bytes (slave id and PDU).

@@ -40,6 +40,29 @@ TEST(exchange_queue, a_write_behind_a_poll_goes_when_the_poll_ends_then_the_tabl
   }
 }
 
+// A poll never goes on top of an exchange awaiting its reply: it waits, and goes once however
+// often it fell due; polling stopped meanwhile, it does not go.
+TEST(exchange_queue, a_poll_due_during_a_poll_waits_for_it) {
+  for (bool confirmed : {true, false}) {
+    ExchangeQueue q;
+    ASSERT_TRUE(q.PollDue());
+    q.PollSent();
+    EXPECT_FALSE(q.PollDue()) << "the reply is still awaited";
+    EXPECT_FALSE(q.PollDue());
+    EXPECT_EQ(q.OnLine(), Kind::Poll);
+    EXPECT_EQ(q.Ended(confirmed), Next::Poll) << "right after it, once";
+    ASSERT_TRUE(q.PollDue());
+    q.PollSent();
+    EXPECT_EQ(q.Ended(confirmed), Next::Nothing);
+  }
+  ExchangeQueue q;
+  q.PollDue();
+  q.PollSent();
+  EXPECT_FALSE(q.PollDue());
+  q.ForgetPoll();
+  EXPECT_EQ(q.Ended(false), Next::Nothing) << "polling stopped: the waiting poll is forgotten";
+}
+
 TEST(exchange_queue, writes_in_turn_and_what_a_failure_drops) {
   ExchangeQueue q;
   ASSERT_TRUE(q.AddWrite(Requests({1, 20})));  // one write of two runs

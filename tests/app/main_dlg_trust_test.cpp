@@ -22,29 +22,11 @@ using namespace std::chrono_literals;
 using vantrel::test::MainWindow;
 using vantrel::test::ReadFile;
 using vantrel::test::Row;
+using vantrel::test::BoxWithEvents;
 using vantrel::test::ScriptedReply;
 using vantrel::test::VendorServer;
 
 namespace {
-
-// A box stand-in that runs a step of the test while the box is "open", as timers and
-// clicks run inside a real box's own event loop.
-class BoxWithEvents final : public MessagePresenter {
- public:
-  explicit BoxWithEvents(std::function<void()> during) : during_(std::move(during)) {
-    SetMessagePresenter(this);
-  }
-  ~BoxWithEvents() override { SetMessagePresenter(nullptr); }
-  int Present(const std::string& text, int) override {
-    texts.push_back(text);
-    if (during_) during_();
-    return IDOK;
-  }
-  std::vector<std::string> texts;
-
- private:
-  std::function<void()> during_;
-};
 
 // A reply of the vendor's server that takes long enough for the user to act meanwhile.
 ScriptedReply Slow(const char* text) {
@@ -350,6 +332,8 @@ TEST_F(MainWindow, polling_updates_the_rows_in_place) {
   StartSlave();
   WriteSettings("request_function_code=3\nrequest_length=60\n");
   StartWindow();
+  std::int64_t now = 1000;
+  dlg_->markClock = [&now] { return now; };
   dlg_->resize(800, 600);
   dlg_->show();
   dlg_->Poll();
@@ -375,8 +359,14 @@ TEST_F(MainWindow, polling_updates_the_rows_in_place) {
   EXPECT_EQ(view->verticalScrollBar()->value(), scrolled);
   EXPECT_EQ(view->columnWidth(2), 300);
   EXPECT_TRUE(dlg_->IsTimerArmed(TIMER_CHANGES));
+  now += CMainDlg::kChangeMarkMs - 1;
+  dlg_->OnTimer(TIMER_CHANGES);
+  EXPECT_TRUE(dlg_->responseModel()->IsChanged(45, 5)) << "a moment is not over yet";
+  EXPECT_EQ(dlg_->TimerPeriod(TIMER_CHANGES), 1) << "armed for what is left of it";
+  now += 1;
   dlg_->OnTimer(TIMER_CHANGES);
   EXPECT_FALSE(dlg_->responseModel()->HasChanges());
+  EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_CHANGES));
 
   settings_.request_length = 5;
   dlg_->Poll();
@@ -429,14 +419,16 @@ TEST_F(MainWindow, the_status_line_counts_each_kind_of_ending) {
   EXPECT_NE(log.indexOf("Failed: Error - Timeout; received: nothing"), -1) << log.toStdString();
   EXPECT_NE(log.indexOf("Failed: Error - invalid CRC check; received: 01 03 02 23 3C "), -1);
   EXPECT_NE(log.indexOf("Failed: 0x02 - ILLEGAL DATA ADDRESS; received: 01 83 02 "), -1);
-  EXPECT_NE(log.indexOf("Failed: Error - The write was not confirmed; received: 01 06 23 45 00 01 "), -1);
+  EXPECT_NE(log.indexOf("Failed: Write of 1 holding register at offset 9029 (49029) with function 06: 1: "
+                        "Error - The write was not confirmed; received: 01 06 23 45 00 01 "),
+            -1);
   const PollStatistics& s = dlg_->statistics();
   EXPECT_EQ(s.polls(), 8);
   EXPECT_EQ(s.replies(), 4);
   EXPECT_EQ(s.timeouts(), 1);
   EXPECT_EQ(s.crcLrcErrors(), 1);
   EXPECT_EQ(s.exceptions(), 1);
-  EXPECT_EQ(s.otherErrors(), 1);
+  EXPECT_EQ(s.otherErrors(), 2) << "a read's unsupported function, and the write not confirmed";
   EXPECT_EQ(s.writes(), 2);
   EXPECT_EQ(s.writesConfirmed(), 1);
   EXPECT_EQ(s.timedReplies(), 6) << "the good and exception replies of the reads, and the confirmed write";
@@ -448,7 +440,7 @@ TEST_F(MainWindow, the_status_line_counts_each_kind_of_ending) {
   EXPECT_EQ(dlg_->statusLine()->text().toStdString().substr(0, 8), "Polls 0 ");
 }
 
-// Stop ends polling at a frequency and gives up an awaited reply at once; the next poll
+// Stop pauses polling at a frequency and gives up an awaited reply at once; the next poll
 // works.
 TEST_F(MainWindow, stop_gives_up_the_reply_and_the_polling) {
   StartSlave();
@@ -460,8 +452,8 @@ TEST_F(MainWindow, stop_gives_up_the_reply_and_the_polling) {
   QTest::mouseClick(dlg_->stopButton(), Qt::LeftButton);
   EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_REPLY));
   EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_POLL));
-  EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
-  EXPECT_EQ(dlg_->startButton()->text(), "Poll");
+  EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "5 seconds") << "a pause: the frequency set stays";
+  EXPECT_EQ(dlg_->startButton()->text(), "Start");
   EXPECT_FALSE(dlg_->stopButton()->isEnabled());
   EXPECT_TRUE(box_.boxes.empty()) << "the user asked for it: no box";
   EXPECT_NE(dlg_->LogText().indexOf("Stopped: the reply awaited was given up"), -1);

@@ -472,7 +472,7 @@ TEST_F(SettingsSheet, switching_to_tcp_and_back) {
 }
 
 // Nothing listening: the connect fails with its message, in a box at start-up; while polling
-// at a frequency each poll tries once, with a log line and no box.
+// at a frequency each poll tries once, counted, without a box or another log line.
 TEST_F(SettingsSheet, nothing_listening_on_the_tcp_port) {
   const std::string port = std::to_string(ClosedPort());
   WriteSettings("request_function_code=3\nrequest_length=2\nmodbus_mode=2\ntcp_host=127.0.0.1\ntcp_port=" + port + "\n");
@@ -488,6 +488,8 @@ TEST_F(SettingsSheet, nothing_listening_on_the_tcp_port) {
     ASSERT_TRUE(WaitFor([&] { return !dlg_->startButton()->text().startsWith(QStringLiteral("Connecting")); }));
   }
   EXPECT_TRUE(box_.boxes.empty());
-  EXPECT_EQ(Count(Log(), "] Failed: Error - Can not connect to the device"), 2) << Log();
+  EXPECT_EQ(Count(Log(), "] Failed: Error - Can not connect to the device"), 0) << "told once, at start-up: " << Log();
+  EXPECT_EQ(dlg_->statistics().polls(), 2) << "each attempt is counted";
+  EXPECT_EQ(dlg_->statistics().otherErrors(), 2);
   EXPECT_EQ(settings_.PollPeriodMs(), 1000) << "polling goes on";
 }

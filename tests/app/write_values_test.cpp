@@ -106,6 +106,32 @@ TEST(write_values, frame_runs_with_the_quantity_limits) {
   EXPECT_FALSE(error.empty());
 }
 
+// A failed write names what it was: the items, the address, the function and the values
+// that the request itself carries.
+TEST(write_values, a_write_names_its_items_function_and_values) {
+  struct Case {
+    bool coils;
+    int offset;
+    std::vector<std::uint16_t> words;
+    bool multiple;
+    const char* text;
+  };
+  const Case cases[] = {
+      {false, 10, {1234}, false, "1 holding register at offset 10 (40010) with function 06: 1234"},
+      {false, 9001, {5, 65535}, false, "2 holding registers from offset 9001 (49001) with function 16: 5 65535"},
+      {true, 5, {1}, false, "1 coil at offset 5 (00005) with function 05: 1"},
+      {true, 5, {0}, false, "1 coil at offset 5 (00005) with function 05: 0"},
+      {true, 3, {1, 0, 1, 1, 0, 0, 0, 0, 1}, false, "9 coils from offset 3 (00003) with function 15: 1 0 1 1 0 0 0 0 1"},
+      {false, 7, {42}, true, "1 holding register at offset 7 (40007) with function 16: 42"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto frames = FrameWrites(1, c.coils, c.offset, c.words, c.multiple, 1, error);
+    ASSERT_EQ(frames.size(), 1u) << error;
+    EXPECT_EQ(WriteText(frames[0]), c.text);
+  }
+}
+
 TEST(write_values, thirty_two_bit_values_follow_the_word_order) {
   using O = WordOrder;
   const struct {

@@ -1,7 +1,9 @@
 // A message box stand-in: records every text and style and answers with a chosen button.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diag/Diagnostics.h"
@@ -26,6 +28,25 @@ class RecordingPresenter final : public MessagePresenter {
 
  private:
   int answer_;
+};
+
+// A box stand-in that runs a step of the test while the box is "open", as timers and
+// clicks run inside a real box's own event loop.
+class BoxWithEvents final : public MessagePresenter {
+ public:
+  explicit BoxWithEvents(std::function<void()> during) : during_(std::move(during)) {
+    SetMessagePresenter(this);
+  }
+  ~BoxWithEvents() override { SetMessagePresenter(nullptr); }
+  int Present(const std::string& text, int) override {
+    texts.push_back(text);
+    if (during_) during_();
+    return IDOK;
+  }
+  std::vector<std::string> texts;
+
+ private:
+  std::function<void()> during_;
 };
 
 }  // namespace vantrel::test
