@@ -32,10 +32,10 @@ constexpr long long kRtuQuietNs = 20 * kMs;
 constexpr std::size_t kInputBound = 4096;
 // What one connection gets per turn of the loop, so that a backlog on one holds up no
 // other: this many requests answered, and one read.
-constexpr int kRequestsPerTurn = 16;
+constexpr int kRequestsPerTurn = 64;
 // A connection with this many replies not yet taken by its client gets no more answered
 // (nor read) until it takes them: what a client does not read must not pile up here.
-constexpr std::size_t kRepliesQueued = 16;
+constexpr std::size_t kRepliesQueued = 64;
 constexpr int kAcceptsPerTurn = 16;
 // The longest wait for sockets: a stop asked for just before the wait is seen this soon.
 constexpr long long kLongestWaitNs = 200 * kMs;
