@@ -120,7 +120,8 @@ class Server {
       if (fd < 0) return;
       const std::string name = PeerName(peer);
       if (static_cast<int>(clients_.size()) >= options_.maxConnections) {
-        LogNotice(name + " refused: " + std::to_string(clients_.size()) + " connections are open, the most there may be");
+        LogNotice(name + " refused: " + std::to_string(clients_.size()) +
+                  " connections are open, the most there may be");
         close(fd);
         continue;
       }
