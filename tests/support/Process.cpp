@@ -246,11 +246,19 @@ void SlaveProcess::Start(std::vector<std::string> options) {
   if (ready_ && at != std::string::npos) port_ = std::atoi(line.c_str() + line.rfind(':', at) + 1);
 }
 
-void SlaveProcess::Stop() {
-  if (pid_ <= 0) return;
+bool SlaveProcess::Stop(int withinMs) {
+  if (pid_ <= 0) return true;
   kill(pid_, SIGTERM);
-  WaitExit(pid_);
+  const long long deadline = NowMs() + withinMs;
+  int st = 0;
+  pid_t r = 0;
+  while ((r = waitpid(pid_, &st, WNOHANG)) == 0 && NowMs() < deadline) usleep(10000);
+  if (r == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &st, 0);
+  }
   pid_ = -1;
+  return r != 0;
 }
 
 SlaveProcess::~SlaveProcess() { Stop(); }

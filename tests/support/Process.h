@@ -37,8 +37,9 @@ class SlaveProcess {
   const std::string& linkPath() const { return link_; }
   // Over TCP, the port it listens on, as its first line names it; 0 otherwise.
   int port() const { return port_; }
-  // Stops the simulator now (the pseudo-terminal goes away).
-  void Stop();
+  // Stops the simulator now (the pseudo-terminal goes away): SIGTERM, and SIGKILL if it has
+  // not ended within withinMs. True when it ended by itself in time.
+  bool Stop(int withinMs = 10000);
   // What it logged so far (after Stop: everything).
   std::string Log() const;
 

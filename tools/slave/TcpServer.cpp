@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "SlaveLog.h"
+#include "modbus/ModbusFrame.h"
 #include "net/TcpConnection.h"
 
 namespace vantrel::slave {
@@ -25,6 +26,19 @@ constexpr long long kMs = 1000000;
 // RTU over TCP: a request of a function without fixed layout ends when no byte has come for
 // this long, as a gateway passes a serial frame on in one piece.
 constexpr long long kRtuQuietNs = 20 * kMs;
+// The bytes kept per connection that are not yet a whole request. The longest request is
+// 260 bytes; a connection that fills this without completing one sends no Modbus, and is
+// disconnected.
+constexpr std::size_t kInputBound = 4096;
+// What one connection gets per turn of the loop, so that a backlog on one holds up no
+// other: this many requests answered, and one read.
+constexpr int kRequestsPerTurn = 64;
+// A connection with this many replies not yet taken by its client gets no more answered
+// (nor read) until it takes them: what a client does not read must not pile up here.
+constexpr std::size_t kRepliesQueued = 64;
+constexpr int kAcceptsPerTurn = 16;
+// The longest wait for sockets: a stop asked for just before the wait is seen this soon.
+constexpr long long kLongestWaitNs = 200 * kMs;
 
 struct Chunk {
   long long dueNs = 0;
@@ -35,11 +49,19 @@ struct Chunk {
 struct Client {
   int fd = -1;
   std::string name;  // the peer's address:port
-  std::vector<std::uint8_t> in;
+  // The bytes received: in[begin, end) are not yet taken as requests.
+  std::vector<std::uint8_t> in = std::vector<std::uint8_t>(kInputBound);
+  std::size_t begin = 0;
+  std::size_t end = 0;
   std::deque<Chunk> out;
-  std::size_t sent = 0;  // of out.front()
-  long long lastNs = 0;  // the last bytes in or out
+  std::size_t sent = 0;      // of out.front()
+  long long lastInNs = 0;    // the last bytes in: the silence that ends an RTU request
+  long long progressNs = 0;  // the last whole request in, or reply bytes out: the idle end
+  bool ended = false;        // the client has shut down its sending side
   bool gone = false;
+
+  const std::uint8_t* pending() const { return in.data() + begin; }
+  std::size_t pendingSize() const { return end - begin; }
 };
 
 std::string PeerName(const sockaddr_storage& a) {
@@ -91,14 +113,15 @@ class Server {
   Server(const TcpServerOptions& options, SlaveCore& core) : options_(options), core_(core) {}
 
   void Accept(int listener, long long now) {
-    for (;;) {
+    for (int i = 0; i < kAcceptsPerTurn; ++i) {  // the rest wait in the listen queue
       sockaddr_storage peer{};
       socklen_t size = sizeof peer;
       const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) return;
       const std::string name = PeerName(peer);
       if (static_cast<int>(clients_.size()) >= options_.maxConnections) {
-        LogLine(name + " refused: " + std::to_string(clients_.size()) + " connections are open, the most there may be");
+        LogNotice(name + " refused: " + std::to_string(clients_.size()) +
+                  " connections are open, the most there may be");
         close(fd);
         continue;
       }
@@ -107,84 +130,71 @@ class Server {
       Client c;
       c.fd = fd;
       c.name = name;
-      c.lastNs = now;
+      c.lastInNs = c.progressNs = now;
       clients_.push_back(std::move(c));
-      LogLine(name + " connected (" + std::to_string(clients_.size()) + " open)");
+      LogNotice(name + " connected (" + std::to_string(clients_.size()) + " open)");
     }
   }
 
-  void Receive(Client& c, long long now) {
-    std::uint8_t chunk[4096];
-    for (;;) {
-      const ssize_t n = recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT);
-      if (n > 0) {
-        c.in.insert(c.in.end(), chunk, chunk + n);
-        c.lastNs = now;
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n == 0 || errno != EAGAIN) Drop(c, n == 0 ? "closed the connection" : std::strerror(errno));
-      break;
-    }
-    while (!c.gone) {
-      const RequestSpan span = SlaveCore::FindRequest(core_.mode(), c.in.data(), c.in.size());
-      c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(span.skip));
-      if (span.length == RequestSpan::kImpossible) {
-        const std::string header = Hex(c.in.data(), std::min<std::size_t>(6, c.in.size()));
-        Drop(c, "sent an MBAP header with a length no request can have (" + header + "): disconnected");
-        break;
-      }
-      if (span.length <= 0) break;
-      Respond(c, static_cast<std::size_t>(span.length), now);
+  // A client is read only once the requests it sent before are answered, so that it cannot
+  // send faster than it is served: TCP's flow control holds it back.
+  bool WantsInput(const Client& c, long long now) const {
+    const int length = Next(c, now).length;
+    return !c.gone && !c.ended && c.pendingSize() < kInputBound &&
+           (length == 0 || length == RequestSpan::kEndsBySilence);
+  }
+
+  // One read, of what fits below the bound.
+  void Read(Client& c, long long now) {
+    // What is kept moves to the front: no whole request, so mostly the start of one.
+    std::memmove(c.in.data(), c.pending(), c.pendingSize());
+    c.end -= c.begin;
+    c.begin = 0;
+    const ssize_t n = recv(c.fd, c.in.data() + c.end, kInputBound - c.end, MSG_DONTWAIT);
+    if (n > 0) {
+      c.end += static_cast<std::size_t>(n);
+      c.lastInNs = now;
+    } else if (n == 0) {
+      c.ended = true;  // what it sent before is still answered
+    } else if (errno != EAGAIN && errno != EINTR) {
+      Drop(c, std::strerror(errno));
     }
   }
 
-  // A request without fixed layout on RTU over TCP, once the bytes have stopped coming.
-  void EndBySilence(Client& c, long long now) {
-    if (c.gone || c.in.empty() || now - c.lastNs < kRtuQuietNs) return;
-    if (SlaveCore::FindRequest(core_.mode(), c.in.data(), c.in.size()).length == RequestSpan::kEndsBySilence) {
-      Respond(c, c.in.size(), now);
+  // The connection was reset, or closed both ways, while it was not being read.
+  void Lost(Client& c) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+    Drop(c, error != 0 ? std::strerror(error) : "closed the connection");
+  }
+
+  // A turn of one client: its waiting requests answered (a bounded number of them), its
+  // replies sent as they fall due, and the connection closed when it is done or idle.
+  void Serve(Client& c, long long now) {
+    TakeRequests(c, now);
+    Send(c, now);
+    if (c.gone) return;
+    if (c.ended && c.out.empty() && Next(c, now).length <= 0) {
+      Drop(c, "closed the connection");
+    } else if ((c.out.empty() || c.out.front().dueNs <= now) &&
+               now - c.progressNs >= options_.idleSeconds * 1000 * kMs) {
+      // A reply held back by a fault is our own doing; one the client does not take is not.
+      Drop(c, "no whole request in " + std::to_string(options_.idleSeconds) + " s: closed");
     }
   }
 
-  void Send(Client& c, long long now) {
-    while (!c.gone && !c.out.empty() && c.out.front().dueNs <= now) {
-      Chunk& chunk = c.out.front();
-      const ssize_t n =
-          send(c.fd, chunk.bytes.data() + c.sent, chunk.bytes.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == EAGAIN) return;  // POLLOUT tells when there is room
-      if (n < 0) {
-        Drop(c, std::strerror(errno));
-        return;
-      }
-      c.sent += static_cast<std::size_t>(n);
-      c.lastNs = now;
-      if (c.sent < chunk.bytes.size()) continue;
-      LogLine(c.name + " <- " + FrameText(core_.mode(), chunk.bytes.data(), chunk.bytes.size()));
-      if (chunk.closeAfter) Drop(c, "closed half way through the reply, as the fault asks");
-      c.out.pop_front();
-      c.sent = 0;
-    }
-  }
-
-  void CloseIdle(Client& c, long long now) {
-    if (!c.gone && c.out.empty() && now - c.lastNs >= options_.idleSeconds * 1000 * kMs) {
-      Drop(c, "idle for " + std::to_string(options_.idleSeconds) + " s: closed");
-    }
-  }
-
-  // The earliest time something is due, for the wait: a reply, a quiet gap, an idle end.
-  // What is due already waits for room to send (POLLOUT), not for the clock.
+  // The earliest time something is due, for the wait: a request to answer, a reply, a quiet
+  // gap, an idle end. What is due already waits for room to send (POLLOUT), not for the
+  // clock.
   long long NextDueNs(long long now) const {
-    long long next = now + 1000 * kMs;
+    long long next = now + kLongestWaitNs;
     for (const Client& c : clients_) {
+      const RequestSpan span = Next(c, now);
+      if (span.length > 0 && c.out.size() < kRepliesQueued) return now;
+      if (span.length == RequestSpan::kEndsBySilence) next = std::min(next, c.lastInNs + kRtuQuietNs);
       if (!c.out.empty() && c.out.front().dueNs > now) next = std::min(next, c.out.front().dueNs);
-      if (c.out.empty()) next = std::min(next, c.lastNs + options_.idleSeconds * 1000 * kMs);
-      if (!c.in.empty() &&
-          SlaveCore::FindRequest(core_.mode(), c.in.data(), c.in.size()).length == RequestSpan::kEndsBySilence) {
-        next = std::min(next, c.lastNs + kRtuQuietNs);
-      }
+      next = std::min(next, c.progressNs + options_.idleSeconds * 1000 * kMs);
     }
     return std::max(next, now);
   }
@@ -202,13 +212,46 @@ class Server {
   }
 
  private:
+  // The next request among the bytes kept. One without fixed layout (RTU) is whole once its
+  // bytes have stopped coming, or the client's sending side has.
+  RequestSpan Next(const Client& c, long long now) const {
+    RequestSpan span = SlaveCore::FindRequest(core_.mode(), c.pending(), c.pendingSize());
+    if (span.length == RequestSpan::kEndsBySilence && (c.ended || now - c.lastInNs >= kRtuQuietNs)) {
+      span.length = static_cast<int>(c.pendingSize() - span.skip);
+    }
+    return span;
+  }
+
+  void TakeRequests(Client& c, long long now) {
+    for (int i = 0; i < kRequestsPerTurn && !c.gone && c.out.size() < kRepliesQueued; ++i) {
+      const RequestSpan span = Next(c, now);
+      c.begin += span.skip;
+      if (span.length == RequestSpan::kImpossible) {
+        const std::string header = Hex(c.pending(), std::min<std::size_t>(6, c.pendingSize()));
+        Drop(c, "sent an MBAP header with a length no request can have (" + header + "): disconnected");
+        return;
+      }
+      if (span.length <= 0) {
+        if (c.pendingSize() == kInputBound) {
+          Drop(c, "sent " + std::to_string(kInputBound) + " bytes that hold no whole request: disconnected");
+        }
+        return;
+      }
+      Respond(c, static_cast<std::size_t>(span.length), now);
+    }
+  }
+
   void Respond(Client& c, std::size_t length, long long now) {
-    const std::vector<std::uint8_t> frame(c.in.begin(), c.in.begin() + static_cast<long>(length));
-    c.in.erase(c.in.begin(), c.in.begin() + static_cast<long>(length));
+    const std::uint8_t* frame = c.pending();  // in place until the next read
+    c.begin += length;
+    // A frame that checks out (on Modbus TCP its header delimits it; there is no check), so
+    // that garbage the framing happens to delimit keeps no connection open.
+    if (core_.mode() == ModbusMode::Tcp || Crc16(frame, static_cast<std::uint16_t>(length)) == 0) {
+      c.progressNs = now;
+    }
     std::string change;
-    const auto reply = core_.Answer(frame.data(), frame.size(), &change);
-    LogLine(c.name + " -> " + FrameText(core_.mode(), frame.data(), frame.size()) +
-            RequestNote(change, reply.has_value()));
+    const auto reply = core_.Answer(frame, length, &change);
+    LogLine(c.name + " -> " + FrameText(core_.mode(), frame, length) + RequestNote(change, reply.has_value()));
     if (!reply) return;
     // After the replies still on their way, so that they go in turn.
     long long due = std::max(now, c.out.empty() ? now : c.out.back().dueNs) + reply->delayMs * kMs;
@@ -222,9 +265,30 @@ class Server {
     if (!reply->cutOff) c.out.push_back({due + reply->splitPauseMs * kMs, {b.begin() + split, b.end()}, false});
   }
 
+  void Send(Client& c, long long now) {
+    while (!c.gone && !c.out.empty() && c.out.front().dueNs <= now) {
+      Chunk& chunk = c.out.front();
+      const ssize_t n =
+          send(c.fd, chunk.bytes.data() + c.sent, chunk.bytes.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return;  // POLLOUT tells when there is room
+      if (n < 0) {
+        Drop(c, std::strerror(errno));
+        return;
+      }
+      c.sent += static_cast<std::size_t>(n);
+      c.progressNs = now;
+      if (c.sent < chunk.bytes.size()) continue;
+      LogLine(c.name + " <- " + FrameText(core_.mode(), chunk.bytes.data(), chunk.bytes.size()));
+      if (chunk.closeAfter) Drop(c, "closed half way through the reply, as the fault asks");
+      c.out.pop_front();
+      c.sent = 0;
+    }
+  }
+
   void Drop(Client& c, const std::string& why) {
     if (c.gone) return;
-    LogLine(c.name + " " + why);
+    LogNotice(c.name + " " + why);
     close(c.fd);
     c.gone = true;
   }
@@ -249,26 +313,28 @@ int ServeTcp(const TcpServerOptions& options, SlaveCore& core, const volatile st
 
   Server server(options, core);
   std::vector<pollfd> fds;
+  // Every turn is bounded (requests, reads, accepts), so the stop is seen within a turn.
   while (!stop) {
     const long long now = NowNs();
     fds.assign(1, pollfd{listener, POLLIN, 0});
     for (const Client& c : server.clients()) {
       const bool waiting = !c.out.empty() && c.out.front().dueNs <= now;  // only for room to send
-      fds.push_back(pollfd{c.fd, static_cast<short>(POLLIN | (waiting ? POLLOUT : 0)), 0});
+      const short events = static_cast<short>((server.WantsInput(c, now) ? POLLIN : 0) | (waiting ? POLLOUT : 0));
+      fds.push_back(pollfd{c.fd, events, 0});
     }
-    const long long waitMs = std::max(0LL, (server.NextDueNs(now) - now + kMs - 1) / kMs);
+    const long long waitMs = (server.NextDueNs(now) - now + kMs - 1) / kMs;
     if (poll(fds.data(), fds.size(), static_cast<int>(waitMs)) < 0 && errno != EINTR) break;
     const long long then = NowNs();
     // The clients polled are the first fds.size() - 1; those accepted now come after them.
     for (std::size_t i = 1; i < fds.size(); ++i) {
       Client& c = server.clients()[i - 1];
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) server.Receive(c, then);
+      if (fds[i].revents & POLLIN) {
+        server.Read(c, then);
+      } else if (fds[i].revents & (POLLERR | POLLHUP)) {
+        server.Lost(c);
+      }
     }
-    for (Client& c : server.clients()) {
-      server.EndBySilence(c, then);
-      server.Send(c, then);
-      server.CloseIdle(c, then);
-    }
+    for (Client& c : server.clients()) server.Serve(c, then);
     server.Forget();
     if (fds[0].revents & POLLIN) server.Accept(listener, then);
   }
