@@ -12,10 +12,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "FuzzInput.h"
 #include "diag/Diagnostics.h"
+#include "ini_invariants.h"
 #include "settings/IniDocument.h"
 
 using namespace vantrel;
@@ -30,20 +30,6 @@ std::string ReadFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool HoldsCarriageReturn(const IniDocument& doc) {
-  const auto in = [](const std::vector<std::string>& texts) {
-    for (const auto& t : texts) {
-      if (t.find('\r') != std::string::npos) return true;
-    }
-    return false;
-  };
-  if (in(doc.header_comments) || in(doc.section_names)) return true;
-  for (const IniSection& s : doc.sections) {
-    if (in(s.comments) || in(s.keys) || in(s.values)) return true;
-  }
-  return false;
-}
-
 bool Same(const IniDocument& a, const IniDocument& b) {
   if (a.header_comments != b.header_comments || a.section_names != b.section_names ||
       a.sections.size() != b.sections.size()) {
@@ -54,19 +40,6 @@ bool Same(const IniDocument& a, const IniDocument& b) {
     if (x.keys != y.keys || x.values != y.values || x.comments != y.comments) return false;
   }
   return true;
-}
-
-void CheckWellFormed(const IniDocument& doc) {
-  Require(doc.sections.size() == doc.section_names.size(), "sections and their names out of step");
-  for (std::size_t s = 0; s < doc.sections.size(); ++s) {
-    const IniSection& section = doc.sections[s];
-    Require(section.keys.size() == section.values.size(), "keys and values out of step");
-    const bool first = doc.FindSection(doc.section_names[s]) == static_cast<int>(s);
-    Require(first || (section.keys.empty() && section.comments.empty()), "a repeated section that is not empty");
-    for (std::size_t e = 0; e < section.keys.size(); ++e) {
-      Require(doc.FindEntry(static_cast<int>(s), section.keys[e]) == static_cast<int>(e), "a key that repeats");
-    }
-  }
 }
 
 }  // namespace
@@ -95,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                                static_cast<std::streamsize>(size));
   IniDocument first(in.string());
   first.Load();
-  CheckWellFormed(first);
+  Require(testing::IllFormed(first).empty(), "a document read ill-formed");
   first.path = out.string();
-  const bool writable = !HoldsCarriageReturn(first);
+  const bool writable = !testing::HoldsCarriageReturn(first);
   Require(first.Save() == writable, "a document that Save refuses though it reads back, or the other way");
   if (!writable) return 0;
   const std::string written = ReadFile(out);
