@@ -5,6 +5,10 @@
 # "Exit status:" paragraph of --help becomes the EXIT STATUS section (it stands after the
 # options, where that section belongs), and an option whose description starts on the line
 # after it gets the same hanging paragraph as one on the same line.
+
+# Ninja makes an output's folder by itself, Make does not: help2man needs it there.
+get_filename_component(folder ${OUTPUT} DIRECTORY)
+file(MAKE_DIRECTORY ${folder})
 execute_process(COMMAND ${HELP2MAN} --no-info --include=${INCLUDE} --output=${OUTPUT}.tmp ${PROGRAM}
                 RESULT_VARIABLE failed)
 if(failed)

@@ -24,9 +24,14 @@ class ModbusMaster {
   // in use and drops what was gathered.
   void SetMode(ModbusMode mode);
   ModbusMode Mode() const { return mode_; }
-  // The link of the mode.
-  Link& link() { return IsNetworkMode(mode_) ? static_cast<Link&>(tcp) : port; }
-  const Link& link() const { return IsNetworkMode(mode_) ? static_cast<const Link&>(tcp) : port; }
+  // The link of the mode, or the one put in its place.
+  Link& link() { return substitute_ ? *substitute_ : IsNetworkMode(mode_) ? static_cast<Link&>(tcp) : port; }
+  const Link& link() const {
+    return substitute_ ? *substitute_ : IsNetworkMode(mode_) ? static_cast<const Link&>(tcp) : port;
+  }
+  // Every exchange goes over link instead of the mode's own (a fake that a fuzzer feeds);
+  // nullptr gives the mode's own back. The mode still decides the framing.
+  void UseLink(Link* link) { substitute_ = link; }
 
   // Opens the serial port (see SerialPort::Open); a TCP connection is made with tcp.
   int Open(int portNumber, int baudRate, char parity, int dataBits, int stopBits) {
@@ -154,6 +159,7 @@ class ModbusMaster {
   long long skipped_bytes_ = 0;
   int drain_bound_ms_ = -1;  // >= 0: the last exchange was abandoned
   ModbusMode mode_ = ModbusMode::Rtu;
+  Link* substitute_ = nullptr;
   std::uint16_t transaction_ = 0;  // of the last Modbus TCP request
   unsigned stream_ = 0;            // the TCP connection that the gathered bytes came over
 };

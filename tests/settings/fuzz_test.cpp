@@ -8,6 +8,7 @@
 
 #include "settings/IniDocument.h"
 #include "settings/ScannerSettings.h"
+#include "ini_invariants.h"
 #include "test_folder.h"
 
 namespace vantrel {
@@ -65,37 +66,10 @@ class Generator {
   std::mt19937 rng_;
 };
 
-// Whether any text of the document holds a carriage return: Save refuses to write one,
-// since it would not read back. (Load never stores a line feed.)
-bool HoldsCarriageReturn(const IniDocument& doc) {
-  auto in = [](const std::vector<std::string>& texts) {
-    for (const auto& t : texts) {
-      if (t.find('\r') != std::string::npos) return true;
-    }
-    return false;
-  };
-  if (in(doc.header_comments) || in(doc.section_names)) return true;
-  for (const IniSection& s : doc.sections) {
-    if (in(s.comments) || in(s.keys) || in(s.values)) return true;
-  }
-  return false;
-}
-
-// Entries and comments only in the first section of a name, each key once under folding.
 ::testing::AssertionResult WellFormed(const IniDocument& doc) {
-  for (std::size_t s = 0; s < doc.sections.size(); ++s) {
-    const IniSection& section = doc.sections[s];
-    const bool first = doc.FindSection(doc.section_names[s]) == static_cast<int>(s);
-    if (!first && (!section.keys.empty() || !section.comments.empty())) {
-      return ::testing::AssertionFailure() << "repeated section " << s << " is not empty";
-    }
-    for (std::size_t e = 0; e < section.keys.size(); ++e) {
-      if (doc.FindEntry(static_cast<int>(s), section.keys[e]) != static_cast<int>(e)) {
-        return ::testing::AssertionFailure() << "key [" << section.keys[e] << "] repeats";
-      }
-    }
-  }
-  return ::testing::AssertionSuccess();
+  const std::string wrong = testing::IllFormed(doc);
+  if (wrong.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << wrong;
 }
 
 TEST(ini_document_fuzz, load_save_load_gives_the_same_document) {
@@ -112,8 +86,8 @@ TEST(ini_document_fuzz, load_save_load_gives_the_same_document) {
     first.path = folder.File("out.ini");
     loaded += first.sections.empty() ? 0 : 1;
     // Whatever Load makes of a file can be written, except a carriage return kept in a text.
-    ASSERT_EQ(first.Save(), !HoldsCarriageReturn(first)) << "round " << round;
-    if (HoldsCarriageReturn(first)) continue;
+    ASSERT_EQ(first.Save(), !testing::HoldsCarriageReturn(first)) << "round " << round;
+    if (testing::HoldsCarriageReturn(first)) continue;
     ++saved;
     const std::string written = folder.Read("out.ini");
     EXPECT_EQ(second.Load(), !first.section_names.empty());
