@@ -77,7 +77,7 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
     framedSize = kMbapHeaderSize + pdu;
     written = link().Write(framed, framedSize);
   } else {
-    DrainAbandoned();
+    DrainLine();
     link().DiscardInput();  // a late reply to an earlier request must not answer this one
     pending_size_ = 0;
     if (rtu) {
@@ -147,23 +147,38 @@ std::string ModbusMaster::ReceivedText() const {
 void ModbusMaster::AbandonExchange(int boundMs) {
   exchange_over_ = true;
   drain_bound_ms_ = mode_ == ModbusMode::Tcp ? -1 : std::max(boundMs, 0);
+  drain_what_ = "Bytes of the abandoned exchange, dropped: ";
 }
 
-void ModbusMaster::DrainAbandoned() {
+void ModbusMaster::AwaitQuietLine(int boundMs) {
+  drain_bound_ms_ = mode_ == ModbusMode::Tcp ? -1 : std::max(boundMs, 0);
+  drain_what_ = "Bytes on the line before the first request, dropped: ";
+}
+
+void ModbusMaster::DrainLine() {
   if (drain_bound_ms_ < 0) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_bound_ms_);
   drain_bound_ms_ = -1;
   std::uint8_t chunk[kReadChunk];
   std::string dropped;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto start = std::chrono::steady_clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - start);
     if (left.count() <= 0) break;
-    if (link().WaitReadable(static_cast<int>(std::min<long long>(link().QuietGapMs(), left.count()))) != 1) break;
+    const auto gap = std::chrono::milliseconds(std::min<long long>(link().IdleGapMs(), left.count()));
+    const int ready = link().WaitReadable(static_cast<int>(gap.count()));
+    if (ready < 0) break;
+    if (ready == 0) {
+      // A wait that came back long after its time proves nothing: this program stood still
+      // meanwhile, and so may have the far end if it runs on the same machine (the
+      // simulator), with the rest of its frame still to come.
+      if (std::chrono::steady_clock::now() - start < 2 * gap) break;
+      continue;
+    }
     const int n = link().Read(chunk, kReadChunk);
     if (dropped.size() < 3 * kFrameCapacity) dropped += HexBytes(chunk, n);
   }
-  if (!dropped.empty() && note) note("Bytes of the abandoned exchange, dropped: " + dropped);
+  if (!dropped.empty() && note) note(drain_what_ + dropped);
 }
 
 void ModbusMaster::Drop(int count, const std::string& what, bool wholeFrame) {
