@@ -18,6 +18,12 @@ class ModbusMaster {
  public:
   // Bytes taken from the port in one read.
   static constexpr int kReadChunk = 1024;
+  // Bytes one ReadResponse takes from the link at most: a peer that never stops sending
+  // cannot keep the caller, whose own clock decides the time-out.
+  static constexpr int kReadBudget = 16 * kReadChunk;
+  // Noise and skipped frames named one by one in an exchange; the rest are counted, and
+  // summed up in one note when the exchange ends.
+  static constexpr int kNamedPerExchange = 5;
 
   // The mode: how requests and replies are framed, and the link they go over (port for RTU
   // and ASCII, tcp for TCP and RTU over TCP). RTU until set. A change of mode closes the link
@@ -86,6 +92,8 @@ class ModbusMaster {
   // Every byte received since the last send, in hex as frames are logged (ASCII: as text),
   // the first kFrameCapacity bytes and a count of the rest, for explaining a failure.
   std::string ReceivedText() const;
+  // Every byte received since the last send.
+  long long ReceivedBytes() const { return received_count_; }
   // Bytes received since the last send that were not whole frames of other exchanges (another
   // device's reply, a late one): noise, or a frame that is no frame, or one not complete.
   long long UnexplainedBytes() const { return received_count_ - skipped_bytes_; }
@@ -96,8 +104,10 @@ class ModbusMaster {
     return std::max(0, static_cast<int>(response_size) - l.header - l.check);
   }
 
-  // Where ReadResponse names the noise and the frames it skips (one line each), and where
-  // the bytes dropped before a request are named; unset, they are not named.
+  // Where ReadResponse names the noise and the frames it skips, one line each for the first
+  // kNamedPerExchange of an exchange, then one line for the whole exchange when it ends
+  // ("Skipped 846 frames of other transactions ..."), and where the bytes dropped before a
+  // request are named; unset, they are not named.
   std::function<void(const std::string&)> note;
 
   // Classifies reply against request (a read, a write or a device identification request,
@@ -146,6 +156,8 @@ class ModbusMaster {
   // Removes the first count gathered bytes, naming them with what they were; wholeFrame: a
   // frame of another exchange, not noise.
   void Drop(int count, const std::string& what, bool wholeFrame = false);
+  // The note that sums up what the exchange skipped beyond the ones named.
+  void SumUpSkipped();
   // Waits until nothing has come for the link's IdleGapMs, at most the bound that
   // AbandonExchange or AwaitQuietLine set, dropping whatever arrives.
   void DrainLine();
@@ -160,6 +172,10 @@ class ModbusMaster {
   std::string received_;  // the first bytes since the send
   long long received_count_ = 0;
   long long skipped_bytes_ = 0;
+  // What the exchange skipped: each Drop, and the frames and noise bytes among them.
+  long long drops_ = 0;
+  long long skipped_frames_ = 0;
+  long long noise_bytes_ = 0;
   int drain_bound_ms_ = -1;  // >= 0: let the line go quiet before the next request
   const char* drain_what_ = "";  // what the bytes dropped then are
   ModbusMode mode_ = ModbusMode::Rtu;
