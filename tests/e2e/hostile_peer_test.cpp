@@ -1,5 +1,6 @@
 // vantrel-poll against peers that misbehave on purpose, played by the test on a
-// pseudo-terminal or on 127.0.0.1: a flood of frames of other transactions.
+// pseudo-terminal or on 127.0.0.1: a flood of frames of other transactions, and device
+// identification replies that cannot be read.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -80,5 +81,49 @@ TEST(HostilePeer, a_flood_of_other_transactions_ends_at_the_time_out) {
     EXPECT_NE(r.err.find(" frames of other transactions in this exchange, the first 5 named above\n"), std::string::npos)
         << r.err.substr(0, 2000);
     EXPECT_NE(r.err.find("Error - Timeout\n"), std::string::npos);
+  }
+}
+
+// A Read Device Identification reply that came whole and checked out, but says something
+// else than asked, is a failure of its own, with nothing printed as if it were read.
+TEST(HostilePeer, an_identification_reply_that_cannot_be_read_fails) {
+  const struct {
+    const char* what;
+    std::string pdu;  // the device's reply to every request
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"a basic device", "2B 0E 01 01 00 00 02 00 04 41 43 4D 45 01 02 58 31", 0, "VendorName: ACME\nProductCode: X1\n",
+       ""},
+      {"more follows 01", "2B 0E 01 01 01 00 01 00 04 41 43 4D 45", 16, "",
+       "Error - Invalid device identification\n\nThe reply to the request for the device's identification cannot "
+       "be read: its \"more follows\" byte is 01, where only 00 (no) or FF (yes) belong.\n"
+       "Reply: 2B 0E 01 01 01 00 01 00 04 41 43 4D 45\n"},
+      {"another read code", "2B 0E 04 01 00 00 01 00 04 41 43 4D 45", 16, "",
+       "Error - Invalid device identification\n\nThe reply to the request for the device's identification cannot "
+       "be read: it answers read code 04, not the 01 asked for.\nReply: 2B 0E 04 01 00 00 01 00 04 41 43 4D 45\n"},
+      // regular objects offered, so they are asked for next (code 02): the answer is code 01 again
+      {"the basic objects again where the regular ones were asked", "2B 0E 01 02 00 00 01 00 04 41 43 4D 45", 16,
+       "", "cannot be read: it answers read code 01, not the 02 asked for.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<std::uint8_t> pdu = Bytes(c.pdu);
+    TcpDevice device([&](int fd, const std::vector<std::uint8_t>& request, const std::atomic<bool>&) {
+      // The request's transaction and unit id, then the PDU.
+      std::vector<std::uint8_t> reply{request[0], request[1], 0, 0, 0, static_cast<std::uint8_t>(pdu.size() + 1),
+                                      request[6]};
+      reply.insert(reply.end(), pdu.begin(), pdu.end());
+      vantrel::test::SendAll(fd, reply.data(), static_cast<int>(reply.size()));
+    });
+    const RunResult r = vantrel::test::Run({PollBinary(), "-m", "tcp", "-a", "1", "-o", "2", "--id-info",
+                                            "127.0.0.1:" + std::to_string(device.port())});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    if (c.status == 0) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
   }
 }
