@@ -146,7 +146,7 @@ std::string ModbusMaster::ReceivedText() const {
 }
 
 void ModbusMaster::AbandonExchange(int boundMs) {
-  if (!exchange_over_) SumUpSkipped();
+  SumUpSkipped();
   exchange_over_ = true;
   drain_bound_ms_ = mode_ == ModbusMode::Tcp ? -1 : std::max(boundMs, 0);
   drain_what_ = "Bytes of the abandoned exchange, dropped: ";

@@ -58,9 +58,9 @@ class ModbusMaster {
   // gathered so far) are dropped, after an abandoned exchange or on a line just opened once
   // the line has gone quiet (see AbandonExchange, AwaitQuietLine); a Modbus TCP connection
   // is one stream whose late replies are told by their transaction id, so its bytes are
-  // kept. 1 if the link took the bytes, else 0; the
-  // request is stored even when the link is closed. Nothing happens for a missing frame,
-  // size 0, a frame without a PDU outside RTU, or a framed size above 260.
+  // kept. 1 if the link took the bytes, else 0; the request is stored even when the link is
+  // closed. Nothing happens for a missing frame, size 0, a frame without a PDU outside RTU,
+  // or a framed size above 260.
   int SendRequest(const std::uint8_t* frame, int size);
 
   // Takes what is queued at the link and adds it to the bytes gathered since the last send,

@@ -93,7 +93,7 @@ long long Flood(int fd, const std::vector<std::uint8_t>& frame, const std::atomi
   for (int i = 0; i < 512; ++i) block.insert(block.end(), frame.begin(), frame.end());
   const long long total = maxFrames < 0 ? -1 : maxFrames * static_cast<long long>(frame.size());
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  // A pseudo-terminal's master is written without waiting too, and left as it was.
+  // Written without waiting, so that stop is looked at; the descriptor's flags are put back.
   const int flags = fcntl(fd, F_GETFL);
   fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   long long sent = 0;
