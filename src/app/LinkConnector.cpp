@@ -77,6 +77,7 @@ LinkConnector::Result LinkConnector::Open() {
     failure_ = CannotConnectText(ConnectionSummary(settings_));
     return Result::Failed;
   }
+  master_.AwaitQuietLine(std::max(settings_.recv_time_out, 0));
   // The port works without RS-485 mode too (most adapters switch the direction by
   // themselves), so a refusal is a warning, not a failure.
   if (settings_.rs485 != 0 && !master_.port.SetRs485(true)) {

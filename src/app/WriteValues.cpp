@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -104,7 +103,10 @@ std::string AllowedValues(WriteFormat format) {
   switch (format) {
     case WriteFormat::Coil: return "1 (on) or 0 (off)";
     case WriteFormat::Hex: return "a hexadecimal number from 0x0000 to 0xFFFF";
-    case WriteFormat::Float32: return "a number from -3.4028235e38 to 3.4028235e38";
+    // The largest float and the smallest normal one, as FormatWriteValue shows them. Below
+    // that a float keeps fewer than its 24 bits, and soon none: 1e-50 would go out as 0.
+    case WriteFormat::Float32:
+      return "a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size";
     default: {
       const IntRange r = RangeOf(format);
       return "a whole number from " + std::to_string(r.low) + " to " + std::to_string(r.high);
@@ -142,12 +144,25 @@ bool ParseWriteValue(const std::string& raw, WriteFormat format, std::vector<std
       error = notOne;
       return false;
     }
-    if (std::isinf(d) || std::fabs(d) > FLT_MAX) {
+    // Whatever rounds to a finite float is taken (3.4028235e38, the largest float as shown,
+    // lies a little above FLT_MAX). strtod says ERANGE for a text beyond double's own range,
+    // too large or too small.
+    const bool beyondDouble = errno == ERANGE;
+    const float f = static_cast<float>(d);
+    if (beyondDouble ? std::fabs(d) > 1 : std::isinf(f)) {
       error = outside;
       return false;
     }
-    const float f = static_cast<float>(d);
     std::memcpy(&value, &f, 4);
+    if (beyondDouble || (d != 0 && !std::isnormal(f))) {
+      std::uint16_t written[2];
+      SplitRegisters(value, 2, WordOrder::LowFirst, written);
+      const std::string shown = FormatWriteValue(written, format);
+      const bool changed = beyondDouble || std::strtod(shown.c_str(), nullptr) != d;
+      error = text + " is too small for " + name + (changed ? ", which would write it as " + shown : "") + ": enter " +
+              allowed + ".";
+      return false;
+    }
   } else {
     const bool hex = format == WriteFormat::Hex;
     std::string digits = text;

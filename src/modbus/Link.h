@@ -26,6 +26,9 @@ class Link {
   virtual void DiscardInput() = 0;
   // The silence after which no more bytes of a frame are to be expected.
   virtual int QuietGapMs() const = 0;
+  // The silence after which this end may take the line for idle: at least QuietGapMs, more
+  // where bytes reach it in bursts with pauses between them that the line never had.
+  virtual int IdleGapMs() const { return QuietGapMs(); }
   // The time one byte takes on the wire, in milliseconds; 0 where bytes take no line time
   // that the caller could count (a TCP connection).
   virtual double ByteTimeMs() const { return 0; }

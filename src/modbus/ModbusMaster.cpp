@@ -60,6 +60,7 @@ int ModbusMaster::Close() {
 
 int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   if (frame == nullptr || size <= 0 || size > kFrameCap) return 0;
+  SumUpSkipped();  // of an exchange that neither ended nor was abandoned
   const bool rtu = mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp;
   // The other framings carry the RTU frame's PDU, the bytes between the slave id and the CRC.
   const int pdu = size - 3;
@@ -77,7 +78,7 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
     framedSize = kMbapHeaderSize + pdu;
     written = link().Write(framed, framedSize);
   } else {
-    DrainAbandoned();
+    DrainLine();
     link().DiscardInput();  // a late reply to an earlier request must not answer this one
     pending_size_ = 0;
     if (rtu) {
@@ -145,38 +146,83 @@ std::string ModbusMaster::ReceivedText() const {
 }
 
 void ModbusMaster::AbandonExchange(int boundMs) {
+  SumUpSkipped();
   exchange_over_ = true;
   drain_bound_ms_ = mode_ == ModbusMode::Tcp ? -1 : std::max(boundMs, 0);
+  drain_what_ = "Bytes of the abandoned exchange, dropped: ";
 }
 
-void ModbusMaster::DrainAbandoned() {
+void ModbusMaster::AwaitQuietLine(int boundMs) {
+  drain_bound_ms_ = mode_ == ModbusMode::Tcp ? -1 : std::max(boundMs, 0);
+  drain_what_ = "Bytes on the line before the first request, dropped: ";
+}
+
+void ModbusMaster::DrainLine() {
   if (drain_bound_ms_ < 0) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(drain_bound_ms_);
   drain_bound_ms_ = -1;
   std::uint8_t chunk[kReadChunk];
   std::string dropped;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto start = std::chrono::steady_clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - start);
     if (left.count() <= 0) break;
-    if (link().WaitReadable(static_cast<int>(std::min<long long>(link().QuietGapMs(), left.count()))) != 1) break;
+    const auto gap = std::chrono::milliseconds(std::min<long long>(link().IdleGapMs(), left.count()));
+    const int ready = link().WaitReadable(static_cast<int>(gap.count()));
+    if (ready < 0) break;
+    if (ready == 0) {
+      // A wait that came back long after its time proves nothing: this program stood still
+      // meanwhile, and so may have the far end if it runs on the same machine (the
+      // simulator), with the rest of its frame still to come.
+      if (std::chrono::steady_clock::now() - start < 2 * gap) break;
+      continue;
+    }
     const int n = link().Read(chunk, kReadChunk);
     if (dropped.size() < 3 * kFrameCapacity) dropped += HexBytes(chunk, n);
   }
-  if (!dropped.empty() && note) note("Bytes of the abandoned exchange, dropped: " + dropped);
+  if (!dropped.empty() && note) note(drain_what_ + dropped);
 }
 
 void ModbusMaster::Drop(int count, const std::string& what, bool wholeFrame) {
-  if (wholeFrame) skipped_bytes_ += count;
-  if (note) note(what + ": " + Shown(pending_, count) + (mode_ == ModbusMode::Ascii ? " " : ""));
+  if (wholeFrame) {
+    skipped_bytes_ += count;
+    ++skipped_frames_;
+  } else {
+    noise_bytes_ += count;
+  }
+  if (++drops_ <= kNamedPerExchange && note) {
+    note(what + ": " + Shown(pending_, count) + (mode_ == ModbusMode::Ascii ? " " : ""));
+  }
   std::memmove(pending_, pending_ + count, static_cast<std::size_t>(pending_size_ - count));
   pending_size_ -= count;
+}
+
+namespace {
+
+std::string Counted(long long n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+void ModbusMaster::SumUpSkipped() {
+  if (note && drops_ > kNamedPerExchange) {
+    std::string what;
+    if (skipped_frames_ > 0) what = Counted(skipped_frames_, "frame of other transactions", "frames of other transactions");
+    if (skipped_frames_ > 0 && noise_bytes_ > 0) what += " and ";
+    if (noise_bytes_ > 0) what += Counted(noise_bytes_, "byte of line noise", "bytes of line noise");
+    note("Skipped " + what + " in this exchange, the first " + std::to_string(kNamedPerExchange) + " named above");
+  }
+  drops_ = skipped_frames_ = noise_bytes_ = 0;
 }
 
 int ModbusMaster::ReadResponse() {
   if (exchange_over_) return MB_RESPONCE_EMPTY;
   const int result = mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp ? GatherRtu() : GatherDelimited();
-  if (!ReplyPending(result)) exchange_over_ = true;
+  if (!ReplyPending(result)) {
+    exchange_over_ = true;
+    SumUpSkipped();
+  }
   return result;
 }
 
@@ -201,9 +247,10 @@ int ModbusMaster::GatherDelimited() {
   // finders make room by taking whole frames, and a TCP stream is never cut.
   const auto find = [this] { return mode_ == ModbusMode::Ascii ? FindAsciiReply() : FindMbapReply(); };
   int result = pending_size_ > 0 ? find() : MB_RESPONCE_EMPTY;
-  while (ReplyPending(result)) {
-    const int n = link().Read(pending_ + pending_size_, kGatherCapacity - pending_size_);
+  for (int taken = 0; ReplyPending(result) && taken < kReadBudget;) {
+    const int n = link().Read(pending_ + pending_size_, std::min(kGatherCapacity - pending_size_, kReadBudget - taken));
     if (n <= 0) break;
+    taken += n;
     NoteReceived(pending_ + pending_size_, n);
     pending_size_ += n;
     result = find();

@@ -18,6 +18,12 @@ class ModbusMaster {
  public:
   // Bytes taken from the port in one read.
   static constexpr int kReadChunk = 1024;
+  // Bytes one ReadResponse takes from the link at most: a peer that never stops sending
+  // cannot keep the caller, whose own clock decides the time-out.
+  static constexpr int kReadBudget = 16 * kReadChunk;
+  // Noise and skipped frames named one by one in an exchange; the rest are counted, and
+  // summed up in one note when the exchange ends.
+  static constexpr int kNamedPerExchange = 5;
 
   // The mode: how requests and replies are framed, and the link they go over (port for RTU
   // and ASCII, tcp for TCP and RTU over TCP). RTU until set. A change of mode closes the link
@@ -41,6 +47,12 @@ class ModbusMaster {
   int Close();
   int IsOpen() const { return link().IsOpen(); }
 
+  // A serial line just opened may carry traffic already: another master's, or the rest of
+  // a reply that an earlier program gave up on. Before the first request the line is let
+  // go quiet as after an abandoned exchange (see AbandonExchange), for at most boundMs, and
+  // what arrives meanwhile is dropped. Nothing to wait for on Modbus TCP.
+  void AwaitQuietLine(int boundMs);
+
   // Sends a request and starts a new exchange. frame is the request as BuildReadRequest and
   // BuildWriteRequest make it, the RTU frame (slave id, PDU, CRC); the mode frames its slave
   // id and PDU: RTU and RTU over TCP as they are, ASCII as hex pairs between ':' and CR LF
@@ -48,11 +60,12 @@ class ModbusMaster {
   // unit id. request then holds the request as the mode frames it (see LayoutOf; for ASCII
   // the bytes that its characters carry) and every decoded field is cleared. On the serial
   // line and RTU over TCP, bytes left over from the previous exchange (queued at the link or
-  // gathered so far) are dropped, after an abandoned exchange once the line has gone quiet
-  // (DrainAbandoned); a Modbus TCP connection is one stream whose late replies are told by
-  // their transaction id, so its bytes are kept. 1 if the link took the bytes, else 0; the
-  // request is stored even when the link is closed. Nothing happens for a missing frame,
-  // size 0, a frame without a PDU outside RTU, or a framed size above 260.
+  // gathered so far) are dropped, after an abandoned exchange or on a line just opened once
+  // the line has gone quiet (see AbandonExchange, AwaitQuietLine); a Modbus TCP connection
+  // is one stream whose late replies are told by their transaction id, so its bytes are
+  // kept. 1 if the link took the bytes, else 0; the request is stored even when the link is
+  // closed. Nothing happens for a missing frame, size 0, a frame without a PDU outside RTU,
+  // or a framed size above 260.
   int SendRequest(const std::uint8_t* frame, int size);
 
   // Takes what is queued at the link and adds it to the bytes gathered since the last send,
@@ -72,13 +85,11 @@ class ModbusMaster {
   int ReadResponse();
 
   // The caller gave up waiting for the reply (a time-out). Nothing more is read for this
-  // exchange, and before the next request goes out the line is let go quiet, for at most
-  // boundMs, so that the rest of a late reply is not taken for the next answer (Modbus TCP
-  // needs no wait: its transaction id tells a late reply).
+  // exchange, and before the next request goes out the line is let go quiet (nothing
+  // received for the link's IdleGapMs), for at most boundMs, so that the rest of a late
+  // reply is not taken for the next answer (Modbus TCP needs no wait: its transaction id
+  // tells a late reply).
   void AbandonExchange(int boundMs);
-  // Waits, after an abandoned exchange, until the line has been quiet for 3.5 character
-  // times (at most the bound given), dropping whatever arrives. Called by SendRequest.
-  void DrainAbandoned();
 
   // Frames of this exchange from the right slave id and function with a good CRC whose
   // byte count was smaller than the quantity needs: a device that answers too short.
@@ -86,6 +97,8 @@ class ModbusMaster {
   // Every byte received since the last send, in hex as frames are logged (ASCII: as text),
   // the first kFrameCapacity bytes and a count of the rest, for explaining a failure.
   std::string ReceivedText() const;
+  // Every byte received since the last send.
+  long long ReceivedBytes() const { return received_count_; }
   // Bytes received since the last send that were not whole frames of other exchanges (another
   // device's reply, a late one): noise, or a frame that is no frame, or one not complete.
   long long UnexplainedBytes() const { return received_count_ - skipped_bytes_; }
@@ -96,8 +109,10 @@ class ModbusMaster {
     return std::max(0, static_cast<int>(response_size) - l.header - l.check);
   }
 
-  // Where ReadResponse names the noise and the frames it skips (one line each); unset, they
-  // are not named.
+  // Where ReadResponse names the noise and the frames it skips, one line each for the first
+  // kNamedPerExchange of an exchange, then one line for the whole exchange when it ends
+  // ("Skipped 846 frames of other transactions ..."), and where the bytes dropped before a
+  // request are named; unset, they are not named.
   std::function<void(const std::string&)> note;
 
   // Classifies reply against request (a read, a write or a device identification request,
@@ -146,6 +161,11 @@ class ModbusMaster {
   // Removes the first count gathered bytes, naming them with what they were; wholeFrame: a
   // frame of another exchange, not noise.
   void Drop(int count, const std::string& what, bool wholeFrame = false);
+  // The note that sums up what the exchange skipped beyond the ones named.
+  void SumUpSkipped();
+  // Waits until nothing has come for the link's IdleGapMs, at most the bound that
+  // AbandonExchange or AwaitQuietLine set, dropping whatever arrives.
+  void DrainLine();
   // Read Device Identification (43/14): the reply's size comes from its objects.
   int FindDeviceIdReply();
   int CheckDeviceIdResponse(int replySize);
@@ -157,7 +177,12 @@ class ModbusMaster {
   std::string received_;  // the first bytes since the send
   long long received_count_ = 0;
   long long skipped_bytes_ = 0;
-  int drain_bound_ms_ = -1;  // >= 0: the last exchange was abandoned
+  // What the exchange skipped: each Drop, and the frames and noise bytes among them.
+  long long drops_ = 0;
+  long long skipped_frames_ = 0;
+  long long noise_bytes_ = 0;
+  int drain_bound_ms_ = -1;  // >= 0: let the line go quiet before the next request
+  const char* drain_what_ = "";  // what the bytes dropped then are
   ModbusMode mode_ = ModbusMode::Rtu;
   Link* substitute_ = nullptr;
   std::uint16_t transaction_ = 0;  // of the last Modbus TCP request

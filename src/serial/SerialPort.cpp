@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -157,6 +158,7 @@ int SerialPort::OpenPath(const std::string& device, int baudRate, char parity, i
   const int bitsPerChar = 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2);
   quiet_gap_ms_ = vantrel::QuietGapMs(baudRate, bitsPerChar);
   byte_time_ms_ = baudRate > 0 ? 1000.0 * bitsPerChar / baudRate : 0;
+  idle_gap_ms_ = std::max({quiet_gap_ms_, static_cast<int>(std::ceil(16 * byte_time_ms_)), 50});
   handle_ = fd;
   is_open = 1;
   return 1;

@@ -63,6 +63,11 @@ class SerialPort : public Link {
   // The start bit, data bits, parity bit and stop bits of one character at the baud rate.
   double ByteTimeMs() const override { return byte_time_ms_; }
   int QuietGapMs() const override { return quiet_gap_ms_; }
+  // Bytes reach the host in bursts: a UART raises its interrupt when its receive FIFO of 16
+  // holds up to 14 of them, a USB adapter passes them on every 16 ms (FTDI's latency timer),
+  // and a device that is a program on a busy machine pauses when it is not scheduled. So the
+  // line is idle once nothing came for 16 character times, and never less than 50 ms.
+  int IdleGapMs() const override { return idle_gap_ms_; }
 
   // The device path in use (or last tried), e.g. /dev/ttyUSB0.
   const std::string& Device() const override { return device_; }
@@ -84,6 +89,7 @@ class SerialPort : public Link {
   int last_error_ = 0;
   bool device_lost_ = false;
   int quiet_gap_ms_ = 5;
+  int idle_gap_ms_ = 50;
   double byte_time_ms_ = 0;
 };
 

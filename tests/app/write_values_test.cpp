@@ -43,11 +43,11 @@ TEST(write_values, parse_into_registers_low_word_first) {
       {"3.5", WriteFormat::Float32, {0x0000, 0x4060}},
       {"-1e-3", WriteFormat::Float32, {0x126F, 0xBA83}},
       {"1e40", WriteFormat::Float32, {},
-       "1e40 is out of range for float32: enter a number from -3.4028235e38 to 3.4028235e38."},
+       "1e40 is out of range for float32: enter a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size."},
       {"nan", WriteFormat::Float32, {},
-       "\"nan\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38."},
+       "\"nan\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size."},
       {"3.5x", WriteFormat::Float32, {},
-       "\"3.5x\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38."},
+       "\"3.5x\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size."},
       {"On", WriteFormat::Coil, {1}},
       {"0", WriteFormat::Coil, {0}},
       {"2", WriteFormat::Coil, {}, "\"2\" is not a coil value: enter 1 (on) or 0 (off)."},
@@ -73,6 +73,64 @@ TEST(write_values, parse_into_registers_low_word_first) {
   EXPECT_EQ(FormatWriteValue(half, WriteFormat::Float32), "0.5");
   const std::uint16_t ten[] = {10};
   EXPECT_EQ(FormatWriteValue(ten, WriteFormat::Hex), "0x000A");
+}
+
+// The range a message names is the range taken, and a value is never written as another
+// one than typed beyond float32's own rounding: not as 0, not as a subnormal that keeps only
+// a few bits of it. Texts beyond double's own range too, which strtod cannot hold.
+TEST(write_values, the_range_named_is_the_range_taken) {
+  const std::string floats = "a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size";
+  const struct {
+    const char* text;
+    WriteFormat format;
+    std::vector<std::uint16_t> words;  // low word first; empty: refused
+    std::string error;
+  } rows[] = {
+      {"3.4028235e38", WriteFormat::Float32, {0xFFFF, 0x7F7F}, ""},  // FLT_MAX as the message names it
+      {"-3.4028235e38", WriteFormat::Float32, {0xFFFF, 0xFF7F}, ""},
+      {"340282346638528859811704183484516925440", WriteFormat::Float32, {0xFFFF, 0x7F7F}, ""},  // its exact value
+      {"3.40282356e38", WriteFormat::Float32, {0xFFFF, 0x7F7F}, ""},  // still rounds to it
+      {"3.4028236e38", WriteFormat::Float32, {}, "3.4028236e38 is out of range for float32: enter " + floats + "."},
+      {"-3.5e38", WriteFormat::Float32, {}, "-3.5e38 is out of range for float32: enter " + floats + "."},
+      {"1e308", WriteFormat::Float32, {}, "1e308 is out of range for float32: enter " + floats + "."},
+      {"1e400", WriteFormat::Float32, {}, "1e400 is out of range for float32: enter " + floats + "."},
+      {"-inf", WriteFormat::Float32, {}, "-inf is out of range for float32: enter " + floats + "."},
+      {"1.1754944e-38", WriteFormat::Float32, {0x0000, 0x0080}, ""},  // FLT_MIN, the smallest normal
+      {"-1.17549435e-38", WriteFormat::Float32, {0x0000, 0x8080}, ""},
+      {"1.1754942e-38", WriteFormat::Float32, {}, "1.1754942e-38 is too small for float32: enter " + floats + "."},
+      {"1e-40", WriteFormat::Float32, {},
+       "1e-40 is too small for float32, which would write it as 9.99995e-41: enter " + floats + "."},
+      {"1e-50", WriteFormat::Float32, {}, "1e-50 is too small for float32, which would write it as 0: enter " + floats + "."},
+      {"-1e-50", WriteFormat::Float32, {}, "-1e-50 is too small for float32, which would write it as -0: enter " + floats + "."},
+      {"4.9e-324", WriteFormat::Float32, {}, "4.9e-324 is too small for float32, which would write it as 0: enter " + floats + "."},
+      {"1e-400", WriteFormat::Float32, {}, "1e-400 is too small for float32, which would write it as 0: enter " + floats + "."},
+      {"0", WriteFormat::Float32, {0x0000, 0x0000}, ""},
+      {"0.000e-500", WriteFormat::Float32, {0x0000, 0x0000}, ""},  // 0, however written
+      {"-0", WriteFormat::Float32, {0x0000, 0x8000}, ""},
+      // the integer formats at and just beyond their ends
+      {"65535", WriteFormat::Uint16, {0xFFFF}, ""},
+      {"65536", WriteFormat::Uint16, {}, "65536 is out of range for uint16: enter a whole number from 0 to 65535."},
+      {"-0", WriteFormat::Uint16, {0x0000}, ""},
+      {"-32768", WriteFormat::Int16, {0x8000}, ""},
+      {"-32769", WriteFormat::Int16, {}, "-32769 is out of range for int16: enter a whole number from -32768 to 32767."},
+      {"0xFFFF", WriteFormat::Hex, {0xFFFF}, ""},
+      {"0x0000000000000000FFFF", WriteFormat::Hex, {0xFFFF}, ""},
+      {"4294967295", WriteFormat::Uint32, {0xFFFF, 0xFFFF}, ""},
+      {"-1", WriteFormat::Uint32, {}, "-1 is out of range for uint32: enter a whole number from 0 to 4294967295."},
+      {"-2147483648", WriteFormat::Int32, {0x0000, 0x8000}, ""},
+      {"2147483648", WriteFormat::Int32, {},
+       "2147483648 is out of range for int32: enter a whole number from -2147483648 to 2147483647."},
+      {"9223372036854775808", WriteFormat::Int32, {},
+       "9223372036854775808 is out of range for int32: enter a whole number from -2147483648 to 2147483647."},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    std::vector<std::uint16_t> words;
+    std::string error;
+    EXPECT_EQ(ParseWriteValue(row.text, row.format, words, error), row.error.empty());
+    EXPECT_EQ(words, row.words);
+    EXPECT_EQ(error, row.error);
+  }
 }
 
 TEST(write_values, frame_runs_with_the_quantity_limits) {

@@ -409,3 +409,23 @@ TEST(PollCliWordOrder, b_reads_a_high_word_first_float_and_writes_one_back) {
   EXPECT_NE(r.out.find("\n11,40011,400011,0x3FC0,"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\n12,40012,400012,0x0000,"), std::string::npos) << r.out;
 }
+
+// A run that timed out leaves the rest of its reply on the line: 125 registers at 9600 baud
+// take about 266 ms on the wire. The next run lets the line go quiet before its request and
+// reads its own reply, as mbpoll does in the same sequence.
+TEST(PollCliLine, a_run_after_one_that_timed_out_reads_its_own_reply) {
+  TempDir dir;
+  SlaveProcess slave(dir.path(), "COM3", {"-a", "11", "-b", "9600"});
+  ASSERT_TRUE(slave.ready());
+  const auto poll = [&](const char* timeout) {
+    return vantrel::test::Run({PollBinary(), "-b", "9600", "-t", "4", "-c", "125", "-o", timeout, "--csv", slave.linkPath()});
+  };
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const RunResult cut = poll("0.1");
+    EXPECT_EQ(cut.status, 6) << cut.err;
+    const RunResult next = poll("1");
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.out.find("\n125,40125,400125,0x007D,125,125,"), std::string::npos) << next.out;
+  }
+}

@@ -5,8 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "modbus/ModbusMaster.h"
@@ -248,3 +250,64 @@ TEST(RtuOverTcp, rtu_frames_over_a_tcp_connection) {
 }
 
 }  // namespace
+
+// A peer that sends frames of other transactions without a pause cannot hold a caller of
+// ReadResponse: each call takes a bounded number of bytes, and the frames skipped are named
+// for the first few, then summed up in one note for the exchange, in every mode.
+TEST(Flood, each_read_is_bounded_and_the_skipped_frames_are_summed_up) {
+  const std::string ascii = ":020304000100" "02F4\r\n";  // slave 2's reply
+  const struct {
+    ModbusMode mode;
+    std::vector<std::uint8_t> frame;
+  } rows[] = {
+      {ModbusMode::Rtu, Bytes("02 03 04 00 01 00 02 19 32")},
+      {ModbusMode::Ascii, {ascii.begin(), ascii.end()}},
+      {ModbusMode::Tcp, Bytes("77 77 00 00 00 07 01 03 04 00 01 00 02")},  // not transaction 1
+      {ModbusMode::RtuOverTcp, Bytes("02 03 04 00 01 00 02 19 32")},
+  };
+  constexpr long long kFrames = 3000;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(ModeName(row.mode));
+    ModbusMaster master;
+    std::vector<std::string> notes;
+    master.note = [&](const std::string& line) { notes.push_back(line); };
+    master.SetMode(row.mode);
+    Pty pty;
+    TcpListener listener;
+    int peer = pty.master();
+    if (IsNetworkMode(row.mode)) {
+      ASSERT_EQ(master.tcp.Connect("127.0.0.1", listener.port(), 5000), 1);
+      peer = listener.Accept();
+    } else {
+      ASSERT_EQ(master.port.OpenDevice(pty.path(), 115200, 'N', 8, 1), 1);
+    }
+    ASSERT_EQ(master.SendRequest(kRead.data(), static_cast<int>(kRead.size())), 1);
+    std::uint8_t request[64];
+    ASSERT_GT(read(peer, request, sizeof request), 0);
+    std::atomic<bool> stop{false};
+    long long sent = 0;
+    std::thread flood([&] { sent = vantrel::test::Flood(peer, row.frame, stop, kFrames); });
+    // A TCP connection holds the whole flood before the first read: a read that took all
+    // there is would take it at once.
+    if (IsNetworkMode(row.mode)) flood.join();
+    const long long total = kFrames * static_cast<long long>(row.frame.size());
+    for (int calls = 0; master.ReceivedBytes() < total && calls < 10000; ++calls) {
+      const long long before = master.ReceivedBytes();
+      const int result = master.ReadResponse();
+      EXPECT_TRUE(ReplyPending(result)) << result;
+      EXPECT_LE(master.ReceivedBytes() - before, ModbusMaster::kReadBudget);
+      if (!ReplyPending(result)) break;
+      if (master.ReceivedBytes() == before) master.link().WaitReadable(1000);
+    }
+    if (flood.joinable()) flood.join();
+    EXPECT_EQ(sent, kFrames);
+    EXPECT_EQ(master.ReceivedBytes(), total);
+    EXPECT_EQ(master.UnexplainedBytes(), 0) << "every frame skipped whole";
+    master.AbandonExchange(0);
+    EXPECT_EQ(notes.size(), static_cast<std::size_t>(ModbusMaster::kNamedPerExchange + 1));
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes[0].rfind("Skipped a ", 0), 0u) << notes[0];
+    EXPECT_EQ(notes.back(), "Skipped 3000 frames of other transactions in this exchange, the first 5 named above");
+    if (peer != pty.master()) close(peer);
+  }
+}

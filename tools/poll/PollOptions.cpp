@@ -139,6 +139,7 @@ const char kPollUsage[] =
     "  14  a Modbus TCP header with a length that no frame can have (the connection is\n"
     "      closed)\n"
     "  15  a scan in which no device answered\n"
+    "  16  a device identification reply that cannot be read (--id-info)\n"
     "\n"
     "Examples:\n"
     "  vantrel-poll -t 4 -r 10 COM3 1234        holding register 10 (40010) = 1234\n"

@@ -83,6 +83,7 @@ enum ExitStatus : int {
   kExitWriteNotConfirmed = 13,  // a write's reply echoed another address, value or quantity
   kExitBadMbapLength = 14,  // a Modbus TCP header with a length no frame can have
   kExitNothingFound = 15,   // a scan in which no device answered
+  kExitBadIdReply = 16,     // a device identification reply that cannot be read
 };
 
 // A scan's time-out per id when -o is not given.

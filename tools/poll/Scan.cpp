@@ -36,6 +36,28 @@ void Print(const DeviceScan& scan, const ScanFind& find, const PollConfig& cfg, 
   std::fflush(stdout);
 }
 
+std::string TrimmedHex(const std::uint8_t* bytes, int size) {
+  std::string hex = HexBytes(bytes, size);
+  if (!hex.empty() && hex.back() == ' ') hex.pop_back();
+  return hex;
+}
+
+// The failure of a device identification reply that came whole and checked out, but that
+// parsing refuses: why, in the reply's own terms.
+int FailUnreadable(const std::uint8_t* pdu, int size, std::uint8_t askedCode) {
+  char why[128];
+  if (size > 4 && pdu[4] != 0x00 && pdu[4] != 0xFF) {
+    std::snprintf(why, sizeof why, "its \"more follows\" byte is %02X, where only 00 (no) or FF (yes) belong", pdu[4]);
+  } else if (size > 2 && pdu[2] != askedCode) {
+    std::snprintf(why, sizeof why, "it answers read code %02X, not the %02X asked for", pdu[2], askedCode);
+  } else {
+    std::snprintf(why, sizeof why, "it is no reply that Read Device Identification defines");
+  }
+  return Fail(kExitBadIdReply, std::string("Error - Invalid device identification\n\nThe reply to the request for the "
+                                           "device's identification cannot be read: ") +
+                                   why + ".\nReply: " + TrimmedHex(pdu, size));
+}
+
 }  // namespace
 
 int RunScan(ModbusMaster& master, const PollConfig& cfg, const std::string& connection) {
@@ -107,7 +129,10 @@ int RunIdInfo(ModbusMaster& master, const PollConfig& cfg) {
       return Fail(kExitException, "The device has no device identification: it answers\n" + text);
     }
     if (result != MB_RESPONCE_OK) return Fail(kExitUnknownReply, ReplyErrorText(result));
-    if (!ParseDeviceIdReply(master.ResponsePdu(), master.ResponsePduSize(), reply) || !reader.Take(reply)) break;
+    // A reply that says something else than asked is no identification to print.
+    if (!ParseDeviceIdReply(master.ResponsePdu(), master.ResponsePduSize(), reply) || !reader.Take(reply)) {
+      return FailUnreadable(master.ResponsePdu(), master.ResponsePduSize(), pdu[2]);
+    }
   }
   for (const DeviceIdObject& o : reader.objects()) {
     std::printf("%s: %s\n", DeviceIdObjectName(o.id).c_str(), PrintableText(o.value).c_str());

@@ -67,9 +67,9 @@ std::string CannotSendText(const ModbusMaster& master, const std::string& connec
 }
 
 // Waits on the link, after a send, until the reply is complete or the time-out; false when
-// the device went away meanwhile. A failed exchange is abandoned and the line let go quiet,
-// since the rest of a late or bad reply may still be on its way and must not be taken for
-// the answer to whatever is sent next.
+// the device went away meanwhile. A failed exchange is abandoned: were another request to
+// follow, the line would be let go quiet first. A failure ends the run, so that wait is
+// not made here: the next run waits for a quiet line when it opens it.
 bool AwaitReply(ModbusMaster& master, int timeoutMs, int& result) {
   // A stored time-out of 0 or less still gives the reply one wait on the line.
   const int waitMs = std::max(timeoutMs, 1);
@@ -81,10 +81,7 @@ bool AwaitReply(ModbusMaster& master, int timeoutMs, int& result) {
     if (left.count() <= 0) break;
     if (master.link().WaitReadable(static_cast<int>(left.count())) < 0) return false;
   }
-  if (result != MB_RESPONCE_OK) {
-    master.AbandonExchange(waitMs);
-    master.DrainAbandoned();
-  }
+  if (result != MB_RESPONCE_OK) master.AbandonExchange(waitMs);
   return true;
 }
 
@@ -250,6 +247,7 @@ int main(int argc, char** argv) {
     if (cfg.rs485 && !master.port.SetRs485(true)) {
       return Fail(kExitCannotConnect, Rs485ErrorText(master.port.Device(), master.port.LastError()));
     }
+    master.AwaitQuietLine(std::max(cfg.timeoutMs, 1));
   }
   if (cfg.scan) return RunScan(master, cfg, connection);
   if (cfg.idInfo) return RunIdInfo(master, cfg);
