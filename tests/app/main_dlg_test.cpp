@@ -68,7 +68,7 @@ TEST_F(MainWindow, a_good_poll_of_each_function_fills_the_table) {
   dlg_->Poll();
   StepReplyTicks();
   ASSERT_EQ(Rows().size(), 3u);
-  EXPECT_EQ(Rows()[0], (Row{"Write", "5", "30005", "300005", "0x0032", "50", "50", "", "", ""}));
+  EXPECT_EQ(Rows()[0], (Row{"Read-only", "5", "30005", "300005", "0x0032", "50", "50", "", "", ""}));
 
   settings_.request_function_code = 1;
   dlg_->Poll();
@@ -78,7 +78,7 @@ TEST_F(MainWindow, a_good_poll_of_each_function_fills_the_table) {
   settings_.request_function_code = 2;
   dlg_->Poll();
   StepReplyTicks();
-  EXPECT_EQ(Rows()[2], (Row{"Write", "7", "10007", "100007", "1"}));  // address 6, a multiple of 3
+  EXPECT_EQ(Rows()[2], (Row{"Read-only", "7", "10007", "100007", "1"}));  // address 6, a multiple of 3
   EXPECT_TRUE(box_.boxes.empty());
   EXPECT_EQ(tattler_.Values().at("PollCount"), "4");
   EXPECT_EQ(tattler_.Values().at("RespCount"), "4");

@@ -72,8 +72,8 @@ TEST_F(PollCli, prints_csv) {
       {"-1", "Offset,Standard address,6 digit address,Value\n4,10004,100004,1\n5,10005,100005,0\n"},
       {"--cells",
        "Write,Offset,Standard address,6 digit address,Value\n"
-       "Write,4,10004,100004,1\n"
-       "Write,5,10005,100005,0\n"},
+       "Read-only,4,10004,100004,1\n"
+       "Read-only,5,10005,100005,0\n"},
   };
   for (const auto& c : cases) {
     const RunResult r = Poll({"-t", "1", "-r", "4", "-c", "2", "--csv", c.cells});
