@@ -57,7 +57,7 @@ CFindDevicesDlg::CFindDevicesDlg(ModbusMaster& master, bool network, std::string
   function_->setObjectName(QStringLiteral("scanFunctionCombo"));
   for (const char* text : kFunctionEntries) function_->addItem(QString::fromLatin1(text));
   function_->setCurrentIndex(2);  // 03: a holding register is what nearly every device has
-  offset_ = Spin("scanOffsetSpin", kMinOffset, kMaxOffset, 1);
+  offset_ = Spin("scanOffsetSpin", 1, kMaxOffset, 1);
   length_ = Spin("scanLengthSpin", 1, 125, 1);
   timeout_ = Spin("scanTimeoutSpin", kMinScanTimeoutMs, kMaxScanTimeoutMs, 100);
   timeout_->setSuffix(QStringLiteral(" ms"));

@@ -2,6 +2,7 @@
 // comes back, and keeps its log, table and close path sound.
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -15,6 +16,7 @@
 
 #include "app/MainWindowTest.h"
 #include "app/WriteValues.h"
+#include "settings/Settings_requestDlg.h"
 #include "web/WebCall.h"
 
 using namespace vantrel;
@@ -208,6 +210,36 @@ TEST_F(MainWindow, request_values_that_do_not_fit_the_frame_are_refused) {
   const std::string heard = slave_->Log();
   EXPECT_EQ(Count(heard, "] -> "), 1) << heard;
   EXPECT_NE(heard.find("] -> 01 03 00 00 00 01 "), std::string::npos) << heard;
+}
+
+// A file of an older version with request_offset=0 polls address 0, as it did then; the
+// Request page takes the 0 and stores it as 1, the same address.
+TEST_F(MainWindow, a_stored_offset_0_polls_address_0) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_offset=0\nrequest_length=2\n");
+  StartWindow();
+  EXPECT_TRUE(box_.boxes.empty()) << box_.boxes[0].text;
+  EXPECT_TRUE(sheets_.empty());
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_TRUE(box_.boxes.empty());
+  ASSERT_EQ(Rows().size(), 2u);
+  EXPECT_EQ(Rows()[0], (Row{"Write", "1", "40001", "400001", "0x0001", "1", "1", "", "", ""}));
+  EXPECT_NE(slave_->Log().find("] -> 01 03 00 00 00 02 "), std::string::npos) << slave_->Log();
+
+  std::string shown;
+  dlg_->runSettingsSheet = [&](CTreePropSheet& sheet) {
+    sheet.show();
+    QApplication::processEvents();
+    auto* page = sheet.findChild<CSettings_requestDlg*>();
+    shown = page->offsetEdit()->text().toStdString();
+    sheet.okButton()->click();
+    return sheet.result();
+  };
+  dlg_->OpenSettingsSheet(kPageRequest, false);
+  EXPECT_EQ(shown, "0");
+  EXPECT_TRUE(box_.boxes.empty());
+  EXPECT_EQ(settings_.request_offset, 1);
 }
 
 TEST_F(MainWindow, a_full_log_box_that_the_user_edits_keeps_showing_new_lines) {

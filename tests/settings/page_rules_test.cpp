@@ -21,12 +21,14 @@ TEST(edit_checks, unsigned_number_with_blanks_around) {
   }
 }
 
-TEST(edit_checks, offset_lies_in_1_to_65536) {
+// 0, as older versions stored it, is taken (it reads from address 0, as 1 does).
+TEST(edit_checks, offset_lies_in_0_to_65536) {
   int value = 7;
+  EXPECT_EQ(CheckOffsetEdit("0", value), "");
+  EXPECT_EQ(value, 0);
   EXPECT_EQ(CheckOffsetEdit("65536", value), "");
   EXPECT_EQ(value, 65536);
-  EXPECT_EQ(CheckOffsetEdit("0", value), "Please enter an integer between 1 and 65536.");
-  EXPECT_EQ(CheckOffsetEdit("65537", value), "Please enter an integer between 1 and 65536.");
+  EXPECT_EQ(CheckOffsetEdit("65537", value), "Please enter an integer between 0 and 65536.");
   EXPECT_EQ(CheckOffsetEdit("", value), "Please enter a positive integer.");
   EXPECT_EQ(value, 65536);
 }
