@@ -427,9 +427,11 @@ bool CMainDlg::SetSummary(QPushButton* button, const std::string& text) {
 }
 
 void CMainDlg::UpdateRequestSummary() {
-  const std::string text = RequestSummary(settings_.request_id, settings_.request_offset,
-                                          settings_.request_length);
-  tattler_.SetValue("RequestString", text);
+  // The usage report keeps its own text; the button names the function too.
+  tattler_.SetValue("RequestString",
+                    RequestSummary(settings_.request_id, settings_.request_offset, settings_.request_length));
+  const std::string text = RequestCaption(settings_.request_function_code, settings_.request_id,
+                                          settings_.request_offset, settings_.request_length);
   if (SetSummary(requestButton_, text)) AddLogLine("Request string has been updated: %s ", text.c_str());
 }
 

@@ -33,7 +33,8 @@ TEST_F(MainWindow, start_up_connects_and_logs) {
   StartWindow();
   EXPECT_TRUE(master_.IsOpen());
   EXPECT_EQ(dlg_->connectionButton()->text(), "COM 3:115200,N,8,1");
-  EXPECT_EQ(dlg_->requestButton()->text(), "Device: 1 Offset: 1 Length: 10");
+  EXPECT_EQ(dlg_->requestButton()->text(), "03 Holding registers, Device: 1 Offset: 1 Length: 10");
+  EXPECT_EQ(tattler_.Values().at("RequestString"), "Device: 1 Offset: 1 Length: 10") << "the report's text stays";
   EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
   EXPECT_EQ(dlg_->startButton()->text(), "Not connected") << "until the first status refresh";
   dlg_->OnTimer(TIMER_STATUS);
@@ -44,6 +45,8 @@ TEST_F(MainWindow, start_up_connects_and_logs) {
   EXPECT_NE(log.find("] Connected to serial port COM 3:115200,N,8,1"), std::string::npos) << log;
   EXPECT_NE(log.find("] Starting up"), std::string::npos);
   EXPECT_NE(log.find("] Frequency string has been updated: Once "), std::string::npos);
+  EXPECT_NE(log.find("] Request string has been updated: 03 Holding registers, Device: 1 Offset: 1 Length: 10 "),
+            std::string::npos);
   // newest first on screen, oldest first in the file
   EXPECT_LT(log.find("Connected to"), log.find("Starting up"));
   const std::string file = ReadFile(dir_ / "log.txt");
