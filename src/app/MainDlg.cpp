@@ -1170,6 +1170,8 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
   auto* autoUpdate = new CSettings_auto_updateDlg(settings_);
   auto* request = new CSettings_requestDlg(settings_);
   auto* poll = new CSettings_PollFrequencyDlg(settings_);
+  // The request's preview shows the frame of the mode chosen meanwhile.
+  connect(connection, &CSettings_connectionDlg2::modeChanged, request, &CSettings_requestDlg::SetMode);
   for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{connection, contact, about, autoUpdate, request, poll}) {
     sheet.AddPage(page);
   }
