@@ -156,4 +156,14 @@ std::string DeviceScan::FindText(const ScanFind& find, const std::string& where)
   return text;
 }
 
+std::string DeviceScan::FindDetails(const ScanFind& find, const std::string& where) const {
+  ScanFind line = find;
+  line.identified = false;
+  std::string text = FindText(line, where);
+  if (!find.identified) return text;
+  if (find.objects.empty()) return text + "\n" + kNoIdentification;
+  for (const DeviceIdObject& o : find.objects) text += "\n" + DeviceIdObjectName(o.id) + ": " + PrintableText(o.value);
+  return text;
+}
+
 }  // namespace vantrel
