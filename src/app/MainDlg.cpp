@@ -1094,7 +1094,13 @@ void CMainDlg::OpenChart() {
     rows.resize(static_cast<std::size_t>(model_->rowCount()));
     std::iota(rows.begin(), rows.end(), 0);
   }
-  if (!chart_) chart_ = new CTrendChartDlg(this);
+  if (!chart_) {
+    chart_ = new CTrendChartDlg(this);
+    chart_->source = [this] {
+      return ChartSource{CurrentConnectionText(), settings_.request_id, settings_.request_function_code,
+                         settings_.request_offset, settings_.request_length};
+    };
+  }
   chart_->AddRows(model_->table(), master_.request_slave_id, rows);
   chart_->show();
   chart_->raise();

@@ -13,11 +13,13 @@ std::string RequestSummary(int requestId, int requestOffset, int requestLength) 
   return buf;
 }
 
-std::string RequestCaption(int functionCode, int requestId, int requestOffset, int requestLength) {
+std::string FunctionName(int functionCode) {
   static const char* const kNames[] = {"01 Coils", "02 Discrete inputs", "03 Holding registers", "04 Input registers"};
-  const std::string function = functionCode >= 1 && functionCode <= 4 ? kNames[functionCode - 1]
-                                                                       : "Function " + std::to_string(functionCode);
-  return function + ", " + RequestSummary(requestId, requestOffset, requestLength);
+  return functionCode >= 1 && functionCode <= 4 ? kNames[functionCode - 1] : "Function " + std::to_string(functionCode);
+}
+
+std::string RequestCaption(int functionCode, int requestId, int requestOffset, int requestLength) {
+  return FunctionName(functionCode) + ", " + RequestSummary(requestId, requestOffset, requestLength);
 }
 
 std::string SecondsText(int ms) {
