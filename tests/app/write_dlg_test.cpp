@@ -286,6 +286,12 @@ TEST_F(WriteDialog, the_word_order_shapes_the_cells_and_the_writes) {
     EXPECT_EQ(d.valueEdit()->text().toStdString(), std::to_string(1 << 16 | 2));
     ChooseFormat(d, "float32");
     d.valueEdit()->setText("3.5");
+    // Before Write: which registers get what, in which order.
+    EXPECT_EQ(d.planLabel()->text().toStdString(),
+              "Writes 40001 = 0x4060, 40002 = 0x0000 (float32, high word first) with function 16");
+    d.valueEdit()->setText("3.5e99");
+    EXPECT_EQ(d.planLabel()->text(), "") << "nothing that would be written";
+    d.valueEdit()->setText("3.5");
   });
   EXPECT_EQ(Rows()[0][4], "0x4060");
   EXPECT_EQ(Rows()[1][4], "0x0000");
