@@ -292,6 +292,8 @@ TEST_F(MainWindow, the_window_and_its_rows_stay_under_the_user) {
                                                           status->wordWrap() ? Qt::TextWordWrap : 0, longLine);
   EXPECT_LE(needed.width(), room.width()) << "the status line is not cut off";
   EXPECT_LE(needed.height(), room.height());
+  QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
+  EXPECT_TRUE(dlg_->grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window_long_captions.png")));
 
   settings_.modbus_mode = 1;
   settings_.request_function_code = 3;
@@ -316,7 +318,6 @@ TEST_F(MainWindow, the_window_and_its_rows_stay_under_the_user) {
   const int y = view->visualRect(model->index(40, 0)).y();
   const int height = view->viewport()->height();
   ASSERT_GT(top, 30);
-  QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
   for (WordOrder order : {WordOrder::HighFirst, WordOrder::LowFirstSwapped, WordOrder::HighFirstSwapped,
                           WordOrder::LowFirst}) {
     const int n = static_cast<int>(order);
