@@ -257,18 +257,22 @@ TEST_F(MainWindow, the_window_and_its_rows_stay_under_the_user) {
   const QSize size = dlg_->size();
   EXPECT_EQ(size, QSize(800, 760)) << "the default size";
 
+  // The settings and their summaries, as the settings sheet sets them.
+  auto set = [&](int mode, int function, int id, int offset, int length, int periodMs) {
+    settings_.modbus_mode = mode;
+    settings_.request_function_code = function;
+    settings_.request_id = id;
+    settings_.request_offset = offset;
+    settings_.request_length = length;
+    settings_.SetPollPeriodMs(periodMs);
+    dlg_->UpdateConnectionSummary();
+    dlg_->UpdateRequestSummary();
+    dlg_->UpdatePollFrequencySummary();
+  };
   // The longest captions the buttons get, each shown whole, none of them widening the window.
-  settings_.modbus_mode = 3;
   settings_.tcp_host = "192.168.100.200";
   settings_.tcp_port = 50200;
-  settings_.request_function_code = 4;
-  settings_.request_id = 247;
-  settings_.request_offset = 60001;
-  settings_.request_length = 125;
-  settings_.SetPollPeriodMs(250);
-  dlg_->UpdateConnectionSummary();
-  dlg_->UpdateRequestSummary();
-  dlg_->UpdatePollFrequencySummary();
+  set(3, 4, 247, 60001, 125, 250);
   for (const char* caption : {"Not connected", "Next poll in 1799 sec", "Polling"}) {
     dlg_->startButton()->setText(QString::fromLatin1(caption));
     QApplication::processEvents();
@@ -295,15 +299,7 @@ TEST_F(MainWindow, the_window_and_its_rows_stay_under_the_user) {
   QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
   EXPECT_TRUE(dlg_->grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window_long_captions.png")));
 
-  settings_.modbus_mode = 1;
-  settings_.request_function_code = 3;
-  settings_.request_id = 1;
-  settings_.request_offset = 1;
-  settings_.request_length = 60;
-  settings_.SetPollPeriodMs(0);
-  dlg_->UpdateConnectionSummary();
-  dlg_->UpdateRequestSummary();
-  dlg_->UpdatePollFrequencySummary();
+  set(1, 3, 1, 1, 60, 0);
   dlg_->Poll();
   StepReplyTicks();
   QApplication::processEvents();

@@ -215,20 +215,16 @@ TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {
   EXPECT_EQ(r.out, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
                    "3,30003,300003,0x001E,30,30,,,\n"
                    "4,30004,300004,0x0028,40,40,2621470,2621470,0.000000\n");
-  // offset 0, as older versions stored it, reads from address 0 as offset 1 does
-  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
-                                          "request_id=1\nrequest_function_code=4\nrequest_offset=0\n"
-                                          "request_length=1\n";
-  r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "1,30001,300001,0x000A,10,10,incomplete,incomplete,incomplete\n");
-  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
-                                          "request_id=1\nrequest_function_code=4\nrequest_offset=3\n"
-                                          "request_length=2\nrecv_time_out=2000\n";
   // an option overrides one value, the rest stays
   r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv -c 1"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "3,30003,300003,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  // offset 0, as older versions stored it, reads from address 0 as offset 1 does
+  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
+                                          "request_id=1\nrequest_function_code=4\nrequest_offset=0\n";
+  r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv -c 1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "1,30001,300001,0x000A,10,10,incomplete,incomplete,incomplete\n");
   // another folder, other settings: slave 11 does not answer here
   std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\nrecv_time_out=300\n";
   r = vantrel::test::Run({"/bin/sh", "-c", cd});
