@@ -221,9 +221,8 @@ void CMainDlg::BuildLayout() {
   // Stop ends polling at a frequency and gives up a reply still awaited, at once.
   stopButton_ = StepButton("stopButton", "Stop");
   stopButton_->setEnabled(false);
-  stopButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-  stopButton_->setMinimumWidth(stopButton_->fontMetrics().horizontalAdvance(stopButton_->text()) + 24);
-  stopButton_->setMaximumWidth(stopButton_->minimumWidth());
+  stopButton_->setFixedWidth(stopButton_->fontMetrics().horizontalAdvance(stopButton_->text()) + 24);
+  stopButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);  // as tall as Start
   auto* startGroup = StepGroup("4. Start", startButton_);
   startGroup->layout()->addWidget(stopButton_);
   steps->addWidget(startGroup, 150);

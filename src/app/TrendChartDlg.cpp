@@ -232,10 +232,10 @@ QImage CTrendChartDlg::Picture() const {
   titleFont.setBold(true);
   titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
   const int margin = 10;
-  const QRect width(margin, 0, plot.width() - 2 * margin, 10000);
+  const QRect room(margin, 0, plot.width() - 2 * margin, 10000);
   const int flags = Qt::AlignLeft | Qt::TextWordWrap;
-  const QRect titleRect = QFontMetrics(titleFont).boundingRect(width, flags, title).translated(0, margin);
-  const QRect textRect = fontMetrics().boundingRect(width, flags, text).translated(0, titleRect.bottom() + 4);
+  const QRect titleRect = QFontMetrics(titleFont).boundingRect(room, flags, title).translated(0, margin);
+  const QRect textRect = fontMetrics().boundingRect(room, flags, text).translated(0, titleRect.bottom() + 4);
   const int heading = textRect.bottom() + margin;
 
   QImage image(plot.width(), heading + plot.height(), QImage::Format_RGB32);

@@ -57,7 +57,6 @@ class CPropertyPage : public QWidget {
   static bool Refuse(QLineEdit* edit, const std::string& message);
 
  private:
-
   int dialogId_;
   QString caption_;
   bool initialised_ = false;
