@@ -53,7 +53,7 @@ void DeviceScan::Prepare() {
   if (done_) return;
   step_.id = id_;
   step_.line = options_.lines.empty() ? -1 : line_;
-  const auto address = static_cast<std::uint16_t>(options_.offset - 1);
+  const auto address = static_cast<std::uint16_t>(WireAddress(options_.offset));
   const auto length = static_cast<std::uint16_t>(options_.length);
   step_.pdu = {static_cast<std::uint8_t>(options_.function), static_cast<std::uint8_t>(address >> 8),
                static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(length >> 8),
@@ -153,6 +153,16 @@ std::string DeviceScan::FindText(const ScanFind& find, const std::string& where)
       break;
   }
   if (find.identified) text += "; " + find.identification;
+  return text;
+}
+
+std::string DeviceScan::FindDetails(const ScanFind& find, const std::string& where) const {
+  ScanFind line = find;
+  line.identified = false;
+  std::string text = FindText(line, where);
+  if (!find.identified) return text;
+  if (find.objects.empty()) return text + "\n" + kNoIdentification;
+  for (const DeviceIdObject& o : find.objects) text += "\n" + DeviceIdObjectName(o.id) + ": " + PrintableText(o.value);
   return text;
 }
 

@@ -115,6 +115,9 @@ class DeviceScan {
   // "Slave 17 at 19200 8E1: holding register 40001 = 1234" and its kind, for a row or a
   // line of vantrel-poll; mode names the link for a network or a scan without a sweep.
   std::string FindText(const ScanFind& find, const std::string& where) const;
+  // The same, whole, for a tooltip: the identification's objects each on a line of their
+  // own after it ("VendorName: ACME").
+  std::string FindDetails(const ScanFind& find, const std::string& where) const;
 
  private:
   void Advance();

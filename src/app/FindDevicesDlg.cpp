@@ -25,6 +25,7 @@ namespace {
 constexpr int kSweepBauds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr char kSweepParities[] = {'N', 'E', 'O'};
 constexpr int kSweepStopBits[] = {1, 2};
+constexpr int kValueColumn = 3;  // "Value or reply"
 
 QSpinBox* Spin(const char* name, int low, int high, int value) {
   auto* spin = new QSpinBox;
@@ -57,7 +58,7 @@ CFindDevicesDlg::CFindDevicesDlg(ModbusMaster& master, bool network, std::string
   function_->setObjectName(QStringLiteral("scanFunctionCombo"));
   for (const char* text : kFunctionEntries) function_->addItem(QString::fromLatin1(text));
   function_->setCurrentIndex(2);  // 03: a holding register is what nearly every device has
-  offset_ = Spin("scanOffsetSpin", kMinOffset, kMaxOffset, 1);
+  offset_ = Spin("scanOffsetSpin", 1, kMaxOffset, 1);
   length_ = Spin("scanLengthSpin", 1, 125, 1);
   timeout_ = Spin("scanTimeoutSpin", kMinScanTimeoutMs, kMaxScanTimeoutMs, 100);
   timeout_->setSuffix(QStringLiteral(" ms"));
@@ -144,7 +145,11 @@ CFindDevicesDlg::CFindDevicesDlg(ModbusMaster& master, bool network, std::string
   found_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   found_->setSelectionBehavior(QAbstractItemView::SelectRows);
   found_->verticalHeader()->hide();
-  found_->horizontalHeader()->setStretchLastSection(true);
+  // One line a find, each column as wide as its texts (the identification whole, with a
+  // scroll bar when the window is narrower); a row's tooltip has all of it.
+  found_->setWordWrap(false);
+  found_->horizontalHeader()->setStretchLastSection(false);
+  found_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   found_->setToolTip(QStringLiteral("Double-click a device to take its id (and line settings) and poll it"));
 
   auto* layout = new QVBoxLayout(this);
@@ -154,7 +159,7 @@ CFindDevicesDlg::CFindDevicesDlg(ModbusMaster& master, bool network, std::string
   layout->addWidget(progress_);
   layout->addWidget(status_);
   layout->addWidget(found_, 1);
-  resize(760, 560);
+  resize(980, 560);
 
   connect(start_, &QPushButton::clicked, this, [this] { StartScan(); });
   connect(cancel_, &QPushButton::clicked, this, [this] { CancelScan(); });
@@ -207,6 +212,8 @@ void CFindDevicesDlg::StartScan() {
   }
   found_->setRowCount(0);
   shown_ = 0;
+  rowFinds_.clear();
+  devicesShown_ = 0;
   start_->setEnabled(false);
   cancel_->setEnabled(true);
   progress_->setRange(0, DeviceScan(o).ProbesTotal());
@@ -244,22 +251,31 @@ void CFindDevicesDlg::ShowFinds() {
   const std::size_t complete = scan->finds().size() - (!scan->Done() && scan->Next().identify ? 1 : 0);
   for (; shown_ < complete; ++shown_) {
     const ScanFind& f = scan->finds()[shown_];
-    const int row = found_->rowCount();
+    // Devices first, in the order found; below them what is there but no device, which a
+    // sweep finds at every wrong speed and would otherwise push the devices out of sight.
+    const bool device = f.kind != FindKind::SomethingThere;
+    const int row = device ? devicesShown_++ : found_->rowCount();
     found_->insertRow(row);
+    rowFinds_.insert(rowFinds_.begin() + row, shown_);
     const std::string line = f.line >= 0 ? LineSettingsText(scan->options().lines[static_cast<std::size_t>(f.line)])
                                          : where_;
     const QString texts[] = {QString::number(f.id), QString::fromStdString(line),
                              QString::fromLatin1(FindKindText(f.kind)), QString::fromStdString(f.what),
                              QString::fromStdString(f.identified ? f.identification : std::string())};
+    const QString details = QString::fromStdString(scan->FindDetails(f, line));
     for (int c = 0; c < 5; ++c) {
       auto* item = new QTableWidgetItem(texts[c]);
-      item->setToolTip(texts[c]);
+      item->setToolTip(details);
       // Something that is not a device is shown as such: greyed, never taken for one.
-      if (f.kind == FindKind::SomethingThere) item->setForeground(QColor(0x80, 0x80, 0x80));
+      if (!device) item->setForeground(QColor(0x80, 0x80, 0x80));
       found_->setItem(row, c, item);
     }
   }
   found_->resizeColumnsToContents();
+  // The bytes of a broken reply can be long; the row's tooltip has them whole, and the
+  // identification after them stays in view.
+  const int widest = found_->fontMetrics().horizontalAdvance(QString(40, QLatin1Char('0')));
+  if (found_->columnWidth(kValueColumn) > widest) found_->setColumnWidth(kValueColumn, widest);
 }
 
 void CFindDevicesDlg::Finished() {
@@ -279,8 +295,8 @@ void CFindDevicesDlg::Finished() {
 
 void CFindDevicesDlg::ChooseRow(int row) {
   const DeviceScan* scan = driver_->scan();
-  if (scan == nullptr || row < 0 || static_cast<std::size_t>(row) >= shown_ || !chosen) return;
-  const ScanFind& f = scan->finds()[static_cast<std::size_t>(row)];
+  if (scan == nullptr || row < 0 || static_cast<std::size_t>(row) >= rowFinds_.size() || !chosen) return;
+  const ScanFind& f = scan->finds()[rowFinds_[static_cast<std::size_t>(row)]];
   if (f.kind == FindKind::SomethingThere) {
     status_->setText(QStringLiteral("That row is no device: its reply did not check out. Try other line settings."));
     return;

@@ -60,7 +60,8 @@ class CFindDevicesDlg : public QDialog {
   QProgressBar* progressBar() const { return progress_; }
   QLabel* statusLabel() const { return status_; }
   QTableWidget* foundTable() const { return found_; }
-  // What a double-click on a row does.
+  // What a double-click on a row does (rows show devices first, then what is there but no
+  // device).
   void ChooseRow(int row);
 
  protected:
@@ -92,6 +93,8 @@ class CFindDevicesDlg : public QDialog {
   QLabel* status_;
   QTableWidget* found_;
   std::size_t shown_ = 0;  // finds that have their row
+  std::vector<std::size_t> rowFinds_;  // each row's find (devices come first)
+  int devicesShown_ = 0;               // rows of devices, at the top
 };
 
 }  // namespace vantrel

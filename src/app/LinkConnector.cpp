@@ -30,10 +30,12 @@ bool IsNetworkConnection(const ScannerSettings& s) { return IsNetworkMode(ModeOf
 
 std::string ConnectionSummary(const ScannerSettings& s) {
   if (IsNetworkConnection(s)) return NetworkConnectionText(ModeOf(s), s.tcp_host, s.tcp_port);
-  if (!s.device_path.empty()) {
-    return DeviceConnectionText(s.device_path, s.buad_rate, s.parity, s.data_bits, s.stop_bits);
-  }
-  return ConnectionText(s.com_port, s.buad_rate, s.parity, s.data_bits, s.stop_bits);
+  const std::string line = s.device_path.empty()
+                               ? ConnectionText(s.com_port, s.buad_rate, s.parity, s.data_bits, s.stop_bits)
+                               : DeviceConnectionText(s.device_path, s.buad_rate, s.parity, s.data_bits, s.stop_bits);
+  // RTU, the program's first mode, goes unnamed; a line in ASCII says so, since its
+  // settings alone look the same.
+  return ModeOf(s) == ModbusMode::Rtu ? line : std::string(ModeName(ModeOf(s))) + " " + line;
 }
 
 LinkConnector::LinkConnector(const ScannerSettings& settings, ModbusMaster& master, QObject* parent)

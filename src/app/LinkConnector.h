@@ -16,9 +16,10 @@ namespace vantrel {
 class ModbusMaster;
 class ScannerSettings;
 
-// The connection as the summary button and the log name it: the serial texts as they always
-// were ("COM 3:9600,N,8,1", or the device path in place of "COM 3"), "TCP 192.168.1.20:502"
-// and "RTU over TCP ..." for the network modes.
+// The connection as the summary button and the log name it: in RTU the serial texts as they
+// always were ("COM 3:9600,N,8,1", or the device path in place of "COM 3"), in ASCII the same
+// after "ASCII " ("ASCII COM 4:19200,E,7,1"), "TCP 192.168.1.20:502" and "RTU over TCP ..."
+// for the network modes.
 std::string ConnectionSummary(const ScannerSettings& settings);
 // Whether the settings' mode is a network one.
 bool IsNetworkConnection(const ScannerSettings& settings);

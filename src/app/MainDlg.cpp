@@ -36,11 +36,13 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <numeric>
 
 #include "Artwork.h"
+#include "app/CaptionButton.h"
 #include "app/DataLogBar.h"
 #include "app/FindDevicesDlg.h"
 #include "app/ScanDriver.h"
@@ -102,9 +104,17 @@ QPushButton* StepButton(const char* objectName, const char* text) {
   return b;  // a focused button takes Enter; otherwise Enter is Close's
 }
 
+// A step button whose caption changes while the window is open: it keeps its size.
+QPushButton* CaptionStepButton(const char* objectName, const char* text) {
+  auto* b = new CaptionButton(QString::fromLatin1(text));
+  b->setObjectName(QString::fromLatin1(objectName));
+  return b;
+}
+
 QGroupBox* StepGroup(const char* title, QPushButton* button) {
   auto* g = new QGroupBox(QString::fromLatin1(title));
   auto* l = new QHBoxLayout(g);
+  l->setContentsMargins(5, 5, 5, 5);  // the room goes to the captions
   l->addWidget(button);
   return g;
 }
@@ -182,6 +192,9 @@ void CMainDlg::BuildLayout() {
   banner_->setObjectName(QStringLiteral("banner"));
   banner_->setAlignment(Qt::AlignCenter);
   banner_->setFixedHeight(72);
+  // The pictures are as wide as the window's default client area; a narrower window shows
+  // their middle rather than being held wider by them.
+  banner_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   banner_->setAutoFillBackground(true);
   QPalette bannerPalette = banner_->palette();
   bannerPalette.setColor(QPalette::Window, kBannerBackground);
@@ -189,25 +202,30 @@ void CMainDlg::BuildLayout() {
   banner_->setCursor(Qt::PointingHandCursor);
   banner_->installEventFilter(this);
 
-  connectionButton_ = StepButton("connectionButton", "Connection button");
-  requestButton_ = StepButton("requestButton", "Request Button");
-  pollFrequencyButton_ = StepButton("pollFrequencyButton", "Poll frequency");
-  startButton_ = StepButton("startButton", "Start");
+  connectionButton_ = CaptionStepButton("connectionButton", "Connection button");
+  requestButton_ = CaptionStepButton("requestButton", "Request Button");
+  pollFrequencyButton_ = CaptionStepButton("pollFrequencyButton", "Poll frequency");
+  startButton_ = CaptionStepButton("startButton", "Start");
   closeButton_ = new QPushButton(QStringLiteral("Close"));
   closeButton_->setObjectName(QStringLiteral("closeButton"));
   closeButton_->setDefault(true);
   closeButton_->setMinimumHeight(44);
 
+  // Each caption button gets room for its longest usual caption on two lines: an address
+  // and port, the request with the function, a period, the countdown.
   auto* steps = new QHBoxLayout;
-  steps->addWidget(StepGroup("1. Connection", connectionButton_), 83);
-  steps->addWidget(StepGroup("2. Request", requestButton_), 135);
-  steps->addWidget(StepGroup("3. Poll frequency", pollFrequencyButton_), 64);
+  steps->setSpacing(4);
+  steps->addWidget(StepGroup("1. Connection", connectionButton_), 172);
+  steps->addWidget(StepGroup("2. Request", requestButton_), 200);
+  steps->addWidget(StepGroup("3. Poll frequency", pollFrequencyButton_), 90);
   // Stop ends polling at a frequency and gives up a reply still awaited, at once.
   stopButton_ = StepButton("stopButton", "Stop");
   stopButton_->setEnabled(false);
+  stopButton_->setFixedWidth(stopButton_->fontMetrics().horizontalAdvance(stopButton_->text()) + 24);
+  stopButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);  // as tall as Start
   auto* startGroup = StepGroup("4. Start", startButton_);
   startGroup->layout()->addWidget(stopButton_);
-  steps->addWidget(startGroup, 76);
+  steps->addWidget(startGroup, 150);
   steps->addWidget(closeButton_, 0, Qt::AlignVCenter);
 
   model_ = new ResponseModel(this);
@@ -224,8 +242,35 @@ void CMainDlg::BuildLayout() {
   responseList_->setWordWrap(false);
   responseList_->setTabKeyNavigation(false);  // Tab leaves the table, as in any dialog
   responseList_->setMinimumHeight(240);
+  // Always there, so that wider columns (another word order, the 64-bit ones) never bring
+  // a scroll bar that takes a row's height from under the user.
+  responseList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   responseList_->viewport()->setMouseTracking(true);
   responseList_->viewport()->installEventFilter(this);
+  // The same question in another format (word order, the 64-bit or wire-address columns)
+  // comes as a new table, which a view shows with nothing selected: the selection stays, so
+  // that a click on Write writes the rows it did before.
+  struct Kept {
+    int function = 0, firstOffset = 0;
+    std::size_t rows = 0;
+    std::vector<int> selected;
+  };
+  auto kept = std::make_shared<Kept>();
+  connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this, kept] {
+    const ResponseTable& table = model_->table();
+    *kept = {table.function, table.firstOffset, table.rows.size(), SelectedRows()};
+  });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this, kept] {
+    const ResponseTable& table = model_->table();
+    if (table.rows.empty() || table.function != kept->function || table.firstOffset != kept->firstOffset ||
+        table.rows.size() != kept->rows) {
+      return;
+    }
+    for (int row : kept->selected) {
+      responseList_->selectionModel()->select(model_->index(row, 0),
+                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+  });
   // Copy takes whole rows with the captions, ready for a spreadsheet; the context menu has
   // the same, and the CSV file.
   responseList_->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -248,7 +293,11 @@ void CMainDlg::BuildLayout() {
   statusLine_ = new QLabel;
   statusLine_->setObjectName(QStringLiteral("statusLine"));
   statusLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  statusLine_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // never widens the window
+  // Never widens the window: a line longer than the window wraps, in a room of two lines
+  // kept whatever the text, so that the rows above do not move as the figures grow.
+  statusLine_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  statusLine_->setWordWrap(true);
+  statusLine_->setFixedHeight(2 * statusLine_->fontMetrics().lineSpacing());
   auto* resetStatistics = StepButton("resetStatisticsButton", "Reset");
   resetStatistics->setToolTip(QStringLiteral("Start the counters and response times afresh"));
   connect(resetStatistics, &QPushButton::clicked, this, [this] { ResetStatistics(); });
@@ -430,15 +479,16 @@ void CMainDlg::StartUp() {
 bool CMainDlg::SetSummary(QPushButton* button, const std::string& text) {
   const QString caption = QString::fromStdString(text);
   const bool changed = button->text().compare(caption, Qt::CaseInsensitive) != 0;
-  button->setText(caption);
-  button->setMinimumWidth(button->sizeHint().width());  // a summary is never cut off
+  button->setText(caption);  // wraps in the button's room, which it keeps
   return changed;
 }
 
 void CMainDlg::UpdateRequestSummary() {
-  const std::string text = RequestSummary(settings_.request_id, settings_.request_offset,
-                                          settings_.request_length);
-  tattler_.SetValue("RequestString", text);
+  // The usage report keeps its own text; the button names the function too.
+  tattler_.SetValue("RequestString",
+                    RequestSummary(settings_.request_id, settings_.request_offset, settings_.request_length));
+  const std::string text = RequestCaption(settings_.request_function_code, settings_.request_id,
+                                          settings_.request_offset, settings_.request_length);
   if (SetSummary(requestButton_, text)) AddLogLine("Request string has been updated: %s ", text.c_str());
 }
 
@@ -1157,7 +1207,13 @@ void CMainDlg::OpenChart() {
     rows.resize(static_cast<std::size_t>(model_->rowCount()));
     std::iota(rows.begin(), rows.end(), 0);
   }
-  if (!chart_) chart_ = new CTrendChartDlg(this);
+  if (!chart_) {
+    chart_ = new CTrendChartDlg(this);
+    chart_->source = [this] {
+      return ChartSource{CurrentConnectionText(), settings_.request_id, settings_.request_function_code,
+                         settings_.request_offset, settings_.request_length};
+    };
+  }
   chart_->AddRows(model_->table(), master_.request_slave_id, rows);
   chart_->show();
   chart_->raise();
@@ -1233,6 +1289,8 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
   auto* autoUpdate = new CSettings_auto_updateDlg(settings_);
   auto* request = new CSettings_requestDlg(settings_);
   auto* poll = new CSettings_PollFrequencyDlg(settings_);
+  // The request's preview shows the frame of the mode chosen meanwhile.
+  connect(connection, &CSettings_connectionDlg2::modeChanged, request, &CSettings_requestDlg::SetMode);
   for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{connection, contact, about, autoUpdate, request, poll}) {
     sheet.AddPage(page);
   }

@@ -114,10 +114,13 @@ ResponseTable MakeResponseTable(const ModbusMaster* master, WordOrder order, boo
   table.values.reserve(quantity);
   table.function = function;
   table.firstOffset = static_cast<int>(off) + 1;
+  // Discrete inputs and input registers have no write function: their first cell says so
+  // (a click there explains why).
+  const char* const firstCell = function == 2 || function == 4 ? "Read-only" : "Write";
   for (unsigned i = 0; i < quantity; ++i) {
     std::vector<std::string> row;
     row.reserve(table.columns.size());
-    row.push_back("Write");
+    row.push_back(firstCell);
     row.push_back(Format("%d", static_cast<int>(off + i + 1)));
     row.push_back(Format("%05d", static_cast<int>(bases.base5 + off + i)));
     row.push_back(Format("%06d", static_cast<int>(bases.base6 + off + i)));

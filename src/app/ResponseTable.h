@@ -39,7 +39,8 @@ inline constexpr char kUndecodableFunction[] = "Unknown function code in the res
 // The source name the main window's panic reports carry.
 inline constexpr char kMainDialogSource[] = "Vantrel Modbus TestDlg";
 
-// Builds the table for the reply held by master (after MB_RESPONCE_OK). Register replies
+// Builds the table for the reply held by master (after MB_RESPONCE_OK). A row's first cell
+// reads "Write", or "Read-only" for discrete inputs and input registers. Register replies
 // get the 32-bit columns in order (captions name any order but LowFirst) and, with
 // show64, uint64, int64 and float64 over groups of four registers in the same order. With
 // wireAddress, a "Wire address" column after the 6-digit address gives each item's address

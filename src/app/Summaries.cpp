@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace vantrel {
 
@@ -10,6 +11,15 @@ std::string RequestSummary(int requestId, int requestOffset, int requestLength) 
   std::snprintf(buf, sizeof buf, "Device: %d Offset: %d Length: %d", requestId, requestOffset,
                 requestLength);
   return buf;
+}
+
+std::string FunctionName(int functionCode) {
+  static const char* const kNames[] = {"01 Coils", "02 Discrete inputs", "03 Holding registers", "04 Input registers"};
+  return functionCode >= 1 && functionCode <= 4 ? kNames[functionCode - 1] : "Function " + std::to_string(functionCode);
+}
+
+std::string RequestCaption(int functionCode, int requestId, int requestOffset, int requestLength) {
+  return FunctionName(functionCode) + ", " + RequestSummary(requestId, requestOffset, requestLength);
 }
 
 std::string SecondsText(int ms) {

@@ -7,8 +7,14 @@
 
 namespace vantrel {
 
-// "Device: %d Offset: %d Length: %d".
+// "Device: %d Offset: %d Length: %d", as the usage report names the request.
 std::string RequestSummary(int requestId, int requestOffset, int requestLength);
+// A read function by its code and what it reads: "03 Holding registers" ("Function 7" for
+// a code outside 1 to 4).
+std::string FunctionName(int functionCode);
+// The Request button's text: the function, then RequestSummary, as in "03 Holding
+// registers, Device: 1 Offset: 1 Length: 10".
+std::string RequestCaption(int functionCode, int requestId, int requestOffset, int requestLength);
 // The poll period in milliseconds: "Once" for 0; "%d seconds" up to 60, with its fraction
 // where it has one ("0.25 seconds", "2.5 seconds"); "%d min" with whole minutes above.
 std::string PollFrequencySummary(int pollPeriodMs);

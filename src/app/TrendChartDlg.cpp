@@ -8,9 +8,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QLineSeries>
+#include <QPainter>
 #include <QPen>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/Summaries.h"
 #include "diag/Diagnostics.h"
 
 namespace vantrel {
@@ -203,6 +207,53 @@ void CTrendChartDlg::SetPaused(bool paused) {
   Redraw();
 }
 
+QImage CTrendChartDlg::Picture() const {
+  // What the plot alone does not say: what was read, where, and on which day.
+  const QString title = QStringLiteral("Trend chart - Vantrel Modbus Scanner");
+  QStringList lines;
+  if (source) {
+    const ChartSource s = source();
+    lines << QStringLiteral("Connection: %1    Slave id: %2    Request: %3, offset %4, length %5")
+                 .arg(QString::fromStdString(s.connection))
+                 .arg(s.slaveId)
+                 .arg(QString::fromStdString(FunctionName(s.function)))
+                 .arg(s.offset)
+                 .arg(s.length);
+  }
+  const QDateTime from = timeAxis_->min(), to = timeAxis_->max();
+  const QString day = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+  lines << QStringLiteral("%1 to %2 (%3)")
+               .arg(from.toString(day), to.toString(from.date() == to.date() ? QStringLiteral("HH:mm:ss") : day),
+                    QString::fromLatin1(kTimeWindows[window_->currentIndex()].caption));
+  const QString text = lines.join(QLatin1Char('\n'));
+
+  const QPixmap plot = view_->grab();
+  QFont titleFont = font();
+  titleFont.setBold(true);
+  titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
+  const int margin = 10;
+  const QRect room(margin, 0, plot.width() - 2 * margin, 10000);
+  const int flags = Qt::AlignLeft | Qt::TextWordWrap;
+  const QRect titleRect = QFontMetrics(titleFont).boundingRect(room, flags, title).translated(0, margin);
+  const QRect textRect = fontMetrics().boundingRect(room, flags, text).translated(0, titleRect.bottom() + 4);
+  const int heading = textRect.bottom() + margin;
+
+  QImage image(plot.width(), heading + plot.height(), QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  painter.setPen(Qt::black);
+  painter.setFont(titleFont);
+  painter.drawText(titleRect, flags, title);
+  painter.setFont(font());
+  painter.drawText(textRect, flags, text);
+  painter.drawPixmap(0, heading, plot);
+  painter.end();
+  // The same words for programs that list pictures by their texts.
+  image.setText(QStringLiteral("Title"), title);
+  image.setText(QStringLiteral("Description"), text);
+  return image;
+}
+
 bool CTrendChartDlg::SavePng() {
   const std::string proposed = "chart.png";
   std::string path = choosePngFile ? choosePngFile(proposed)
@@ -212,7 +263,7 @@ bool CTrendChartDlg::SavePng() {
                                          .toStdString();
   if (path.empty()) return false;
   if (QFileInfo(QString::fromStdString(path)).suffix().isEmpty()) path += ".png";
-  if (view_->grab().save(QString::fromStdString(path), "PNG")) return true;
+  if (Picture().save(QString::fromStdString(path), "PNG")) return true;
   ShowMessage("Error - The chart could not be saved\n\n%s could not be written.\nChoose another folder or name "
               "and try again.",
               path.c_str());

@@ -17,6 +17,7 @@ class QChart;
 class QChartView;
 class QComboBox;
 class QDateTimeAxis;
+class QImage;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -34,6 +35,15 @@ inline constexpr TimeWindow kTimeWindows[] = {{"1 min", 60'000, 7},
                                               {"10 min", 600'000, 6},
                                               {"30 min", 1'800'000, 7},
                                               {"1 h", 3'600'000, 7}};
+
+// Where the chart's values come from, as a saved picture names it.
+struct ChartSource {
+  std::string connection;  // "COM 3:9600,N,8,1"
+  int slaveId = 0;
+  int function = 0;  // the request: read function, first offset, length
+  int offset = 0;
+  int length = 0;
+};
 
 class CTrendChartDlg : public QDialog {
   Q_OBJECT
@@ -55,7 +65,9 @@ class CTrendChartDlg : public QDialog {
   // Paused, the plot stops where it is; replies are still recorded.
   void SetPaused(bool paused);
   // Saves the chart as a PNG image in the file choosePngFile names; false when no file was
-  // chosen or it could not be written (said in a box).
+  // chosen or it could not be written (said in a box). Above the plot the picture says what
+  // it shows: a title, the connection, the slave id, the request and the time span with its
+  // date; the same is in the file's Title and Description texts.
   bool SavePng();
 
   // The file to save the chart in, from a proposed name ("" when cancelled); unset, a
@@ -63,6 +75,8 @@ class CTrendChartDlg : public QDialog {
   std::function<std::string(const std::string& proposed)> choosePngFile;
   // Milliseconds since the epoch; unset, the system clock.
   std::function<std::int64_t()> clock;
+  // The source of the values now, asked when the chart is saved; unset, none is named.
+  std::function<ChartSource()> source;
 
   const TrendHistory& history() const { return history_; }
   QChart* chart() const { return chart_; }
@@ -73,6 +87,8 @@ class CTrendChartDlg : public QDialog {
   std::int64_t NowMs() const;
   // The plot's right edge when it follows the replies: the latest, or now before the first.
   std::int64_t LiveEdge() const;
+  // The plot under its heading, as SavePng saves it.
+  QImage Picture() const;
 
   TrendHistory history_;
   QChart* chart_ = nullptr;

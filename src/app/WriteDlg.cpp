@@ -87,6 +87,11 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
   multipleBox_->setObjectName(QStringLiteral("multipleBox"));
   multipleBox_->setChecked(alwaysMultiple);
 
+  planLabel_ = new QLabel;
+  planLabel_->setObjectName(QStringLiteral("planLabel"));
+  planLabel_->setWordWrap(true);
+  planLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
   messageLabel_ = new QLabel;
   messageLabel_->setObjectName(QStringLiteral("messageLabel"));
   messageLabel_->setWordWrap(true);
@@ -106,6 +111,7 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
   root->addLayout(form);
   root->addWidget(valueTable_, 1);
   root->addWidget(multipleBox_);
+  root->addWidget(planLabel_);
   root->addWidget(messageLabel_);
   root->addWidget(buttons);
 
@@ -114,6 +120,11 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
     ShowMode();
   });
   connect(allButton_, &QRadioButton::toggled, this, [this] { ShowMode(); });
+  // The plan follows every change of what would be written.
+  connect(valueEdit_, &QLineEdit::textChanged, this, [this] { ShowPlan(); });
+  connect(onButton_, &QRadioButton::toggled, this, [this] { ShowPlan(); });
+  connect(valueTable_, &QTableWidget::itemChanged, this, [this] { ShowPlan(); });
+  connect(multipleBox_, &QCheckBox::toggled, this, [this] { ShowPlan(); });
   ShowCurrentValues();
   ShowMode();
   resize(460, several ? 420 : 220);
@@ -153,18 +164,33 @@ void CWriteDlg::ShowMode() {
   valueTable_->setVisible(perRow);
   valueEdit_->setEnabled(!perRow);
   coilRow_->setEnabled(!perRow);
+  ShowPlan();
 }
 
-void CWriteDlg::OnWrite() {
-  const WriteFormat f = format();
+std::vector<std::string> CWriteDlg::EnteredValues() const {
   std::vector<std::string> values;
-  if (perRowButton_->isChecked() && ItemCount(target_, f) > 1) {
-    for (int i = 0; i < valueTable_->rowCount(); ++i) values.push_back(valueTable_->item(i, 2)->text().toStdString());
-  } else if (f == WriteFormat::Coil) {
+  if (perRowButton_->isChecked() && ItemCount(target_, format()) > 1) {
+    for (int i = 0; i < valueTable_->rowCount(); ++i) {
+      const QTableWidgetItem* item = valueTable_->item(i, 2);
+      values.push_back(item != nullptr ? item->text().toStdString() : std::string());
+    }
+  } else if (format() == WriteFormat::Coil) {
     values.push_back(onButton_->isChecked() ? "1" : "0");
   } else {
     values.push_back(valueEdit_->text().toStdString());
   }
+  return values;
+}
+
+void CWriteDlg::ShowPlan() {
+  const WriteFormat f = format();
+  planLabel_->setText(
+      QString::fromStdString(DescribePlan(target_, f, PlanWrite(target_, f, EnteredValues(), alwaysMultiple()))));
+}
+
+void CWriteDlg::OnWrite() {
+  const WriteFormat f = format();
+  const std::vector<std::string> values = EnteredValues();
   WritePlanResult plan = PlanWrite(target_, f, values, alwaysMultiple());
   if (!plan.error.empty()) {
     messageLabel_->setText(QString::fromStdString(plan.error));

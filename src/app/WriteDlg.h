@@ -42,8 +42,14 @@ class CWriteDlg : public QDialog {
   QTableWidget* valueTable() const { return valueTable_; }
   QCheckBox* multipleBox() const { return multipleBox_; }
   QLabel* messageLabel() const { return messageLabel_; }
+  // What Write would send now: the addresses, their new registers (in the table's word
+  // order) and the function, kept up to date as the values are entered.
+  QLabel* planLabel() const { return planLabel_; }
 
  private:
+  // The values entered: one for all items, or one per item.
+  std::vector<std::string> EnteredValues() const;
+  void ShowPlan();
   // Fills the value fields with the current values in the chosen format.
   void ShowCurrentValues();
   void ShowMode();
@@ -62,6 +68,7 @@ class CWriteDlg : public QDialog {
   QTableWidget* valueTable_ = nullptr;
   QCheckBox* multipleBox_ = nullptr;
   QLabel* messageLabel_ = nullptr;
+  QLabel* planLabel_ = nullptr;
 };
 
 }  // namespace vantrel

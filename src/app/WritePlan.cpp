@@ -1,6 +1,7 @@
 #include "app/WritePlan.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vantrel {
 namespace {
@@ -110,6 +111,7 @@ WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const s
     }
     words.insert(words.end(), one.begin(), one.end());
   }
+  result.words = words;
   // One request per run of consecutive offsets.
   std::size_t start = 0;
   while (start < target.offsets.size()) {
@@ -127,6 +129,39 @@ WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const s
     start = end;
   }
   return result;
+}
+
+std::string DescribePlan(const WriteTarget& target, WriteFormat format, const WritePlanResult& plan) {
+  if (!plan.error.empty() || plan.requests.empty() || plan.words.size() != target.addresses.size()) return "";
+  std::string text = "Writes ";
+  const std::size_t shown = std::min(plan.words.size(), kPlanShown);
+  for (std::size_t i = 0; i < shown; ++i) {
+    char value[16];
+    if (Coils(target)) {
+      std::snprintf(value, sizeof value, "%s", plan.words[i] != 0 ? "On" : "Off");
+    } else {
+      std::snprintf(value, sizeof value, "0x%04X", unsigned{plan.words[i]});
+    }
+    text += (i ? ", " : "") + FirstPart(target.addresses[i]) + " = " + value;
+  }
+  if (shown < plan.words.size()) {
+    text += ", ... (" + std::to_string(plan.words.size()) + " " +
+            ItemNoun(Coils(target), static_cast<int>(plan.words.size())) + ")";
+  }
+  if (RegistersPerValue(format) == 2) {
+    text += std::string(" (") + FormatName(format) + ", " + WordOrderCaption(target.order) + ")";
+  }
+  // The functions as the requests use them, each once: "06", or "06 and 16".
+  std::string functions;
+  for (const WriteFrame& request : plan.requests) {
+    char code[8];
+    std::snprintf(code, sizeof code, "%02d", request.function);
+    if (functions.find(code) == std::string::npos) functions += (functions.empty() ? "" : " and ") + std::string(code);
+  }
+  const bool several = functions.size() > 2;
+  if (plan.requests.size() == 1) return text + " with function " + functions;
+  return text + " in " + std::to_string(plan.requests.size()) + " requests, function" + (several ? "s " : " ") +
+         functions;
 }
 
 }  // namespace vantrel

@@ -44,6 +44,7 @@ std::string DescribeTarget(const WriteTarget& target);
 
 struct WritePlanResult {
   std::vector<WriteFrame> requests;  // one per run of consecutive items (more when a run is long)
+  std::vector<std::uint16_t> words;  // what each row gets: 0 or 1, or the register
   std::string error;                 // set when a value is refused: names the item and the range
   int badItem = -1;                  // the item whose value was refused
 };
@@ -51,5 +52,12 @@ struct WritePlanResult {
 // The requests that write values: one text for every item, or one per item.
 WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const std::vector<std::string>& values,
                           bool alwaysMultiple);
+
+// What a plan writes where, for the user to see before it is sent: each address with its
+// new value, the first kPlanShown of them and how many there are in all, the 32-bit format
+// and word order the registers were made in, and the function: "Writes 40009 = 0x3FC0,
+// 40010 = 0x0000 (float32, high word first) with function 16". Empty for a plan refused.
+inline constexpr std::size_t kPlanShown = 8;
+std::string DescribePlan(const WriteTarget& target, WriteFormat format, const WritePlanResult& plan);
 
 }  // namespace vantrel

@@ -93,7 +93,7 @@ std::string HexBytes(const std::uint8_t* bytes, int size) {
 int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t offset,
                      std::uint16_t length, std::uint8_t* out) {
   if (out == nullptr) return MB_REQUEST_NO_BUFFER;
-  const std::uint16_t wireOffset = offset >= 1 ? static_cast<std::uint16_t>(offset - 1) : 0;
+  const auto wireOffset = static_cast<std::uint16_t>(WireAddress(offset));
   const int code = CheckReadRequest(function, slaveId, wireOffset, length);
   if (code != MB_REQUEST_OK) return code;
   out[0] = slaveId;
@@ -115,8 +115,8 @@ int CheckWriteRequest(int function, int slaveId, int offset, int count) {
                    : function == kWriteMultipleRegisters ? kMaxWriteRegisters
                                                          : 1;
   if (count < 1 || count > most) return MB_REQUEST_WRITE_BAD_QUANTITY;
-  // The last address written is offset - 1 + count - 1.
-  return static_cast<long long>(offset) + count - 2 > 0xFFFF ? MB_REQUEST_WRITE_OUT_OF_RANGE : MB_REQUEST_OK;
+  return static_cast<long long>(WireAddress(offset)) + count - 1 > 0xFFFF ? MB_REQUEST_WRITE_OUT_OF_RANGE
+                                                                          : MB_REQUEST_OK;
 }
 
 int BuildWriteRequest(std::uint8_t function, std::uint8_t slaveId, int offset,
@@ -124,7 +124,7 @@ int BuildWriteRequest(std::uint8_t function, std::uint8_t slaveId, int offset,
   if (out == nullptr || values == nullptr) return MB_REQUEST_NO_BUFFER;
   const int code = CheckWriteRequest(function, slaveId, offset, count);
   if (code != MB_REQUEST_OK) return code;
-  const auto address = static_cast<std::uint16_t>(offset - 1);
+  const auto address = static_cast<std::uint16_t>(WireAddress(offset));
   int n = 0;
   auto put16 = [&](unsigned v) {
     out[n++] = static_cast<std::uint8_t>(v >> 8);

@@ -43,7 +43,7 @@ enum : int {
   MB_REQUEST_OUT_OF_RANGE = -10,
   // Settings that do not fit a frame field: refused, never cut to fit.
   MB_REQUEST_BAD_SLAVE_ID = -11,  // not 1 to 255 (0 is the broadcast address: nobody answers)
-  MB_REQUEST_BAD_OFFSET = -12,    // not 1 to 65536
+  MB_REQUEST_BAD_OFFSET = -12,    // not 0 to 65536
   MB_REQUEST_BAD_LENGTH = -13,    // below 1, or more than the 16-bit quantity field holds
   // Writes.
   MB_REQUEST_WRITE_BAD_QUANTITY = -14,  // 05/06 write one item; 15 1 to 1968 coils, 16 1 to 123 registers
@@ -52,8 +52,13 @@ enum : int {
 
 inline constexpr int kMinSlaveId = 1;
 inline constexpr int kMaxSlaveId = 255;
-inline constexpr int kMinRequestOffset = 1;
+// Offsets count from 1. Offset 0, which older versions stored and polled, starts at
+// address 0 as offset 1 does, so files they wrote keep working.
+inline constexpr int kMinRequestOffset = 0;
 inline constexpr int kMaxRequestOffset = 65536;
+
+// The 0-based address on the wire of a request offset: one less, and 0 for offset 0.
+constexpr int WireAddress(int offset) { return offset > 1 ? offset - 1 : 0; }
 
 // Reply check codes. 0, -1 and -2 mean "no complete reply yet" to the poll cycle.
 enum : int {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/PollTexts.h"
+#include "modbus/Framing.h"
 #include "modbus/ModbusFrame.h"
 #include "settings/ScannerSettings.h"
 
@@ -188,16 +189,39 @@ int FunctionIndexFor(int functionCode) {
 
 int FunctionCodeFromIndex(int index) { return index >= 1 && index <= 3 ? index + 1 : 1; }
 
-bool BuildRequestPreview(int functionCode, int requestId, int requestOffset, int requestLength,
-                         std::string& preview) {
-  if (CheckRequestFields(requestId, requestOffset, requestLength) != MB_REQUEST_OK) return false;
+int BuildRequestPreview(int modbusMode, int functionCode, int requestId, int requestOffset, int requestLength,
+                        std::string& preview) {
+  preview.clear();
+  const int check = CheckRequestSettings(functionCode, requestId, requestOffset, requestLength);
+  if (check != MB_REQUEST_OK) return check;
   std::uint8_t frame[kFrameCapacity] = {};
   const int size = BuildReadRequest(static_cast<std::uint8_t>(functionCode), static_cast<std::uint8_t>(requestId),
                                     static_cast<std::uint16_t>(requestOffset),
                                     static_cast<std::uint16_t>(requestLength), frame);
-  if (size <= 0) return false;
-  preview = HexBytes(frame, size);
-  return true;
+  if (size <= 0) return size;
+  ModbusMode mode = ModbusMode::Rtu;
+  ModeFromInt(modbusMode, mode);
+  const int pduSize = size - 3;  // between the slave id and the CRC
+  switch (mode) {
+    case ModbusMode::Ascii: {
+      const std::string line = EncodeAscii(frame, size - 2);
+      preview = line.substr(1, line.size() - 3);
+      break;
+    }
+    case ModbusMode::Tcp: {
+      // Transaction id 1, which the program's first request carries; each later one carries
+      // the next, so a request on the line differs from this preview there only.
+      std::uint8_t adu[kMbapHeaderSize + kFrameCapacity] = {};
+      PutMbap(adu, 1, frame[0], pduSize);
+      std::copy(frame + 1, frame + 1 + pduSize, adu + kMbapHeaderSize);
+      preview = HexBytes(adu, kMbapHeaderSize + pduSize);
+      break;
+    }
+    default:  // RTU, and RTU over TCP, which carries the same frame
+      preview = HexBytes(frame, size);
+      break;
+  }
+  return MB_REQUEST_OK;
 }
 
 int PollEntryFor(int pollPeriodMs) {

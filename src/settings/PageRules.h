@@ -111,10 +111,14 @@ inline constexpr std::array<const char*, 4> kFunctionEntries = {
 int FunctionIndexFor(int functionCode);
 // The function code of a selected entry; nothing selected gives 1.
 int FunctionCodeFromIndex(int index);
-// The request as "%02X " per byte, as it would be sent. A request that does not fit the
-// frame or that the frame check refuses leaves preview as it was and returns false.
-bool BuildRequestPreview(int functionCode, int requestId, int requestOffset, int requestLength,
-                         std::string& preview);
+// The request as it would go on the line in the mode (a ModbusMode's integer; one that names
+// no mode speaks RTU): RTU and RTU over TCP the frame with its CRC, "%02X " per byte; ASCII
+// the characters between ':' and CR LF, the hex pairs with the LRC; Modbus TCP the MBAP
+// header, unit id and PDU, "%02X " per byte. Returns MB_REQUEST_OK, or the code of the
+// request check that the main window makes (CheckRequestSettings) with preview empty: a
+// request that would be refused has no frame to show.
+int BuildRequestPreview(int modbusMode, int functionCode, int requestId, int requestOffset, int requestLength,
+                        std::string& preview);
 
 // --- Polling frequency page ---------------------------------------------------------
 

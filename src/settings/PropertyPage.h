@@ -53,11 +53,10 @@ class CPropertyPage : public QWidget {
   // Adds a row per control under those the grid has, each with its label (the label's
   // buddy, for its shortcut) in the first column.
   static void AddLabelledRows(QGridLayout* grid, std::initializer_list<std::pair<const char*, QWidget*>> rows);
-
- private:
   // Shows a refused edit's message and puts the focus on it: false.
   static bool Refuse(QLineEdit* edit, const std::string& message);
 
+ private:
   int dialogId_;
   QString caption_;
   bool initialised_ = false;

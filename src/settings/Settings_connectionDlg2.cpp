@@ -98,7 +98,10 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
   for (QComboBox* combo : {mode_, port_, baud_, dataBits_, stopBits_, parity_}) {
     connect(combo, &QComboBox::currentIndexChanged, this, [this] { OnChange(); });
   }
-  connect(mode_, &QComboBox::currentIndexChanged, this, [this] { ShowModeSettings(); });
+  connect(mode_, &QComboBox::currentIndexChanged, this, [this](int mode) {
+    ShowModeSettings();
+    emit modeChanged(mode);
+  });
   connect(rs485_, &QCheckBox::toggled, this, [this] { OnChange(); });
   connect(timeout_, &QLineEdit::textChanged, this, [this] { OnChange(); });
 }

@@ -56,6 +56,10 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   QLineEdit* hostEdit() const { return host_; }
   QLineEdit* tcpPortEdit() const { return tcpPort_; }
 
+ signals:
+  // Another mode was chosen in the list (its position, a ModbusMode's integer).
+  void modeChanged(int modbusMode);
+
  protected:
   void OnInitDialog() override;
 

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "app/PollTexts.h"
+#include "modbus/ModbusFrame.h"
 #include "settings/PageRules.h"
 #include "settings/ScannerSettings.h"
 
@@ -26,6 +28,7 @@ QLineEdit* MakeEdit(const char* objectName) {
 
 CSettings_requestDlg::CSettings_requestDlg(const ScannerSettings& s, QWidget* parent)
     : CPropertyPage(kDialogId, QStringLiteral("Request"), parent),
+      modbus_mode(s.modbus_mode),
       request_function_code(s.request_function_code),
       request_id(s.request_id),
       request_length(s.request_length),
@@ -79,23 +82,45 @@ void CSettings_requestDlg::OnChange() {
 bool CSettings_requestDlg::RebuildPreview() {
   if (!ReadEdit(slaveId_, CheckSlaveIdEdit, request_id) || !ReadEdit(length_, CheckLengthEdit, request_length) ||
       !ReadEdit(offset_, CheckOffsetEdit, request_offset)) {
+    // The fields no longer say what is typed: no frame is shown for them.
+    preview.clear();
+    preview_->clear();
+    preview_->setPlaceholderText({});
     return false;
   }
-  preview = preview_->text();
   request_function_code = FunctionCodeFromIndex(function_->currentIndex());
-  std::string text = preview.toStdString();
-  if (BuildRequestPreview(request_function_code, request_id, request_offset, request_length, text)) {
-    preview = QString::fromStdString(text);
-  }
   loading_ = true;  // showing the fields again must not start another rebuild
   ShowInEdit(slaveId_, request_id);
   ShowInEdit(length_, request_length);
   ShowInEdit(offset_, request_offset);
-  if (preview_->text() != preview) preview_->setText(preview);
   loading_ = false;
+  ShowPreview();
   return true;
 }
 
-bool CSettings_requestDlg::OnKillActive() { return RebuildPreview(); }
+void CSettings_requestDlg::ShowPreview() {
+  std::string text;
+  check_ = BuildRequestPreview(modbus_mode, request_function_code, request_id, request_offset, request_length, text);
+  preview = QString::fromStdString(text);
+  if (preview_->text() != preview) preview_->setText(preview);
+  // Why there is no frame, in a word, while the user types; the whole text when the page
+  // is left.
+  const std::string why = RequestErrorText(check_);
+  preview_->setPlaceholderText(QString::fromStdString(why.substr(0, why.find('\n'))));
+}
+
+void CSettings_requestDlg::SetMode(int modbusMode) {
+  modbus_mode = modbusMode;
+  if (IsInitialised()) ShowPreview();
+}
+
+bool CSettings_requestDlg::OnKillActive() {
+  if (!RebuildPreview()) return false;
+  if (check_ == MB_REQUEST_OK) return true;
+  QLineEdit* field = check_ == MB_REQUEST_BAD_SLAVE_ID                                       ? slaveId_
+                     : check_ == MB_REQUEST_OUT_OF_RANGE || check_ == MB_REQUEST_BAD_OFFSET ? offset_
+                                                                                             : length_;
+  return Refuse(field, RequestErrorText(check_));
+}
 
 }  // namespace vantrel

@@ -1,5 +1,5 @@
 // The Request page: slave id, read function, offset and length, with the request frame
-// shown in hexadecimal as it would go on the line.
+// shown in hexadecimal as it would go on the line in the mode of the Connection page.
 #pragma once
 
 #include <QString>
@@ -21,11 +21,19 @@ class CSettings_requestDlg : public CPropertyPage {
 
   explicit CSettings_requestDlg(const ScannerSettings& settings, QWidget* parent = nullptr);
 
+  // Reads the controls; false, with the reason in a box, when an edit fails its check or
+  // the request is one the main window would refuse (a length the function cannot carry,
+  // a range past the last address): the page stays.
   bool OnKillActive() override;
-  // Reads the controls and rebuilds the preview; false when an edit fails its check
-  // (the fields after it keep their values and the preview its text).
+  // Reads the controls and rebuilds the preview; false when an edit fails its check (the
+  // fields after it keep their values). The preview shows the frame that would be sent,
+  // or nothing, with the reason as its placeholder, while the request would be refused.
   bool RebuildPreview();
+  // The mode the Connection page of the same sheet has chosen (a ModbusMode's integer):
+  // the preview shows the frame in it.
+  void SetMode(int modbusMode);
 
+  int modbus_mode;
   int request_function_code;
   int request_id;
   int request_length;
@@ -43,6 +51,8 @@ class CSettings_requestDlg : public CPropertyPage {
 
  private:
   void OnChange();
+  // The preview of the fields as they are; check_ is what the request check says of them.
+  void ShowPreview();
 
   QLineEdit* slaveId_;   // 1009
   QComboBox* function_;  // 1035
@@ -50,6 +60,7 @@ class CSettings_requestDlg : public CPropertyPage {
   QLineEdit* length_;    // 1011
   QLineEdit* preview_;   // 1012, read-only
   bool loading_ = false;
+  int check_ = 0;
 };
 
 }  // namespace vantrel

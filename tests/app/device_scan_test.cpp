@@ -61,6 +61,12 @@ TEST(device_scan, course_and_finds) {
                       "19200 8E1, slave 2: a device answers with exception 0x02 - ILLEGAL DATA ADDRESS; "
                       "no device identification",
                   }));
+  // Whole, for a tooltip: the objects each on a line.
+  EXPECT_EQ(scan.FindDetails(scan.finds()[0], "9600 8E1"),
+            "9600 8E1, slave 2: holding register 40010 = 1234\nVendorName: VT\nProductName: P1");
+  EXPECT_EQ(scan.FindDetails(scan.finds()[1], "9600 8E1"), rows[1]);
+  EXPECT_EQ(scan.FindDetails(scan.finds()[3], "19200 8E1"),
+            "19200 8E1, slave 2: a device answers with exception 0x02 - ILLEGAL DATA ADDRESS\nno device identification");
 }
 
 TEST(device_scan, options_checks_cancel_and_time_left) {

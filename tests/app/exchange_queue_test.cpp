@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "app/WritePlan.h"
 
 using namespace vantrel;
@@ -143,4 +145,50 @@ TEST(write_plan, formats_items_and_requests_for_the_rows_chosen) {
 
   EXPECT_EQ(DescribeTarget(MakeWriteTarget(table, {0, 1, 2, 3}, 17)),
             "4 holding registers, offsets 9 to 12 (40009 to 40012)");
+}
+
+// Before a write is sent, the dialog says what goes where: the addresses, the registers in
+// the table's word order, and the function.
+TEST(write_plan, describes_what_goes_where) {
+  ResponseTable registers;
+  registers.function = 3;
+  registers.firstOffset = 9;
+  ResponseTable coils;
+  coils.function = 1;
+  coils.firstOffset = 9;
+  for (int i = 0; i < 10; ++i) {
+    registers.rows.push_back({"Write", std::to_string(9 + i), std::to_string(40009 + i), std::to_string(400009 + i)});
+    registers.values.push_back(0);
+    char address[8];
+    std::snprintf(address, sizeof address, "%05d", 9 + i);
+    coils.rows.push_back({"Write", std::to_string(9 + i), address, "0" + std::string(address)});
+    coils.values.push_back(0);
+  }
+  struct Case {
+    const ResponseTable& table;
+    std::vector<int> rows;
+    WordOrder order;
+    WriteFormat format;
+    std::vector<std::string> values;
+    const char* text;
+  };
+  const Case cases[] = {
+      {registers, {2, 3}, WordOrder::HighFirst, WriteFormat::Float32, {"3.5"},
+       "Writes 40011 = 0x4060, 40012 = 0x0000 (float32, high word first) with function 16"},
+      {registers, {2, 3}, WordOrder::LowFirst, WriteFormat::Float32, {"3.5"},
+       "Writes 40011 = 0x0000, 40012 = 0x4060 (float32, low word first) with function 16"},
+      {registers, {2, 3}, WordOrder::HighFirstSwapped, WriteFormat::Uint32, {"16909060"},
+       "Writes 40011 = 0x0201, 40012 = 0x0403 (uint32, high word first, bytes swapped) with function 16"},
+      {registers, {0, 1, 3}, WordOrder::HighFirst, WriteFormat::Uint16, {"5", "6", "7"},
+       "Writes 40009 = 0x0005, 40010 = 0x0006, 40012 = 0x0007 in 2 requests, functions 16 and 06"},
+      {registers, {4}, WordOrder::LowFirst, WriteFormat::Int16, {"-2"}, "Writes 40013 = 0xFFFE with function 06"},
+      {coils, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, WordOrder::LowFirst, WriteFormat::Coil, {"1"},
+       "Writes 00009 = On, 00010 = On, 00011 = On, 00012 = On, 00013 = On, 00014 = On, 00015 = On, 00016 = On, "
+       "... (10 coils) with function 15"},
+      {registers, {4}, WordOrder::LowFirst, WriteFormat::Uint16, {"70000"}, ""},  // refused: nothing to say
+  };
+  for (const Case& c : cases) {
+    const WriteTarget target = MakeWriteTarget(c.table, c.rows, 17, c.order);
+    EXPECT_EQ(DescribePlan(target, c.format, PlanWrite(target, c.format, c.values, false)), c.text) << c.text;
+  }
 }

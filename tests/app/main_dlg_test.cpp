@@ -33,7 +33,8 @@ TEST_F(MainWindow, start_up_connects_and_logs) {
   StartWindow();
   EXPECT_TRUE(master_.IsOpen());
   EXPECT_EQ(dlg_->connectionButton()->text(), "COM 3:115200,N,8,1");
-  EXPECT_EQ(dlg_->requestButton()->text(), "Device: 1 Offset: 1 Length: 10");
+  EXPECT_EQ(dlg_->requestButton()->text(), "03 Holding registers, Device: 1 Offset: 1 Length: 10");
+  EXPECT_EQ(tattler_.Values().at("RequestString"), "Device: 1 Offset: 1 Length: 10") << "the report's text stays";
   EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "Once");
   EXPECT_EQ(dlg_->startButton()->text(), "Not connected") << "until the first status refresh";
   dlg_->OnTimer(TIMER_STATUS);
@@ -44,6 +45,8 @@ TEST_F(MainWindow, start_up_connects_and_logs) {
   EXPECT_NE(log.find("] Connected to serial port COM 3:115200,N,8,1"), std::string::npos) << log;
   EXPECT_NE(log.find("] Starting up"), std::string::npos);
   EXPECT_NE(log.find("] Frequency string has been updated: Once "), std::string::npos);
+  EXPECT_NE(log.find("] Request string has been updated: 03 Holding registers, Device: 1 Offset: 1 Length: 10 "),
+            std::string::npos);
   // newest first on screen, oldest first in the file
   EXPECT_LT(log.find("Connected to"), log.find("Starting up"));
   const std::string file = ReadFile(dir_ / "log.txt");
@@ -68,7 +71,7 @@ TEST_F(MainWindow, a_good_poll_of_each_function_fills_the_table) {
   dlg_->Poll();
   StepReplyTicks();
   ASSERT_EQ(Rows().size(), 3u);
-  EXPECT_EQ(Rows()[0], (Row{"Write", "5", "30005", "300005", "0x0032", "50", "50", "", "", ""}));
+  EXPECT_EQ(Rows()[0], (Row{"Read-only", "5", "30005", "300005", "0x0032", "50", "50", "", "", ""}));
 
   settings_.request_function_code = 1;
   dlg_->Poll();
@@ -78,7 +81,7 @@ TEST_F(MainWindow, a_good_poll_of_each_function_fills_the_table) {
   settings_.request_function_code = 2;
   dlg_->Poll();
   StepReplyTicks();
-  EXPECT_EQ(Rows()[2], (Row{"Write", "7", "10007", "100007", "1"}));  // address 6, a multiple of 3
+  EXPECT_EQ(Rows()[2], (Row{"Read-only", "7", "10007", "100007", "1"}));  // address 6, a multiple of 3
   EXPECT_TRUE(box_.boxes.empty());
   EXPECT_EQ(tattler_.Values().at("PollCount"), "4");
   EXPECT_EQ(tattler_.Values().at("RespCount"), "4");

@@ -2,7 +2,9 @@
 // comes back, and keeps its log, table and close path sound.
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,7 +16,10 @@
 #include <functional>
 
 #include "app/MainWindowTest.h"
+#include "app/CaptionButton.h"
+#include "app/WriteDlg.h"
 #include "app/WriteValues.h"
+#include "settings/Settings_requestDlg.h"
 #include "web/WebCall.h"
 
 using namespace vantrel;
@@ -190,6 +195,130 @@ TEST_F(MainWindow, request_values_that_do_not_fit_the_frame_are_refused) {
   const std::string heard = slave_->Log();
   EXPECT_EQ(Count(heard, "] -> "), 1) << heard;
   EXPECT_NE(heard.find("] -> 01 03 00 00 00 01 "), std::string::npos) << heard;
+}
+
+// A file of an older version with request_offset=0 polls address 0, as it did then; the
+// Request page takes the 0 and stores it as 1, the same address.
+TEST_F(MainWindow, a_stored_offset_0_polls_address_0) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_offset=0\nrequest_length=2\n");
+  StartWindow();
+  EXPECT_TRUE(box_.boxes.empty()) << box_.boxes[0].text;
+  EXPECT_TRUE(sheets_.empty());
+  dlg_->Poll();
+  StepReplyTicks();
+  EXPECT_TRUE(box_.boxes.empty());
+  ASSERT_EQ(Rows().size(), 2u);
+  EXPECT_EQ(Rows()[0], (Row{"Write", "1", "40001", "400001", "0x0001", "1", "1", "", "", ""}));
+  EXPECT_NE(slave_->Log().find("] -> 01 03 00 00 00 02 "), std::string::npos) << slave_->Log();
+
+  std::string shown;
+  dlg_->runSettingsSheet = [&](CTreePropSheet& sheet) {
+    sheet.show();
+    QApplication::processEvents();
+    auto* page = sheet.findChild<CSettings_requestDlg*>();
+    shown = page->offsetEdit()->text().toStdString();
+    sheet.okButton()->click();
+    return sheet.result();
+  };
+  dlg_->OpenSettingsSheet(kPageRequest, false);
+  EXPECT_EQ(shown, "0");
+  EXPECT_TRUE(box_.boxes.empty());
+  EXPECT_EQ(settings_.request_offset, 1);
+}
+
+// The window stays as the user has it: its size whatever the captions say, a status line
+// read whole at the default size, and, when the word order changes, the rows in view and
+// selected, so that a click on Write lands on the registers it did before.
+TEST_F(MainWindow, the_window_and_its_rows_stay_under_the_user) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=60\n");
+  StartWindow();
+  dlg_->show();
+  QApplication::processEvents();
+  const QSize size = dlg_->size();
+  EXPECT_EQ(size, QSize(800, 760)) << "the default size";
+
+  // The settings and their summaries, as the settings sheet sets them.
+  auto set = [&](int mode, int function, int id, int offset, int length, int periodMs) {
+    settings_.modbus_mode = mode;
+    settings_.request_function_code = function;
+    settings_.request_id = id;
+    settings_.request_offset = offset;
+    settings_.request_length = length;
+    settings_.SetPollPeriodMs(periodMs);
+    dlg_->UpdateConnectionSummary();
+    dlg_->UpdateRequestSummary();
+    dlg_->UpdatePollFrequencySummary();
+  };
+  // The longest captions the buttons get, each shown whole, none of them widening the window.
+  settings_.tcp_host = "192.168.100.200";
+  settings_.tcp_port = 50200;
+  set(3, 4, 247, 60001, 125, 250);
+  for (const char* caption : {"Not connected", "Next poll in 1799 sec", "Polling"}) {
+    dlg_->startButton()->setText(QString::fromLatin1(caption));
+    QApplication::processEvents();
+    EXPECT_EQ(dlg_->size(), size) << caption;
+    for (QPushButton* b : {dlg_->connectionButton(), dlg_->requestButton(), dlg_->pollFrequencyButton(),
+                           dlg_->startButton()}) {
+      auto* button = dynamic_cast<CaptionButton*>(b);
+      ASSERT_NE(button, nullptr) << b->objectName().toStdString();
+      EXPECT_FALSE(button->Elided()) << button->text().toStdString();
+    }
+  }
+  const QString longLine = QStringLiteral(
+      "Polls 123456  Replies 123450  Time-outs 3  CRC/LRC 1  Exceptions 1  Other 1  Writes 12/12  "
+      "Response 17.1 ms (min 12.3, avg 17.1, max 105.2)");
+  QLabel* status = dlg_->statusLine();
+  status->setText(longLine);
+  QApplication::processEvents();
+  EXPECT_EQ(dlg_->size(), size);
+  const QRect room = status->contentsRect();
+  const QRect needed = status->fontMetrics().boundingRect(QRect(0, 0, room.width(), 10000),
+                                                          status->wordWrap() ? Qt::TextWordWrap : 0, longLine);
+  EXPECT_LE(needed.width(), room.width()) << "the status line is not cut off";
+  EXPECT_LE(needed.height(), room.height());
+  QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
+  EXPECT_TRUE(dlg_->grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window_long_captions.png")));
+
+  set(1, 3, 1, 1, 60, 0);
+  dlg_->Poll();
+  StepReplyTicks();
+  QApplication::processEvents();
+  ASSERT_EQ(Rows().size(), 60u);
+  QTableView* view = dlg_->responseList();
+  ResponseModel* model = dlg_->responseModel();
+  view->selectionModel()->select(QItemSelection(model->index(40, 0), model->index(41, 0)),
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  view->scrollTo(model->index(40, 0), QAbstractItemView::PositionAtTop);
+  QApplication::processEvents();
+  const int top = view->rowAt(0);
+  const int y = view->visualRect(model->index(40, 0)).y();
+  const int height = view->viewport()->height();
+  ASSERT_GT(top, 30);
+  for (WordOrder order : {WordOrder::HighFirst, WordOrder::LowFirstSwapped, WordOrder::HighFirstSwapped,
+                          WordOrder::LowFirst}) {
+    const int n = static_cast<int>(order);
+    dlg_->SetTableFormat(n, 0);
+    StepReplyTicks();
+    QApplication::processEvents();
+    EXPECT_EQ(std::string(model->table().columns[9].caption).rfind(order == WordOrder::LowFirst ? "float32" : "float32 (", 0),
+              0u) << n;
+    EXPECT_EQ(dlg_->SelectedRows(), (std::vector<int>{40, 41})) << n;
+    EXPECT_EQ(view->rowAt(0), top) << n;
+    EXPECT_EQ(view->visualRect(model->index(40, 0)).y(), y) << n;
+    EXPECT_EQ(view->viewport()->height(), height) << "no scroll bar came or went: " << n;
+    EXPECT_EQ(dlg_->size(), size) << n;
+    EXPECT_TRUE(dlg_->grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/main_window_word_order_%1.png").arg(n)));
+  }
+  // A click on Write of a selected row writes the rows the user selected.
+  std::string target;
+  dlg_->runWriteDialog = [&](CWriteDlg& d) {
+    target = d.findChild<QLabel*>(QStringLiteral("targetLabel"))->text().toStdString();
+    return int(QDialog::Rejected);
+  };
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->visualRect(model->index(41, 0)).center());
+  EXPECT_EQ(target, "2 holding registers, offsets 41 to 42 (40041 to 40042)");
 }
 
 TEST_F(MainWindow, a_full_log_box_that_the_user_edits_keeps_showing_new_lines) {

@@ -86,7 +86,7 @@ TEST(response_table, odd_register_count_leaves_the_last_row_incomplete) {
   EXPECT_EQ(t.rows[0][2], "30001");
   EXPECT_EQ(t.rows[1][3], "300002");
   EXPECT_EQ(t.rows[1][9], "1.000000");
-  EXPECT_EQ(t.rows[2], (Texts{"Write", "3", "30003", "300003", "0x1234", "4660", "4660",
+  EXPECT_EQ(t.rows[2], (Texts{"Read-only", "3", "30003", "300003", "0x1234", "4660", "4660",
                               "incomplete", "incomplete", "incomplete"}));
 }
 

@@ -251,8 +251,10 @@ TEST_F(SettingsSheet, an_invalid_request_reopens_the_sheet_on_request) {
   WriteSettings();
   StartWindow();
   ForgetSettingsFile();
+  // The Request page refuses such a length itself; one it never checked (it was not shown)
+  // meets the window's check after OK.
   scripts_.push_back([](CTreePropSheet& sheet) {
-    PageOf<CSettings_requestDlg>(sheet)->lengthEdit()->setText("126");
+    PageOf<CSettings_requestDlg>(sheet)->request_length = 126;
     PageOf<CSettings_PollFrequencyDlg>(sheet)->poll_period_ms = 5000;  // applied after the check
     return PressOk(sheet);
   });
@@ -263,8 +265,8 @@ TEST_F(SettingsSheet, an_invalid_request_reopens_the_sheet_on_request) {
     pollsBeforeReopen = dlg_->m_pollCount;
     return PressCancel(sheet);
   });
-  dlg_->requestButton()->click();
-  EXPECT_EQ(starts_, (std::vector<std::string>{"Request", "Request"}));
+  dlg_->connectionButton()->click();
+  EXPECT_EQ(starts_, (std::vector<std::string>{"Connection", "Request"}));
   ASSERT_EQ(box_.boxes.size(), 2u);
   EXPECT_EQ(box_.boxes[0].text.rfind("Error - The message is too long\n", 0), 0u);
   EXPECT_FALSE(savedBeforeReopen) << "the further sheet comes before the remaining steps";
@@ -276,6 +278,42 @@ TEST_F(SettingsSheet, an_invalid_request_reopens_the_sheet_on_request) {
   EXPECT_EQ(settings_.poll_frequency, 0);
   EXPECT_TRUE(SettingsFileExists());
   EXPECT_FALSE(settingsSheetOpen);
+}
+
+// In one sheet: the Request page's preview follows the mode chosen on the Connection page,
+// and a length the function cannot carry keeps the sheet open with its reason: nothing of
+// it is applied or saved.
+TEST_F(SettingsSheet, the_request_page_shows_the_mode_s_frame_and_refuses_a_bad_length_before_ok) {
+  StartSlave();
+  WriteSettings("request_function_code=3\nrequest_length=10\n");
+  StartWindow();
+  std::vector<std::string> previews;
+  bool stayed = false;
+  scripts_.push_back([&](CTreePropSheet& sheet) {
+    auto* request = PageOf<CSettings_requestDlg>(sheet);
+    auto* connection = PageOf<CSettings_connectionDlg2>(sheet);
+    previews.push_back(request->previewEdit()->text().toStdString());
+    EXPECT_TRUE(sheet.SetActivePage(connection));
+    connection->modeCombo()->setCurrentIndex(0);  // ASCII
+    EXPECT_TRUE(sheet.SetActivePage(request));
+    previews.push_back(request->previewEdit()->text().toStdString());
+    QDir().mkpath(QStringLiteral(VANTREL_ARTIFACT_DIR));
+    EXPECT_TRUE(sheet.grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/settings_request_ascii.png")));
+    request->lengthEdit()->setText("126");
+    previews.push_back(request->previewEdit()->text().toStdString());
+    EXPECT_TRUE(sheet.grab().save(QStringLiteral(VANTREL_ARTIFACT_DIR "/settings_request_too_long.png")));
+    sheet.okButton()->click();
+    stayed = sheet.isVisible() && sheet.GetActivePage() == request;
+    return PressCancel(sheet);
+  });
+  dlg_->requestButton()->click();
+  EXPECT_EQ(previews, (std::vector<std::string>{"01 03 00 00 00 0A C5 CD ", "01030000000AF2", ""}));
+  EXPECT_TRUE(stayed) << "OK is refused";
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text.rfind("Error - The message is too long\n", 0), 0u) << box_.boxes[0].text;
+  EXPECT_EQ(settings_.request_length, 10);
+  EXPECT_EQ(settings_.modbus_mode, 1);
+  EXPECT_EQ(starts_.size(), 1u) << "no further sheet from the window's own check";
 }
 
 TEST_F(SettingsSheet, a_second_open_while_one_is_open_is_ignored_unless_forced) {

@@ -1,5 +1,8 @@
 #include "app/Summaries.h"
 
+#include "app/LinkConnector.h"
+#include "settings/ScannerSettings.h"
+
 #include <gtest/gtest.h>
 
 using namespace vantrel;
@@ -19,6 +22,43 @@ TEST(summaries, poll_frequency_texts) {
 }
 
 TEST(summaries, request_text) { EXPECT_EQ(RequestSummary(11, 1, 20), "Device: 11 Offset: 1 Length: 20"); }
+
+// The buttons say what is read and over what: the function, and every mode but RTU by name.
+TEST(summaries, request_and_connection_name_the_function_and_the_mode) {
+  EXPECT_EQ(RequestCaption(1, 11, 1, 20), "01 Coils, Device: 11 Offset: 1 Length: 20");
+  EXPECT_EQ(RequestCaption(2, 1, 5, 2), "02 Discrete inputs, Device: 1 Offset: 5 Length: 2");
+  EXPECT_EQ(RequestCaption(3, 1, 1, 10), "03 Holding registers, Device: 1 Offset: 1 Length: 10");
+  EXPECT_EQ(RequestCaption(4, 247, 0, 125), "04 Input registers, Device: 247 Offset: 0 Length: 125");
+  EXPECT_EQ(RequestCaption(7, 1, 1, 1), "Function 7, Device: 1 Offset: 1 Length: 1");
+
+  struct Case {
+    int mode;
+    const char* devicePath;
+    const char* text;
+  };
+  const Case cases[] = {
+      {1, "", "COM 4:19200,E,7,1"},
+      {1, "/dev/ttyUSB0", "/dev/ttyUSB0:19200,E,7,1"},
+      {0, "", "ASCII COM 4:19200,E,7,1"},
+      {0, "/dev/ttyUSB0", "ASCII /dev/ttyUSB0:19200,E,7,1"},
+      {2, "", "TCP 10.0.0.7:502"},
+      {3, "", "RTU over TCP 10.0.0.7:502"},
+      {9, "", "COM 4:19200,E,7,1"},  // a position that names no mode speaks RTU
+  };
+  for (const Case& c : cases) {
+    ScannerSettings s;
+    s.modbus_mode = c.mode;
+    s.device_path = c.devicePath;
+    s.com_port = 4;
+    s.buad_rate = 19200;
+    s.parity = 'E';
+    s.data_bits = 7;
+    s.stop_bits = 1;
+    s.tcp_host = "10.0.0.7";
+    s.tcp_port = 502;
+    EXPECT_EQ(ConnectionSummary(s), c.text) << c.mode << " " << c.devicePath;
+  }
+}
 
 TEST(start_button, first_matching_state_wins) {
   EXPECT_EQ(ComputeStartButton(false, 500, 10, 0, 0).caption, "Not connected");

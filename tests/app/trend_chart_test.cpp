@@ -120,6 +120,8 @@ TEST_F(TrendChart, plots_the_selected_rows_from_real_polls) {
   EXPECT_FALSE(shot.isNull());
   std::filesystem::create_directories(VANTREL_ARTIFACT_DIR);
   EXPECT_TRUE(shot.save(QStringLiteral(VANTREL_ARTIFACT_DIR "/trend_chart.png")));
+  chart->choosePngFile = [](const std::string&) { return std::string(VANTREL_ARTIFACT_DIR "/trend_chart_saved.png"); };
+  EXPECT_TRUE(chart->SavePng());
 }
 
 TEST_F(TrendChart, time_windows_pause_and_another_request) {
@@ -202,8 +204,24 @@ TEST_F(TrendChart, saves_a_png_and_starts_afresh_once_closed) {
     EXPECT_EQ(chart->SavePng(), c.saved) << c.chosen;
     EXPECT_EQ(proposed, "chart.png");
     if (c.saved) {
+      // The plot under a heading that says what it shows, in the picture and in its texts.
       const QImage image(QString::fromStdString(dir_ / c.file));
-      EXPECT_EQ(image.size(), chart->findChild<QWidget*>(QStringLiteral("chartView"))->size()) << c.chosen;
+      const QSize plot = chart->findChild<QWidget*>(QStringLiteral("chartView"))->size();
+      EXPECT_EQ(image.width(), plot.width()) << c.chosen;
+      const int heading = image.height() - plot.height();
+      EXPECT_GT(heading, 30) << c.chosen;
+      int dark = 0;
+      for (int y = 0; y < heading; ++y) {
+        for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 128;
+      }
+      EXPECT_GT(dark, 500) << "text in the heading: " << c.chosen;
+      EXPECT_EQ(image.text(QStringLiteral("Title")), "Trend chart - Vantrel Modbus Scanner");
+      const QString day = QDateTime::fromMSecsSinceEpoch(kBase + 1000).toString(QStringLiteral("yyyy-MM-dd"));
+      const auto at = [](std::int64_t ms) { return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss")); };
+      EXPECT_EQ(image.text(QStringLiteral("Description")),
+                QStringLiteral("Connection: COM 3:115200,N,8,1    Slave id: 1    Request: 01 Coils, offset 1, length 8\n"
+                               "%1 %2 to %3 (5 min)")
+                    .arg(day, at(kBase + 1000 - 300'000), at(kBase + 1000)));
     }
     EXPECT_EQ(box_.boxes.size(), c.chosen.find('/') != std::string::npos ? 1u : 0u) << c.chosen;
   }

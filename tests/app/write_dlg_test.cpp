@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTableWidget>
+#include <QTest>
 
 #include <functional>
 
@@ -155,20 +157,31 @@ TEST_F(WriteDialog, refused_values_keep_the_dialog_open_and_nothing_is_sent) {
   EXPECT_FALSE(dlg_->IsTimerArmed(TIMER_REPLY));
 }
 
+// The first cell says what a click there does: "Write" for coils and holding registers,
+// "Read-only" for discrete inputs and input registers, whose click explains why.
 TEST_F(WriteDialog, inputs_are_read_only) {
   StartSlave();
-  for (int function : {2, 4}) {
+  for (int function : {1, 2, 3, 4}) {
     WriteSettings("request_function_code=" + std::to_string(function) + "\nrequest_length=2\n");
     box_.boxes.clear();
     dlg_.reset();
     StartWindow();
     bool opened = false;
     dlg_->runWriteDialog = [&](CWriteDlg&) { return opened = true, int(QDialog::Rejected); };
+    dlg_->show();
     Poll();
-    dlg_->OpenWriteDialog({0});
-    EXPECT_FALSE(opened);
-    ASSERT_EQ(box_.boxes.size(), 1u);
-    EXPECT_EQ(box_.boxes[0].text, ReadOnlyText(function));
+    QApplication::processEvents();
+    const bool readOnly = function == 2 || function == 4;
+    ASSERT_EQ(Rows().size(), 2u) << function;
+    EXPECT_EQ(Rows()[1][0], readOnly ? "Read-only" : "Write") << function;
+    QTableView* view = dlg_->responseList();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      view->visualRect(dlg_->responseModel()->index(1, 0)).center());
+    EXPECT_EQ(opened, !readOnly) << function;
+    ASSERT_EQ(box_.boxes.size(), readOnly ? 1u : 0u) << function;
+    if (readOnly) {
+      EXPECT_EQ(box_.boxes[0].text, ReadOnlyText(function));
+    }
   }
 }
 
@@ -275,6 +288,12 @@ TEST_F(WriteDialog, the_word_order_shapes_the_cells_and_the_writes) {
     ChooseFormat(d, "uint32");
     EXPECT_EQ(d.valueEdit()->text().toStdString(), std::to_string(1 << 16 | 2));
     ChooseFormat(d, "float32");
+    d.valueEdit()->setText("3.5");
+    // Before Write: which registers get what, in which order.
+    EXPECT_EQ(d.planLabel()->text().toStdString(),
+              "Writes 40001 = 0x4060, 40002 = 0x0000 (float32, high word first) with function 16");
+    d.valueEdit()->setText("3.5e99");
+    EXPECT_EQ(d.planLabel()->text(), "") << "nothing that would be written";
     d.valueEdit()->setText("3.5");
   });
   EXPECT_EQ(Rows()[0][4], "0x4060");

@@ -72,8 +72,8 @@ TEST_F(PollCli, prints_csv) {
       {"-1", "Offset,Standard address,6 digit address,Value\n4,10004,100004,1\n5,10005,100005,0\n"},
       {"--cells",
        "Write,Offset,Standard address,6 digit address,Value\n"
-       "Write,4,10004,100004,1\n"
-       "Write,5,10005,100005,0\n"},
+       "Read-only,4,10004,100004,1\n"
+       "Read-only,5,10005,100005,0\n"},
   };
   for (const auto& c : cases) {
     const RunResult r = Poll({"-t", "1", "-r", "4", "-c", "2", "--csv", c.cells});
@@ -219,6 +219,12 @@ TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {
   r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv -c 1"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "3,30003,300003,0x001E,30,30,incomplete,incomplete,incomplete\n");
+  // offset 0, as older versions stored it, reads from address 0 as offset 1 does
+  std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
+                                          "request_id=1\nrequest_function_code=4\nrequest_offset=0\n";
+  r = vantrel::test::Run({"/bin/sh", "-c", cd + " --csv -c 1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "1,30001,300001,0x000A,10,10,incomplete,incomplete,incomplete\n");
   // another folder, other settings: slave 11 does not answer here
   std::ofstream(dir_ / "settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\nrecv_time_out=300\n";
   r = vantrel::test::Run({"/bin/sh", "-c", cd});

@@ -110,7 +110,8 @@ TEST(check_request_settings, refuses_what_a_frame_would_cut) {
       {3, 256, 1, 10, MB_REQUEST_BAD_SLAVE_ID},
       {3, 99999, 1, 10, MB_REQUEST_BAD_SLAVE_ID},
       {3, -1, 1, 10, MB_REQUEST_BAD_SLAVE_ID},
-      {4, 1, 0, 1, MB_REQUEST_BAD_OFFSET},
+      {4, 1, 0, 1, MB_REQUEST_OK},  // as older versions stored it: address 0, as offset 1
+      {4, 1, -1, 1, MB_REQUEST_BAD_OFFSET},
       {4, 1, 65537, 1, MB_REQUEST_BAD_OFFSET},
       {4, 1, 65536, 1, MB_REQUEST_OUT_OF_RANGE},  // fits the field, but the range ends at 65535
       {1, 1, 1, 0, MB_REQUEST_BAD_LENGTH},
@@ -141,6 +142,7 @@ TEST(build_write_request, frames_the_four_write_functions) {
       {5, 173, {7}, "11 05 00 AC FF 00 4E 8B"},  // any non-zero value is on
       {5, 173, {0}, "11 05 00 AC 00 00 0F 7B"},
       {6, 2, {3}, "11 06 00 01 00 03 9A 9B"},
+      {6, 0, {3}, "11 06 00 00 00 03 CB 5B"},  // offset 0 writes address 0, as offset 1 does
       {15, 20, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0}, "11 0F 00 13 00 0A 02 CD 01 BF 0B"},
       {16, 2, {0x000A, 0x0102}, "11 10 00 01 00 02 04 00 0A 01 02 C6 F0"},
   };
@@ -176,7 +178,8 @@ TEST(check_write_request, quantities_and_the_end_of_the_address_space) {
       {16, 1, 65415, 123, MB_REQUEST_WRITE_OUT_OF_RANGE},
       {15, 1, 65536, 2, MB_REQUEST_WRITE_OUT_OF_RANGE},
       {16, 0, 1, 1, MB_REQUEST_BAD_SLAVE_ID},
-      {16, 1, 0, 1, MB_REQUEST_BAD_OFFSET},
+      {16, 1, 0, 123, MB_REQUEST_OK},
+      {16, 1, -1, 1, MB_REQUEST_BAD_OFFSET},
       {16, 1, 65537, 1, MB_REQUEST_BAD_OFFSET},
       {3, 1, 1, 1, MB_REQUEST_UNKNOWN_FUNCTION_CODE},
   };

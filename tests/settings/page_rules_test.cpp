@@ -21,12 +21,14 @@ TEST(edit_checks, unsigned_number_with_blanks_around) {
   }
 }
 
-TEST(edit_checks, offset_lies_in_1_to_65536) {
+// 0, as older versions stored it, is taken (it reads from address 0, as 1 does).
+TEST(edit_checks, offset_lies_in_0_to_65536) {
   int value = 7;
+  EXPECT_EQ(CheckOffsetEdit("0", value), "");
+  EXPECT_EQ(value, 0);
   EXPECT_EQ(CheckOffsetEdit("65536", value), "");
   EXPECT_EQ(value, 65536);
-  EXPECT_EQ(CheckOffsetEdit("0", value), "Please enter an integer between 1 and 65536.");
-  EXPECT_EQ(CheckOffsetEdit("65537", value), "Please enter an integer between 1 and 65536.");
+  EXPECT_EQ(CheckOffsetEdit("65537", value), "Please enter an integer between 0 and 65536.");
   EXPECT_EQ(CheckOffsetEdit("", value), "Please enter a positive integer.");
   EXPECT_EQ(value, 65536);
 }
@@ -87,14 +89,36 @@ TEST(request_rules, function_codes_and_no_cut_frame) {
   EXPECT_EQ(FunctionIndexFor(5), -1);
   EXPECT_EQ(FunctionCodeFromIndex(-1), 1);
   EXPECT_EQ(FunctionCodeFromIndex(3), 4);
-  std::string whole;
-  ASSERT_TRUE(BuildRequestPreview(3, 1, 1, 10, whole));
-  EXPECT_EQ(whole, "01 03 00 00 00 0A C5 CD ");
-  // a slave id of 257 would go out as 1, a length of 65546 as 10: no such frame is shown
-  std::string kept = whole;
-  EXPECT_FALSE(BuildRequestPreview(3, 257, 1, 10, kept));
-  EXPECT_FALSE(BuildRequestPreview(3, 1, 1, 65536 + 10, kept));
-  EXPECT_EQ(kept, whole);
+}
+
+// The preview is the frame as the mode puts it on the line, or nothing for a request the
+// main window would refuse (never a frame cut to fit, nor the last good one).
+TEST(request_rules, preview_in_each_mode_or_nothing) {
+  struct Case {
+    int mode, function, id, offset, length;
+    int code;
+    const char* preview;
+  };
+  const Case cases[] = {
+      {1, 3, 1, 1, 10, MB_REQUEST_OK, "01 03 00 00 00 0A C5 CD "},
+      {3, 3, 1, 1, 10, MB_REQUEST_OK, "01 03 00 00 00 0A C5 CD "},  // RTU over TCP: the RTU frame
+      {0, 3, 1, 1, 10, MB_REQUEST_OK, "01030000000AF2"},            // ASCII: between ':' and CR LF
+      {0, 3, 11, 1, 125, MB_REQUEST_OK, "0B030000007D75"},
+      {2, 3, 1, 1, 10, MB_REQUEST_OK, "00 01 00 00 00 06 01 03 00 00 00 0A "},  // MBAP, unit, PDU
+      {2, 4, 247, 0, 2, MB_REQUEST_OK, "00 01 00 00 00 06 F7 04 00 00 00 02 "},
+      {-1, 3, 1, 1, 10, MB_REQUEST_OK, "01 03 00 00 00 0A C5 CD "},  // no mode chosen speaks RTU
+      {2, 3, 1, 1, 126, MB_REQUEST_TOO_LONG, ""},
+      {1, 1, 1, 1, 2001, MB_REQUEST_TOO_LONG, ""},
+      {1, 3, 1, 9991, 10, MB_REQUEST_OUT_OF_RANGE, ""},  // as the window's own check: its offset as typed
+      {1, 3, 257, 1, 10, MB_REQUEST_BAD_SLAVE_ID, ""},   // would go out as slave 1
+      {1, 3, 1, 65537, 10, MB_REQUEST_BAD_OFFSET, ""},
+  };
+  for (const Case& c : cases) {
+    std::string preview = "stale";
+    EXPECT_EQ(BuildRequestPreview(c.mode, c.function, c.id, c.offset, c.length, preview), c.code)
+        << c.mode << " " << c.function << " " << c.length;
+    EXPECT_EQ(preview, c.preview) << c.mode << " " << c.function << " " << c.length;
+  }
 }
 
 TEST(poll_rules, nothing_selected_keeps_the_edit_disabled) {

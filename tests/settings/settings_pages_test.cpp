@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/PollTexts.h"
 #include "settings/PageRules.h"
 #include "settings/ScannerSettings.h"
 #include "settings/Settings_PollFrequencyDlg.h"
@@ -227,10 +228,22 @@ TEST_F(Pages, request_preview_of_the_stored_request) {
   EXPECT_EQ(page->functionCombo()->currentText(), "03 Read Holding registers (4xxxx) ");
   EXPECT_EQ(page->previewEdit()->text(), "01 03 00 00 00 0A C5 CD ");
   EXPECT_TRUE(page->previewEdit()->isReadOnly());
+  // A length the function cannot carry: no frame while it is typed, the reason in a word,
+  // and the whole text when the page would be left, which it is not.
   Type(page->lengthEdit(), "126");
   EXPECT_EQ(page->request_length, 126);
-  EXPECT_EQ(page->previewEdit()->text(), "01 03 00 00 00 0A C5 CD ") << "a refused frame keeps the last good one";
-  EXPECT_TRUE(box_.boxes.empty()) << "the main window reports it after OK";
+  EXPECT_EQ(page->previewEdit()->text(), "") << "no frame, never the last good one";
+  EXPECT_EQ(page->previewEdit()->placeholderText(), "Error - The message is too long");
+  EXPECT_TRUE(box_.boxes.empty()) << "no box while typing";
+  page->slaveIdEdit()->setFocus();
+  EXPECT_FALSE(page->OnKillActive());
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text, RequestErrorText(MB_REQUEST_TOO_LONG));
+  EXPECT_EQ(page->focusWidget(), page->lengthEdit());
+  page->functionCombo()->setCurrentIndex(0);  // 126 coils are fine
+  EXPECT_EQ(page->previewEdit()->text(), "01 01 00 00 00 7E BC 2A ");
+  EXPECT_TRUE(page->OnKillActive());
+  page->functionCombo()->setCurrentIndex(2);
   Type(page->lengthEdit(), "2");
   page->functionCombo()->setCurrentIndex(3);
   EXPECT_EQ(page->request_function_code, 4);
@@ -240,27 +253,51 @@ TEST_F(Pages, request_preview_of_the_stored_request) {
 
 TEST_F(Pages, request_offset_out_of_range) {
   auto page = Shown<CSettings_requestDlg>(settings_);
-  const QString before = page->previewEdit()->text();
-  for (const char* text : {"0", "65537"}) {
+  for (const char* text : {"65537", "99999"}) {
     box_.boxes.clear();
     Type(page->offsetEdit(), text);
     ASSERT_FALSE(box_.boxes.empty()) << text;
-    EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 1 and 65536.");
+    EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 0 and 65536.");
     EXPECT_EQ(page->offsetEdit()->text(), text) << "the text stays for the user to correct";
     EXPECT_EQ(page->focusWidget(), page->offsetEdit());
     EXPECT_EQ(page->request_offset, 1);
-    EXPECT_EQ(page->previewEdit()->text(), before);
+    EXPECT_EQ(page->previewEdit()->text(), "") << "no frame for what is not what was typed";
   }
   EXPECT_FALSE(page->OnKillActive());
+  // 65536 fits the field, but 20 coils from there run past the range: the request check
+  // keeps the page too
   Type(page->offsetEdit(), "65536");
-  EXPECT_TRUE(page->OnKillActive());
   EXPECT_EQ(page->request_offset, 65536);
+  box_.boxes.clear();
+  EXPECT_FALSE(page->OnKillActive());
+  ASSERT_EQ(box_.boxes.size(), 1u);
+  EXPECT_EQ(box_.boxes[0].text, RequestErrorText(MB_REQUEST_OUT_OF_RANGE));
+  EXPECT_EQ(page->focusWidget(), page->offsetEdit());
+  Type(page->offsetEdit(), "9980");
+  EXPECT_TRUE(page->OnKillActive());
   // a slave id the frame cannot carry is refused the same way
   box_.boxes.clear();
   Type(page->slaveIdEdit(), "256");
   ASSERT_FALSE(box_.boxes.empty());
   EXPECT_EQ(box_.boxes.back().text, "Please enter an integer between 1 and 255.");
   EXPECT_FALSE(page->OnKillActive());
+}
+
+// The preview is the frame of the mode in use, and follows a mode chosen meanwhile.
+TEST_F(Pages, request_preview_in_the_mode) {
+  settings_.request_id = 1;
+  settings_.request_function_code = 3;
+  settings_.request_offset = 1;
+  settings_.request_length = 10;
+  settings_.modbus_mode = 2;
+  auto page = Shown<CSettings_requestDlg>(settings_);
+  EXPECT_EQ(page->previewEdit()->text(), "00 01 00 00 00 06 01 03 00 00 00 0A ");
+  page->SetMode(0);
+  EXPECT_EQ(page->previewEdit()->text(), "01030000000AF2");
+  EXPECT_EQ(page->preview, page->previewEdit()->text());
+  page->SetMode(3);
+  EXPECT_EQ(page->previewEdit()->text(), "01 03 00 00 00 0A C5 CD ");
+  EXPECT_TRUE(box_.boxes.empty());
 }
 
 TEST_F(Pages, request_empty_slave_id_stops_the_reading_there) {
@@ -326,7 +363,7 @@ TEST_F(Pages, a_failing_page_cannot_be_left_in_the_sheet) {
   sheet.SetActivePage(request);
   sheet.show();
   QApplication::processEvents();
-  Type(request->offsetEdit(), "0");
+  Type(request->offsetEdit(), "65537");
   ASSERT_EQ(box_.boxes.size(), 1u);
   QTreeWidget* tree = sheet.pageTree();
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(tree->topLevelItem(0)).center());

@@ -176,7 +176,8 @@ void ApplySettings(const ScannerSettings& settings, PollConfig& config) {
   config.timeoutMs = settings.recv_time_out;
   config.slaveId = settings.request_id;
   config.function = settings.request_function_code;
-  config.offset = settings.request_offset;
+  // Offset 0, as older versions stored it, reads from address 0 as offset 1 does.
+  config.offset = settings.request_offset == 0 ? 1 : settings.request_offset;
   config.length = settings.request_length;
   WordOrderFromInt(settings.word_order, config.wordOrder);
   config.show64 = settings.show_64bit != 0;
@@ -492,7 +493,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         config.slaveId = static_cast<int>(n);
         break;
       case 'r':
-        if (!ToLong(value, kMinRequestOffset, kMaxRequestOffset, n)) {
+        if (!ToLong(value, 1, kMaxRequestOffset, n)) {  // as mbpoll's -r
           error = "-r: reference 1 to 65536";
           return ParseOutcome::Error;
         }
