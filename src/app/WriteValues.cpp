@@ -106,7 +106,8 @@ std::string AllowedValues(WriteFormat format) {
     // The largest float and the smallest normal one, as FormatWriteValue shows them. Below
     // that a float keeps fewer than its 24 bits, and soon none: 1e-50 would go out as 0.
     case WriteFormat::Float32:
-      return "a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size";
+      return "a number from -3.4028235e38 to 3.4028235e38; below 1.1754944e-38 in size, only one that float32 "
+             "keeps as written (such as 0)";
     default: {
       const IntRange r = RangeOf(format);
       return "a whole number from " + std::to_string(r.low) + " to " + std::to_string(r.high);
@@ -155,13 +156,16 @@ bool ParseWriteValue(const std::string& raw, WriteFormat format, std::vector<std
     }
     std::memcpy(&value, &f, 4);
     if (beyondDouble || (d != 0 && !std::isnormal(f))) {
+      // Below the smallest normal float only a few bits are left, and then none: such a
+      // value is taken only as float32 holds it (a value read from the device and shown so
+      // goes back as it was), never rounded to another one, or to 0.
       std::uint16_t written[2];
       SplitRegisters(value, 2, WordOrder::LowFirst, written);
       const std::string shown = FormatWriteValue(written, format);
-      const bool changed = beyondDouble || std::strtod(shown.c_str(), nullptr) != d;
-      error = text + " is too small for " + name + (changed ? ", which would write it as " + shown : "") + ": enter " +
-              allowed + ".";
-      return false;
+      if (beyondDouble || std::strtod(shown.c_str(), nullptr) != d) {
+        error = text + " is too small for " + name + ", which would write it as " + shown + ": enter " + allowed + ".";
+        return false;
+      }
     }
   } else {
     const bool hex = format == WriteFormat::Hex;

@@ -150,7 +150,7 @@ TEST_F(WriteDialog, refused_values_keep_the_dialog_open_and_nothing_is_sent) {
       "70000 is out of range for uint16: enter a whole number from 0 to 65535.",
       "\"abc\" is not a uint16 value: enter a whole number from 0 to 65535.",
       "Enter a value: a whole number from 0 to 65535.",
-      "1e40 is out of range for float32: enter a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size.",
+      "1e40 is out of range for float32: enter a number from -3.4028235e38 to 3.4028235e38; below 1.1754944e-38 in size, only one that float32 keeps as written (such as 0).",
   };
   EXPECT_EQ(messages, expected);
   EXPECT_EQ(Log().find("=>Write"), std::string::npos);

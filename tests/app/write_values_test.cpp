@@ -43,11 +43,11 @@ TEST(write_values, parse_into_registers_low_word_first) {
       {"3.5", WriteFormat::Float32, {0x0000, 0x4060}},
       {"-1e-3", WriteFormat::Float32, {0x126F, 0xBA83}},
       {"1e40", WriteFormat::Float32, {},
-       "1e40 is out of range for float32: enter a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size."},
+       "1e40 is out of range for float32: enter a number from -3.4028235e38 to 3.4028235e38; below 1.1754944e-38 in size, only one that float32 keeps as written (such as 0)."},
       {"nan", WriteFormat::Float32, {},
-       "\"nan\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size."},
+       "\"nan\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38; below 1.1754944e-38 in size, only one that float32 keeps as written (such as 0)."},
       {"3.5x", WriteFormat::Float32, {},
-       "\"3.5x\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size."},
+       "\"3.5x\" is not a float32 value: enter a number from -3.4028235e38 to 3.4028235e38; below 1.1754944e-38 in size, only one that float32 keeps as written (such as 0)."},
       {"On", WriteFormat::Coil, {1}},
       {"0", WriteFormat::Coil, {0}},
       {"2", WriteFormat::Coil, {}, "\"2\" is not a coil value: enter 1 (on) or 0 (off)."},
@@ -77,9 +77,9 @@ TEST(write_values, parse_into_registers_low_word_first) {
 
 // The range a message names is the range taken, and a value is never written as another
 // one than typed beyond float32's own rounding: not as 0, not as a subnormal that keeps only
-// a few bits of it. Texts beyond double's own range too, which strtod cannot hold.
+// a few bits of it (a subnormal that keeps it as written goes). Texts beyond double's own range too, which strtod cannot hold.
 TEST(write_values, the_range_named_is_the_range_taken) {
-  const std::string floats = "a number from -3.4028235e38 to 3.4028235e38, 0 or at least 1.1754944e-38 in size";
+  const std::string floats = "a number from -3.4028235e38 to 3.4028235e38; below 1.1754944e-38 in size, only one that float32 keeps as written (such as 0)";
   const struct {
     const char* text;
     WriteFormat format;
@@ -97,7 +97,11 @@ TEST(write_values, the_range_named_is_the_range_taken) {
       {"-inf", WriteFormat::Float32, {}, "-inf is out of range for float32: enter " + floats + "."},
       {"1.1754944e-38", WriteFormat::Float32, {0x0000, 0x0080}, ""},  // FLT_MIN, the smallest normal
       {"-1.17549435e-38", WriteFormat::Float32, {0x0000, 0x8080}, ""},
-      {"1.1754942e-38", WriteFormat::Float32, {}, "1.1754942e-38 is too small for float32: enter " + floats + "."},
+      // Below it, a value that float32 keeps as written, as the table shows one read from a device.
+      {"1.1754942e-38", WriteFormat::Float32, {0xFFFF, 0x007F}, ""},
+      {"1.83672e-40", WriteFormat::Float32, {0x0001, 0x0002}, ""},
+      {"1.4013e-45", WriteFormat::Float32, {0x0001, 0x0000}, ""},  // the smallest there is
+      {"1e-45", WriteFormat::Float32, {}, "1e-45 is too small for float32, which would write it as 1.4013e-45: enter " + floats + "."},
       {"1e-40", WriteFormat::Float32, {},
        "1e-40 is too small for float32, which would write it as 9.99995e-41: enter " + floats + "."},
       {"1e-50", WriteFormat::Float32, {}, "1e-50 is too small for float32, which would write it as 0: enter " + floats + "."},
