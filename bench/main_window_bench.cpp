@@ -24,7 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/DataLog.h"
+#include "session/DataLog.h"
 #include "app/MainDlg.h"
 #include "app/ResponseModel.h"
 #include "app/TrendChartDlg.h"

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/DataLog.h"
+#include "session/DataLog.h"
 
 class QCheckBox;
 class QLineEdit;

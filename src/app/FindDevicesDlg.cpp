@@ -17,7 +17,7 @@
 
 #include "app/ScanDriver.h"
 #include "modbus/ModbusMaster.h"
-#include "settings/PageRules.h"
+#include "sheet/PageRules.h"
 
 namespace vantrel {
 namespace {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/DeviceScan.h"
+#include "session/DeviceScan.h"
 
 class QCheckBox;
 class QComboBox;

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/PollTexts.h"
+#include "session/PollTexts.h"
 #include "diag/Diagnostics.h"
 #include "modbus/ModbusMaster.h"
 #include "serial/PortMap.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ExchangeQueue.h"
+#include "session/ExchangeQueue.h"
 #include "app/LinkConnector.h"
-#include "app/PollStatistics.h"
+#include "session/PollStatistics.h"
 
 class QAction;
 class QLabel;

@@ -4,7 +4,7 @@
 
 #include <QAbstractTableModel>
 
-#include "app/ResponseTable.h"
+#include "session/ResponseTable.h"
 
 namespace vantrel {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/DeviceScan.h"
-#include "app/ScanRunner.h"
+#include "session/DeviceScan.h"
+#include "session/ScanRunner.h"
 
 class QSocketNotifier;
 class QTimer;

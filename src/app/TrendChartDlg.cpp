@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/Summaries.h"
+#include "session/Summaries.h"
 #include "diag/Diagnostics.h"
 
 namespace vantrel {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/TrendHistory.h"
+#include "session/TrendHistory.h"
 
 class QChart;
 class QChartView;

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "app/WritePlan.h"
+#include "session/WritePlan.h"
 
 class QCheckBox;
 class QComboBox;

@@ -18,8 +18,8 @@
 #include "app/MainWindowTest.h"
 #include "app/CaptionButton.h"
 #include "app/WriteDlg.h"
-#include "app/WriteValues.h"
-#include "settings/Settings_requestDlg.h"
+#include "session/WriteValues.h"
+#include "sheet/Settings_requestDlg.h"
 #include "web/WebCall.h"
 
 using namespace vantrel;

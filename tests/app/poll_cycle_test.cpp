@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "app/MainWindowTest.h"
-#include "app/WriteValues.h"
+#include "session/WriteValues.h"
 
 using namespace vantrel;
 using namespace std::chrono_literals;

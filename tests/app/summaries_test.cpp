@@ -1,4 +1,4 @@
-#include "app/Summaries.h"
+#include "session/Summaries.h"
 
 #include "app/LinkConnector.h"
 #include "settings/ScannerSettings.h"

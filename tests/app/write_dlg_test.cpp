@@ -14,7 +14,7 @@
 #include <functional>
 
 #include "app/MainWindowTest.h"
-#include "app/PollTexts.h"
+#include "session/PollTexts.h"
 #include "app/WriteDlg.h"
 #include "support/Process.h"
 

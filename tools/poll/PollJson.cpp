@@ -5,7 +5,7 @@
 #include <cstring>
 #include <regex>
 
-#include "app/TableText.h"
+#include "session/TableText.h"
 
 namespace vantrel::poll {
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "PollOptions.h"
-#include "app/ResponseTable.h"
+#include "session/ResponseTable.h"
 
 namespace vantrel::poll {
 

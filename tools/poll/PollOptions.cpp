@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <strings.h>
 
-#include "app/PollTexts.h"
+#include "session/PollTexts.h"
 #include "modbus/ModbusFrame.h"
 #include "net/TcpConnection.h"
 #include "settings/ScannerSettings.h"

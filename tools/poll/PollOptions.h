@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/WriteValues.h"
+#include "session/WriteValues.h"
 #include "modbus/Framing.h"
 
 namespace vantrel {

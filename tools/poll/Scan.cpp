@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "app/DataLog.h"  // CsvField
-#include "app/DeviceScan.h"
-#include "app/PollTexts.h"
-#include "app/ScanRunner.h"
+#include "session/DataLog.h"  // CsvField
+#include "session/DeviceScan.h"
+#include "session/PollTexts.h"
+#include "session/ScanRunner.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
 

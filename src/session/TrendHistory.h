@@ -1,0 +1,83 @@
+// The trend chart's memory: per charted item, its values over time, bounded so that an
+// hour of polling at 10 a second costs the same memory as the next hour, and reduced for
+// drawing so that a redraw costs about the same for an hour of samples as for a minute.
+// Plain C++; the chart window draws from it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "session/ResponseTable.h"
+
+namespace vantrel {
+
+// What one line of the chart follows: one item of one device.
+struct TrendKey {
+  int device = 0;
+  int function = 0;  // 1 to 4, the read function
+  int offset = 0;    // counted from 1, as the table's rows
+  bool operator==(const TrendKey&) const = default;
+};
+
+struct TrendSample {
+  std::int64_t ms = 0;  // milliseconds since the epoch
+  std::uint16_t value = 0;  // a register as uint16, a coil or input as 0 or 1
+  bool operator==(const TrendSample&) const = default;
+};
+
+struct TrendLine {
+  TrendKey key;
+  std::string address;  // the 5-digit address as the table shows it: "40010"
+  std::deque<TrendSample> samples;  // oldest first
+  // The latest reply held the item (or none came since it was followed); false once the
+  // request no longer reads it.
+  bool polled = true;
+};
+
+class TrendHistory {
+ public:
+  // The longest time window the chart offers, and what a line keeps at 10 polls a second
+  // over it: faster polling drops the oldest samples sooner instead of growing the line.
+  static constexpr std::int64_t kSpanMs = 3600 * 1000;
+  static constexpr std::size_t kCapacity = 36000;
+  // More lines than this are no longer readable, and each costs up to kCapacity samples.
+  static constexpr std::size_t kMaxLines = 20;
+
+  explicit TrendHistory(std::int64_t spanMs = kSpanMs, std::size_t capacity = kCapacity)
+      : spanMs_(spanMs), capacity_(capacity) {}
+
+  // Follows these rows of a filled table of the device's reply; rows followed already and
+  // rows out of the table are passed over. Returns how many rows were left out because
+  // the chart has kMaxLines lines.
+  std::size_t Follow(const ResponseTable& table, int device, const std::vector<int>& rows);
+
+  // A good reply at ms: one sample for every line whose item the table holds. Times never
+  // go back (a clock set back repeats the last time), so the samples stay ordered.
+  void Add(const ResponseTable& table, int device, std::int64_t ms);
+
+  const std::vector<TrendLine>& lines() const { return lines_; }
+  // The time of the latest reply, 0 before the first.
+  std::int64_t latest() const { return latest_; }
+  // The legend's name of a line: its address, its device when the chart holds lines of
+  // several devices, and "not polled" when it no longer gets samples.
+  std::string Caption(const TrendLine& line) const;
+
+  // The samples of [from, to] with the one just before and just after (so that a line
+  // runs to the edges), reduced when there are more than two per bucket: time is cut into
+  // slices of a bucket's width (the range over buckets, on whole multiples since the epoch)
+  // and each keeps its lowest and highest sample, in time order, so that a spike of one
+  // sample is never lost. Samples are times since the epoch, never negative.
+  static std::vector<TrendSample> Decimate(const std::deque<TrendSample>& samples, std::int64_t from,
+                                           std::int64_t to, int buckets);
+
+ private:
+  std::int64_t spanMs_;
+  std::size_t capacity_;
+  std::vector<TrendLine> lines_;
+  std::int64_t latest_ = 0;
+};
+
+}  // namespace vantrel
