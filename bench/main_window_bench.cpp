@@ -30,6 +30,7 @@
 #include "app/TrendChartDlg.h"
 #include "diag/Diagnostics.h"
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "settings/ScannerSettings.h"
 #include "web/Tattler.h"
 
@@ -122,9 +123,9 @@ void PollPace(const std::string& bin, const std::string& dir, int seconds) {
   std::int64_t ended = 0;  // the polls that ended, not the one still on the line at the end
   {
     ScannerSettings settings(dir);
-    ModbusMaster master;
+    Line line;
     Tattler tattler;
-    CMainDlg dlg(settings, master, tattler);
+    CMainDlg dlg(settings, line, tattler);
     dlg.OnTimer(TIMER_STARTUP);
     const auto t0 = Clock::now();
     const auto end = t0 + std::chrono::seconds(seconds);
@@ -168,9 +169,9 @@ void Soak(const std::string& bin, const std::string& dir, int polls) {
   WriteSettings(dir, 3, 10);
   const pid_t slave = StartSlave(bin, dir, {"-a", "1", "--no-pacing"});
   ScannerSettings settings(dir);
-  ModbusMaster master;
+  Line line;
   Tattler tattler;
-  CMainDlg dlg(settings, master, tattler);
+  CMainDlg dlg(settings, line, tattler);
   dlg.OnTimer(TIMER_STARTUP);
 
   // The screen log is at its bound after this batch, so growth from here on is a leak.
@@ -181,7 +182,7 @@ void Soak(const std::string& bin, const std::string& dir, int polls) {
   for (int n = 0; n < polls; ++n) {
     dlg.Poll();
     for (int tick = 0; tick < 100 && dlg.IsTimerArmed(TIMER_REPLY); ++tick) {
-      master.port.WaitReadable(50);
+      line.serial().WaitReadable(50);
       dlg.OnTimer(TIMER_REPLY);
     }
     if (dlg.responseModel()->rowCount() == 10) ++good;
@@ -200,9 +201,10 @@ void Soak(const std::string& bin, const std::string& dir, int polls) {
 
 void FillTimes(const std::string& dir) {
   ScannerSettings settings(dir);
-  ModbusMaster master;
+  Line line;
+  ModbusMaster& master = line.master();
   Tattler tattler;
-  CMainDlg dlg(settings, master, tattler);
+  CMainDlg dlg(settings, line, tattler);
   dlg.KillTimer(TIMER_STARTUP);  // only the table is measured here
   dlg.show();
   QApplication::processEvents();
@@ -237,9 +239,9 @@ void ReplyToTable(const std::string& bin, const std::string& dir) {
   WriteSettings(dir, 3, 10);
   const pid_t slave = StartSlave(bin, dir, {"-a", "1", "-b", "115200"});
   ScannerSettings settings(dir);
-  ModbusMaster master;
+  Line line;
   Tattler tattler;
-  CMainDlg dlg(settings, master, tattler);
+  CMainDlg dlg(settings, line, tattler);
   dlg.OnTimer(TIMER_STARTUP);
   // The reply's last byte: 8 request and 25 reply characters at 115200 baud after the send
   // (86.8 us each), as the simulator paces them.
@@ -276,9 +278,10 @@ void ReplyToTable(const std::string& bin, const std::string& dir) {
 // time, so it redraws as often as it would in that hour.
 void ChartHour(const std::string& dir, int windowIndex) {
   ScannerSettings settings(dir);
-  ModbusMaster master;
+  Line line;
+  ModbusMaster& master = line.master();
   Tattler tattler;
-  CMainDlg dlg(settings, master, tattler);
+  CMainDlg dlg(settings, line, tattler);
   dlg.KillTimer(TIMER_STARTUP);  // no port: the replies are handed in
   dlg.show();
   constexpr int kRegisters = 20, kPolls = 36000, kBatch = 1000;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "modbus/ModbusMaster.h"
+#include "net/TcpConnection.h"
 
 extern char** environ;
 
@@ -36,9 +37,10 @@ struct Tally {
 
 // One client: connects, then reads until the deadline.
 void Client(int port, Clock::time_point deadline, Tally& tally) {
-  vantrel::ModbusMaster master;
+  vantrel::TcpConnection tcp;
+  vantrel::ModbusMaster master(tcp);
   master.SetMode(vantrel::ModbusMode::Tcp);
-  if (!master.tcp.Connect("127.0.0.1", port, 5000)) {
+  if (!tcp.Connect("127.0.0.1", port, 5000)) {
     tally.lost = true;
     return;
   }

@@ -8,7 +8,7 @@
 
 #include "session/PollTexts.h"
 #include "diag/Diagnostics.h"
-#include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "serial/PortMap.h"
 #include "settings/ScannerSettings.h"
 
@@ -38,13 +38,13 @@ std::string ConnectionSummary(const ScannerSettings& s) {
   return ModeOf(s) == ModbusMode::Rtu ? line : std::string(ModeName(ModeOf(s))) + " " + line;
 }
 
-LinkConnector::LinkConnector(const ScannerSettings& settings, ModbusMaster& master, QObject* parent)
-    : QObject(parent), settings_(settings), master_(master) {
+LinkConnector::LinkConnector(const ScannerSettings& settings, Line& line, QObject* parent)
+    : QObject(parent), settings_(settings), line_(line) {
   deadline_ = new QTimer(this);
   deadline_->setSingleShot(true);
   connect(deadline_, &QTimer::timeout, this, [this] {
     // The name lookup may outlast the connect's own bound: the window's word is final.
-    master_.Close();
+    line_.master().Close();
     failure_ = CannotConnectNetworkText(ConnectionSummary(settings_), ETIMEDOUT, ConnectTimeoutMs(settings_));
     Give(false);
   });
@@ -52,13 +52,13 @@ LinkConnector::LinkConnector(const ScannerSettings& settings, ModbusMaster& mast
 
 LinkConnector::Result LinkConnector::Open() {
   Cancel();
-  master_.Close();
-  master_.SetMode(ModeOf(settings_));
+  line_.master().Close();
+  line_.SetMode(ModeOf(settings_));
   failure_.clear();
   warning_.clear();
   if (IsNetworkConnection(settings_)) {
-    master_.tcp.StartConnect(settings_.tcp_host, settings_.tcp_port, ConnectTimeoutMs(settings_));
-    watch_ = new QSocketNotifier(master_.tcp.ConnectHandle(), QSocketNotifier::Read, this);
+    line_.tcp().StartConnect(settings_.tcp_host, settings_.tcp_port, ConnectTimeoutMs(settings_));
+    watch_ = new QSocketNotifier(line_.tcp().ConnectHandle(), QSocketNotifier::Read, this);
     connect(watch_, &QSocketNotifier::activated, this, [this] { Finish(); });
     deadline_->start(ConnectTimeoutMs(settings_));
     WriteDebugLog("Connecting to %s", ConnectionSummary(settings_).c_str());
@@ -66,24 +66,24 @@ LinkConnector::Result LinkConnector::Open() {
   }
   int opened = 0;
   if (settings_.device_path.empty()) {
-    opened = master_.Open(settings_.com_port, settings_.buad_rate, settings_.parity, settings_.data_bits,
+    opened = line_.serial().Open(settings_.com_port, settings_.buad_rate, settings_.parity, settings_.data_bits,
                           settings_.stop_bits);
     const PortEntry port = DescribePort(settings_.com_port);
     WriteDebugLog("COM%d is %s%s%s", settings_.com_port, port.device.empty() ? "no device" : port.device.c_str(),
                   port.description.empty() ? "" : ", ", port.description.c_str());
   } else {
-    opened = master_.port.OpenDevice(settings_.device_path, settings_.buad_rate, settings_.parity,
+    opened = line_.serial().OpenDevice(settings_.device_path, settings_.buad_rate, settings_.parity,
                                      settings_.data_bits, settings_.stop_bits);
   }
   if (!opened) {
     failure_ = CannotConnectText(ConnectionSummary(settings_));
     return Result::Failed;
   }
-  master_.AwaitQuietLine(std::max(settings_.recv_time_out, 0));
+  line_.master().AwaitQuietLine(std::max(settings_.recv_time_out, 0));
   // The port works without RS-485 mode too (most adapters switch the direction by
   // themselves), so a refusal is a warning, not a failure.
-  if (settings_.rs485 != 0 && !master_.port.SetRs485(true)) {
-    warning_ = Rs485ErrorText(master_.port.Device(), master_.port.LastError());
+  if (settings_.rs485 != 0 && !line_.serial().SetRs485(true)) {
+    warning_ = Rs485ErrorText(line_.serial().Device(), line_.serial().LastError());
   }
   return Result::Open;
 }
@@ -92,14 +92,14 @@ void LinkConnector::Finish() {
   // The descriptor watched closes once the connect is over: let go of it first.
   delete watch_;
   watch_ = nullptr;
-  const int result = master_.tcp.FinishConnect();
+  const int result = line_.tcp().FinishConnect();
   if (result < 0) {  // not yet after all: watch again
-    watch_ = new QSocketNotifier(master_.tcp.ConnectHandle(), QSocketNotifier::Read, this);
+    watch_ = new QSocketNotifier(line_.tcp().ConnectHandle(), QSocketNotifier::Read, this);
     connect(watch_, &QSocketNotifier::activated, this, [this] { Finish(); });
     return;
   }
   if (result == 0) {
-    failure_ = CannotConnectNetworkText(ConnectionSummary(settings_), master_.tcp.LastError(),
+    failure_ = CannotConnectNetworkText(ConnectionSummary(settings_), line_.tcp().LastError(),
                                         ConnectTimeoutMs(settings_));
   }
   Give(result == 1);
@@ -115,7 +115,7 @@ void LinkConnector::Cancel() {
   if (watch_ == nullptr) return;
   delete watch_;
   watch_ = nullptr;
-  master_.Close();
+  line_.master().Close();
 }
 
 }  // namespace vantrel

@@ -13,7 +13,7 @@ class QTimer;
 
 namespace vantrel {
 
-class ModbusMaster;
+class Line;
 class ScannerSettings;
 
 // The connection as the summary button and the log name it: in RTU the serial texts as they
@@ -28,7 +28,7 @@ class LinkConnector : public QObject {
   Q_OBJECT
 
  public:
-  LinkConnector(const ScannerSettings& settings, ModbusMaster& master, QObject* parent = nullptr);
+  LinkConnector(const ScannerSettings& settings, Line& line, QObject* parent = nullptr);
 
   enum class Result { Open, Pending, Failed };
   // Closes whatever is open or under way, then opens the link of the settings' mode. Pending:
@@ -50,7 +50,7 @@ class LinkConnector : public QObject {
   void Give(bool connected);
 
   const ScannerSettings& settings_;
-  ModbusMaster& master_;
+  Line& line_;
   QSocketNotifier* watch_ = nullptr;
   QTimer* deadline_ = nullptr;
   std::string failure_;

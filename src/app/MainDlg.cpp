@@ -58,6 +58,7 @@
 #include "diag/Diagnostics.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "serial/PortMap.h"
 #include "settings/ScannerSettings.h"
 #include "sheet/Settings_PollFrequencyDlg.h"
@@ -126,9 +127,8 @@ const QColor kBannerBackground(0x14, 0x2c, 0x4a);  // the pictures' own left edg
 
 }  // namespace
 
-CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tattler,
-                   QWidget* parent)
-    : QDialog(parent), settings_(settings), master_(master), tattler_(tattler) {
+CMainDlg::CMainDlg(ScannerSettings& settings, Line& line, Tattler& tattler, QWidget* parent)
+    : QDialog(parent), settings_(settings), line_(line), master_(line.master()), tattler_(tattler) {
   setWindowTitle(QStringLiteral("Vantrel Modbus Scanner"));
   setObjectName(QStringLiteral("mainDialog"));
   for (int id = 0; id < kTimerCount; ++id) {
@@ -140,7 +140,7 @@ CMainDlg::CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tat
   master_.note = [](const std::string& line) { WriteDebugLogText(line); };
   InitArtwork();
   setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
-  connector_ = new LinkConnector(settings_, master_, this);
+  connector_ = new LinkConnector(settings_, line_, this);
   connector_->finished = [this](bool connected) { OnConnectFinished(connected); };
   BuildLayout();
   SetTimer(TIMER_BANNER, 5000);
@@ -1403,8 +1403,8 @@ void CMainDlg::ResumeAfterScan(bool lineChanged) {
 bool CMainDlg::SetScanLine(const LineSettings& line) {
   master_.Close();
   const int opened = settings_.device_path.empty()
-                         ? master_.Open(settings_.com_port, line.baud, line.parity, line.dataBits, line.stopBits)
-                         : master_.port.OpenDevice(settings_.device_path, line.baud, line.parity, line.dataBits,
+                         ? line_.serial().Open(settings_.com_port, line.baud, line.parity, line.dataBits, line.stopBits)
+                         : line_.serial().OpenDevice(settings_.device_path, line.baud, line.parity, line.dataBits,
                                                    line.stopBits);
   return opened != 0;
 }

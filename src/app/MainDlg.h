@@ -34,6 +34,7 @@ class CWriteDlg;
 class CFindDevicesDlg;
 struct LineSettings;
 class DataLogBar;
+class Line;
 class ModbusMaster;
 class ResponseModel;
 struct ResponseTable;
@@ -71,7 +72,7 @@ class CMainDlg : public QDialog {
   Q_OBJECT
 
  public:
-  CMainDlg(ScannerSettings& settings, ModbusMaster& master, Tattler& tattler,
+  CMainDlg(ScannerSettings& settings, Line& line, Tattler& tattler,
            QWidget* parent = nullptr);
   ~CMainDlg() override;
 
@@ -289,7 +290,8 @@ class CMainDlg : public QDialog {
   bool ContinueLine(bool confirmed);
 
   ScannerSettings& settings_;
-  ModbusMaster& master_;
+  Line& line_;
+  ModbusMaster& master_;  // the line's
   Tattler& tattler_;
 
   std::array<QTimer*, kTimerCount> timers_{};

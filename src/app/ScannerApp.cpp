@@ -9,7 +9,7 @@
 
 #include "app/MainDlg.h"
 #include "app/QtPresenter.h"
-#include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "settings/ScannerSettings.h"
 #include "web/Tattler.h"
 #include "web/WebCall.h"
@@ -17,8 +17,9 @@
 
 namespace vantrel {
 namespace {
-// The program's one master, built before the window as the settings and the usage store are.
-ModbusMaster g_master;
+// The program's one line (its links and its master), built before the window as the settings
+// and the usage store are.
+Line g_line;
 // The save-file dialog, proposing name in folder; a name typed without a suffix gets the
 // proposed name's. A file to be replaced asks first; one that is appended to does not.
 std::string SaveFileName(QWidget* parent, const std::string& folder, const std::string& name, bool replaced) {
@@ -50,7 +51,7 @@ int CScannerApp::InitInstance() {
     QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
   });
   {
-    CMainDlg dlg(scannerSettings, g_master, TheTattler());
+    CMainDlg dlg(scannerSettings, g_line, TheTattler());
     dlg.chooseLogFile = [&dlg](const std::string& folder, const std::string& name) {
       return SaveFileName(&dlg, folder, name, false);  // a log is appended to, never replaced
     };

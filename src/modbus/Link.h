@@ -38,6 +38,9 @@ class Link {
   virtual const std::string& Device() const = 0;
   // errno of the last failure, 0 when none.
   virtual int LastError() const = 0;
+  // How many connections have been made over it: a new number is a new byte stream (a TCP
+  // connection made again); 0 where there is one stream only.
+  virtual unsigned Connections() const { return 0; }
   // True once a read or write found the other end gone (adapter pulled, connection closed
   // or reset); the link stays open until Close.
   virtual bool DeviceLost() const = 0;

@@ -53,6 +53,11 @@ void ModbusMaster::SetMode(ModbusMode mode) {
   drain_bound_ms_ = -1;
 }
 
+void ModbusMaster::SetLink(Link& link) {
+  link_ = &link;
+  pending_size_ = 0;
+}
+
 int ModbusMaster::Close() {
   pending_size_ = 0;
   return link().Close();
@@ -71,8 +76,8 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   int framedSize = size;
   int written;
   if (mode_ == ModbusMode::Tcp) {
-    if (tcp.Connections() != stream_) pending_size_ = 0;  // a new connection, a new stream
-    stream_ = tcp.Connections();
+    if (link().Connections() != stream_) pending_size_ = 0;  // a new connection, a new stream
+    stream_ = link().Connections();
     PutMbap(framed, ++transaction_, frame[0], pdu);
     std::memcpy(framed + kMbapHeaderSize, frame + 1, static_cast<std::size_t>(pdu));
     framedSize = kMbapHeaderSize + pdu;

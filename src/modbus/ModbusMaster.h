@@ -1,5 +1,5 @@
-// The Modbus master: the links it talks over (the serial port, a TCP connection), the framing
-// of the mode in use, and the buffers of the last exchange.
+// The Modbus master: the framing of the mode in use over the link it is given (a serial
+// port, a TCP connection, a fake in a test), and the buffers of the last exchange.
 #pragma once
 
 #include <algorithm>
@@ -8,14 +8,17 @@
 #include <string>
 
 #include "modbus/Framing.h"
+#include "modbus/Link.h"
 #include "modbus/ModbusFrame.h"
-#include "net/TcpConnection.h"
-#include "serial/SerialPort.h"
 
 namespace vantrel {
 
 class ModbusMaster {
  public:
+  explicit ModbusMaster(Link& link) : link_(&link) {}
+  ModbusMaster(const ModbusMaster&) = delete;
+  ModbusMaster& operator=(const ModbusMaster&) = delete;
+
   // Bytes taken from the port in one read.
   static constexpr int kReadChunk = 1024;
   // Bytes one ReadResponse takes from the link at most: a peer that never stops sending
@@ -25,25 +28,18 @@ class ModbusMaster {
   // summed up in one note when the exchange ends.
   static constexpr int kNamedPerExchange = 5;
 
-  // The mode: how requests and replies are framed, and the link they go over (port for RTU
-  // and ASCII, tcp for TCP and RTU over TCP). RTU until set. A change of mode closes the link
-  // in use and drops what was gathered.
+  // The mode: how requests and replies are framed. RTU until set. A change of mode closes
+  // the link in use and drops what was gathered.
   void SetMode(ModbusMode mode);
   ModbusMode Mode() const { return mode_; }
-  // The link of the mode, or the one put in its place.
-  Link& link() { return substitute_ ? *substitute_ : IsNetworkMode(mode_) ? static_cast<Link&>(tcp) : port; }
-  const Link& link() const {
-    return substitute_ ? *substitute_ : IsNetworkMode(mode_) ? static_cast<const Link&>(tcp) : port;
-  }
-  // Every exchange goes over link instead of the mode's own (a fake that a fuzzer feeds);
-  // nullptr gives the mode's own back. The mode still decides the framing.
-  void UseLink(Link* link) { substitute_ = link; }
+  // The link the exchanges go over; opening it is its own business.
+  Link& link() { return *link_; }
+  const Link& link() const { return *link_; }
+  // Every exchange from now on goes over link (the one of another mode); what was gathered
+  // over the one before is dropped.
+  void SetLink(Link& link);
 
-  // Opens the serial port (see SerialPort::Open); a TCP connection is made with tcp.
-  int Open(int portNumber, int baudRate, char parity, int dataBits, int stopBits) {
-    return port.Open(portNumber, baudRate, parity, dataBits, stopBits);
-  }
-  // Closes the link of the mode.
+  // Closes the link.
   int Close();
   int IsOpen() const { return link().IsOpen(); }
 
@@ -136,8 +132,6 @@ class ModbusMaster {
   std::uint8_t request_slave_id = 0;
   std::uint16_t request_address = 0;
   std::uint16_t request_quantity = 0;
-  SerialPort port;
-  TcpConnection tcp;
 
  private:
   // Bytes kept while looking for the reply: more than a frame, so that noise or a skipped
@@ -184,9 +178,9 @@ class ModbusMaster {
   int drain_bound_ms_ = -1;  // >= 0: let the line go quiet before the next request
   const char* drain_what_ = "";  // what the bytes dropped then are
   ModbusMode mode_ = ModbusMode::Rtu;
-  Link* substitute_ = nullptr;
+  Link* link_;
   std::uint16_t transaction_ = 0;  // of the last Modbus TCP request
-  unsigned stream_ = 0;            // the TCP connection that the gathered bytes came over
+  unsigned stream_ = 0;            // the connection that the gathered bytes came over
 };
 
 // Size of the complete frame that starts with these bytes: byte count + 5 for a normal

@@ -45,7 +45,7 @@ class TcpConnection : public Link {
   int Connect(const std::string& host, int port, int timeoutMs);
   bool Connecting() const { return attempt_ != nullptr; }
   // How many connections have been made: a new number is a new byte stream.
-  unsigned Connections() const { return connections_; }
+  unsigned Connections() const override { return connections_; }
 
   int IsOpen() const override { return fd_ >= 0; }
   // Also gives up a connect under way.

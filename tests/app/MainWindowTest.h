@@ -15,6 +15,7 @@
 #include "app/ResponseModel.h"
 #include "diag/Clock.h"
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "sheet/PropertyPage.h"
 #include "settings/ScannerSettings.h"
 #include "sheet/TreePropSheet.h"
@@ -55,7 +56,7 @@ class MainWindow : public ::testing::Test {
     ASSERT_TRUE(slave_->ready());
   }
   void StartWindow() {
-    dlg_ = std::make_unique<CMainDlg>(settings_, master_, tattler_);
+    dlg_ = std::make_unique<CMainDlg>(settings_, line_, tattler_);
     dlg_->runSettingsSheet = [this](CTreePropSheet& sheet) {
       sheets_.push_back(sheet.GetActivePage()->Caption().toStdString());
       return int(QDialog::Rejected);
@@ -77,7 +78,8 @@ class MainWindow : public ::testing::Test {
   TempDir dir_;
   ScopedCwd cwd_;
   ScannerSettings settings_;
-  ModbusMaster master_;
+  Line line_;
+  ModbusMaster& master_ = line_.master();
   Tattler tattler_;
   RecordingPresenter box_;
   std::unique_ptr<SlaveProcess> slave_;

@@ -26,6 +26,7 @@
 #include "app/MainDlg.h"
 #include "app/ResponseModel.h"
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "sheet/PageFrame.h"
 #include "sheet/PageRules.h"
 #include "settings/ScannerSettings.h"
@@ -90,7 +91,7 @@ class SettingsSheet : public ::testing::Test {
   }
   // The n-th run of the sheet follows scripts_[n]; a run without a script is cancelled.
   void StartWindow() {
-    dlg_ = std::make_unique<CMainDlg>(settings_, master_, tattler_);
+    dlg_ = std::make_unique<CMainDlg>(settings_, line_, tattler_);
     dlg_->runSettingsSheet = [this](CTreePropSheet& sheet) {
       starts_.push_back(sheet.GetActivePage()->Caption().toStdString());
       sheet.show();
@@ -107,7 +108,8 @@ class SettingsSheet : public ::testing::Test {
   TempDir dir_;
   ScopedCwd cwd_;
   ScannerSettings settings_;
-  ModbusMaster master_;
+  Line line_;
+  ModbusMaster& master_ = line_.master();
   Tattler tattler_;
   RecordingPresenter box_;
   std::unique_ptr<SlaveProcess> slave_;

@@ -38,7 +38,7 @@ class TrendChart : public vantrel::test::MainWindow {
   // Steps the line until it is idle: a poll, or a write and the reading after it.
   void Settle() {
     for (int tick = 0; tick < 100 && dlg_->IsTimerArmed(TIMER_REPLY); ++tick) {
-      master_.port.WaitReadable(50);
+      line_.serial().WaitReadable(50);
       dlg_->OnTimer(TIMER_REPLY);
     }
   }

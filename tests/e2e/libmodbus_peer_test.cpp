@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "support/LibmodbusSlave.h"
 #include "support/Pty.h"
 
@@ -35,10 +36,11 @@ int Poll(ModbusMaster& m, int function, int offset, int length) {
 
 class LibmodbusPeer : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(master_.port.OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1); }
+  void SetUp() override { ASSERT_EQ(line_.serial().OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1); }
   Pty pty_;
   LibmodbusSlave slave_{pty_.master(), kSlaveId};
-  ModbusMaster master_;
+  Line line_;
+  ModbusMaster& master_ = line_.master();
 };
 
 }  // namespace

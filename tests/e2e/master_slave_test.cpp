@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -56,12 +57,13 @@ class MasterSlave : public ::testing::TestWithParam<int> {
     slave_ = std::make_unique<SlaveProcess>(dir_.path(), "COM3",
                                             std::vector<std::string>{"-a", "1", "-b", std::to_string(GetParam())});
     ASSERT_TRUE(slave_->ready());
-    ASSERT_EQ(master_.port.OpenDevice(slave_->linkPath(), GetParam(), 'N', 8, 1), 1);
+    ASSERT_EQ(line_.serial().OpenDevice(slave_->linkPath(), GetParam(), 'N', 8, 1), 1);
   }
 
   TempDir dir_;
   std::unique_ptr<SlaveProcess> slave_;
-  ModbusMaster master_;
+  Line line_;
+  ModbusMaster& master_ = line_.master();
 };
 
 }  // namespace
@@ -144,11 +146,11 @@ TEST_P(MasterSlave, slave_answers_exceptions_as_a_real_one) {
   const std::uint16_t crc = Crc16(frame, 2);
   frame[2] = static_cast<std::uint8_t>(crc >> 8);
   frame[3] = static_cast<std::uint8_t>(crc & 0xFF);
-  ASSERT_EQ(master_.port.Write(frame, 4), 4);
+  ASSERT_EQ(line_.serial().Write(frame, 4), 4);
   std::uint8_t reply[16];
   int got = 0;
   for (int i = 0; i < 20 && got < 5; ++i) {
-    if (master_.port.WaitReadable(100) == 1) got += master_.port.Read(reply + got, 16 - got);
+    if (line_.serial().WaitReadable(100) == 1) got += line_.serial().Read(reply + got, 16 - got);
   }
   ASSERT_EQ(got, 5);
   EXPECT_EQ(reply[1], 0x87);
@@ -174,7 +176,7 @@ TEST_P(MasterSlave, simulator_exit_fails_quietly) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(master_.SendRequest(frame, 8), 1);  // a failed byte is not reported
   EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_EMPTY);
-  EXPECT_TRUE(master_.port.DeviceLost());
+  EXPECT_TRUE(line_.serial().DeviceLost());
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "support/LibmodbusSlave.h"
 #include "support/MbpollOutput.h"
 #include "support/Process.h"
@@ -236,10 +237,11 @@ namespace {
 
 // A master of its own for each of several clients of vantrel-slave --tcp.
 struct Client {
-  ModbusMaster master;
+  Line line;
+  ModbusMaster& master = line.master();
   Client(int port) {
-    master.SetMode(ModbusMode::Tcp);
-    master.tcp.Connect("127.0.0.1", port, 5000);
+    line.SetMode(ModbusMode::Tcp);
+    line.tcp().Connect("127.0.0.1", port, 5000);
   }
   bool Read(int offset) {
     std::uint8_t frame[8];

@@ -192,10 +192,9 @@ int Gather(ModbusMaster& master, const FakeLink& link) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput in(data, size);
-  ModbusMaster master;
   FakeLink link;
+  ModbusMaster master(link);
   master.SetMode(static_cast<ModbusMode>(in.Byte() % 4));
-  master.UseLink(&link);
   // A Modbus TCP connection is one stream: a reply may lie in bytes that came during an
   // earlier exchange. On the serial line those are dropped at the send.
   std::vector<std::uint8_t> stream;

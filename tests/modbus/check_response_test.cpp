@@ -4,6 +4,7 @@
 #include <random>
 
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "support/Hex.h"
 
 using namespace vantrel;
@@ -22,7 +23,8 @@ int Check(ModbusMaster& m, const std::string& replyHex, const std::vector<std::u
 }  // namespace
 
 TEST(check_response, good_reply_fills_the_decoded_fields) {
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F6"), MB_RESPONCE_OK);
   EXPECT_EQ(m.byte_count, 4);
   EXPECT_EQ(HexOf(m.data, 4), "00 0A 00 0B");
@@ -36,7 +38,8 @@ TEST(check_response, good_reply_fills_the_decoded_fields) {
 }
 
 TEST(check_response, damaged_or_short_replies) {
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   EXPECT_EQ(Check(m, "01 03 04 00 0A 00 0B 9B F7"), MB_RESPONCE_INVALID_CRC);
   EXPECT_EQ(Check(m, "01 03 04 00 0A 00 9B F6"), MB_RESPONCE_INCOMPLETE);
   EXPECT_EQ(Check(m, "01 03 04"), MB_RESPONCE_INCOMPLETE);
@@ -45,7 +48,8 @@ TEST(check_response, damaged_or_short_replies) {
 }
 
 TEST(check_response, exception_reply_keeps_function_and_code) {
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   EXPECT_EQ(Check(m, "01 83 02 C0 F1"), MB_RESPONCE_EXCEPTION);
   EXPECT_EQ(m.exception_function, 0x83);
   EXPECT_EQ(m.exception_code, 0x02);
@@ -55,7 +59,8 @@ TEST(check_response, exception_reply_keeps_function_and_code) {
 }
 
 TEST(check_response, function_code_classes) {
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   EXPECT_EQ(Check(m, "01 00 02 00 00"), MB_RESPONCE_INVALID_FUNCTION_CODE);
   EXPECT_EQ(Check(m, "01 66 02 00 00"), MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE);
   EXPECT_EQ(m.response_function, 0x66);  // stays set after the failure
@@ -68,7 +73,8 @@ TEST(check_response, function_code_classes) {
 }
 
 TEST(check_response, request_problems_come_first) {
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   const auto reply = Bytes("01 03 04 00 0A 00 0B 9B F6");
   EXPECT_EQ(m.CheckResponse(nullptr, 8, reply.data(), 9), MB_RESPONCE_EMPTY);
   EXPECT_EQ(m.CheckResponse(kRequest3.data(), 8, reply.data(), 0), MB_RESPONCE_EMPTY);
@@ -81,7 +87,8 @@ TEST(check_response, request_problems_come_first) {
 }
 
 TEST(check_response, slave_id_and_function_are_not_compared_with_the_request) {
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   std::vector<std::uint8_t> other{0x07, 0x03, 0x02, 0x12, 0x34};
   const std::uint16_t crc = Crc16(other.data(), 5);
   other.push_back(static_cast<std::uint8_t>(crc >> 8));
@@ -102,7 +109,8 @@ TEST(check_response, largest_frame_fits_its_size_field) {
   const std::uint16_t crc = Crc16(reply.data(), static_cast<std::uint16_t>(reply.size()));
   reply.push_back(static_cast<std::uint8_t>(crc >> 8));
   reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   ASSERT_EQ(m.CheckResponse(kRequest3.data(), 8, reply.data(), 260), MB_RESPONCE_OK);
   EXPECT_EQ(m.response_size, 260);
   EXPECT_EQ(m.data[254], 0x11);
@@ -120,7 +128,8 @@ TEST(expected_reply_size, is_driven_by_the_function_and_byte_count) {
 // build runs this too) and must keep the result codes' promises.
 TEST(check_response_robustness, random_and_mutated_replies) {
   std::mt19937 rng(20261207);
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   const auto good = Bytes("01 03 04 00 0A 00 0B 9B F6");
   std::vector<std::uint8_t> reply;
   int ok = 0;
@@ -206,11 +215,13 @@ TEST(check_response, write_replies_must_echo_the_request) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.request + " / " + row.reply);
-    ModbusMaster m;
+    Line line;
+    ModbusMaster& m = line.master();
     EXPECT_EQ(Check(m, row.reply, Bytes(row.request)), row.result);
     EXPECT_EQ(m.byte_count, 0) << "a write's reply has no values for the table";
   }
-  ModbusMaster m;
+  Line line;
+  ModbusMaster& m = line.master();
   Check(m, "11 90 03 00 00", Bytes(regs));
   EXPECT_EQ(m.exception_function, 0x90);
   EXPECT_EQ(m.exception_code, 3);

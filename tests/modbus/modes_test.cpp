@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "support/Hex.h"
 #include "support/Pty.h"
 #include "support/TcpPeer.h"
@@ -60,15 +61,16 @@ class Modes : public ::testing::Test {
   virtual void Device(const std::vector<std::uint8_t>& bytes) = 0;
   virtual std::vector<std::uint8_t> Fill(const std::string& tick) { return Bytes(tick); }
 
-  ModbusMaster master_;
+  Line line_;
+  ModbusMaster& master_ = line_.master();
   std::vector<std::string> notes_;
 };
 
 class Ascii : public Modes {
  protected:
   void SetUp() override {
-    master_.SetMode(ModbusMode::Ascii);
-    ASSERT_EQ(master_.port.OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1);
+    line_.SetMode(ModbusMode::Ascii);
+    ASSERT_EQ(line_.serial().OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1);
     master_.note = [this](const std::string& line) { notes_.push_back(line); };
   }
   void Sent(const std::vector<std::uint8_t>& request) override {
@@ -125,7 +127,7 @@ TEST_F(Ascii, frames_from_colon_to_cr_lf_with_their_lrc) {
 class Tcp : public Modes {
  protected:
   void SetUp() override {
-    master_.SetMode(ModbusMode::Tcp);
+    line_.SetMode(ModbusMode::Tcp);
     master_.note = [this](const std::string& line) { notes_.push_back(line); };
     Connect();
   }
@@ -134,7 +136,7 @@ class Tcp : public Modes {
   }
   void Connect() {
     if (peer_ >= 0) close(peer_);
-    ASSERT_EQ(master_.tcp.Connect("127.0.0.1", listener_.port(), 5000), 1);
+    ASSERT_EQ(line_.tcp().Connect("127.0.0.1", listener_.port(), 5000), 1);
     peer_ = listener_.Accept();
     ASSERT_GE(peer_, 0);
   }
@@ -228,10 +230,11 @@ TEST_F(Tcp, an_impossible_length_ends_the_connection) {
 
 TEST(RtuOverTcp, rtu_frames_over_a_tcp_connection) {
   TcpListener listener;
-  ModbusMaster master;
-  master.SetMode(ModbusMode::RtuOverTcp);
-  EXPECT_EQ(&master.link(), &master.tcp);
-  ASSERT_EQ(master.tcp.Connect("127.0.0.1", listener.port(), 5000), 1);
+  Line line;
+  ModbusMaster& master = line.master();
+  line.SetMode(ModbusMode::RtuOverTcp);
+  EXPECT_EQ(&master.link(), &line.tcp());
+  ASSERT_EQ(line.tcp().Connect("127.0.0.1", listener.port(), 5000), 1);
   const int peer = listener.Accept();
   ASSERT_EQ(master.SendRequest(kRead.data(), 8), 1);
   std::uint8_t got[16];
@@ -243,9 +246,9 @@ TEST(RtuOverTcp, rtu_frames_over_a_tcp_connection) {
   EXPECT_EQ(master.ReadResponse(), MB_RESPONCE_OK);
   EXPECT_EQ(HexOf(master.data, master.byte_count), "00 0A 00 0B");
   // a change of mode closes the link in use
-  master.SetMode(ModbusMode::Rtu);
-  EXPECT_EQ(master.tcp.IsOpen(), 0);
-  EXPECT_EQ(&master.link(), &master.port);
+  line.SetMode(ModbusMode::Rtu);
+  EXPECT_EQ(line.tcp().IsOpen(), 0);
+  EXPECT_EQ(&master.link(), &line.serial());
   close(peer);
 }
 
@@ -268,18 +271,19 @@ TEST(Flood, each_read_is_bounded_and_the_skipped_frames_are_summed_up) {
   constexpr long long kFrames = 3000;
   for (const auto& row : rows) {
     SCOPED_TRACE(ModeName(row.mode));
-    ModbusMaster master;
+    Line line;
+    ModbusMaster& master = line.master();
     std::vector<std::string> notes;
     master.note = [&](const std::string& line) { notes.push_back(line); };
-    master.SetMode(row.mode);
+    line.SetMode(row.mode);
     Pty pty;
     TcpListener listener;
     int peer = pty.master();
     if (IsNetworkMode(row.mode)) {
-      ASSERT_EQ(master.tcp.Connect("127.0.0.1", listener.port(), 5000), 1);
+      ASSERT_EQ(line.tcp().Connect("127.0.0.1", listener.port(), 5000), 1);
       peer = listener.Accept();
     } else {
-      ASSERT_EQ(master.port.OpenDevice(pty.path(), 115200, 'N', 8, 1), 1);
+      ASSERT_EQ(line.serial().OpenDevice(pty.path(), 115200, 'N', 8, 1), 1);
     }
     ASSERT_EQ(master.SendRequest(kRead.data(), static_cast<int>(kRead.size())), 1);
     std::uint8_t request[64];

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "support/Hex.h"
 #include "support/Pty.h"
 
@@ -36,7 +37,7 @@ std::string WithCrc(const std::string& hex) {
 class ReadResponse : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(master_.port.OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1);
+    ASSERT_EQ(line_.serial().OpenDevice(pty_.path(), 115200, 'N', 8, 1), 1);
     master_.note = [this](const std::string& line) { notes_.push_back(line); };
   }
   void Send(const std::string& hex = kRequest) {
@@ -50,13 +51,14 @@ class ReadResponse : public ::testing::Test {
     const auto bytes = Bytes(hex);
     if (bytes.empty()) return;
     ASSERT_EQ(write(pty_.master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    for (int i = 0; i < 200 && master_.port.WaitReadable(10) != 1; ++i) {
+    for (int i = 0; i < 200 && line_.serial().WaitReadable(10) != 1; ++i) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the whole write, not its start
   }
 
   Pty pty_;
-  ModbusMaster master_;
+  Line line_;
+  ModbusMaster& master_ = line_.master();
   std::vector<std::string> notes_;
 };
 
@@ -119,7 +121,7 @@ TEST_F(ReadResponse, finds_the_reply_among_the_bytes_of_each_tick) {
     }
     // What is still queued must not reach the next row.
     std::uint8_t rest[1024];
-    while (master_.port.Read(rest, sizeof rest) > 0) {
+    while (line_.serial().Read(rest, sizeof rest) > 0) {
     }
   }
 }
@@ -154,7 +156,7 @@ TEST_F(ReadResponse, finds_the_reply_to_a_write) {
       EXPECT_EQ(master_.ReadResponse(), row.results[t]) << "tick " << t;
     }
     std::uint8_t rest[1024];
-    while (master_.port.Read(rest, sizeof rest) > 0) {
+    while (line_.serial().Read(rest, sizeof rest) > 0) {
     }
   }
 }
@@ -194,8 +196,8 @@ TEST_F(ReadResponse, the_line_goes_quiet_before_a_request_after_a_time_out_or_an
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     notes_.clear();
-    master_.port.Close();
-    ASSERT_EQ(master_.port.OpenDevice(pty_.path(), 300, 'N', 8, 1), 1);
+    line_.serial().Close();
+    ASSERT_EQ(line_.serial().OpenDevice(pty_.path(), 300, 'N', 8, 1), 1);
     if (row.opened) {
       master_.AwaitQuietLine(5000);
     } else {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/DetachedMaster.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -20,7 +22,7 @@ namespace {
 // The table of a good reply to a read of quantity items from the 0-based address.
 ResponseTable Table(int function, int address, int quantity, const std::string& dataHex,
                     WordOrder order = WordOrder::LowFirst) {
-  ModbusMaster m;
+  vantrel::test::DetachedMaster m;
   const auto d = Bytes(dataHex);
   m.response_function = static_cast<std::uint8_t>(function);
   m.request_function = static_cast<std::uint8_t>(function);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/DetachedMaster.h"
+
 #include <cstring>
 #include <memory>
 
@@ -16,9 +18,9 @@ using vantrel::test::RecordingPresenter;
 namespace {
 
 // A master as the reply check leaves it after a good reply.
-std::unique_ptr<ModbusMaster> Reply(int function, int address, int quantity,
+std::unique_ptr<vantrel::test::DetachedMaster> Reply(int function, int address, int quantity,
                                     const std::string& dataHex) {
-  auto m = std::make_unique<ModbusMaster>();
+  auto m = std::make_unique<vantrel::test::DetachedMaster>();
   const auto d = Bytes(dataHex);
   m->response_function = static_cast<std::uint8_t>(function);
   m->request_function = static_cast<std::uint8_t>(function);

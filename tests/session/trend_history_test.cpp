@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/DetachedMaster.h"
+
 #include <numeric>
 
 using namespace vantrel;
@@ -10,7 +12,7 @@ namespace {
 
 // The table of a good reply to a read of these values from firstOffset (counted from 1).
 ResponseTable Reply(int function, int firstOffset, const std::vector<std::uint16_t>& values) {
-  ModbusMaster m;
+  vantrel::test::DetachedMaster m;
   m.response_function = m.request_function = static_cast<std::uint8_t>(function);
   m.request_address = static_cast<std::uint16_t>(firstOffset - 1);
   m.request_quantity = static_cast<std::uint16_t>(values.size());

@@ -8,6 +8,7 @@
 #include "session/ScanRunner.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 
 namespace vantrel::poll {
 namespace {
@@ -60,7 +61,8 @@ int FailUnreadable(const std::uint8_t* pdu, int size, std::uint8_t askedCode) {
 
 }  // namespace
 
-int RunScan(ModbusMaster& master, const PollConfig& cfg, const std::string& connection) {
+int RunScan(Line& line, const PollConfig& cfg, const std::string& connection) {
+  ModbusMaster& master = line.master();
   ScanOptions options;
   options.firstId = cfg.scanFirst;
   options.lastId = cfg.scanLast;
@@ -73,11 +75,12 @@ int RunScan(ModbusMaster& master, const PollConfig& cfg, const std::string& conn
   if (const std::string why = CheckScanOptions(options); !why.empty()) return Fail(kExitUsage, why);
 
   DeviceScan scan(options);
-  ScanRunner runner(scan, master, [&](const LineSettings& line) {
+  ScanRunner runner(scan, master, [&](const LineSettings& settings) {
     master.Close();
-    return cfg.device.empty() ? master.Open(cfg.comPort, line.baud, line.parity, line.dataBits, line.stopBits) != 0
-                              : master.port.OpenDevice(cfg.device, line.baud, line.parity, line.dataBits,
-                                                       line.stopBits) != 0;
+    SerialPort& port = line.serial();
+    return cfg.device.empty() ? port.Open(cfg.comPort, settings.baud, settings.parity, settings.dataBits, settings.stopBits) != 0
+                              : port.OpenDevice(cfg.device, settings.baud, settings.parity, settings.dataBits,
+                                                settings.stopBits) != 0;
   });
   if (cfg.csv) std::printf("id,settings,found,what,identification\n");
   std::size_t printed = 0;

@@ -6,6 +6,7 @@
 #include "PollOptions.h"
 
 namespace vantrel {
+class Line;
 class ModbusMaster;
 }
 
@@ -14,7 +15,7 @@ namespace vantrel::poll {
 // Scans the ids (and with --sweep the line settings) of cfg, printing one line per find as
 // it comes (--csv: id,settings,found,what,identification), and a summary on standard error.
 // kExitOk when a device answered, kExitNothingFound when none did.
-int RunScan(ModbusMaster& master, const PollConfig& cfg, const std::string& connection);
+int RunScan(Line& line, const PollConfig& cfg, const std::string& connection);
 
 // Prints the device identification objects of slave cfg.slaveId, one "Name: value" a line.
 int RunIdInfo(ModbusMaster& master, const PollConfig& cfg);

@@ -21,6 +21,7 @@
 #include "session/WriteValues.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
+#include "session/Line.h"
 #include "settings/ScannerSettings.h"
 
 using namespace vantrel;
@@ -56,7 +57,7 @@ bool LinePerPoll(const PollConfig& cfg) { return cfg.json || TimedCsv(cfg); }
 
 std::string DeviceGoneText(const ModbusMaster& master, const std::string& connection, const char* what) {
   if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), what);
-  return "Error - The serial device has gone away\n\nThe device " + master.port.Device() + " stopped answering " +
+  return "Error - The serial device has gone away\n\nThe device " + master.link().Device() + " stopped answering " +
          what + ": the adapter may have been unplugged or the simulator stopped.";
 }
 
@@ -223,33 +224,34 @@ int main(int argc, char** argv) {
     }
   }
 
-  ModbusMaster master;
-  master.note = [](const std::string& line) { std::fprintf(stderr, "vantrel-poll: %s\n", line.c_str()); };
-  master.SetMode(cfg.mode);
+  Line line;
+  ModbusMaster& master = line.master();
+  master.note = [](const std::string& note) { std::fprintf(stderr, "vantrel-poll: %s\n", note.c_str()); };
+  line.SetMode(cfg.mode);
   std::string connection;
   if (IsNetworkMode(cfg.mode)) {
     connection = NetworkConnectionText(cfg.mode, cfg.host, cfg.tcpPort);
     g_jsonFailures.connection = connection;
     const int waitMs = std::max(cfg.timeoutMs, 1);  // as AwaitReply gives the reply
-    if (!master.tcp.Connect(cfg.host, cfg.tcpPort, waitMs)) {
-      return Fail(kExitCannotConnect, CannotConnectNetworkText(connection, master.tcp.LastError(), waitMs));
+    if (!line.tcp().Connect(cfg.host, cfg.tcpPort, waitMs)) {
+      return Fail(kExitCannotConnect, CannotConnectNetworkText(connection, line.tcp().LastError(), waitMs));
     }
   } else {
     const int opened =
         cfg.device.empty()
-            ? master.Open(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
-            : master.port.OpenDevice(cfg.device, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits);
+            ? line.serial().Open(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
+            : line.serial().OpenDevice(cfg.device, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits);
     // The program's "COM %d:..." for a port number; for a path, the port's own "path:...".
     connection = cfg.device.empty() ? ConnectionText(cfg.comPort, cfg.baudRate, cfg.parity, cfg.dataBits, cfg.stopBits)
-                                    : master.port.SettingsText();
+                                    : line.serial().SettingsText();
     g_jsonFailures.connection = connection;
     if (!opened) return Fail(kExitCannotConnect, CannotConnectText(connection));
-    if (cfg.rs485 && !master.port.SetRs485(true)) {
-      return Fail(kExitCannotConnect, Rs485ErrorText(master.port.Device(), master.port.LastError()));
+    if (cfg.rs485 && !line.serial().SetRs485(true)) {
+      return Fail(kExitCannotConnect, Rs485ErrorText(line.serial().Device(), line.serial().LastError()));
     }
     master.AwaitQuietLine(std::max(cfg.timeoutMs, 1));
   }
-  if (cfg.scan) return RunScan(master, cfg, connection);
+  if (cfg.scan) return RunScan(line, cfg, connection);
   if (cfg.idInfo) return RunIdInfo(master, cfg);
   if (cfg.IsWrite()) return WriteAll(master, cfg, writes, connection);
 
