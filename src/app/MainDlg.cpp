@@ -46,7 +46,6 @@
 #include "app/DataLogBar.h"
 #include "app/FindDevicesDlg.h"
 #include "app/ScanDriver.h"
-#include "app/LinkConnector.h"
 #include "session/PollTexts.h"
 #include "app/ResponseModel.h"
 #include "session/ResponseTable.h"
@@ -56,7 +55,6 @@
 #include "app/WriteDlg.h"
 #include "diag/Clock.h"
 #include "diag/Diagnostics.h"
-#include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
 #include "session/Line.h"
 #include "serial/PortMap.h"
@@ -140,8 +138,8 @@ CMainDlg::CMainDlg(ScannerSettings& settings, Line& line, Tattler& tattler, QWid
   master_.note = [](const std::string& line) { WriteDebugLogText(line); };
   InitArtwork();
   setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
-  connector_ = new LinkConnector(settings_, line_, this);
-  connector_->finished = [this](bool connected) { OnConnectFinished(connected); };
+  LineObserver& observer = *this;  // private: only the window tells its session what to report to
+  session_ = std::make_unique<LineSession>(line_, observer, [this] { return lineClock ? lineClock() : SessionClock::now(); });
   BuildLayout();
   SetTimer(TIMER_BANNER, 5000);
   RotateBanner();
@@ -364,36 +362,20 @@ void CMainDlg::BuildLayout() {
 }
 
 void CMainDlg::ResetStatistics() {
-  stats_.Reset();
+  if (session_->Count() > 0) session_->ResetStatistics(0);
   ShowStatistics();
 }
 
 void CMainDlg::ShowStatistics() {
-  const QString line = QString::fromStdString(stats_.StatusLine());
+  const QString line = QString::fromStdString(session_->Count() > 0 ? statistics().StatusLine() : PollStatistics().StatusLine());
   statusLine_->setText(line);
   statusLine_->setToolTip(line);  // whole, when a narrow window cuts the line
-}
-
-void CMainDlg::CountSent(bool write) {
-  if (write) {
-    stats_.RecordWriteSent();
-  } else {
-    stats_.RecordPollSent();
-  }
-  sentAt_ = std::chrono::steady_clock::now();
-  ShowStatistics();
 }
 
 std::int64_t CMainDlg::MarkClockMs() const {
   if (markClock) return markClock();
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-void CMainDlg::CountEnd(ExchangeClass how, bool write) {
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sentAt_).count();
-  stats_.RecordResult(how, write, ms);
-  ShowStatistics();
 }
 
 // --- timers -------------------------------------------------------------------------
@@ -414,13 +396,10 @@ void CMainDlg::OnTimer(int id) {
     case TIMER_STARTUP:
       StartUp();
       break;
-    case TIMER_REPLY:
-      OnReplyTimer();
-      break;
-    case TIMER_POLL:
-      // A lost device is opened again by the poll itself, and a network connection is made
-      // by it (again after it dropped).
-      if ((master_.IsOpen() || m_portLost || IsNetworkConnection(settings_)) && PollingAtFrequency()) Poll();
+    case TIMER_REPLY:  // counts the reply wait, and takes what has come
+    case TIMER_POLL:   // a poll falls due, or a connect's bound
+      session_->TimePassed();
+      AfterSession();
       break;
     case TIMER_STATUS:
       UpdateStartButton();
@@ -457,7 +436,6 @@ void CMainDlg::StartUp() {
   WriteDebugLog("Start up path %s", settings_.startup_path.c_str());
   AddLogLine("Starting up");
   m_lastPollTime = Now();
-  m_replyWaitMs = 0;
   SetTimer(TIMER_STATUS, 500);
   m_pollCount = 0;
   m_respCount = 0;
@@ -465,12 +443,13 @@ void CMainDlg::StartUp() {
   UpdateRequestSummary();
   ValidateRequest();
   UpdatePollFrequencySummary();
+  // With a poll frequency, the first poll comes a period from now; start-up sends none.
+  session_->SetConnection(ConnectionFromSettings());
+  shown_ = DefinitionFromSettings();
+  session_->Add(shown_);
   UpdateStartButton();
   ConnectSerialPort();
-  if (settings_.poll_frequency > 0) {
-    SetTimer(TIMER_POLL, settings_.PollPeriodMs());
-    WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
-  }
+  if (settings_.poll_frequency > 0) WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
   if (settings_.check_for_updates) SetTimer(TIMER_VERSION_CHECK, 100);
 }
 
@@ -510,203 +489,201 @@ void CMainDlg::UpdatePollFrequencySummary() {
 
 // --- poll cycle ---------------------------------------------------------------------
 
-void CMainDlg::Poll() {
-  if (scanning_) return;  // a scan has the line; polling goes on after it
-  // A poll due while the line is being connected waits for the connect, as one due while an
-  // exchange awaits its reply waits for that exchange: it goes right after it.
-  if (connector_->Connecting()) {
-    pollAfterConnect_ = true;
-    return;
-  }
-  if (!queue_.PollDue()) return;
-  KillTimer(TIMER_REPLY);
+PollDefinition CMainDlg::DefinitionFromSettings() const {
+  PollDefinition d;
+  d.slaveId = settings_.request_id;
+  d.function = settings_.request_function_code;
+  d.offset = settings_.request_offset;
+  d.length = settings_.request_length;
+  d.periodMs = std::max(settings_.PollPeriodMs(), 0);  // a negative period polls once
+  d.policy = settings_.keep_polling_on_failure != 0 ? FailurePolicy::KeepPolling : FailurePolicy::StopAndExplain;
+  d.view.wordOrder = TableWordOrder();
+  d.view.show64 = settings_.show_64bit != 0;
+  d.view.wireAddress = settings_.show_wire_address != 0;
+  return d;
+}
 
-  std::uint8_t frame[1024] = {};
-  // Values that do not fit the frame are never cut into a request for another device or address.
-  const int size =
-      CheckRequestFields(settings_.request_id, settings_.request_offset, settings_.request_length) != MB_REQUEST_OK
-          ? 0
-          : BuildReadRequest(static_cast<std::uint8_t>(settings_.request_function_code),
-                             static_cast<std::uint8_t>(settings_.request_id),
-                             static_cast<std::uint16_t>(settings_.request_offset),
-                             static_cast<std::uint16_t>(settings_.request_length), frame);
-  // Rows that answer another question (another slave, function, offset or length) must
-  // not stand beside the new one's: they go; the same question's rows stay until its reply.
-  if (size <= 0 || !std::equal(frame, frame + size, shownRequest_.begin(), shownRequest_.end())) {
+LineConnection CMainDlg::ConnectionFromSettings() const {
+  LineConnection c;
+  ModeFromInt(settings_.modbus_mode, c.mode);  // a stored position that names no mode speaks RTU
+  c.device = settings_.device_path.empty() ? "COM" + std::to_string(settings_.com_port) : settings_.device_path;
+  c.baud = settings_.buad_rate;
+  c.dataBits = settings_.data_bits;
+  c.parity = settings_.parity;
+  c.stopBits = settings_.stop_bits;
+  c.rs485 = settings_.rs485 != 0;
+  c.host = settings_.tcp_host;
+  c.port = settings_.tcp_port;
+  c.timeoutMs = settings_.recv_time_out;
+  return c;
+}
+
+void CMainDlg::SyncDefinition() {
+  if (session_->Count() == 0) return;
+  const PollDefinition d = DefinitionFromSettings();
+  // Rows that answer another question (another slave, function, offset or length) must not
+  // stand beside the new one's: they go; the same question's rows stay until its reply.
+  if (d.slaveId != shown_.slaveId || d.function != shown_.function || d.offset != shown_.offset ||
+      d.length != shown_.length) {
     EmptyResponseList();
-    shownRequest_.assign(frame, frame + std::max(size, 0));
   }
-  // A device that went away is looked for once per poll, and a network connection is made
-  // by the poll (which then goes once it is made); while polling at a frequency, a poll that
-  // does not find the device yet is counted and waits for the next one, without a box.
-  if (size > 0 && !master_.IsOpen() && (m_portLost || IsNetworkConnection(settings_))) {
-    const LinkConnector::Result opened = OpenPort(false);
-    if (opened == LinkConnector::Result::Pending) {
-      pollAfterConnect_ = true;
-      UpdateStartButton();
-      return;
-    }
-    if (opened == LinkConnector::Result::Failed && PollingAtFrequency()) {
-      CountPollAttempt();
-      ReconnectFailed();
-      return;
-    }
-  }
-  CountPollAttempt();
-  if (size <= 0) {
-    FailPoll(CannotGenerateText());
-    return;
-  }
-  AddLogLine("Sending request to device");
-  CountSent(false);
-  const int sent = master_.SendRequest(frame, size);
-  // As it went on the wire: the mode's framing, with the transaction id of Modbus TCP.
-  AddLogLine("=>Request: %s", WireText(master_.Mode(), master_.request, master_.request_size).c_str());
-  if (!sent) {
-    CountEnd(ExchangeClass::OtherError, false);
-    const std::string text = CannotPollText(CurrentConnectionText());
-    if (KeepPollingOnFailure()) {
-      LogFailure(text);
-      model_->SetStale(true);
-    } else {
-      FailPoll(text);
-    }
-    return;
-  }
-  if (master_.link().DeviceLost()) {
-    OnPortLost();
-    return;
-  }
-  m_lastPollTime = Now();
-  queue_.PollSent();
-  SetTimer(TIMER_REPLY, m_replyTickMs);
-  WatchPort();
-  if (PollingAtFrequency()) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
+  shown_ = d;
+  if (!(d == session_->Definition(0))) session_->Change(0, d);
+}
+
+void CMainDlg::SyncConnection() { session_->SetConnection(ConnectionFromSettings()); }
+
+void CMainDlg::SyncTimeout() {
+  LineConnection c = session_->connection();
+  c.timeoutMs = settings_.recv_time_out;
+  session_->SetConnection(c);
+}
+
+void CMainDlg::Poll() {
+  if (scanning_ || session_->Count() == 0) return;  // a scan has the line; polling goes on after it
+  SyncTimeout();
+  SyncDefinition();
+  session_->PollDue(0);
+  AfterSession();
+}
+
+void CMainDlg::OnStartClicked() {
+  if (scanning_ || session_->Count() == 0) return;
+  SyncTimeout();
+  SyncDefinition();
+  session_->Start(0);
+  AfterSession();
+}
+
+void CMainDlg::Stop() {
+  if (session_->Count() == 0) return;
+  session_->Stop(0);
+  AfterSession();
+}
+
+void CMainDlg::QueueWrite(std::vector<WriteFrame> requests) {
+  session_->Write(0, std::move(requests));
+  AfterSession();
+}
+
+unsigned CMainDlg::ReplyWaitMs() const {
+  return session_->Count() > 0 && session_->OnLine(0) ? session_->ReplyWaitMs() : 0;
+}
+
+std::string CMainDlg::CurrentConnectionText() const { return ConnectionSummary(ConnectionFromSettings()); }
+
+void CMainDlg::AfterSession() {
+  UpdateTimers();
   UpdateStartButton();
 }
 
-void CMainDlg::CountPollAttempt() {
+void CMainDlg::UpdateTimers() {
+  // The watch: a connect under way, or the link while a reply is awaited.
+  const int fd = session_->WatchHandle();
+  if (watch_ != nullptr && (fd < 0 || watch_->socket() != fd)) {
+    // Later: this may run inside the notifier's own signal.
+    watch_->setEnabled(false);
+    watch_->deleteLater();
+    watch_ = nullptr;
+  }
+  if (watch_ == nullptr && fd >= 0) {
+    watch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(watch_, &QSocketNotifier::activated, this, [this] {
+      session_->LinkReadable();
+      AfterSession();
+    });
+  }
+  // The reply tick counts the wait while a reply is awaited; it keeps its phase.
+  if (!session_->AwaitingReply()) {
+    KillTimer(TIMER_REPLY);
+  } else if (!IsTimerArmed(TIMER_REPLY)) {
+    SetTimer(TIMER_REPLY, m_replyTickMs);
+  }
+  // The poll timer wakes the session when a poll falls due (or a connect's bound comes);
+  // while a reply is awaited, the exchange's end starts what is due.
+  const TimePoint now = session_->Now();
+  TimePoint wake = session_->AwaitingReply() ? session_->NextPollDue() : session_->NextWake();
+  if (wake == TimePoint::max()) {
+    KillTimer(TIMER_POLL);
+    return;
+  }
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+  if (session_->AwaitingReply()) ms = std::max<long long>(ms, m_replyTickMs);
+  SetTimer(TIMER_POLL, static_cast<int>(std::clamp<long long>(ms, 1, INT_MAX)));
+}
+
+void CMainDlg::StopPolling() {
+  settings_.SetPollPeriodMs(0);
+  UpdatePollFrequencySummary();
+  SyncDefinition();
+}
+
+// --- what the session reports ---------------------------------------------------------
+
+void CMainDlg::OnLog(int, const std::string& text) {
+  UpdateTimers();  // the log file's box may run an event loop: the timers must be right by then
+  AddLogLine("%s", text.c_str());
+}
+
+void CMainDlg::OnPollAttempt(int) {
   ++m_pollCount;
   tattler_.SetValue("PollCount", std::to_string(m_pollCount));
 }
 
-void CMainDlg::ReconnectFailed() {
-  CountSent(false);
-  CountEnd(ExchangeClass::OtherError, false);
-  model_->SetStale(true);
-  // Said once, as the line went; the attempts after it show in the counters.
-  if (!lineDownTold_) {
-    lineDownTold_ = true;
-    LogConnectFailure();
+void CMainDlg::OnSent(int) {
+  m_lastPollTime = Now();
+  ShowStatistics();
+}
+
+void CMainDlg::OnReply(int poll, const ModbusMaster& master) {
+  UpdateTimers();
+  ShowStatistics();
+  if (poll != 0) return;
+  ++m_respCount;
+  tattler_.SetValue("RespCount", std::to_string(m_respCount));
+  DisplayResponse(&master);
+}
+
+void CMainDlg::OnPollFailed(int, const LineFailure& failure) {
+  ShowStatistics();
+  model_->SetStale(true);  // the last good values, no longer fresh
+  if (!failure.explain) return;
+  // The session has put polling back to once: the settings and the summary follow, and the
+  // timers too, before the box, so that nothing polls while it is up.
+  if (session_->Definition(0).periodMs == 0 && settings_.PollPeriodMs() != 0) {
+    settings_.SetPollPeriodMs(0);
+    UpdatePollFrequencySummary();
   }
+  AfterSession();
+  if (failure.boxType == kPanicBox) {
+    Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, failure.text.c_str());
+  } else {
+    MessageAndLog(failure.boxType, "%s", failure.text.c_str());
+  }
+}
+
+void CMainDlg::OnWriteFailed(int, const WriteFrame&, const LineFailure& failure) {
+  ShowStatistics();
+  AfterSession();  // polling goes on under the box
+  MessageAndLog(failure.boxType, "%s", failure.text.c_str());
+}
+
+void CMainDlg::OnLineLost() {
+  ShowStatistics();
+  model_->SetStale(true);
   UpdateStartButton();
 }
 
-void CMainDlg::FailPoll(const std::string& text) {
-  StopPollingForBox();
-  AddLogLine("%s", text.c_str());
+void CMainDlg::OnConnectFailed(const std::string& text) {
+  UpdateTimers();
   ShowMessage("%s", text.c_str());
 }
 
-void CMainDlg::StopPollingForBox() {
-  KillTimer(TIMER_POLL);
-  queue_.ForgetPoll();
-  StopPolling();
-  UpdateStartButton();
-}
-
-std::string CMainDlg::CurrentConnectionText() const { return ConnectionSummary(settings_); }
-
-void CMainDlg::LogFailure(const std::string& text) {
-  AddLogLine("Failed: %s; received: %s", text.substr(0, text.find('\n')).c_str(), master_.ReceivedText().c_str());
-}
-
-bool CMainDlg::PollingAtFrequency() const { return settings_.poll_frequency > 0 && !stopped_; }
-
-bool CMainDlg::KeepPollingOnFailure() const {
-  return settings_.keep_polling_on_failure != 0 && PollingAtFrequency();
-}
-
-void CMainDlg::PollFailed(const std::string& text, int boxType) {
-  KillTimer(TIMER_REPLY);
-  m_replyWaitMs = 0;
-  LogFailure(text);
-  model_->SetStale(true);
-  const bool explain = !KeepPollingOnFailure();
-  // Back to once before the box: nothing polls (timer, countdown, a poll waiting for the
-  // line) while it is up. One failure, one box.
-  if (explain) StopPollingForBox();
-  // What waits for the line (a write the user asked for) goes now, not after the box.
-  if (!ContinueLine(false)) UpdateStartButton();
-  if (!explain) return;
-  if (boxType == kPanicBox) {
-    Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, text.c_str());
+void CMainDlg::OnConnectWarning(const std::string& text, bool box) {
+  if (box) {
+    ShowMessage("%s", text.c_str());
   } else {
-    MessageAndLog(boxType, "%s", text.c_str());
-  }
-}
-
-void CMainDlg::OnReplyTimer() {
-  if (!IsTimerArmed(TIMER_REPLY)) return;  // a tick of an exchange that is over
-  // Compared in 64 bits: a negative stored time-out times out at once instead of never.
-  if (static_cast<long long>(m_replyWaitMs) > static_cast<long long>(settings_.recv_time_out)) {
-    const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
-    master_.AbandonExchange(static_cast<int>(std::min<unsigned>(m_replyWaitMs, INT_MAX)));
-    CountEnd(master_.SawShortReply() ? ExchangeClass::OtherError : ExchangeClass::Timeout, writing);
-    if (writing) {
-      FailWrite(WriteTimeoutText(master_.request, master_.request_size));
-    } else if (master_.SawShortReply()) {
-      // The device did answer, every time with fewer values than asked for: say that, not
-      // that it was too slow.
-      PollFailed(kNotEnoughData, kPanicBox);
-    } else {
-      PollFailed(TimeoutText(master_.request, master_.request_size));
-    }
-    return;
-  }
-  TakeReply(true);
-}
-
-void CMainDlg::TakeReply(bool tick) {
-  const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
-  const int result = master_.ReadResponse();
-  if (ReplyPending(result)) {
-    if (master_.link().DeviceLost()) {
-      OnPortLost();
-      return;
-    }
-    if (tick) {
-      m_replyWaitMs += static_cast<unsigned>(m_replyTickMs);
-      UpdateStartButton();
-    }
-    return;
-  }
-  CountEnd(ClassifyExchange(result, false), writing);
-  if (writing) {
-    OnWriteReply(result);
-    return;
-  }
-  switch (result) {
-    case MB_RESPONCE_OK:
-      // The exchange is over before anything that can show a box (a log file that cannot
-      // be written, a reply the table cannot show).
-      KillTimer(TIMER_REPLY);
-      m_replyWaitMs = 0;
-      ++m_respCount;
-      tattler_.SetValue("RespCount", std::to_string(m_respCount));
-      AddLogLine("<= Responce: %s", HexBytes(master_.data, master_.byte_count).c_str());
-      DisplayResponse(&master_);
-      if (!ContinueLine(true)) UpdateStartButton();
-      break;
-    case MB_RESPONCE_EXCEPTION: {
-      std::string text;
-      ExplainException(master_.exception_function, master_.exception_code, text);
-      PollFailed(text, kBoxStop);
-      break;
-    }
-    default:
-      PollFailed(ReplyErrorText(result));
-      break;
+    AddLogLine("%s", text.substr(0, text.find('\n')).c_str());
   }
 }
 
@@ -729,172 +706,6 @@ void CMainDlg::OpenWriteDialog(std::vector<int> rows) {
   QueueWrite(dialog.requests());
 }
 
-void CMainDlg::QueueWrite(std::vector<WriteFrame> requests) {
-  if (queue_.AddWrite(std::move(requests))) {
-    SendNextWrite();
-  } else if (queue_.WritesWaiting()) {
-    AddLogLine("The write waits until the exchange on the line is over");
-  }
-}
-
-void CMainDlg::SendNextWrite() {
-  const WriteFrame request = queue_.TakeWrite();
-  // A device that went away is looked for once per write too (a network connection is made
-  // by the next poll: a write does not wait for a connect).
-  if (m_portLost && !master_.IsOpen() && !IsNetworkConnection(settings_)) OpenPort(false);
-  AddLogLine("%s", DescribeWrite(request).c_str());
-  writeOnLine_ = request;
-  CountSent(true);
-  const int sent = master_.SendRequest(request.bytes.data(), static_cast<int>(request.bytes.size()));
-  AddLogLine("=>Write request: %s", WireText(master_.Mode(), master_.request, master_.request_size).c_str());
-  if (!sent) {
-    CountEnd(ExchangeClass::OtherError, true);
-    FailWrite(CannotWriteText(CurrentConnectionText()));
-    return;
-  }
-  if (master_.link().DeviceLost()) {
-    OnPortLost();
-    return;
-  }
-  m_replyWaitMs = 0;
-  SetTimer(TIMER_REPLY, m_replyTickMs);
-  WatchPort();
-  UpdateStartButton();
-}
-
-void CMainDlg::WatchPort() {
-  const int fd = master_.link().Handle();
-  if (portWatch_ != nullptr && portWatch_->socket() != fd) StopWatchingPort();
-  if (portWatch_ == nullptr && fd >= 0) {
-    portWatch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(portWatch_, &QSocketNotifier::activated, this, [this] {
-      // Bytes with no exchange awaiting them wait for the next send, which drops them.
-      if (!IsTimerArmed(TIMER_REPLY)) {
-        portWatch_->setEnabled(false);
-        return;
-      }
-      TakeReply(false);
-    });
-  }
-  if (portWatch_ != nullptr) portWatch_->setEnabled(true);
-}
-
-void CMainDlg::StopWatchingPort() {
-  delete portWatch_;
-  portWatch_ = nullptr;
-}
-
-void CMainDlg::OnWriteReply(int result) {
-  if (result != MB_RESPONCE_OK) {
-    std::string text;
-    if (result == MB_RESPONCE_EXCEPTION) {
-      ExplainException(master_.exception_function, master_.exception_code, text);
-    } else {
-      text = ReplyErrorText(result);
-    }
-    FailWrite(text, result == MB_RESPONCE_EXCEPTION ? kBoxStop : 0);
-    return;
-  }
-  KillTimer(TIMER_REPLY);
-  m_replyWaitMs = 0;
-  // Its data bytes, as a read's reply is logged: the address and the value or quantity echoed.
-  AddLogLine("<= Write reply: %s", HexBytes(master_.ResponsePdu() + 1, master_.ResponsePduSize() - 1).c_str());
-  if (!ContinueLine(true)) UpdateStartButton();
-}
-
-void CMainDlg::FailWrite(const std::string& text, int boxType) {
-  // The user asked for one write, not for the reading to stop: polling goes on, under the
-  // box too, and the box says which write failed.
-  KillTimer(TIMER_REPLY);
-  m_replyWaitMs = 0;
-  const std::string write = "Write of " + WriteText(writeOnLine_);
-  AddLogLine("Failed: %s: %s; received: %s", write.c_str(), text.substr(0, text.find('\n')).c_str(),
-             master_.ReceivedText().c_str());
-  if (!ContinueLine(false)) UpdateStartButton();
-  const std::string box = write + "\n\n" + text;
-  MessageAndLog(boxType, "%s", box.c_str());
-}
-
-bool CMainDlg::ContinueLine(bool confirmed) {
-  switch (queue_.Ended(confirmed)) {
-    case ExchangeQueue::Next::Write:
-      SendNextWrite();
-      return true;
-    case ExchangeQueue::Next::Poll:
-      Poll();
-      return true;
-    default:
-      return false;
-  }
-}
-
-void CMainDlg::OnPortLost() {
-  KillTimer(TIMER_REPLY);
-  m_replyWaitMs = 0;
-  master_.AbandonExchange(0);
-  const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
-  if (queue_.OnLine() != ExchangeQueue::Kind::None) CountEnd(ExchangeClass::OtherError, writing);
-  const int dropped = queue_.Drop();
-  const std::string device = master_.link().Device();
-  const int error = master_.link().LastError();
-  StopWatchingPort();
-  master_.Close();
-  m_portLost = true;
-  lineDownTold_ = true;
-  model_->SetStale(true);  // the last good values, no longer current
-  if (IsNetworkConnection(settings_)) {
-    AddLogLine("The connection to %s has been lost (%s); it is made again at the next poll",
-               CurrentConnectionText().c_str(), std::strerror(error));
-  } else {
-    AddLogLine("The device of serial port %s has gone away (%s: %s); it is opened again at the next poll",
-               CurrentConnectionText().c_str(), device.c_str(), std::strerror(error));
-  }
-  if (writing) AddLogLine("The write on the line was not confirmed");
-  if (dropped > 0) AddLogLine("Writes not sent, the line having gone: %d", dropped);
-  UpdateStartButton();
-}
-
-void CMainDlg::Stop() {
-  KillTimer(TIMER_POLL);
-  queue_.ForgetPoll();
-  if (connector_->Connecting()) {
-    connector_->Cancel();
-    pollAfterConnect_ = false;
-    AddLogLine("Stopped: the connect to %s was given up", CurrentConnectionText().c_str());
-  }
-  if (IsTimerArmed(TIMER_REPLY)) {
-    const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
-    KillTimer(TIMER_REPLY);
-    master_.AbandonExchange(std::max(settings_.recv_time_out, 0));
-    CountEnd(ExchangeClass::OtherError, writing);
-    AddLogLine(writing ? "Stopped: the write on the line was given up, it may or may not have been made"
-                       : "Stopped: the reply awaited was given up");
-  }
-  if (const int dropped = queue_.Drop()) AddLogLine("Writes not sent, stopped: %d", dropped);
-  m_replyWaitMs = 0;
-  // A pause: the frequency set stays, and Start goes on at it.
-  if (PollingAtFrequency()) {
-    stopped_ = true;
-    AddLogLine("Polling stopped");
-  }
-  UpdateStartButton();
-}
-
-void CMainDlg::OnStartClicked() {
-  if (stopped_) {
-    stopped_ = false;
-    AddLogLine("Polling resumed");
-  }
-  Poll();
-}
-
-void CMainDlg::StopPolling() {
-  m_replyWaitMs = 0;
-  stopped_ = false;
-  settings_.SetPollPeriodMs(0);
-  UpdatePollFrequencySummary();
-}
-
 void CMainDlg::UpdateStartButton() {
   if (scanning_) {
     startButton_->setText(QStringLiteral("Scanning"));
@@ -902,21 +713,26 @@ void CMainDlg::UpdateStartButton() {
     stopButton_->setEnabled(false);
     return;
   }
-  if (connector_->Connecting()) {
+  if (session_->Connecting()) {
     startButton_->setText(QStringLiteral("Connecting"));
     startButton_->setEnabled(false);
     stopButton_->setEnabled(true);
     return;
   }
-  const StartButtonState s = ComputeStartButton(master_.IsOpen() != 0, m_replyWaitMs, settings_.PollPeriodMs(),
-                                                m_lastPollTime, Now(), stopped_);
+  if (session_->Count() == 0) return;  // before start-up
+  const PollDefinition& d = session_->Definition(0);
+  StartButtonState s = ComputeStartButton(session_->IsOpen(), ReplyWaitMs(), d.enabled ? d.periodMs : 0,
+                                          m_lastPollTime, Now(), session_->Stopped(0));
   if (s.pollNow) {
-    Poll();
-    return;
+    // The countdown ran out: a second trigger beside the poll timer, as the first release had.
+    session_->PollDue(0);
+    UpdateTimers();
+    s = ComputeStartButton(session_->IsOpen(), ReplyWaitMs(), d.periodMs, m_lastPollTime, Now(), session_->Stopped(0));
+    if (s.pollNow) s.caption = "Polling";
   }
   startButton_->setText(QString::fromStdString(s.caption));
   startButton_->setEnabled(s.enabled);
-  stopButton_->setEnabled(PollingAtFrequency() || IsTimerArmed(TIMER_REPLY));
+  stopButton_->setEnabled(session_->Polling(0) || session_->OnLine(0));
 }
 
 void CMainDlg::ValidateRequest() {
@@ -933,74 +749,14 @@ void CMainDlg::ValidateRequest() {
   OpenSettingsSheet(kPageRequest, true);
 }
 
-LinkConnector::Result CMainDlg::OpenPort(bool explain) {
-  StopWatchingPort();
-  const LinkConnector::Result result = connector_->Open();
-  if (result == LinkConnector::Result::Open) OnConnected(explain);
-  return result;
-}
-
-void CMainDlg::OnConnected(bool explain) {
-  m_portLost = false;
-  lineDownTold_ = false;  // "Connected to ..." says that it is back
-  if (IsNetworkConnection(settings_)) {
-    AddLogLine("Connected to %s", CurrentConnectionText().c_str());
-  } else {
-    AddLogLine("Connected to serial port %s", CurrentConnectionText().c_str());
-  }
-  if (const std::string& warning = connector_->warning(); !warning.empty()) {
-    if (explain) {
-      ShowMessage("%s", warning.c_str());
-    } else {
-      AddLogLine("%s", warning.substr(0, warning.find('\n')).c_str());
-    }
-  }
-}
-
-void CMainDlg::OnConnectFinished(bool connected) {
-  const bool forPoll = std::exchange(pollAfterConnect_, false);
-  const bool explain = std::exchange(explainConnect_, false);
-  if (connected) {
-    OnConnected(explain);
-    if (forPoll) Poll();
-  } else {
-    // A box for start-up, the settings sheet or Start; while polling at a frequency the
-    // poll is counted and the next one tries again.
-    if (explain || (forPoll && !PollingAtFrequency())) ExplainConnectFailure();
-    if (forPoll) {
-      CountPollAttempt();
-      ReconnectFailed();
-    }
-  }
-  UpdateStartButton();
-}
-
-void CMainDlg::LogConnectFailure() {
-  const std::string& text = connector_->failure();
-  AddLogLine("Failed: %s", text.substr(0, text.find('\n')).c_str());
-}
-
-void CMainDlg::ExplainConnectFailure() {
-  lineDownTold_ = true;
-  std::string text = connector_->failure();
-  ShowMessage("%s", text.c_str());
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  AddLogLine("%s", text.c_str());
-}
-
 int CMainDlg::ConnectSerialPort() {
-  pollAfterConnect_ = false;
-  switch (OpenPort(true)) {
-    case LinkConnector::Result::Open:
-      return 1;
-    case LinkConnector::Result::Pending:
-      explainConnect_ = true;  // its outcome comes later, in OnConnectFinished
-      UpdateStartButton();
-      return 0;
-    default:
-      ExplainConnectFailure();
-      return 0;
-  }
+  SyncConnection();
+  const LineSession::OpenResult result = session_->Connect();
+  // The Start button follows at the next status refresh, as it always did ("Not connected"
+  // until then at start-up); a connect under way says so at once.
+  UpdateTimers();
+  if (result == LineSession::OpenResult::Pending) UpdateStartButton();
+  return result == LineSession::OpenResult::Open ? 1 : 0;
 }
 
 // --- activity log -------------------------------------------------------------------
@@ -1323,7 +1079,7 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
         connection->recv_time_out == settings_.recv_time_out && connection->device_path == settings_.device_path &&
         connection->rs485 == settings_.rs485 && connection->tcp_host == settings_.tcp_host &&
         connection->tcp_port == settings_.tcp_port;
-    if (!sameConnection || (!master_.IsOpen() && !connector_->Connecting())) {
+    if (!sameConnection || (!master_.IsOpen() && !session_->Connecting())) {
       settings_.modbus_mode = connection->modbus_mode;
       settings_.com_port = connection->com_port;
       settings_.buad_rate = connection->buad_rate;
@@ -1358,16 +1114,14 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
     if (poll->poll_period_ms != settings_.PollPeriodMs()) {
       settings_.SetPollPeriodMs(poll->poll_period_ms);  // a negative period polls once
       UpdatePollFrequencySummary();
+      SyncDefinition();  // a new period starts now, and lifts a Stop
       if (settings_.poll_frequency > 0) {
-        stopped_ = false;
-        SetTimer(TIMER_POLL, settings_.PollPeriodMs());
         WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
         Poll();
-      } else {
-        KillTimer(TIMER_POLL);
       }
     }
-    UpdateStartButton();
+    SyncDefinition();
+    AfterSession();
     settings_.Save();
   }
   settingsSheetOpen = false;
@@ -1377,27 +1131,14 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
 
 void CMainDlg::PauseForScan() {
   scanning_ = true;
-  KillTimer(TIMER_POLL);
-  if (IsTimerArmed(TIMER_REPLY)) {
-    const bool writing = queue_.OnLine() == ExchangeQueue::Kind::Write;
-    KillTimer(TIMER_REPLY);
-    master_.AbandonExchange(std::max(settings_.recv_time_out, 0));
-    CountEnd(ExchangeClass::OtherError, writing);
-    AddLogLine(writing ? "The write on the line was given up for the scan, it may or may not have been made"
-                       : "The reply awaited was given up for the scan");
-  }
-  if (const int dropped = queue_.Drop()) AddLogLine("Writes not sent, the scan having taken the line: %d", dropped);
-  m_replyWaitMs = 0;
-  StopWatchingPort();
-  UpdateStartButton();
+  session_->Pause("the scan");
+  AfterSession();
 }
 
 void CMainDlg::ResumeAfterScan(bool lineChanged) {
   scanning_ = false;
-  // A sweep leaves the port at its last line settings: the connection's own come back.
-  if (lineChanged && OpenPort(false) == LinkConnector::Result::Failed) ExplainConnectFailure();
-  if (PollingAtFrequency()) SetTimer(TIMER_POLL, settings_.PollPeriodMs());
-  UpdateStartButton();
+  session_->Resume(lineChanged);
+  AfterSession();
 }
 
 bool CMainDlg::SetScanLine(const LineSettings& line) {
@@ -1413,7 +1154,7 @@ void CMainDlg::OpenFindDevices() {
   PauseForScan();
   const LineSettings line{settings_.buad_rate, settings_.parity, settings_.data_bits,
                           settings_.stop_bits == 2 ? 2 : 1};
-  CFindDevicesDlg dialog(master_, IsNetworkConnection(settings_), CurrentConnectionText(), line, this);
+  CFindDevicesDlg dialog(master_, IsNetworkMode(ConnectionFromSettings().mode), CurrentConnectionText(), line, this);
   bool swept = false;
   dialog.setLine = [this, &swept](const LineSettings& l) {
     swept = true;
@@ -1454,6 +1195,8 @@ void CMainDlg::OpenFindDevices() {
   UpdateConnectionSummary();
   UpdateRequestSummary();
   EmptyResponseList();
+  SyncConnection();  // the line settings found, opened as the scan ends
+  SyncDefinition();  // the slave found, before a poll that fell due during the scan goes
   ResumeAfterScan(swept || chosenLine.has_value());
   Poll();
 }

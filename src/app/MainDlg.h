@@ -10,12 +10,11 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "session/ExchangeQueue.h"
-#include "app/LinkConnector.h"
-#include "session/PollStatistics.h"
+#include "session/LineSession.h"
 
 class QAction;
 class QLabel;
@@ -68,7 +67,10 @@ enum SheetPage : int {
 // that ValidateRequest forces).
 extern bool settingsSheetOpen;
 
-class CMainDlg : public QDialog {
+// The main window drives a line session (its timers and the socket notifier only tell the
+// session that time has passed or the link is readable) and shows what the session reports.
+// Its one poll definition is the request of settings.ini.
+class CMainDlg : public QDialog, private LineObserver {
   Q_OBJECT
 
  public:
@@ -85,8 +87,10 @@ class CMainDlg : public QDialog {
 
   // Start-up and the poll cycle.
   void StartUp();
+  // A poll of the request is due now: it goes at once when the line is free, else right
+  // after the exchange on it.
   void Poll();
-  void OnReplyTimer();
+  // Polling falls back to once: the period is 0 and the summary says "Once".
   void StopPolling();
   // The Stop button: polling at a frequency pauses (the frequency set stays), and an
   // exchange awaiting its reply is given up at once, as are the writes still waiting.
@@ -99,9 +103,9 @@ class CMainDlg : public QDialog {
   // port at once; a network connection is made without blocking the window, its outcome
   // logged (and a failure explained) when it comes. 1 when open now.
   int ConnectSerialPort();
-  // The port reported its device gone: end the exchange, close the port and say so once;
-  // the next poll (or Start) opens it again.
-  void OnPortLost();
+  // The reply wait counted so far (0 until the first reply tick that finds no complete
+  // reply): the Start button reads "Polling" while it is above 0.
+  unsigned ReplyWaitMs() const;
 
   // The three summary buttons.
   void UpdateRequestSummary();
@@ -178,13 +182,13 @@ class CMainDlg : public QDialog {
   static constexpr int kChangeMarkMs = 1500;
   // The clock of the change marks, in milliseconds; unset, the steady clock.
   std::function<std::int64_t()> markClock;
+  // The line session's clock; unset, the steady clock.
+  std::function<TimePoint()> lineClock;
 
-  unsigned m_replyWaitMs = 0;
   // The reply tick's period: it counts the reply time-out. A reply is taken as soon as its
   // bytes arrive, whatever the tick.
   int m_replyTickMs = 100;
   std::time_t m_lastPollTime = 0;
-  bool m_portLost = false;  // closed because its device went away; reopened by the next poll
   int m_pollCount = 0;
   int m_respCount = 0;
   std::string m_logFilePath;
@@ -201,7 +205,9 @@ class CMainDlg : public QDialog {
   QLineEdit* logPathEdit() const { return logPathEdit_; }
   QLabel* statusLine() const { return statusLine_; }
   DataLogBar* dataLogBar() const { return dataLogBar_; }
-  const PollStatistics& statistics() const { return stats_; }
+  // The counters of the request's polls and writes.
+  const PollStatistics& statistics() const { return session_->Statistics(0); }
+  LineSession& session() { return *session_; }
   // The Reset button of the status line.
   void ResetStatistics();
   // The View menu: the word order of the 32-bit cells (a WordOrder's integer) and the
@@ -229,65 +235,38 @@ class CMainDlg : public QDialog {
   // Widens the columns to their designed widths, captions and longest texts; with
   // widenOnly, a column that is wide enough keeps the width it has (the user's, say).
   void FitColumns(const ResponseTable& table, bool widenOnly);
-  // One line in the activity log for a failed exchange: the message's first line and the
-  // bytes received.
-  void LogFailure(const std::string& text);
-  // Polling at a frequency, and not stopped.
-  bool PollingAtFrequency() const;
-  // Whether a failed poll is only logged and counted, polling going on: chosen so, and
-  // polling at a frequency.
-  bool KeepPollingOnFailure() const;
-  // Polling falls back to once and nothing more polls: the timer stops and a poll waiting
-  // for the line is forgotten. Before a failure's box, so that one failure gives one box.
-  void StopPollingForBox();
-  // A poll attempt, as the usage report counts them (PollCount).
-  void CountPollAttempt();
-  // A poll found no line (a device gone, a connection that cannot be made): counted as a
-  // poll that failed, the values shown stale, and said once until the line is back.
-  void ReconnectFailed();
   std::int64_t MarkClockMs() const;
-  // A poll failed: its log line, and the values on screen shown as stale; unless polling
-  // goes on, the cycle's timers stop, the text is shown in a box of that style (kPanicBox:
-  // the panic report) and polling falls back to once.
-  static constexpr int kPanicBox = -1;
-  void PollFailed(const std::string& text, int boxType = 0);
-  // A poll that could not be built or sent: box, log line, back to once.
-  void FailPoll(const std::string& text);
   std::string CurrentConnectionText() const;
-  // Opens the link with the connection settings and logs "Connected to ..." when it is
-  // open; a connect under way is Pending. A failure shows nothing; a warning (RS-485
-  // refused) is shown in a box when explain, else logged.
-  LinkConnector::Result OpenPort(bool explain);
-  void OnConnected(bool explain);
-  // A connect under way ended: the poll waiting for it goes, or the failure is told (in a
-  // box for Start or the settings, in the log while polling at a frequency).
-  void OnConnectFinished(bool connected);
-  void LogConnectFailure();
-  void ExplainConnectFailure();
-  // A scan takes the line: the poll timer stops and an exchange on the line is given up;
+  // The session's definition and connection, as the settings have them now: a changed
+  // request empties the table; only a changed link closes what is open.
+  PollDefinition DefinitionFromSettings() const;
+  LineConnection ConnectionFromSettings() const;
+  void SyncDefinition();
+  void SyncConnection();
+  // Only the reply time-out: a poll reads it as it stands, and nothing reopens.
+  void SyncTimeout();
+  // After the session was driven: the timers and the watch follow what it waits for, and
+  // the Start button what it does.
+  void AfterSession();
+  void UpdateTimers();
+  // A scan takes the line: polling pauses and an exchange on the line is given up;
   // afterwards the connection's own line settings come back and polling goes on.
   void PauseForScan();
   void ResumeAfterScan(bool lineChanged);
   bool SetScanLine(const LineSettings& line);
   bool SetSummary(QPushButton* button, const std::string& text);
-  // Writes: send the next, take its reply, report a failure without stopping the polls.
-  void SendNextWrite();
-  void OnWriteReply(int result);
-  void FailWrite(const std::string& text, int boxType = 0);
-  // Takes what the port has for the exchange awaiting its reply and acts on the result;
-  // a tick also counts the wait.
-  void TakeReply(bool tick);
-  // Watches the port for bytes while an exchange awaits its reply; let go before the port
-  // closes.
-  void WatchPort();
-  void StopWatchingPort();
-  // A request went out, or could not: counted, and its response time starts.
-  void CountSent(bool write);
-  // How the exchange on the line ended, with its response time for a reply.
-  void CountEnd(ExchangeClass how, bool write);
   void ShowStatistics();
-  // The exchange on the line is over: starts what goes next (true) or nothing (false).
-  bool ContinueLine(bool confirmed);
+
+  // What the session reports.
+  void OnLog(int poll, const std::string& text) override;
+  void OnPollAttempt(int poll) override;
+  void OnSent(int poll) override;
+  void OnReply(int poll, const ModbusMaster& master) override;
+  void OnPollFailed(int poll, const LineFailure& failure) override;
+  void OnWriteFailed(int poll, const WriteFrame& write, const LineFailure& failure) override;
+  void OnLineLost() override;
+  void OnConnectFailed(const std::string& text) override;
+  void OnConnectWarning(const std::string& text, bool box) override;
 
   ScannerSettings& settings_;
   Line& line_;
@@ -306,24 +285,16 @@ class CMainDlg : public QDialog {
   ResponseModel* model_ = nullptr;
   QPlainTextEdit* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
-  ExchangeQueue queue_;
-  QSocketNotifier* portWatch_ = nullptr;
-  PollStatistics stats_;
-  std::chrono::steady_clock::time_point sentAt_{};
+  std::unique_ptr<LineSession> session_;
+  QSocketNotifier* watch_ = nullptr;  // on what the session waits for
   QLabel* statusLine_ = nullptr;
   DataLogBar* dataLogBar_ = nullptr;
   QAction* show64_ = nullptr;
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
-  std::vector<std::uint8_t> shownRequest_;  // the poll that the table's rows answer
+  PollDefinition shown_;           // the request that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way
-  LinkConnector* connector_ = nullptr;
-  bool pollAfterConnect_ = false;  // a poll waits for the connect under way
-  bool explainConnect_ = false;    // the connect under way was asked for by start-up or the sheet
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile
-  bool stopped_ = false;           // Stop paused polling at a frequency; Start goes on
-  bool lineDownTold_ = false;      // the line's loss (or a failed connect) is in the log already
-  WriteFrame writeOnLine_;         // the write request on the line, for naming it when it fails
 };
 
 }  // namespace vantrel

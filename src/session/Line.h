@@ -65,7 +65,8 @@ class Line final : public LineLinks {
   ModbusMaster master_;
 };
 
-// The port number of "COMn" (any letter case); 0 when device names none (a path).
-int ComPortNumber(const std::string& device);
+// Whether device names a port by its number, "COMn" (any letter case, n in digits), and
+// which; a device path names none.
+bool ComPort(const std::string& device, int& number);
 
 }  // namespace vantrel

@@ -28,9 +28,9 @@ long long MsBetween(TimePoint from, TimePoint to) {
 
 std::string ConnectionSummary(const LineConnection& c) {
   if (IsNetworkMode(c.mode)) return NetworkConnectionText(c.mode, c.host, c.port);
-  const int com = ComPortNumber(c.device);
-  const std::string line = com != 0 ? ConnectionText(com, c.baud, c.parity, c.dataBits, c.stopBits)
-                                    : DeviceConnectionText(c.device, c.baud, c.parity, c.dataBits, c.stopBits);
+  int com = 0;
+  const std::string line = ComPort(c.device, com) ? ConnectionText(com, c.baud, c.parity, c.dataBits, c.stopBits)
+                                                  : DeviceConnectionText(c.device, c.baud, c.parity, c.dataBits, c.stopBits);
   // RTU, the program's first mode, goes unnamed; a line in ASCII says so, since its
   // settings alone look the same.
   return c.mode == ModbusMode::Rtu ? line : std::string(ModeName(c.mode)) + " " + line;
@@ -50,6 +50,12 @@ std::string LineSession::ConnectionText() const { return ConnectionSummary(conne
 // --- the line -------------------------------------------------------------------------
 
 void LineSession::SetConnection(const LineConnection& connection) {
+  LineConnection sameLink = connection;
+  sameLink.timeoutMs = connection_.timeoutMs;
+  if (sameLink == connection_) {  // only the time-out: the link stays as it is
+    connection_.timeoutMs = connection.timeoutMs;
+    return;
+  }
   if (on_line_ != Kind::None) GiveUpExchange(nullptr, nullptr);
   connecting_ = false;
   line_.master().Close();
@@ -267,7 +273,7 @@ bool LineSession::Polling(int poll) const {
 
 void LineSession::PollDue(int poll) {
   Slot& s = slots_.at(Index(poll));
-  if (s.due || OnLine(poll)) return;
+  if (s.due) return;
   s.due = true;
   s.dueSince = Now();
   Schedule();
@@ -295,6 +301,15 @@ void LineSession::StartAll() {
 void LineSession::Stop(int poll) {
   Slot& s = slots_.at(Index(poll));
   s.due = false;
+  // A connect made for polls is given up when no other definition polls on.
+  bool others = false;
+  for (int i = 0; i < Count(); ++i) others = others || (i != poll && Polling(i));
+  if (connecting_ && !others) {
+    connecting_ = false;
+    connect_for_poll_ = false;
+    line_.master().Close();
+    Log(poll, "Stopped: the connect to " + ConnectionText() + " was given up");
+  }
   if (OnLine(poll)) {
     GiveUpExchange("Stopped: the reply awaited was given up",
                    "Stopped: the write on the line was given up, it may or may not have been made");
@@ -669,6 +684,14 @@ int LineSession::WatchHandle() const {
   if (connecting_) return line_.ConnectHandle();
   if (on_line_ != Kind::None) return line_.master().link().Handle();
   return -1;
+}
+
+TimePoint LineSession::NextPollDue() const {
+  TimePoint next = TimePoint::max();
+  for (int i = 0; i < Count(); ++i) {
+    if (Polling(i)) next = std::min(next, slots_[Index(i)].due ? Now() : slots_[Index(i)].nextDue);
+  }
+  return next;
 }
 
 TimePoint LineSession::NextWake() const {

@@ -90,8 +90,8 @@ class LineSession {
   ModbusMaster& master() { return line_.master(); }
 
   // --- the line ----------------------------------------------------------------------
-  // The connection to use from now on; what is open or under way closes. Opened by Open, or
-  // by the next poll.
+  // The connection to use from now on; what is open or under way closes (unless only the
+  // time-out changed). Opened by Connect, or by the next poll.
   void SetConnection(const LineConnection& connection);
   const LineConnection& connection() const { return connection_; }
   enum class OpenResult { Open, Pending, Failed };
@@ -163,6 +163,9 @@ class LineSession {
   // When TimePassed is next needed: the next poll due, the reply's time-out, a connect's
   // bound; SessionClock's max() when nothing waits.
   TimePoint NextWake() const;
+  // When the next poll at a period falls due (now when one waits for the line); max() when
+  // nothing polls at a period.
+  TimePoint NextPollDue() const;
 
  private:
   enum class Kind { None, Poll, Write };

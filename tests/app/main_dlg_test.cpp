@@ -157,26 +157,34 @@ TEST_F(MainWindow, each_fault_gives_its_message_and_falls_back_to_once) {
             std::string::npos);
 }
 
+// The reply wait is counted at each 100 ms reply tick: the time-out comes on the second tick
+// for a time-out of 0, on the twelfth for 1000 ms, at once for a negative one.
 TEST_F(MainWindow, time_out_arithmetic) {
   StartSlave({"-a", "1", "-b", "115200", "-f", "silence"});
   WriteSettings("request_function_code=3\nrequest_length=1\nrecv_time_out=0\n");
+  TimePoint now = SessionClock::now();
   StartWindow();
+  dlg_->lineClock = [&now] { return now; };
+  const auto tick = [&] {
+    now += 100ms;
+    dlg_->OnTimer(TIMER_REPLY);
+  };
   dlg_->Poll();
-  dlg_->OnTimer(TIMER_REPLY);
+  tick();
   EXPECT_TRUE(box_.boxes.empty());
-  EXPECT_EQ(dlg_->m_replyWaitMs, 100u);
+  EXPECT_EQ(dlg_->ReplyWaitMs(), 100u);
   EXPECT_EQ(dlg_->startButton()->text(), "Polling");
   EXPECT_FALSE(dlg_->startButton()->isEnabled());
-  dlg_->OnTimer(TIMER_REPLY);
+  tick();
   ASSERT_EQ(box_.boxes.size(), 1u) << "second tick";
-  EXPECT_EQ(dlg_->m_replyWaitMs, 0u);
+  EXPECT_EQ(dlg_->ReplyWaitMs(), 0u);
 
   settings_.recv_time_out = 1000;
   box_.boxes.clear();
   dlg_->Poll();
   int ticks = 0;
   while (box_.boxes.empty() && ticks < 20) {
-    dlg_->OnTimer(TIMER_REPLY);
+    tick();
     ++ticks;
   }
   EXPECT_EQ(ticks, 12);
@@ -185,7 +193,7 @@ TEST_F(MainWindow, time_out_arithmetic) {
   settings_.recv_time_out = -5;
   box_.boxes.clear();
   dlg_->Poll();
-  dlg_->OnTimer(TIMER_REPLY);
+  tick();
   EXPECT_EQ(box_.boxes.size(), 1u);
 }
 

@@ -1,6 +1,6 @@
 #include "session/Summaries.h"
 
-#include "app/LinkConnector.h"
+#include "session/LineSession.h"
 #include "settings/ScannerSettings.h"
 
 #include <gtest/gtest.h>
@@ -46,16 +46,15 @@ TEST(summaries, request_and_connection_name_the_function_and_the_mode) {
       {9, "", "COM 4:19200,E,7,1"},  // a position that names no mode speaks RTU
   };
   for (const Case& c : cases) {
-    ScannerSettings s;
-    s.modbus_mode = c.mode;
-    s.device_path = c.devicePath;
-    s.com_port = 4;
-    s.buad_rate = 19200;
+    LineConnection s;
+    ModeFromInt(c.mode, s.mode);
+    s.device = *c.devicePath ? c.devicePath : "COM4";
+    s.baud = 19200;
     s.parity = 'E';
-    s.data_bits = 7;
-    s.stop_bits = 1;
-    s.tcp_host = "10.0.0.7";
-    s.tcp_port = 502;
+    s.dataBits = 7;
+    s.stopBits = 1;
+    s.host = "10.0.0.7";
+    s.port = 502;
     EXPECT_EQ(ConnectionSummary(s), c.text) << c.mode << " " << c.devicePath;
   }
 }
