@@ -45,6 +45,7 @@ class SimLink final : public Link {
     return count;
   }
   int Read(std::uint8_t* buffer, int capacity) override {
+    if (lost) return 0;
     int n = 0;
     while (!arriving_.empty() && arriving_.front().first <= now_ && n < capacity) {
       std::vector<std::uint8_t>& bytes = arriving_.front().second;
@@ -400,5 +401,28 @@ TEST_F(LineSessionTest, a_lost_line_is_looked_for_once_per_due_poll) {
   EXPECT_EQ(rec_.Count("Connected to serial port"), 2) << "at the start, and once back";
   EXPECT_GE(rec_.replies.size(), 7u);
   EXPECT_EQ(session_.Definition(a).periodMs, 100);
+  ExpectCountersAddUp();
+}
+
+// A write that is not confirmed drops the rest of its requests, and nothing of it is read
+// back; a line that goes drops the writes still waiting, and says how many.
+TEST_F(LineSessionTest, what_a_failed_write_and_a_lost_line_drop) {
+  const int a = session_.Add(Holding(0, 1));
+  std::string error;
+  const std::vector<WriteFrame> long_write = FrameWrites(1, false, 9030, std::vector<std::uint16_t>(200, 5), false, 1, error);
+  ASSERT_EQ(long_write.size(), 2u) << "123 registers, then 77";
+  session_.Write(a, long_write);
+  RunUntil(2000);
+  ASSERT_EQ(line_.link.sent.size(), 1u) << "the second request of a write not confirmed is not sent, nor a read-back";
+  EXPECT_EQ(rec_.writeFailures.size(), 1u);
+
+  session_.Start(a);
+  ASSERT_TRUE(session_.OnLine(a));
+  for (int offset : {10, 20, 30}) session_.Write(a, FrameWrites(1, false, offset, {1}, false, 1, error));
+  line_.link.lost = true;
+  line_.openFails = true;
+  RunUntil(2100);
+  EXPECT_EQ(rec_.Count("Writes not sent, the line having gone: 3"), 1);
+  EXPECT_EQ(line_.link.sent.size(), 2u);
   ExpectCountersAddUp();
 }
