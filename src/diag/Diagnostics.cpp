@@ -1,13 +1,12 @@
 #include "diag/Diagnostics.h"
 
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 
 #include "diag/Clock.h"
+#include "diag/FileFolders.h"
 
 namespace vantrel {
 
@@ -30,10 +29,7 @@ std::string g_debugPath;
 std::string g_messagePath;
 
 const std::string& PathOf(std::string& cached, const char* name) {
-  if (cached.empty()) {
-    char dir[1024] = {};
-    cached = getcwd(dir, sizeof dir) ? std::string(dir) + "/" + name : std::string(name);
-  }
+  if (cached.empty()) cached = ProgramFileFolders().logs + "/" + name;
   return cached;
 }
 
