@@ -166,3 +166,35 @@ TEST_F(Program, keeps_its_files_in_the_xdg_folders_when_started_in_home_else_in_
     }
   }
 }
+
+// A workspace file named on the command line is read once the window is up; one that
+// cannot be is explained in a box naming the file and why, and the window goes on.
+TEST_F(Program, explains_a_workspace_file_that_cannot_be_opened) {
+  StartSlave();
+  WriteSettings("[Vantrel Modbus Scanner]\ncheck_for_updates=0\nbuad_rate=115200\n");
+  std::ofstream(dir_ / "bad.vantrel.json") << R"({"format": "vantrel-workspace", "version": 1, "polls": [{"length": 0}]})";
+  const std::string example = std::filesystem::canonical(VANTREL_SOURCE_DIR "/docs/example-workspace.json");
+  const struct {
+    std::string file, box;
+  } cases[] = {
+      {"absent.vantrel.json", dir_ / "absent.vantrel.json" + ": cannot be read: No such file or directory"},
+      {"bad.vantrel.json", dir_ / "bad.vantrel.json" + ": polls[0].length: must be 1 to 2000 for function 1, not 0"},
+      {example, ""},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(dir_ / "log.txt");
+    ASSERT_FALSE(Start({c.file}).empty()) << ReadFile(dir_ / "program.out");
+    if (c.box.empty()) {
+      EXPECT_TRUE(FileHolds("Debuglog.txt", {"Workspace " + example + " read: 3 poll definitions"}));
+    } else {
+      ASSERT_TRUE(FileHolds("log.txt", {"MessageAndLog iType=[16] msg=[Error - Can not open the workspace\n\n" +
+                                        c.box + "\n\nThe program goes on with its settings as they were.]"}))
+          << ReadFile(dir_ / "log.txt");
+      x_.Client({"xdotool", "key", "Return"});  // the box has the focus
+      ASSERT_TRUE(FileHolds("log.txt", {"MessageAndLog return = [ 1]"}));
+    }
+    x_.Client({"xdotool", "key", "--window", Window(), "Escape"});
+    EXPECT_EQ(program_->Wait(20000), 0) << c.file;
+    EXPECT_EQ(ReadFile(dir_ / "log.txt").find("MessageAndLog") != std::string::npos, !c.box.empty()) << c.file;
+  }
+}
