@@ -190,6 +190,7 @@ TEST_F(Program, explains_a_workspace_file_that_cannot_be_opened) {
       ASSERT_TRUE(FileHolds("log.txt", {"MessageAndLog iType=[16] msg=[Error - Can not open the workspace\n\n" +
                                         c.box + "\n\nThe program goes on with its settings as they were.]"}))
           << ReadFile(dir_ / "log.txt");
+      x_.Client({"import", "-window", "root", VANTREL_ARTIFACT_DIR "/program_workspace_refused.png"});
       x_.Client({"xdotool", "key", "Return"});  // the box has the focus
       ASSERT_TRUE(FileHolds("log.txt", {"MessageAndLog return = [ 1]"}));
     }
