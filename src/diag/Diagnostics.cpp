@@ -29,7 +29,12 @@ std::string g_debugPath;
 std::string g_messagePath;
 
 const std::string& PathOf(std::string& cached, const char* name) {
-  if (cached.empty()) cached = ProgramFileFolders().logs + "/" + name;
+  if (cached.empty()) {
+    const std::string folder = ProgramFileFolders().logs;
+    // The working folder is there; the XDG logs folder may not be, the first time.
+    MakeFolders(folder);
+    cached = folder + "/" + name;
+  }
   return cached;
 }
 

@@ -30,15 +30,14 @@ std::string XdgFolder(const std::string& variable, const std::string& home, cons
   return home.empty() ? "" : home + fallback;
 }
 
-// The folder and its missing parents, each made with mode 0700.
+}  // namespace
+
 void MakeFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     mkdir(path.substr(0, slash).c_str(), 0700);
     if (slash == std::string::npos) break;
   }
 }
-
-}  // namespace
 
 FileFolders ChooseFileFolders(const StartPlace& place) {
   const std::string& here = place.workingFolder;
@@ -56,10 +55,7 @@ FileFolders ProgramFileFolders() {
   const std::string here = WorkingFolder();
   const FileFolders folders =
       ChooseFileFolders({here, Env("HOME"), Env("XDG_CONFIG_HOME"), Env("XDG_STATE_HOME")});
-  if (folders.settings != here) {
-    MakeFolders(folders.settings);
-    MakeFolders(folders.logs);
-  }
+  if (folders.settings != here) MakeFolders(folders.settings);
   return folders;
 }
 

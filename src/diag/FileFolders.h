@@ -37,7 +37,12 @@ struct StartPlace {
 FileFolders ChooseFileFolders(const StartPlace& place);
 
 // The folders for this process, from its working folder and environment now. The XDG
-// folders, when chosen, are made (mode 0700, as the XDG rules ask) if they are missing.
+// settings folder, when chosen, is made if it is missing, so that a save can go there; the
+// logs folder is made by the first record written to it.
 FileFolders ProgramFileFolders();
+
+// Makes the folder and its missing parents, each with mode 0700, as the XDG rules ask for
+// the folders of a user's files.
+void MakeFolders(const std::string& path);
 
 }  // namespace vantrel
