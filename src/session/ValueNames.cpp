@@ -3,64 +3,54 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 
 namespace vantrel {
 namespace {
 
-struct ModeName {
+template <typename T>
+struct Named {
   const char* name;
-  ModbusMode mode;
+  T value;
 };
-constexpr ModeName kModeNames[] = {{"rtu", ModbusMode::Rtu},
-                                   {"ascii", ModbusMode::Ascii},
-                                   {"tcp", ModbusMode::Tcp},
-                                   {"rtutcp", ModbusMode::RtuOverTcp}};
 
-struct OrderName {
-  const char* name;
-  WordOrder order;
-};
-constexpr OrderName kOrderNames[] = {{"low-first", WordOrder::LowFirst},
-                                     {"high-first", WordOrder::HighFirst},
-                                     {"low-first-swapped", WordOrder::LowFirstSwapped},
-                                     {"high-first-swapped", WordOrder::HighFirstSwapped}};
+constexpr Named<ModbusMode> kModeNames[] = {{"rtu", ModbusMode::Rtu},
+                                            {"ascii", ModbusMode::Ascii},
+                                            {"tcp", ModbusMode::Tcp},
+                                            {"rtutcp", ModbusMode::RtuOverTcp}};
+
+constexpr Named<WordOrder> kOrderNames[] = {{"low-first", WordOrder::LowFirst},
+                                            {"high-first", WordOrder::HighFirst},
+                                            {"low-first-swapped", WordOrder::LowFirstSwapped},
+                                            {"high-first-swapped", WordOrder::HighFirstSwapped}};
+
+template <typename T, std::size_t N>
+const char* NameIn(const Named<T> (&names)[N], T value) {
+  for (const auto& n : names) {
+    if (n.value == value) return n.name;
+  }
+  return "";
+}
+
+template <typename T, std::size_t N>
+bool ValueIn(const Named<T> (&names)[N], const std::string& name, T& value) {
+  for (const auto& n : names) {
+    if (name == n.name) {
+      value = n.value;
+      return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
-const char* ModeOptionName(ModbusMode mode) {
-  for (const auto& m : kModeNames) {
-    if (m.mode == mode) return m.name;
-  }
-  return "";
-}
+const char* ModeOptionName(ModbusMode mode) { return NameIn(kModeNames, mode); }
+bool ModeFromOptionName(const std::string& name, ModbusMode& mode) { return ValueIn(kModeNames, name, mode); }
 
-bool ModeFromOptionName(const std::string& name, ModbusMode& mode) {
-  for (const auto& m : kModeNames) {
-    if (name == m.name) {
-      mode = m.mode;
-      return true;
-    }
-  }
-  return false;
-}
-
-const char* WordOrderOptionName(WordOrder order) {
-  for (const auto& o : kOrderNames) {
-    if (o.order == order) return o.name;
-  }
-  return "";
-}
-
-bool WordOrderFromOptionName(const std::string& name, WordOrder& order) {
-  for (const auto& o : kOrderNames) {
-    if (name == o.name) {
-      order = o.order;
-      return true;
-    }
-  }
-  return false;
-}
+const char* WordOrderOptionName(WordOrder order) { return NameIn(kOrderNames, order); }
+bool WordOrderFromOptionName(const std::string& name, WordOrder& order) { return ValueIn(kOrderNames, name, order); }
 
 int ComPortNumber(const std::string& text) {
   if (text.size() < 4 || strncasecmp(text.c_str(), "COM", 3) != 0) return 0;

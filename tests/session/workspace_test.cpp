@@ -4,8 +4,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include "settings/ScannerSettings.h"
 #include "settings/test_folder.h"
@@ -268,18 +266,10 @@ TEST(workspace_test, a_save_that_cannot_be_made_leaves_the_old_file_whole) {
   EXPECT_FALSE(SaveWorkspace(folder.File("w.json"), ws, error));
   EXPECT_EQ(error, folder.File("w.json") + ": polls[0].length: must be 1 to 2000 for function 1, not 0");
 
-  // A file-size limit makes the write fail part way (root is not exempt from it).
+  // A write that fails part way.
   ws.polls[0].length = 1;
   ws.polls[0].name = std::string(100000, 'x');
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit lowered = saved;
-  lowered.rlim_cur = 4096;
-  const auto handler = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &lowered);
-  const bool ok = SaveWorkspace(folder.File("w.json"), ws, error);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, handler);
+  const bool ok = testing::WithFileSizeLimit(4096, [&] { return SaveWorkspace(folder.File("w.json"), ws, error); });
 
   EXPECT_FALSE(ok);
   EXPECT_EQ(error, folder.File("w.json") + ": could not write the temporary file: File too large");
