@@ -51,8 +51,13 @@ bool IsUtf8(const std::string& text) {
   }
 }
 
+// Where the i-th definition stands in the file.
+std::string PollPath(std::size_t i) { return "polls[" + std::to_string(i) + "]"; }
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
 // N O E M S, either case, as settings.ini takes them.
-bool IsParity(char c) { return c != '\0' && std::strchr("NOEMS", std::toupper(static_cast<unsigned char>(c))) != nullptr; }
+bool IsParity(char c) { return c != '\0' && std::strchr("NOEMS", Upper(c)) != nullptr; }
 
 // The members of one JSON object, read by name; those never asked for are the unknown ones.
 class Members {
@@ -126,7 +131,7 @@ void ReadConnection(const Json& object, LineConnection& c, std::string& unknown)
   m.Int("data_bits", c.dataBits);
   m.Name("parity", "N, O, E, M or S", [&](const std::string& s) {
     if (s.size() != 1 || !IsParity(s[0])) return false;
-    c.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
+    c.parity = Upper(s[0]);
     return true;
   });
   // One and a half is kept as 3, as settings.ini keeps it.
@@ -174,12 +179,12 @@ Workspace Read(const Json& doc) {
   if (format == nullptr) throw Refused{"format: missing; a workspace file says \"format\": \"vantrel-workspace\""};
   if (*format != kWorkspaceFormat) Refuse("format", "\"vantrel-workspace\"", *format);
   const Json* version = top.Find("version");
-  if (version == nullptr) throw Refused{"version: missing; this program reads version 1"};
-  if (!version->is_number_integer() || *version < 1) Refuse("version", "1", *version);
+  const std::string readable = std::to_string(kWorkspaceVersion);
+  if (version == nullptr) throw Refused{"version: missing; this program reads version " + readable};
+  if (!version->is_number_integer() || *version < 1) Refuse("version", readable, *version);
   if (*version > kWorkspaceVersion) {
-    throw Refused{"version: " + Shown(*version) +
-                  " is newer than this program reads (1), and its fields may mean something else; "
-                  "open it with a newer Vantrel Modbus Scanner"};
+    throw Refused{"version: " + Shown(*version) + " is newer than this program reads (" + readable +
+                  "), and its members may mean something else; open it with a newer Vantrel Modbus Scanner"};
   }
   Workspace ws;
   if (const Json* connection = top.Nested("connection", false)) {
@@ -187,7 +192,7 @@ Workspace Read(const Json& doc) {
   }
   if (const Json* polls = top.Nested("polls", true)) {
     for (std::size_t i = 0; i < polls->size(); ++i) {
-      const std::string path = "polls[" + std::to_string(i) + "]";
+      const std::string path = PollPath(i);
       if (!(*polls)[i].is_object()) Refuse(path, "an object {...}", (*polls)[i]);
       ReadPoll((*polls)[i], path, ws.polls.emplace_back());
     }
@@ -258,7 +263,7 @@ void AppendUnknown(Json& object, const std::string& unknown) {
 std::string WorkspaceProblem(const Workspace& workspace) {
   if (std::string problem = ConnectionProblem(workspace.connection); !problem.empty()) return problem;
   for (std::size_t i = 0; i < workspace.polls.size(); ++i) {
-    if (std::string problem = PollProblem(workspace.polls[i], "polls[" + std::to_string(i) + "]"); !problem.empty()) {
+    if (std::string problem = PollProblem(workspace.polls[i], PollPath(i)); !problem.empty()) {
       return problem;
     }
   }
@@ -305,7 +310,7 @@ std::string WorkspaceJson(const Workspace& workspace) {
                      {"device", c.device},
                      {"baud", c.baud},
                      {"data_bits", c.dataBits},
-                     {"parity", std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(c.parity))))},
+                     {"parity", std::string(1, Upper(c.parity))},
                      {"stop_bits", c.stopBits == 3 ? Json(1.5) : Json(c.stopBits)},
                      {"rs485", c.rs485},
                      {"host", c.host},
@@ -357,7 +362,7 @@ Workspace WorkspaceFromSettings(const ScannerSettings& s) {
   c.device = s.device_path.empty() ? "COM" + std::to_string(s.com_port) : s.device_path;
   c.baud = s.buad_rate;
   c.dataBits = s.data_bits;
-  c.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(s.parity)));
+  c.parity = Upper(s.parity);
   c.stopBits = s.stop_bits;
   c.rs485 = s.rs485 != 0;
   c.host = s.tcp_host;
