@@ -57,6 +57,7 @@
 #include "diag/Diagnostics.h"
 #include "modbus/ModbusMaster.h"
 #include "session/Line.h"
+#include "session/Workspace.h"
 #include "serial/PortMap.h"
 #include "settings/ScannerSettings.h"
 #include "sheet/Settings_PollFrequencyDlg.h"
@@ -490,33 +491,12 @@ void CMainDlg::UpdatePollFrequencySummary() {
 // --- poll cycle ---------------------------------------------------------------------
 
 PollDefinition CMainDlg::DefinitionFromSettings() const {
-  PollDefinition d;
-  d.slaveId = settings_.request_id;
-  d.function = settings_.request_function_code;
-  d.offset = settings_.request_offset;
-  d.length = settings_.request_length;
-  d.periodMs = std::max(settings_.PollPeriodMs(), 0);  // a negative period polls once
-  d.policy = settings_.keep_polling_on_failure != 0 ? FailurePolicy::KeepPolling : FailurePolicy::StopAndExplain;
-  d.view.wordOrder = TableWordOrder();
-  d.view.show64 = settings_.show_64bit != 0;
-  d.view.wireAddress = settings_.show_wire_address != 0;
+  PollDefinition d = WorkspaceFromSettings(settings_).polls.front();
+  d.periodMs = std::max(d.periodMs, 0);  // a negative period polls once
   return d;
 }
 
-LineConnection CMainDlg::ConnectionFromSettings() const {
-  LineConnection c;
-  ModeFromInt(settings_.modbus_mode, c.mode);  // a stored position that names no mode speaks RTU
-  c.device = settings_.device_path.empty() ? "COM" + std::to_string(settings_.com_port) : settings_.device_path;
-  c.baud = settings_.buad_rate;
-  c.dataBits = settings_.data_bits;
-  c.parity = settings_.parity;
-  c.stopBits = settings_.stop_bits;
-  c.rs485 = settings_.rs485 != 0;
-  c.host = settings_.tcp_host;
-  c.port = settings_.tcp_port;
-  c.timeoutMs = settings_.recv_time_out;
-  return c;
-}
+LineConnection CMainDlg::ConnectionFromSettings() const { return WorkspaceFromSettings(settings_).connection; }
 
 void CMainDlg::SyncDefinition() {
   if (session_->Count() == 0) return;

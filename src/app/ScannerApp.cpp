@@ -9,7 +9,9 @@
 
 #include "app/MainDlg.h"
 #include "app/QtPresenter.h"
+#include "diag/Diagnostics.h"
 #include "session/Line.h"
+#include "session/Workspace.h"
 #include "settings/ScannerSettings.h"
 #include "web/Tattler.h"
 #include "web/WebCall.h"
@@ -36,6 +38,24 @@ std::string SaveFileName(QWidget* parent, const std::string& folder, const std::
 
 CScannerApp::CScannerApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Vantrel Modbus Scanner"));
+  const QStringList args = arguments();
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    if (!args[i].startsWith(QLatin1Char('-'))) {
+      workspacePath = QFileInfo(args[i]).absoluteFilePath().toStdString();
+      break;
+    }
+  }
+}
+
+void CScannerApp::OpenWorkspaceArgument(CMainDlg& /*dlg*/) {
+  Workspace workspace;
+  std::string error;
+  if (!LoadWorkspace(workspacePath, workspace, error)) {
+    MessageAndLog(kBoxStop, "Error - Can not open the workspace\n\n%s\n\nThe program goes on with its settings as "
+                  "they were.", error.c_str());
+    return;
+  }
+  WriteDebugLog("Workspace %s read: %zu poll definitions", workspacePath.c_str(), workspace.polls.size());
 }
 
 int CScannerApp::InitInstance() {
@@ -58,6 +78,7 @@ int CScannerApp::InitInstance() {
     dlg.chooseExportFile = [&dlg](const std::string& folder, const std::string& name) {
       return SaveFileName(&dlg, folder, name, true);
     };
+    if (!workspacePath.empty()) QTimer::singleShot(0, &dlg, [this, &dlg] { OpenWorkspaceArgument(dlg); });
     dlg.exec();  // the result is of no interest: the program ends either way
   }
   SetBrowserOpener(nullptr);

@@ -8,7 +8,7 @@
 namespace {
 
 constexpr char kHelp[] =
-    "Usage: vantrel-modbus-scanner [OPTION]\n"
+    "Usage: vantrel-modbus-scanner [OPTION] [FILE]\n"
     "\n"
     "A Modbus master for testing devices: reads one slave's coils, discrete inputs, holding\n"
     "and input registers (functions 01 to 04), once or at a poll frequency, shows every value\n"
@@ -16,9 +16,13 @@ constexpr char kHelp[] =
     "and 16). Every request, reply and event is logged with a time stamp, and every failure is\n"
     "explained in plain words.\n"
     "\n"
-    "Started without options it opens its window. It keeps its files in the folder it is\n"
-    "started in: settings.ini (the settings), log.txt (the activity log) and Debuglog.txt\n"
-    "(everything, with start-up and web-call traces).\n"
+    "Started without options it opens its window; FILE is a workspace file (a connection and\n"
+    "its poll definitions, JSON, such as *.vantrel.json) to open. It keeps its files in the\n"
+    "folder it is started in: settings.ini (the settings), log.txt (the activity log) and\n"
+    "Debuglog.txt (everything, with start-up and web-call traces). Started in the home folder\n"
+    "without a settings.ini there, as the desktop menu starts it, it keeps settings.ini in\n"
+    "$XDG_CONFIG_HOME/vantrel-modbus-scanner/ (~/.config/vantrel-modbus-scanner/) and the logs\n"
+    "in $XDG_STATE_HOME/vantrel-modbus-scanner/ (~/.local/state/vantrel-modbus-scanner/).\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this text and exit\n"

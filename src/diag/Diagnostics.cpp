@@ -1,13 +1,12 @@
 #include "diag/Diagnostics.h"
 
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
 
 #include "diag/Clock.h"
+#include "diag/FileFolders.h"
 
 namespace vantrel {
 
@@ -31,8 +30,10 @@ std::string g_messagePath;
 
 const std::string& PathOf(std::string& cached, const char* name) {
   if (cached.empty()) {
-    char dir[1024] = {};
-    cached = getcwd(dir, sizeof dir) ? std::string(dir) + "/" + name : std::string(name);
+    const std::string folder = ProgramFileFolders().logs;
+    // The working folder is there; the XDG logs folder may not be, the first time.
+    MakeFolders(folder);
+    cached = folder + "/" + name;
   }
   return cached;
 }

@@ -1,9 +1,10 @@
 // The two diagnostic logs ("log.txt" for message boxes, "Debuglog.txt" for everything)
 // and the one function through which every message box of the program passes.
 //
-// Each record is "\n[DD-MM-YYYY hh:mm:ss] " and the text, appended to the file in the
-// working directory of the first write (the path is kept for the rest of the run). A file
-// that cannot be opened drops the record silently.
+// Each record is "\n[DD-MM-YYYY hh:mm:ss] " and the text, appended to the file in the logs
+// folder that diag/FileFolders.h chooses at the first write (the working directory, unless
+// the program was started from a desktop menu); the path is kept for the rest of the run.
+// A file that cannot be opened drops the record silently.
 #pragma once
 
 #include <cstdarg>

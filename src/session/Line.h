@@ -65,8 +65,4 @@ class Line final : public LineLinks {
   ModbusMaster master_;
 };
 
-// Whether device names a port by its number, "COMn" (any letter case, n in digits), and
-// which; a device path names none.
-bool ComPort(const std::string& device, int& number);
-
 }  // namespace vantrel

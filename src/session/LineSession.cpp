@@ -12,6 +12,7 @@
 #include "modbus/ModbusFrame.h"
 #include "session/PollTexts.h"
 #include "session/ResponseTable.h"
+#include "session/ValueNames.h"
 
 namespace vantrel {
 
@@ -28,9 +29,9 @@ long long MsBetween(TimePoint from, TimePoint to) {
 
 std::string ConnectionSummary(const LineConnection& c) {
   if (IsNetworkMode(c.mode)) return NetworkConnectionText(c.mode, c.host, c.port);
-  int com = 0;
-  const std::string line = ComPort(c.device, com) ? ConnectionText(com, c.baud, c.parity, c.dataBits, c.stopBits)
-                                                  : DeviceConnectionText(c.device, c.baud, c.parity, c.dataBits, c.stopBits);
+  const int com = ComPortNumber(c.device);
+  const std::string line = com != 0 ? ConnectionText(com, c.baud, c.parity, c.dataBits, c.stopBits)
+                                    : DeviceConnectionText(c.device, c.baud, c.parity, c.dataBits, c.stopBits);
   // RTU, the program's first mode, goes unnamed; a line in ASCII says so, since its
   // settings alone look the same.
   return c.mode == ModbusMode::Rtu ? line : std::string(ModeName(c.mode)) + " " + line;

@@ -56,6 +56,10 @@ struct PollDefinition {
   bool enabled = true;
   FailurePolicy policy = FailurePolicy::StopAndExplain;
   ViewOptions view;
+  // The members of its workspace file entry that this version does not know, as the text
+  // of a JSON object ("" for none): a save writes them back, and they go with the
+  // definition wherever it is moved or copied.
+  std::string unknownFields;
 
   bool operator==(const PollDefinition&) const = default;
 };

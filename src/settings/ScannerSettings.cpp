@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <filesystem>
-#include <system_error>
-#include <utility>
 
 #include "diag/Diagnostics.h"
 #include "settings/IniDocument.h"
@@ -16,14 +13,6 @@ ScannerSettings scannerSettings;
 namespace {
 
 constexpr const char* kSection = "Vantrel Modbus Scanner";
-
-std::string WorkingDirectory() {
-  std::error_code error;
-  std::string dir = std::filesystem::current_path(error).string();
-  // A folder that was removed under us has no name; "." at least never points the
-  // files at the root folder, as an empty start-up path would.
-  return error || dir.empty() ? std::string(".") : dir;
-}
 
 // The letter goes unencoded into the usage report's form body, so only these may pass.
 // The lower-case forms are harmless there and the serial port takes either case.
@@ -49,10 +38,12 @@ constexpr ResourceText kResourceTexts[] = {
 
 }  // namespace
 
-ScannerSettings::ScannerSettings() : ScannerSettings(WorkingDirectory()) {}
+ScannerSettings::ScannerSettings() : ScannerSettings(ProgramFileFolders()) {}
 
-ScannerSettings::ScannerSettings(std::string startupPath)
-    : startup_path(std::move(startupPath)), logfile_path(startup_path + "/log.txt") {}
+ScannerSettings::ScannerSettings(std::string startupPath) : ScannerSettings(FileFolders{startupPath, startupPath}) {}
+
+ScannerSettings::ScannerSettings(const FileFolders& folders)
+    : startup_path(folders.settings), logfile_path(folders.logs + "/log.txt") {}
 
 int PollPeriodMs(int pollFrequency, int pollPeriodMs) {
   if (pollPeriodMs > 0) return pollPeriodMs;

@@ -2,7 +2,8 @@
 //
 // The program has one instance, scannerSettings, built during static initialisation;
 // every part reads and changes its fields directly. The file lives in the folder the
-// program was started in and holds one section, "Vantrel Modbus Scanner", with the keys
+// program was started in (or, started from a desktop menu, in its XDG configuration folder:
+// see diag/FileFolders.h) and holds one section, "Vantrel Modbus Scanner", with the keys
 // in the order of the fields below (startup_path is never stored): the fifteen of the
 // first release, then the keys added since (always_write_multiple onwards), which older
 // files lack (each then keeps its default).
@@ -10,15 +11,20 @@
 
 #include <string>
 
+#include "diag/FileFolders.h"
+
 namespace vantrel {
 
 class ScannerSettings {
  public:
-  // Built-in defaults, with startup_path taken from the working directory now; later
-  // changes of the working directory do not move the files.
+  // Built-in defaults, with the folders that diag/FileFolders.h chooses now (the working
+  // directory, unless started from a desktop menu); later changes of the working directory
+  // do not move the files.
   ScannerSettings();
-  // The same with a given start-up folder.
+  // The same with a given start-up folder, which holds the log too.
   explicit ScannerSettings(std::string startupPath);
+  // The same with settings.ini in folders.settings and the log in folders.logs.
+  explicit ScannerSettings(const FileFolders& folders);
 
   // Reads the file. False when it cannot be read, has no section, or has a line that
   // starts with a non-printable character: then no field changes. Otherwise each key
@@ -34,7 +40,7 @@ class ScannerSettings {
   // startup_path + "/settings.ini".
   std::string FilePath() const;
 
-  std::string startup_path;
+  std::string startup_path;  // the folder of settings.ini (and of the COMn entries)
   int check_for_updates = 1;  // a flag: 0 or 1
   int poll_frequency = 0;     // seconds between polls; 0 polls once; never negative after Load
   // ConnectionSettings: modbus_mode, com_port, buad_rate, data_bits, stop_bits, parity,
@@ -48,7 +54,7 @@ class ScannerSettings {
   int data_bits = 8;
   int stop_bits = 1;         // 1 one, 2 two, 3 one and a half
   char parity = 'N';         // N O E M S, or their lower-case forms
-  std::string logfile_path;  // default startup_path + "/log.txt"
+  std::string logfile_path;  // default: log.txt in the logs folder
   int request_id = 11;
   int request_length = 20;
   int request_offset = 1;  // counted from 1

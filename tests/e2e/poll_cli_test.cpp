@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -230,6 +231,28 @@ TEST_F(PollCli, takes_connection_and_request_from_settings_ini) {
   r = vantrel::test::Run({"/bin/sh", "-c", cd});
   EXPECT_EQ(r.status, 6);
   EXPECT_NE(r.err.find("Poll: 0B 01 00 00 00 14 "), std::string::npos) << r.err;
+}
+
+// Started in the home folder with no settings.ini there, it reads the one the desktop
+// program keeps when started from the menu, and COM3 is the entry beside it.
+TEST_F(PollCli, started_in_home_reads_the_settings_and_ports_of_the_config_folder) {
+  TempDir home;
+  const std::string config = home / ".config/vantrel-modbus-scanner";
+  std::filesystem::create_directories(config);
+  std::filesystem::create_symlink(slave_->linkPath(), config + "/COM3");
+  std::ofstream(config + "/settings.ini") << "[Vantrel Modbus Scanner]\ncom_port=3\nbuad_rate=115200\n"
+                                             "request_id=1\nrequest_function_code=4\nrequest_offset=3\n"
+                                             "request_length=2\nrecv_time_out=2000\n";
+  const RunResult r = vantrel::test::Run({"/bin/sh", "-c",
+                                          "cd '" + home.path() + "' && HOME='" + home.path() +
+                                              "' XDG_CONFIG_HOME= XDG_STATE_HOME= " + PollBinary() + " --csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Offset,Standard address,6 digit address,Hex,uint16,int16,uint32,int32,float32\n"
+                   "3,30003,300003,0x001E,30,30,,,\n"
+                   "4,30004,300004,0x0028,40,40,2621470,2621470,0.000000\n");
+  for (const auto& entry : std::filesystem::directory_iterator(home.path())) {
+    EXPECT_EQ(entry.path().filename().string().front(), '.') << entry.path() << " at the top of home";
+  }
 }
 
 // -l with --csv: a header once, then a line per poll with its time, as the data log has them.

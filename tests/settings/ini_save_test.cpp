@@ -66,17 +66,8 @@ TEST(ini_save, failed_write_keeps_the_old_file_and_removes_the_temporary) {
   folder.Write("t.ini", "[old]\nk=v\n");
   IniDocument doc(folder.File("t.ini"));
   doc.SetString("big", "k", std::string(100000, 'x'));
-  // A file-size limit makes the write fail part way (root is not exempt from it); the
-  // limit leaves room for the debug-log line.
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit lowered = saved;
-  lowered.rlim_cur = 4096;
-  const auto handler = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &lowered);
-  const bool ok = doc.Save();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, handler);
+  // The limit leaves room for the debug-log line.
+  const bool ok = testing::WithFileSizeLimit(4096, [&] { return doc.Save(); });
 
   EXPECT_FALSE(ok);
   EXPECT_EQ(folder.Read("t.ini"), "[old]\nk=v\n");

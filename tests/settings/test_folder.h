@@ -2,6 +2,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <fstream>
@@ -41,6 +43,22 @@ class WorkingFolder : public TempFolder {
  private:
   vantrel::test::ScopedCwd cwd_;
 };
+
+// Runs f with the file-size limit lowered to bytes, so that a write past it fails part way
+// (root is not exempt from it, as it is from permissions); the limit is restored after.
+template <typename F>
+auto WithFileSizeLimit(rlim_t bytes, F f) {
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit lowered = saved;
+  lowered.rlim_cur = bytes;
+  const auto handler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &lowered);
+  const auto result = f();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, handler);
+  return result;
+}
 
 // Every field of a document in order, so equal descriptions mean equal documents.
 inline std::string Describe(const IniDocument& doc) {

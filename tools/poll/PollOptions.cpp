@@ -31,8 +31,11 @@ const char kPollUsage[] =
     "\n"
     "The connection and the request come from \"settings.ini\" in the current folder, so\n"
     "that with no options it polls exactly what the desktop program started there is set\n"
-    "to; options override single values. Without the file, the desktop program's defaults\n"
-    "apply, the ones shown below.\n"
+    "to; options override single values. Started in the home folder without a settings.ini\n"
+    "there, it reads the one the desktop program keeps when started from the desktop menu,\n"
+    "in $XDG_CONFIG_HOME/vantrel-modbus-scanner/ (~/.config/vantrel-modbus-scanner/), and\n"
+    "COMn is the entry there. Without the file, the desktop program's defaults apply, the\n"
+    "ones shown below.\n"
     "\n"
     "Options:\n"
     "  -m MODE       rtu (the default); ascii, the ':' frames with an LRC on the serial\n"
@@ -185,58 +188,11 @@ void ApplySettings(const ScannerSettings& settings, PollConfig& config) {
 
 namespace {
 
-struct OrderName {
-  const char* name;
-  WordOrder order;
-};
-constexpr OrderName kOrderNames[] = {{"low-first", WordOrder::LowFirst},
-                                     {"high-first", WordOrder::HighFirst},
-                                     {"low-first-swapped", WordOrder::LowFirstSwapped},
-                                     {"high-first-swapped", WordOrder::HighFirstSwapped}};
-
-struct ModeName {
-  const char* name;
-  ModbusMode mode;
-};
-constexpr ModeName kModeNames[] = {{"rtu", ModbusMode::Rtu},
-                                   {"ascii", ModbusMode::Ascii},
-                                   {"tcp", ModbusMode::Tcp},
-                                   {"rtutcp", ModbusMode::RtuOverTcp}};
-
 bool ParseWordOrder(const std::string& value, PollConfig& config, std::string& error) {
-  for (const auto& o : kOrderNames) {
-    if (value == o.name) {
-      config.wordOrder = o.order;
-      return true;
-    }
-  }
+  if (WordOrderFromOptionName(value, config.wordOrder)) return true;
   error = "--word-order: low-first, high-first, low-first-swapped or high-first-swapped";
   return false;
 }
-
-}  // namespace
-
-const char* ModeOptionName(ModbusMode mode) {
-  for (const auto& m : kModeNames) {
-    if (m.mode == mode) return m.name;
-  }
-  return "";
-}
-
-const char* WordOrderOptionName(WordOrder order) {
-  for (const auto& o : kOrderNames) {
-    if (o.order == order) return o.name;
-  }
-  return "";
-}
-
-int ComPortNumber(const std::string& text) {
-  if (text.size() < 4 || strncasecmp(text.c_str(), "COM", 3) != 0) return 0;
-  long n = 0;
-  return ToLong(text.substr(3), 1, 255, n) ? static_cast<int>(n) : 0;
-}
-
-namespace {
 
 // The formats a register type may name after a colon, as mbpoll names them and as the
 // response table's columns do.
@@ -471,14 +427,9 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     const char f = flag[1];
     switch (f) {
       case 'm': {
-        bool found = false;
-        for (const auto& m : kModeNames) {
-          if (strcasecmp(value.c_str(), m.name) == 0) {
-            config.mode = m.mode;
-            found = true;
-          }
-        }
-        if (!found) { error = "-m: rtu, ascii, tcp or rtutcp"; return ParseOutcome::Error; }
+        std::string name = value;
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!ModeFromOptionName(name, config.mode)) { error = "-m: rtu, ascii, tcp or rtutcp"; return ParseOutcome::Error; }
         break;
       }
       case 'p':

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "session/WriteValues.h"
 #include "modbus/Framing.h"
+#include "session/ValueNames.h"
+#include "session/WriteValues.h"
 
 namespace vantrel {
 class ScannerSettings;
@@ -102,15 +103,10 @@ void ApplySettings(const ScannerSettings& settings, PollConfig& config);
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
                               std::string& error);
 
-// The --word-order names: "low-first", "high-first", "low-first-swapped",
-// "high-first-swapped".
-const char* WordOrderOptionName(vantrel::WordOrder order);
-
-// The -m names: "rtu", "ascii", "tcp", "rtutcp".
-const char* ModeOptionName(vantrel::ModbusMode mode);
-
-// Parses "COMn" (any letter case); 0 when the text is no such name.
-int ComPortNumber(const std::string& text);
+// The -m and --word-order names, and "COMn", as the workspace file spells them too.
+using vantrel::ComPortNumber;
+using vantrel::ModeOptionName;
+using vantrel::WordOrderOptionName;
 
 extern const char kPollUsage[];
 

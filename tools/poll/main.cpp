@@ -21,6 +21,7 @@
 #include "session/WriteValues.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/ModbusMaster.h"
+#include "serial/PortMap.h"
 #include "session/Line.h"
 #include "settings/ScannerSettings.h"
 
@@ -192,6 +193,8 @@ int main(int argc, char** argv) {
   PollConfig cfg;
   ScannerSettings settings;
   if (settings.Load()) ApplySettings(settings, cfg);
+  // COMn is looked up beside settings.ini, as the desktop program started here does.
+  SetPortFolder(settings.startup_path);
   std::string error;
   switch (ParsePollOptions(std::vector<std::string>(argv + 1, argv + argc), cfg, error)) {
     case ParseOutcome::Help:

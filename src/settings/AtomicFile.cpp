@@ -1,0 +1,146 @@
+#include "settings/AtomicFile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "diag/Diagnostics.h"
+
+namespace vantrel {
+namespace {
+
+std::string FolderOf(const std::string& file) {
+  const std::size_t slash = file.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// The digits of text from at up to the first non-digit, as a number without leading
+// zeros, as std::to_string writes it; -1 when there are none or it is not so written.
+// At most 18 digits are taken, so the number fits; more fail the caller's next check.
+long long NumberAt(const std::string& text, std::size_t& at) {
+  const std::size_t start = at;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 18) ++at;
+  if (at == start || (text[start] == '0' && at - start > 1)) return -1;
+  return std::stoll(text.substr(start, at - start));
+}
+
+// The pid in a temporary file name of ours, "." + base + "." + pid + "." + counter +
+// ".tmp", or -1 when name is not exactly of that form.
+pid_t TemporaryOwner(const std::string& name, const std::string& base) {
+  const std::string prefix = "." + base + ".";
+  const std::string suffix = ".tmp";
+  if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return -1;
+  }
+  const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  std::size_t at = 0;
+  const long long pid = NumberAt(middle, at);
+  if (pid <= 0 || pid > INT_MAX || at >= middle.size() || middle[at] != '.') return -1;
+  ++at;
+  if (NumberAt(middle, at) < 0 || at != middle.size()) return -1;
+  return static_cast<pid_t>(pid);
+}
+
+// A save killed part way leaves its temporary file behind for good. Those of processes
+// that no longer run are removed; one of a live process may be a save in progress.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base, const char* who) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::pair<std::string, pid_t>> stale;
+  while (const dirent* entry = readdir(dir)) {
+    const pid_t pid = TemporaryOwner(entry->d_name, base);
+    if (pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) {
+      stale.emplace_back(folder + "/" + entry->d_name, pid);
+    }
+  }
+  closedir(dir);
+  std::sort(stale.begin(), stale.end());
+  for (const auto& [file, pid] : stale) {
+    struct stat st {};
+    if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(file.c_str()) == 0) {
+      WriteDebugLog("%s removed [%s], left by process %d, which no longer runs", who, file.c_str(),
+                    static_cast<int>(pid));
+    }
+  }
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& target, const std::string& text, const char* who,
+                           std::string* why) {
+  std::string dest = target;
+  struct stat st {};
+  // A symlink stays a symlink: the file it points to is the one replaced.
+  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = realpath(target.c_str(), nullptr)) {
+      dest = real;
+      std::free(real);
+    }
+  }
+  const std::string folder = FolderOf(dest);
+  const std::string base = dest.substr(dest.rfind('/') + 1);  // npos + 1 == 0
+  RemoveStaleTemporaries(folder, base, who);
+
+  auto fail = [&](const char* what, int err, int fd, const std::string& temp) {
+    if (fd >= 0) close(fd);
+    if (!temp.empty()) unlink(temp.c_str());
+    WriteDebugLog("%s could not %s for [%s]: %s", who, what, target.c_str(), std::strerror(err));
+    if (why != nullptr) *why = std::string("could not ") + what + ": " + std::strerror(err);
+    return false;
+  };
+
+  // O_EXCL, so a file of the same name (a stale one, or another instance's) is never
+  // reused; mode 0666 lets the umask decide, as for any newly created file.
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + "/." + base + "." + std::to_string(getpid()) + "." + std::to_string(counter++) +
+           ".tmp";
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return fail("create a temporary file", errno, -1, "");
+
+  // The new file keeps the permissions of the one it replaces.
+  if (stat(dest.c_str(), &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);
+
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("write the temporary file", errno, fd, temp);
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  // EINVAL: the file system has nothing to flush for this file; not an error.
+  if (fsync(fd) != 0 && errno != EINVAL) return fail("flush the temporary file", errno, fd, temp);
+  if (close(fd) != 0) return fail("close the temporary file", errno, -1, temp);
+  if (rename(temp.c_str(), dest.c_str()) != 0) return fail("replace the file", errno, -1, temp);
+
+  // The rename itself reaches the disk with the folder's entry.
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}
+
+}  // namespace vantrel
