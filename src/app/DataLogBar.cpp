@@ -90,9 +90,9 @@ void DataLogBar::Browse() {
   Show();
 }
 
-void DataLogBar::Append(const ResponseTable& table) {
+void DataLogBar::Append(const ResponseTable& table, const std::string& poll) {
   errno = 0;
-  const DataLogStatus status = dataLog_.Append(table, LocalIsoTime(std::chrono::system_clock::now()));
+  const DataLogStatus status = dataLog_.Append(table, LocalIsoTime(std::chrono::system_clock::now()), poll);
   if (status != DataLogStatus::FirstFailure) return;
   const int error = errno;
   MessageAndLog(kBoxOk,

@@ -26,9 +26,10 @@ class DataLogBar : public QWidget {
 
   // Takes the settings' choices (after they are loaded).
   void Load();
-  // Appends the row of a good reply's table when the log is on; a file that cannot be
-  // written is explained once, until a row gets through again.
-  void Append(const ResponseTable& table);
+  // Appends the row of a good reply's table (of the poll named, with several on the line)
+  // when the log is on; a file that cannot be written is explained once, until a row gets
+  // through again.
+  void Append(const ResponseTable& table, const std::string& poll = "");
   // Switching on without a file asks for one first; no file chosen leaves the log off.
   void SetOn(bool on);
   // Asks for the file and, when one is chosen, keeps it.

@@ -151,6 +151,11 @@ CFindDevicesDlg::CFindDevicesDlg(ModbusMaster& master, bool network, std::string
   found_->horizontalHeader()->setStretchLastSection(false);
   found_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   found_->setToolTip(QStringLiteral("Double-click a device to take its id (and line settings) and poll it"));
+  // A device found may be polled beside the polls there are, in a tab of its own.
+  openAsPoll_ = new QPushButton(QStringLiteral("Open as a new poll"));
+  openAsPoll_->setObjectName(QStringLiteral("openAsPollButton"));
+  openAsPoll_->setToolTip(QStringLiteral("Poll the device selected in a tab of its own, beside the polls there are"));
+  buttons->addWidget(openAsPoll_);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
@@ -165,6 +170,7 @@ CFindDevicesDlg::CFindDevicesDlg(ModbusMaster& master, bool network, std::string
   connect(cancel_, &QPushButton::clicked, this, [this] { CancelScan(); });
   connect(close, &QPushButton::clicked, this, [this] { reject(); });
   connect(found_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { ChooseRow(row); });
+  connect(openAsPoll_, &QPushButton::clicked, this, [this] { ChooseRow(found_->currentRow(), true); });
 }
 
 CFindDevicesDlg::~CFindDevicesDlg() { driver_->Cancel(); }
@@ -293,7 +299,7 @@ void CFindDevicesDlg::Finished() {
   status_->setText(text);
 }
 
-void CFindDevicesDlg::ChooseRow(int row) {
+void CFindDevicesDlg::ChooseRow(int row, bool newPoll) {
   const DeviceScan* scan = driver_->scan();
   if (scan == nullptr || row < 0 || static_cast<std::size_t>(row) >= rowFinds_.size() || !chosen) return;
   const ScanFind& f = scan->finds()[rowFinds_[static_cast<std::size_t>(row)]];
@@ -302,7 +308,7 @@ void CFindDevicesDlg::ChooseRow(int row) {
     return;
   }
   driver_->Cancel();
-  chosen(f.id, f.line >= 0 ? &scan->options().lines[static_cast<std::size_t>(f.line)] : nullptr);
+  chosen(f.id, f.line >= 0 ? &scan->options().lines[static_cast<std::size_t>(f.line)] : nullptr, newPoll);
   accept();
 }
 

@@ -44,8 +44,9 @@ class CFindDevicesDlg : public QDialog {
 
   // Applies a sweep's line settings to the serial link; false when it cannot.
   std::function<bool(const LineSettings&)> setLine;
-  // A found row was double-clicked: its id, and its line settings (nullptr without a sweep).
-  std::function<void(int id, const LineSettings* line)> chosen;
+  // A found row was taken (double-clicked, or "Open as a new poll"): its id, its line
+  // settings (nullptr without a sweep), and whether it is to be polled in a tab of its own.
+  std::function<void(int id, const LineSettings* line, bool newPoll)> chosen;
 
   QSpinBox* firstIdSpin() const { return firstId_; }
   QSpinBox* lastIdSpin() const { return lastId_; }
@@ -61,8 +62,9 @@ class CFindDevicesDlg : public QDialog {
   QLabel* statusLabel() const { return status_; }
   QTableWidget* foundTable() const { return found_; }
   // What a double-click on a row does (rows show devices first, then what is there but no
-  // device).
-  void ChooseRow(int row);
+  // device); newPoll: what "Open as a new poll" does with the row selected.
+  void ChooseRow(int row, bool newPoll = false);
+  QPushButton* openAsPollButton() const { return openAsPoll_; }
 
  protected:
   void reject() override;
@@ -89,6 +91,7 @@ class CFindDevicesDlg : public QDialog {
   std::vector<QCheckBox*> stopBits_;
   QPushButton* start_;
   QPushButton* cancel_;
+  QPushButton* openAsPoll_;
   QProgressBar* progress_;
   QLabel* status_;
   QTableWidget* found_;

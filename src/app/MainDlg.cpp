@@ -21,6 +21,8 @@
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -45,6 +47,7 @@
 #include "app/CaptionButton.h"
 #include "app/DataLogBar.h"
 #include "app/FindDevicesDlg.h"
+#include "app/PollTab.h"
 #include "app/ScanDriver.h"
 #include "session/PollTexts.h"
 #include "app/ResponseModel.h"
@@ -160,6 +163,31 @@ void CMainDlg::BuildLayout() {
       ->setObjectName(QStringLiteral("deviceIdAction"));
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
+  // After the first release's menu: the workspace files (the connection and every poll
+  // definition in one file), and the polls on the line, each a tab.
+  const auto add = [this](QMenu* to, const char* text, const char* name, std::function<void()> act,
+                          QKeySequence key = {}) {
+    QAction* a = to->addAction(QString::fromLatin1(text), this, std::move(act));
+    a->setObjectName(QString::fromLatin1(name));
+    a->setShortcut(key);
+    return a;
+  };
+  QMenu* file = menuBar->addMenu(QStringLiteral("File"));
+  add(file, "New workspace", "newWorkspace", [this] { NewWorkspace(); });
+  add(file, "Open workspace...", "openWorkspace", [this] { OpenWorkspaceFile(); }, QKeySequence::Open);
+  add(file, "Save workspace", "saveWorkspace", [this] { SaveWorkspaceFile(false); }, QKeySequence::Save);
+  add(file, "Save workspace as...", "saveWorkspaceAs", [this] { SaveWorkspaceFile(true); });
+  recentMenu_ = file->addMenu(QStringLiteral("Recent workspaces"));
+  connect(recentMenu_, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+  QMenu* polls = menuBar->addMenu(QStringLiteral("Poll"));
+  add(polls, "New poll", "newPoll", [this] { NewPoll(); }, QKeySequence::New);
+  add(polls, "Duplicate poll", "duplicatePoll", [this] { DuplicatePoll(); });
+  add(polls, "Rename poll...", "renamePoll", [this] { RenamePoll(); });
+  add(polls, "Close poll", "closePoll", [this] { ClosePoll(CurrentPoll()); });
+  polls->addSeparator();
+  add(polls, "Start all", "startAll", [this] { StartAll(); });
+  add(polls, "Stop all", "stopAll", [this] { StopAll(); });
+
   // How 32- and 64-bit values lie over the registers; kept in settings.ini.
   QMenu* view = menuBar->addMenu(QStringLiteral("View"));
   QMenu* orders = view->addMenu(QStringLiteral("Word order of 32-bit values"));
@@ -169,22 +197,32 @@ void CMainDlg::BuildLayout() {
     a->setObjectName(QStringLiteral("wordOrder%1").arg(static_cast<int>(order)));
     a->setCheckable(true);
     orderGroup->addAction(a);
-    connect(a, &QAction::triggered, this, [this, order] { SetTableFormat(static_cast<int>(order), settings_.show_64bit); });
+    connect(a, &QAction::triggered, this, [this, order] {
+      const ViewOptions v = CurrentDefinition().view;
+      SetTableFormat(static_cast<int>(order), v.show64 ? 1 : 0, v.wireAddress ? 1 : 0);
+    });
   }
   show64_ = view->addAction(QStringLiteral("Show 64-bit columns"));
   show64_->setObjectName(QStringLiteral("show64Bit"));
   show64_->setCheckable(true);
-  connect(show64_, &QAction::triggered, this,
-          [this](bool on) { SetTableFormat(settings_.word_order, on ? 1 : 0); });
+  connect(show64_, &QAction::triggered, this, [this](bool on) {
+    const ViewOptions v = CurrentDefinition().view;
+    SetTableFormat(static_cast<int>(v.wordOrder), on ? 1 : 0, v.wireAddress ? 1 : 0);
+  });
   QAction* wireAddress = view->addAction(QStringLiteral("Show addresses on the wire (0-based)"));
   wireAddress->setObjectName(QStringLiteral("showWireAddress"));
   wireAddress->setCheckable(true);
-  connect(wireAddress, &QAction::triggered, this,
-          [this](bool on) { SetTableFormat(settings_.word_order, settings_.show_64bit, on ? 1 : 0); });
+  connect(wireAddress, &QAction::triggered, this, [this](bool on) {
+    const ViewOptions v = CurrentDefinition().view;
+    SetTableFormat(static_cast<int>(v.wordOrder), v.show64 ? 1 : 0, on ? 1 : 0);
+  });
   connect(view, &QMenu::aboutToShow, this, [this, orders, wireAddress] {
-    for (QAction* a : orders->actions()) a->setChecked(a->objectName() == QStringLiteral("wordOrder%1").arg(static_cast<int>(TableWordOrder())));
-    show64_->setChecked(settings_.show_64bit != 0);
-    wireAddress->setChecked(settings_.show_wire_address != 0);
+    const ViewOptions v = CurrentDefinition().view;
+    for (QAction* a : orders->actions()) {
+      a->setChecked(a->objectName() == QStringLiteral("wordOrder%1").arg(static_cast<int>(v.wordOrder)));
+    }
+    show64_->setChecked(v.show64);
+    wireAddress->setChecked(v.wireAddress);
   });
 
   banner_ = new QLabel;
@@ -227,82 +265,32 @@ void CMainDlg::BuildLayout() {
   steps->addWidget(startGroup, 150);
   steps->addWidget(closeButton_, 0, Qt::AlignVCenter);
 
-  model_ = new ResponseModel(this);
-  responseList_ = new QTableView;
-  responseList_->setObjectName(QStringLiteral("responseList"));
-  responseList_->setModel(model_);
-  responseList_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  responseList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  responseList_->verticalHeader()->hide();
-  responseList_->verticalHeader()->setDefaultSectionSize(responseList_->fontMetrics().height() + 4);
-  responseList_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  responseList_->horizontalHeader()->setHighlightSections(false);
-  responseList_->setShowGrid(false);
-  responseList_->setWordWrap(false);
-  responseList_->setTabKeyNavigation(false);  // Tab leaves the table, as in any dialog
-  responseList_->setMinimumHeight(240);
-  // Always there, so that wider columns (another word order, the 64-bit ones) never bring
-  // a scroll bar that takes a row's height from under the user.
-  responseList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  responseList_->viewport()->setMouseTracking(true);
-  responseList_->viewport()->installEventFilter(this);
-  // The same question in another format (word order, the 64-bit or wire-address columns)
-  // comes as a new table, which a view shows with nothing selected: the selection stays, so
-  // that a click on Write writes the rows it did before.
-  struct Kept {
-    int function = 0, firstOffset = 0;
-    std::size_t rows = 0;
-    std::vector<int> selected;
-  };
-  auto kept = std::make_shared<Kept>();
-  connect(model_, &QAbstractItemModel::modelAboutToBeReset, this, [this, kept] {
-    const ResponseTable& table = model_->table();
-    *kept = {table.function, table.firstOffset, table.rows.size(), SelectedRows()};
-  });
-  connect(model_, &QAbstractItemModel::modelReset, this, [this, kept] {
-    const ResponseTable& table = model_->table();
-    if (table.rows.empty() || table.function != kept->function || table.firstOffset != kept->firstOffset ||
-        table.rows.size() != kept->rows) {
-      return;
-    }
-    for (int row : kept->selected) {
-      responseList_->selectionModel()->select(model_->index(row, 0),
-                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-  });
-  // Copy takes whole rows with the captions, ready for a spreadsheet; the context menu has
-  // the same, and the CSV file.
-  responseList_->setContextMenuPolicy(Qt::ActionsContextMenu);
-  // The key itself is taken in eventFilter, before the view copies its one current cell.
-  responseList_->installEventFilter(this);
+  // The tables' context menu, the same on every tab, acts on the tab in front.
   auto* copyRows = new QAction(QStringLiteral("Copy selected rows\t") + QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText),
-                               responseList_);
+                               this);
   copyRows->setObjectName(QStringLiteral("copyRows"));
   connect(copyRows, &QAction::triggered, this, [this] { CopyRows(false); });
-  auto* copyAll = new QAction(QStringLiteral("Copy all rows"), responseList_);
+  auto* copyAll = new QAction(QStringLiteral("Copy all rows"), this);
   copyAll->setObjectName(QStringLiteral("copyAllRows"));
   connect(copyAll, &QAction::triggered, this, [this] { CopyRows(true); });
-  auto* saveCsv = new QAction(QStringLiteral("Save table as CSV..."), responseList_);
+  auto* saveCsv = new QAction(QStringLiteral("Save table as CSV..."), this);
   connect(saveCsv, &QAction::triggered, this, [this] { SaveTableAsCsv(); });
-  responseList_->addActions({copyRows, copyAll, saveCsv});
   QAction* chart = view->addAction(QStringLiteral("Chart"), this, [this] { OpenChart(); });
   chart->setObjectName(QStringLiteral("chartAction"));
-  responseList_->addAction(chart);
+  tableActions_ = {copyRows, copyAll, saveCsv, chart};
 
-  statusLine_ = new QLabel;
-  statusLine_->setObjectName(QStringLiteral("statusLine"));
-  statusLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  // Never widens the window: a line longer than the window wraps, in a room of two lines
-  // kept whatever the text, so that the rows above do not move as the figures grow.
-  statusLine_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-  statusLine_->setWordWrap(true);
-  statusLine_->setFixedHeight(2 * statusLine_->fontMetrics().lineSpacing());
-  auto* resetStatistics = StepButton("resetStatisticsButton", "Reset");
-  resetStatistics->setToolTip(QStringLiteral("Start the counters and response times afresh"));
-  connect(resetStatistics, &QPushButton::clicked, this, [this] { ResetStatistics(); });
-  auto* statusRow = new QHBoxLayout;
-  statusRow->addWidget(statusLine_, 1);
-  statusRow->addWidget(resetStatistics);
+  // One tab per poll definition; with one, no tab bar: the window is the first release's.
+  tabWidget_ = new QTabWidget;
+  tabWidget_->setObjectName(QStringLiteral("pollTabs"));
+  tabWidget_->setTabBarAutoHide(true);
+  tabWidget_->setMovable(true);
+  tabWidget_->setDocumentMode(true);
+  connect(tabWidget_, &QTabWidget::currentChanged, this, [this] { ShowCurrentPoll(); });
+  connect(tabWidget_->tabBar(), &QTabBar::tabMoved, this, [this](int from, int to) { OnTabMoved(from, to); });
+  connect(tabWidget_->tabBar(), &QTabBar::tabBarDoubleClicked, this, [this](int index) {
+    if (index >= 0) RenamePoll();
+  });
+  AddTab();
 
   dataLogBar_ = new DataLogBar(settings_);
   dataLogBar_->chooseFile = [this](const std::string& folder, const std::string& name) {
@@ -338,8 +326,7 @@ void CMainDlg::BuildLayout() {
   root->setMenuBar(menuBar);
   root->addWidget(banner_);
   root->addLayout(steps);
-  root->addWidget(responseList_, 3);
-  root->addLayout(statusRow);
+  root->addWidget(tabWidget_, 3);
   root->addWidget(dataLogBar_);
   root->addWidget(logGroup, 2);
 
@@ -363,14 +350,14 @@ void CMainDlg::BuildLayout() {
 }
 
 void CMainDlg::ResetStatistics() {
-  if (session_->Count() > 0) session_->ResetStatistics(0);
-  ShowStatistics();
+  if (CurrentPoll() < session_->Count()) session_->ResetStatistics(CurrentPoll());
+  ShowStatistics(CurrentPoll());
 }
 
-void CMainDlg::ShowStatistics() {
-  const QString line = QString::fromStdString(session_->Count() > 0 ? statistics().StatusLine() : PollStatistics().StatusLine());
-  statusLine_->setText(line);
-  statusLine_->setToolTip(line);  // whole, when a narrow window cuts the line
+void CMainDlg::ShowStatistics(int poll) {
+  if (poll < 0 || poll >= static_cast<int>(tabs_.size())) return;
+  tabs_[static_cast<std::size_t>(poll)]->ShowStatistics(
+      (poll < session_->Count() ? session_->Statistics(poll) : PollStatistics()).StatusLine());
 }
 
 std::int64_t CMainDlg::MarkClockMs() const {
@@ -414,7 +401,11 @@ void CMainDlg::OnTimer(int id) {
     case TIMER_CHANGES: {
       // Each mark lasts its own moment: the ones due go, and the timer waits for the next.
       KillTimer(TIMER_CHANGES);
-      const int next = model_->ExpireChanges(MarkClockMs(), kChangeMarkMs);
+      int next = -1;
+      for (PollTab* tab : tabs_) {
+        const int due = tab->model()->ExpireChanges(MarkClockMs(), kChangeMarkMs);
+        if (due >= 0 && (next < 0 || due < next)) next = due;
+      }
       if (next >= 0) SetTimer(TIMER_CHANGES, next);
       break;
     }
@@ -436,18 +427,19 @@ void CMainDlg::StartUp() {
   WriteDebugLog("Log path %s", m_logFilePath.c_str());
   WriteDebugLog("Start up path %s", settings_.startup_path.c_str());
   AddLogLine("Starting up");
-  m_lastPollTime = Now();
   SetTimer(TIMER_STATUS, 500);
   m_pollCount = 0;
   m_respCount = 0;
+  // The line and its first poll, settings.ini's request. With a poll frequency, its first
+  // poll comes a period from now; start-up sends none.
+  session_->SetConnection(ConnectionFromSettings());
+  tabs_.front()->shown = DefinitionFromSettings();
+  tabs_.front()->lastPollTime = Now();
+  session_->Add(tabs_.front()->shown);
   UpdateConnectionSummary();
   UpdateRequestSummary();
   ValidateRequest();
   UpdatePollFrequencySummary();
-  // With a poll frequency, the first poll comes a period from now; start-up sends none.
-  session_->SetConnection(ConnectionFromSettings());
-  shown_ = DefinitionFromSettings();
-  session_->Add(shown_);
   UpdateStartButton();
   ConnectSerialPort();
   if (settings_.poll_frequency > 0) WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
@@ -464,12 +456,26 @@ bool CMainDlg::SetSummary(QPushButton* button, const std::string& text) {
 }
 
 void CMainDlg::UpdateRequestSummary() {
-  // The usage report keeps its own text; the button names the function too.
+  // The usage report keeps its own text, of the first poll; the button names the function
+  // too, of the poll in front.
   tattler_.SetValue("RequestString",
                     RequestSummary(settings_.request_id, settings_.request_offset, settings_.request_length));
-  const std::string text = RequestCaption(settings_.request_function_code, settings_.request_id,
-                                          settings_.request_offset, settings_.request_length);
-  if (SetSummary(requestButton_, text)) AddLogLine("Request string has been updated: %s ", text.c_str());
+  if (SetSummary(requestButton_, RequestText())) {
+    AddLogLine("Request string has been updated: %s ", RequestText().c_str());
+  }
+}
+
+std::string CMainDlg::RequestText() const {
+  if (CurrentPoll() == 0) {
+    return RequestCaption(settings_.request_function_code, settings_.request_id, settings_.request_offset,
+                          settings_.request_length);
+  }
+  const PollDefinition& d = CurrentDefinition();
+  return RequestCaption(d.function, d.slaveId, d.offset, d.length);
+}
+
+int CMainDlg::PeriodShown() const {
+  return CurrentPoll() == 0 ? settings_.PollPeriodMs() : CurrentDefinition().periodMs;
 }
 
 void CMainDlg::UpdateConnectionSummary() {
@@ -481,10 +487,10 @@ void CMainDlg::UpdateConnectionSummary() {
 }
 
 void CMainDlg::UpdatePollFrequencySummary() {
-  const std::string text = PollFrequencySummary(settings_.PollPeriodMs());
+  const std::string text = PollFrequencySummary(PeriodShown());
   if (SetSummary(pollFrequencyButton_, text)) {
     AddLogLine("Frequency string has been updated: %s ", text.c_str());
-    tattler_.SetValue("PollFrequency", text);
+    if (CurrentPoll() == 0) tattler_.SetValue("PollFrequency", text);
   }
 }
 
@@ -500,15 +506,25 @@ LineConnection CMainDlg::ConnectionFromSettings() const { return WorkspaceFromSe
 
 void CMainDlg::SyncDefinition() {
   if (session_->Count() == 0) return;
-  const PollDefinition d = DefinitionFromSettings();
+  PollDefinition d = DefinitionFromSettings();
+  const PollDefinition& now = session_->Definition(0);
+  d.name = now.name;  // settings.ini keeps no name
+  d.enabled = now.enabled;
+  d.unknownFields = now.unknownFields;
+  ShowRequest(0, d);
+  if (!(d == now)) session_->Change(0, d);
+}
+
+void CMainDlg::ShowRequest(int poll, const PollDefinition& d) {
   // Rows that answer another question (another slave, function, offset or length) must not
   // stand beside the new one's: they go; the same question's rows stay until its reply.
-  if (d.slaveId != shown_.slaveId || d.function != shown_.function || d.offset != shown_.offset ||
-      d.length != shown_.length) {
-    EmptyResponseList();
+  PollTab* tab = tabs_.at(static_cast<std::size_t>(poll));
+  const PollDefinition& shown = tab->shown;
+  if (d.slaveId != shown.slaveId || d.function != shown.function || d.offset != shown.offset ||
+      d.length != shown.length) {
+    tab->Clear();
   }
-  shown_ = d;
-  if (!(d == session_->Definition(0))) session_->Change(0, d);
+  tab->shown = d;
 }
 
 void CMainDlg::SyncConnection() { session_->SetConnection(ConnectionFromSettings()); }
@@ -523,7 +539,7 @@ void CMainDlg::Poll() {
   if (scanning_ || session_->Count() == 0) return;  // a scan has the line; polling goes on after it
   SyncTimeout();
   SyncDefinition();
-  session_->PollDue(0);
+  session_->PollDue(CurrentPoll());
   AfterSession();
 }
 
@@ -531,23 +547,36 @@ void CMainDlg::OnStartClicked() {
   if (scanning_ || session_->Count() == 0) return;
   SyncTimeout();
   SyncDefinition();
-  session_->Start(0);
+  session_->Start(CurrentPoll());
   AfterSession();
 }
 
 void CMainDlg::Stop() {
   if (session_->Count() == 0) return;
-  session_->Stop(0);
+  session_->Stop(CurrentPoll());
+  AfterSession();
+}
+
+void CMainDlg::StartAll() {
+  if (scanning_ || session_->Count() == 0) return;
+  SyncTimeout();
+  SyncDefinition();
+  session_->StartAll();
+  AfterSession();
+}
+
+void CMainDlg::StopAll() {
+  session_->StopAll();
   AfterSession();
 }
 
 void CMainDlg::QueueWrite(std::vector<WriteFrame> requests) {
-  session_->Write(0, std::move(requests));
+  session_->Write(CurrentPoll(), std::move(requests));
   AfterSession();
 }
 
 unsigned CMainDlg::ReplyWaitMs() const {
-  return session_->Count() > 0 && session_->OnLine(0) ? session_->ReplyWaitMs() : 0;
+  return CurrentPoll() < session_->Count() && session_->OnLine(CurrentPoll()) ? session_->ReplyWaitMs() : 0;
 }
 
 std::string CMainDlg::CurrentConnectionText() const { return ConnectionSummary(ConnectionFromSettings()); }
@@ -600,9 +629,14 @@ void CMainDlg::StopPolling() {
 
 // --- what the session reports ---------------------------------------------------------
 
-void CMainDlg::OnLog(int, const std::string& text) {
+void CMainDlg::OnLog(int poll, const std::string& text) {
   UpdateTimers();  // the log file's box may run an event loop: the timers must be right by then
-  AddLogLine("%s", text.c_str());
+  // With more than one poll on the line, each line says whose it is.
+  if (poll >= 0 && session_->Count() > 1) {
+    AddLogLine("[%s] %s", PollName(poll).c_str(), text.c_str());
+  } else {
+    AddLogLine("%s", text.c_str());
+  }
 }
 
 void CMainDlg::OnPollAttempt(int) {
@@ -610,30 +644,29 @@ void CMainDlg::OnPollAttempt(int) {
   tattler_.SetValue("PollCount", std::to_string(m_pollCount));
 }
 
-void CMainDlg::OnSent(int) {
-  m_lastPollTime = Now();
-  ShowStatistics();
+void CMainDlg::OnSent(int poll) {
+  tabs_.at(static_cast<std::size_t>(poll))->lastPollTime = Now();
+  ShowStatistics(poll);
 }
 
 void CMainDlg::OnReply(int poll, const ModbusMaster& master) {
   UpdateTimers();
-  ShowStatistics();
-  if (poll != 0) return;
+  ShowStatistics(poll);
   ++m_respCount;
   tattler_.SetValue("RespCount", std::to_string(m_respCount));
-  DisplayResponse(&master);
+  DisplayResponse(poll, &master);
 }
 
-void CMainDlg::OnPollFailed(int, const LineFailure& failure) {
-  ShowStatistics();
-  model_->SetStale(true);  // the last good values, no longer fresh
+void CMainDlg::OnPollFailed(int poll, const LineFailure& failure) {
+  ShowStatistics(poll);
+  tabs_.at(static_cast<std::size_t>(poll))->model()->SetStale(true);  // the last good values, no longer fresh
   if (!failure.explain) return;
   // The session has put polling back to once: the settings and the summary follow, and the
   // timers too, before the box, so that nothing polls while it is up.
-  if (session_->Definition(0).periodMs == 0 && settings_.PollPeriodMs() != 0) {
+  if (poll == 0 && session_->Definition(0).periodMs == 0 && settings_.PollPeriodMs() != 0) {
     settings_.SetPollPeriodMs(0);
-    UpdatePollFrequencySummary();
   }
+  if (poll == CurrentPoll()) UpdatePollFrequencySummary();
   AfterSession();
   if (failure.boxType == kPanicBox) {
     Panic(kMainDialogSource, __LINE__, __DATE__, __TIME__, failure.text.c_str());
@@ -642,15 +675,17 @@ void CMainDlg::OnPollFailed(int, const LineFailure& failure) {
   }
 }
 
-void CMainDlg::OnWriteFailed(int, const WriteFrame&, const LineFailure& failure) {
-  ShowStatistics();
+void CMainDlg::OnWriteFailed(int poll, const WriteFrame&, const LineFailure& failure) {
+  ShowStatistics(poll);
   AfterSession();  // polling goes on under the box
   MessageAndLog(failure.boxType, "%s", failure.text.c_str());
 }
 
 void CMainDlg::OnLineLost() {
-  ShowStatistics();
-  model_->SetStale(true);
+  for (int i = 0; i < static_cast<int>(tabs_.size()); ++i) {
+    ShowStatistics(i);
+    tabs_[static_cast<std::size_t>(i)]->model()->SetStale(true);
+  }
   UpdateStartButton();
 }
 
@@ -670,12 +705,14 @@ void CMainDlg::OnConnectWarning(const std::string& text, bool box) {
 // --- writes -------------------------------------------------------------------------
 
 void CMainDlg::OpenWriteDialog(std::vector<int> rows) {
-  const ResponseTable& table = model_->table();
+  const int poll = CurrentPoll();
+  const ResponseTable& table = CurrentTab()->model()->table();
   if (const std::string readOnly = ReadOnlyText(table.function); !readOnly.empty()) {
     ShowMessage("%s", readOnly.c_str());
     return;
   }
-  CWriteDlg dialog(MakeWriteTarget(table, std::move(rows), settings_.request_id, TableWordOrder()),
+  const PollDefinition& d = CurrentDefinition();
+  CWriteDlg dialog(MakeWriteTarget(table, std::move(rows), d.slaveId, d.view.wordOrder),
                    settings_.always_write_multiple != 0, this);
   const int result = runWriteDialog ? runWriteDialog(dialog) : dialog.exec();
   if (result != QDialog::Accepted) return;
@@ -683,7 +720,8 @@ void CMainDlg::OpenWriteDialog(std::vector<int> rows) {
     settings_.always_write_multiple = dialog.alwaysMultiple() ? 1 : 0;
     settings_.Save();
   }
-  QueueWrite(dialog.requests());
+  session_->Write(poll, dialog.requests());
+  AfterSession();
 }
 
 void CMainDlg::UpdateStartButton() {
@@ -699,25 +737,57 @@ void CMainDlg::UpdateStartButton() {
     stopButton_->setEnabled(true);
     return;
   }
-  if (session_->Count() == 0) return;  // before start-up
-  const PollDefinition& d = session_->Definition(0);
-  StartButtonState s = ComputeStartButton(session_->IsOpen(), ReplyWaitMs(), d.enabled ? d.periodMs : 0,
-                                          m_lastPollTime, Now(), session_->Stopped(0));
+  const int poll = CurrentPoll();
+  if (poll >= session_->Count()) return;  // before start-up
+  const PollDefinition& d = session_->Definition(poll);
+  const std::time_t last = tabs_.at(static_cast<std::size_t>(poll))->lastPollTime;
+  StartButtonState s = ComputeStartButton(session_->IsOpen(), ReplyWaitMs(), d.enabled ? d.periodMs : 0, last,
+                                          Now(), session_->Stopped(poll));
   if (s.pollNow) {
     // The countdown ran out: a second trigger beside the poll timer, as the first release had.
-    session_->PollDue(0);
+    session_->PollDue(poll);
     UpdateTimers();
-    s = ComputeStartButton(session_->IsOpen(), ReplyWaitMs(), d.periodMs, m_lastPollTime, Now(), session_->Stopped(0));
+    s = ComputeStartButton(session_->IsOpen(), ReplyWaitMs(), d.periodMs, last, Now(), session_->Stopped(poll));
     if (s.pollNow) s.caption = "Polling";
   }
   startButton_->setText(QString::fromStdString(s.caption));
   startButton_->setEnabled(s.enabled);
-  stopButton_->setEnabled(session_->Polling(0) || session_->OnLine(0));
+  stopButton_->setEnabled(session_->Polling(poll) || session_->OnLine(poll));
+}
+
+ScannerSettings& CMainDlg::RequestSettings() {
+  if (CurrentPoll() == 0 || CurrentPoll() >= session_->Count()) return settings_;
+  pollSettings_ = settings_;
+  const PollDefinition& d = CurrentDefinition();
+  pollSettings_.request_id = d.slaveId;
+  pollSettings_.request_function_code = d.function;
+  pollSettings_.request_offset = d.offset;
+  pollSettings_.request_length = d.length;
+  pollSettings_.SetPollPeriodMs(d.periodMs);
+  pollSettings_.keep_polling_on_failure = d.policy == FailurePolicy::KeepPolling ? 1 : 0;
+  return pollSettings_;
+}
+
+void CMainDlg::StoreRequest(const ScannerSettings& req) {
+  const int poll = CurrentPoll();
+  if (&req == &settings_ || poll == 0) {
+    SyncDefinition();
+    return;
+  }
+  PollDefinition d = session_->Definition(poll);
+  d.slaveId = req.request_id;
+  d.function = req.request_function_code;
+  d.offset = req.request_offset;
+  d.length = req.request_length;
+  d.periodMs = std::max(req.PollPeriodMs(), 0);
+  d.policy = req.keep_polling_on_failure != 0 ? FailurePolicy::KeepPolling : FailurePolicy::StopAndExplain;
+  ShowRequest(poll, d);
+  if (!(d == session_->Definition(poll))) session_->Change(poll, d);
 }
 
 void CMainDlg::ValidateRequest() {
-  const int check = CheckRequestSettings(settings_.request_function_code, settings_.request_id,
-                                         settings_.request_offset, settings_.request_length);
+  const PollDefinition d = CurrentPoll() == 0 ? DefinitionFromSettings() : CurrentDefinition();
+  const int check = CheckRequestSettings(d.function, d.slaveId, d.offset, d.length);
   if (check == MB_REQUEST_OK) return;
   if (const std::string text = RequestErrorText(check); !text.empty()) {
     ShowMessage("%s", text.c_str());
@@ -828,22 +898,21 @@ void CMainDlg::OnBrowseLogFile() {
 
 // --- response table -----------------------------------------------------------------
 
-void CMainDlg::EmptyResponseList() { model_->Clear(); }
+void CMainDlg::EmptyResponseList() { CurrentTab()->Clear(); }
 
-void CMainDlg::DisplayResponse(const ModbusMaster* master) {
-  ResponseTable table = MakeResponseTableOrPanic(master, TableWordOrder(), settings_.show_64bit != 0,
-                                                 settings_.show_wire_address != 0);
+void CMainDlg::DisplayResponse(const ModbusMaster* master) { DisplayResponse(CurrentPoll(), master); }
+
+void CMainDlg::DisplayResponse(int poll, const ModbusMaster* master) {
+  const ViewOptions v = session_->Definition(poll).view;
+  ResponseTable table = MakeResponseTableOrPanic(master, v.wordOrder, v.show64, v.wireAddress);
   if (table.fill == TableFill::Unchanged) return;
-  dataLogBar_->Append(table);
-  if (model_->Update(table, MarkClockMs())) {
-    FitColumns(table, true);
-    // Armed for the oldest mark; marks made meanwhile are seen to when it ticks.
-    if (model_->HasChanges() && !IsTimerArmed(TIMER_CHANGES)) SetTimer(TIMER_CHANGES, kChangeMarkMs);
-  } else {
-    model_->SetTable(std::move(table));
-    FitColumns(model_->table(), false);  // the header's captions are the new table's now
+  dataLogBar_->Append(table, session_->Count() > 1 ? PollName(poll) : std::string());
+  PollTab* tab = tabs_.at(static_cast<std::size_t>(poll));
+  // Armed for the oldest mark; marks made meanwhile are seen to when it ticks.
+  if (tab->Show(std::move(table), MarkClockMs()) && tab->model()->HasChanges() && !IsTimerArmed(TIMER_CHANGES)) {
+    SetTimer(TIMER_CHANGES, kChangeMarkMs);
   }
-  if (chart_) chart_->AddReply(model_->table(), master->request_slave_id);
+  if (chart_) chart_->AddReply(tab->model()->table(), master->request_slave_id);
   ShowLogFilePath();
 }
 
@@ -854,74 +923,45 @@ WordOrder CMainDlg::TableWordOrder() const {
 }
 
 void CMainDlg::SetTableFormat(int wordOrder, int show64bit) {
-  SetTableFormat(wordOrder, show64bit, settings_.show_wire_address);
+  SetTableFormat(wordOrder, show64bit, CurrentDefinition().view.wireAddress ? 1 : 0);
 }
 
 void CMainDlg::SetTableFormat(int wordOrder, int show64bit, int wireAddress) {
-  if (wordOrder == settings_.word_order && show64bit == settings_.show_64bit &&
-      wireAddress == settings_.show_wire_address) {
-    return;
+  const int poll = CurrentPoll();
+  if (poll >= session_->Count()) return;
+  PollDefinition d = session_->Definition(poll);
+  ViewOptions v;
+  WordOrderFromInt(wordOrder, v.wordOrder);
+  v.show64 = show64bit != 0;
+  v.wireAddress = wireAddress != 0;
+  if (v == d.view) return;
+  d.view = v;
+  session_->Change(poll, d);
+  if (poll == 0) {  // the first poll's are kept in settings.ini
+    settings_.word_order = static_cast<int>(v.wordOrder);
+    settings_.show_64bit = show64bit;
+    settings_.show_wire_address = wireAddress;
+    settings_.Save();
   }
-  settings_.word_order = wordOrder;
-  settings_.show_64bit = show64bit;
-  settings_.show_wire_address = wireAddress;
-  settings_.Save();
-  AddLogLine("Table format: %s%s%s", WordOrderCaption(TableWordOrder()), show64bit ? ", with 64-bit columns" : "",
-             wireAddress ? ", with addresses on the wire" : "");
+  AddLogLine("Table format: %s%s%s", WordOrderCaption(v.wordOrder), v.show64 ? ", with 64-bit columns" : "",
+             v.wireAddress ? ", with addresses on the wire" : "");
   // Read again at once, so that the cells show the new format (when the line is free).
-  if (model_->rowCount() > 0 && !IsTimerArmed(TIMER_REPLY) && master_.IsOpen()) Poll();
+  if (CurrentTab()->model()->rowCount() > 0 && !IsTimerArmed(TIMER_REPLY) && master_.IsOpen()) Poll();
 }
 
-void CMainDlg::FitColumns(const ResponseTable& table, bool widenOnly) {
-  const std::vector<ResponseColumn>& columns = table.columns;
-  // The longest text of each column.
-  std::vector<const std::string*> longest(columns.size(), nullptr);
-  for (const auto& row : table.rows) {
-    for (std::size_t c = 0; c < row.size() && c < columns.size(); ++c) {
-      if (longest[c] == nullptr || row[c].size() > longest[c]->size()) longest[c] = &row[c];
-    }
-  }
-  const QFontMetrics metrics = responseList_->fontMetrics();
-  // The item delegate's margins on either side of the text, and a pixel for the grid.
-  const int margin = 2 * (responseList_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 1;
-  // The designed widths, for an 8-point dialog font, scaled to today's larger fonts, are the
-  // least widths: a column widens to show its longest text and its caption whole.
-  const double scale = std::max(1.0, metrics.averageCharWidth() / 5.0);
-  for (std::size_t c = 0; c < columns.size(); ++c) {
-    const int col = static_cast<int>(c);
-    const int text = longest[c] != nullptr
-                         ? metrics.horizontalAdvance(QString::fromStdString(*longest[c])) + margin
-                         : 0;
-    int width = std::max({static_cast<int>(columns[c].width * scale), text,
-                          responseList_->horizontalHeader()->sectionSizeHint(col)});
-    if (widenOnly) {
-      if (text <= responseList_->columnWidth(col)) continue;
-      width = text;
-    }
-    responseList_->setColumnWidth(col, width);
-  }
-}
+std::vector<int> CMainDlg::SelectedRows() const { return CurrentTab()->SelectedRows(); }
 
-std::vector<int> CMainDlg::SelectedRows() const {
-  std::vector<int> rows;
-  for (const QModelIndex& index : responseList_->selectionModel()->selectedRows()) rows.push_back(index.row());
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
-void CMainDlg::CopyRows(bool all) {
-  const std::string text = TableAsText(model_->table(), all ? std::vector<int>{} : SelectedRows(), TextFormat::Tabs);
-  if (!text.empty()) QGuiApplication::clipboard()->setText(QString::fromStdString(text));
-}
+void CMainDlg::CopyRows(bool all) { CurrentTab()->CopyRows(all); }
 
 void CMainDlg::SaveTableAsCsv() {
-  if (model_->rowCount() == 0) {
+  const ResponseModel* model = CurrentTab()->model();
+  if (model->rowCount() == 0) {
     ShowMessage("There are no values to save yet: poll the device first.");
     return;
   }
   const std::string path = chooseExportFile ? chooseExportFile(settings_.startup_path, "table.csv") : "";
   if (path.empty()) return;
-  const std::string text = TableAsText(model_->table(), {}, TextFormat::Csv);
+  const std::string text = TableAsText(model->table(), {}, TextFormat::Csv);
   bool written = false;
   errno = 0;
   if (std::FILE* f = std::fopen(path.c_str(), "w")) {
@@ -938,19 +978,21 @@ void CMainDlg::SaveTableAsCsv() {
 }
 
 void CMainDlg::OpenChart() {
-  std::vector<int> rows = SelectedRows();
+  const PollTab* tab = CurrentTab();
+  std::vector<int> rows = tab->SelectedRows();
   if (rows.empty()) {
-    rows.resize(static_cast<std::size_t>(model_->rowCount()));
+    rows.resize(static_cast<std::size_t>(tab->model()->rowCount()));
     std::iota(rows.begin(), rows.end(), 0);
   }
   if (!chart_) {
     chart_ = new CTrendChartDlg(this);
     chart_->source = [this] {
-      return ChartSource{CurrentConnectionText(), settings_.request_id, settings_.request_function_code,
-                         settings_.request_offset, settings_.request_length};
+      const PollDefinition& d = CurrentDefinition();
+      return ChartSource{CurrentConnectionText(), d.slaveId, d.function, d.offset, d.length};
     };
   }
-  chart_->AddRows(model_->table(), master_.request_slave_id, rows);
+  chart_->AddRows(tab->model()->table(), CurrentDefinition().slaveId, rows,
+                  session_->Count() > 1 ? PollName(CurrentPoll()) : std::string());
   chart_->show();
   chart_->raise();
   chart_->activateWindow();
@@ -959,16 +1001,14 @@ void CMainDlg::OpenChart() {
 CTrendChartDlg* CMainDlg::trendChart() const { return chart_; }
 
 bool CMainDlg::IsCursorOnWriteColumn(const QPoint& viewportPos) const {
-  if (!responseList_->viewport()->rect().contains(viewportPos)) return false;
-  if (model_->rowCount() == 0) return false;
-  const QModelIndex index = responseList_->indexAt(viewportPos);
-  return index.isValid() && index.column() == 0;
+  return CurrentTab()->IsCursorOnWriteColumn(viewportPos);
 }
 
 void CMainDlg::OnResponseListClick(const QPoint& viewportPos) {
-  if (!IsCursorOnWriteColumn(viewportPos)) return;
-  const int clicked = responseList_->indexAt(viewportPos).row();
-  std::vector<int> rows = SelectedRows();
+  PollTab* tab = CurrentTab();
+  if (!tab->IsCursorOnWriteColumn(viewportPos)) return;
+  const int clicked = tab->view()->indexAt(viewportPos).row();
+  std::vector<int> rows = tab->SelectedRows();
   if (std::find(rows.begin(), rows.end(), clicked) == rows.end()) rows = {clicked};
   OpenWriteDialog(std::move(rows));
 }
@@ -978,32 +1018,6 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     OnBannerClick();
     return true;
-  }
-  if (watched == responseList_ && event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
-    CopyRows(false);
-    return true;
-  }
-  if (watched == responseList_->viewport()) {
-    if (event->type() == QEvent::MouseMove) {
-      const auto* e = static_cast<QMouseEvent*>(event);
-      responseList_->viewport()->setCursor(IsCursorOnWriteColumn(e->position().toPoint())
-                                               ? Qt::PointingHandCursor
-                                               : Qt::ArrowCursor);
-    } else if (event->type() == QEvent::MouseButtonPress) {
-      // A press on "Write" of a row in a selection of several keeps the selection: the
-      // write is for all of them.
-      const auto* e = static_cast<QMouseEvent*>(event);
-      const QPoint at = e->position().toPoint();
-      if (e->button() == Qt::LeftButton && e->modifiers() == Qt::NoModifier && IsCursorOnWriteColumn(at) &&
-          responseList_->selectionModel()->isRowSelected(responseList_->indexAt(at).row()) &&
-          responseList_->selectionModel()->selectedRows().size() > 1) {
-        return true;
-      }
-    } else if (event->type() == QEvent::MouseButtonRelease) {
-      const auto* e = static_cast<QMouseEvent*>(event);
-      if (e->button() == Qt::LeftButton) OnResponseListClick(e->position().toPoint());
-    }
   }
   return QDialog::eventFilter(watched, event);
 }
@@ -1023,8 +1037,11 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
   auto* contact = new CSettings_contact_usDlg;
   auto* about = new CSettings_aboutDlg;
   auto* autoUpdate = new CSettings_auto_updateDlg(settings_);
-  auto* request = new CSettings_requestDlg(settings_);
-  auto* poll = new CSettings_PollFrequencyDlg(settings_);
+  // The Request and Poll frequency pages edit the poll in front: settings.ini's for the
+  // first, a copy holding its own values for another.
+  ScannerSettings& req = RequestSettings();
+  auto* request = new CSettings_requestDlg(req);
+  auto* poll = new CSettings_PollFrequencyDlg(req);
   // The request's preview shows the frame of the mode chosen meanwhile.
   connect(connection, &CSettings_connectionDlg2::modeChanged, request, &CSettings_requestDlg::SetMode);
   for (CPropertyPage* page : std::initializer_list<CPropertyPage*>{connection, contact, about, autoUpdate, request, poll}) {
@@ -1071,36 +1088,36 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
       settings_.rs485 = connection->rs485;
       settings_.tcp_host = connection->tcp_host;
       settings_.tcp_port = connection->tcp_port;
-      EmptyResponseList();
+      for (PollTab* tab : tabs_) tab->Clear();  // the line's, shared by every poll
       UpdateConnectionSummary();
       ConnectSerialPort();
     }
 
     if (request->request_function_code < 1 || request->request_function_code > 4) request->request_function_code = 1;
     if (request->request_offset == 0) request->request_offset = 1;
-    if (request->request_id != settings_.request_id || request->request_length != settings_.request_length ||
-        request->request_offset != settings_.request_offset ||
-        request->request_function_code != settings_.request_function_code) {
-      settings_.request_id = request->request_id;
-      settings_.request_length = request->request_length;
-      settings_.request_offset = request->request_offset;
-      settings_.request_function_code = request->request_function_code;
+    if (request->request_id != req.request_id || request->request_length != req.request_length ||
+        request->request_offset != req.request_offset || request->request_function_code != req.request_function_code) {
+      req.request_id = request->request_id;
+      req.request_length = request->request_length;
+      req.request_offset = request->request_offset;
+      req.request_function_code = request->request_function_code;
+      StoreRequest(req);
       UpdateRequestSummary();
       EmptyResponseList();
     }
     ValidateRequest();  // a request that fails opens a further sheet on "Request" here
 
-    settings_.keep_polling_on_failure = poll->keep_polling_on_failure;
-    if (poll->poll_period_ms != settings_.PollPeriodMs()) {
-      settings_.SetPollPeriodMs(poll->poll_period_ms);  // a negative period polls once
+    req.keep_polling_on_failure = poll->keep_polling_on_failure;
+    if (poll->poll_period_ms != req.PollPeriodMs()) {
+      req.SetPollPeriodMs(poll->poll_period_ms);  // a negative period polls once
+      StoreRequest(req);  // a new period starts now, and lifts a Stop
       UpdatePollFrequencySummary();
-      SyncDefinition();  // a new period starts now, and lifts a Stop
-      if (settings_.poll_frequency > 0) {
-        WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
+      if (req.poll_frequency > 0) {
+        WriteDebugLog("Poll frequency: %d", req.poll_frequency);
         Poll();
       }
     }
-    SyncDefinition();
+    StoreRequest(req);
     AfterSession();
     settings_.Save();
   }
@@ -1142,9 +1159,11 @@ void CMainDlg::OpenFindDevices() {
   };
   int chosenId = 0;
   std::optional<LineSettings> chosenLine;
-  dialog.chosen = [&](int id, const LineSettings* l) {
+  bool asNewPoll = false;
+  dialog.chosen = [&](int id, const LineSettings* l, bool newPoll) {
     chosenId = id;
     if (l != nullptr) chosenLine = *l;
+    asNewPoll = newPoll;
   };
   AddLogLine("Find devices: polling is paused");
   if (runFindDevices) {
@@ -1163,21 +1182,38 @@ void CMainDlg::OpenFindDevices() {
     ResumeAfterScan(swept);
     return;
   }
-  // The find is taken as the settings sheet's OK would take it: saved, and polled once.
-  settings_.request_id = chosenId;
+  // The find is taken as the settings sheet's OK would take it (saved, and polled once):
+  // into the poll in front, or as a new poll of the request the scan read.
   if (chosenLine) {
     settings_.buad_rate = chosenLine->baud;
     settings_.parity = chosenLine->parity;
     settings_.data_bits = chosenLine->dataBits;
     settings_.stop_bits = chosenLine->stopBits;
   }
+  PollDefinition found;
+  if (asNewPoll) {
+    const ScanOptions& o = dialog.scan()->options();
+    found.name = "Slave " + std::to_string(chosenId);
+    found.slaveId = chosenId;
+    found.function = o.function;
+    found.offset = o.offset;
+    found.length = o.length;
+  } else {
+    ScannerSettings& req = RequestSettings();
+    req.request_id = chosenId;
+    StoreRequest(req);
+  }
   settings_.Save();
   UpdateConnectionSummary();
   UpdateRequestSummary();
-  EmptyResponseList();
   SyncConnection();  // the line settings found, opened as the scan ends
   SyncDefinition();  // the slave found, before a poll that fell due during the scan goes
   ResumeAfterScan(swept || chosenLine.has_value());
+  if (asNewPoll) {
+    const int poll = AddPoll(found);
+    AddLogLine("New poll: %s", PollName(poll).c_str());
+    tabWidget_->setCurrentIndex(poll);
+  }
   Poll();
 }
 
@@ -1213,6 +1249,218 @@ void CMainDlg::ShowDeviceIdentification() {
   }
   MessageAndLog(kBoxOk, "%s", text.c_str());
   ResumeAfterScan(false);
+}
+
+// --- polls as tabs ---------------------------------------------------------------------
+
+int CMainDlg::CurrentPoll() const { return std::max(tabWidget_->currentIndex(), 0); }
+
+QTableView* CMainDlg::responseList() const { return CurrentTab()->view(); }
+ResponseModel* CMainDlg::responseModel() const { return CurrentTab()->model(); }
+QLabel* CMainDlg::statusLine() const { return CurrentTab()->statusLine(); }
+
+PollTab* CMainDlg::CurrentTab() const { return tabs_.at(static_cast<std::size_t>(CurrentPoll())); }
+
+const PollDefinition& CMainDlg::CurrentDefinition() const {
+  static const PollDefinition none;
+  return CurrentPoll() < session_->Count() ? session_->Definition(CurrentPoll()) : none;
+}
+
+std::string CMainDlg::PollName(int poll) const {
+  const std::string& name = poll < session_->Count() ? session_->Definition(poll).name : std::string();
+  return name.empty() ? "Poll " + std::to_string(poll + 1) : name;
+}
+
+PollTab* CMainDlg::AddTab() {
+  auto* tab = new PollTab;
+  tab->view()->addActions(tableActions_);
+  tab->writeClicked = [this](std::vector<int> rows) { OpenWriteDialog(std::move(rows)); };
+  tab->resetClicked = [this] { ResetStatistics(); };
+  tabs_.push_back(tab);
+  tabWidget_->addTab(tab, QString::fromStdString(PollName(static_cast<int>(tabs_.size()) - 1)));
+  ShowStatistics(static_cast<int>(tabs_.size()) - 1);
+  return tab;
+}
+
+int CMainDlg::AddPoll(const PollDefinition& definition) {
+  const int poll = session_->Add(definition);
+  PollTab* tab = AddTab();
+  tab->shown = definition;
+  tab->lastPollTime = Now();
+  tabWidget_->setTabText(poll, QString::fromStdString(PollName(poll)));
+  AfterSession();
+  return poll;
+}
+
+void CMainDlg::ShowCurrentPoll() {
+  if (tabs_.empty() || session_->Count() == 0) return;
+  // The steps show the poll in front; a tab chosen is no change of the request, so the log
+  // gets no line for it.
+  SetSummary(requestButton_, RequestText());
+  SetSummary(pollFrequencyButton_, PollFrequencySummary(PeriodShown()));
+  UpdateStartButton();
+}
+
+void CMainDlg::NewPoll() {
+  if (session_->Count() == 0) return;
+  PollDefinition d;
+  d.slaveId = CurrentDefinition().slaveId;  // most often the same device, another block
+  d.function = 3;
+  d.length = 10;
+  d.name = "Poll " + std::to_string(session_->Count() + 1);
+  const int poll = AddPoll(d);
+  AddLogLine("New poll: %s", PollName(poll).c_str());
+  tabWidget_->setCurrentIndex(poll);
+  OpenSettingsSheet(kPageRequest, false);
+}
+
+void CMainDlg::DuplicatePoll() {
+  if (session_->Count() == 0) return;
+  PollDefinition d = CurrentDefinition();
+  d.name = PollName(CurrentPoll()) + " (copy)";
+  const int poll = AddPoll(d);
+  AddLogLine("New poll: %s", PollName(poll).c_str());
+  tabWidget_->setCurrentIndex(poll);
+}
+
+void CMainDlg::RenamePoll() {
+  const int poll = CurrentPoll();
+  if (poll >= session_->Count()) return;
+  const std::string name = askText ? askText("Name of the poll", PollName(poll)) : std::string();
+  if (name.empty() || name == PollName(poll)) return;
+  PollDefinition d = session_->Definition(poll);
+  AddLogLine("Poll %s is now %s", PollName(poll).c_str(), name.c_str());
+  d.name = name;
+  session_->Change(poll, d);
+  tabWidget_->setTabText(poll, QString::fromStdString(name));
+}
+
+void CMainDlg::ClosePoll(int poll) {
+  if (session_->Count() <= 1 || poll < 0 || poll >= session_->Count()) return;  // the last poll stays
+  AddLogLine("Poll %s closed", PollName(poll).c_str());
+  session_->Remove(poll);
+  PollTab* tab = tabs_[static_cast<std::size_t>(poll)];
+  tabs_.erase(tabs_.begin() + poll);
+  tabWidget_->removeTab(poll);
+  tab->deleteLater();
+  if (poll == 0) FirstPollChanged();
+  ShowCurrentPoll();
+  AfterSession();
+}
+
+void CMainDlg::OnTabMoved(int from, int to) {
+  session_->Move(from, to);
+  PollTab* tab = tabs_[static_cast<std::size_t>(from)];
+  tabs_.erase(tabs_.begin() + from);
+  tabs_.insert(tabs_.begin() + to, tab);
+  if (from == 0 || to == 0) FirstPollChanged();
+}
+
+void CMainDlg::FirstPollChanged() {
+  // settings.ini keeps the first poll's request, for older readers and for a start without
+  // a workspace.
+  Workspace ws;
+  ws.connection = ConnectionFromSettings();
+  ws.polls.push_back(session_->Definition(0));
+  StoreInSettings(ws, settings_);
+  settings_.Save();
+}
+
+// --- workspaces -------------------------------------------------------------------------
+
+Workspace CMainDlg::CurrentWorkspace() const {
+  Workspace ws = workspace_;  // its members that this version does not know stay
+  ws.connection = ConnectionFromSettings();
+  ws.polls.clear();
+  for (int i = 0; i < session_->Count(); ++i) ws.polls.push_back(session_->Definition(i));
+  return ws;
+}
+
+void CMainDlg::ApplyWorkspace(const Workspace& ws, const std::string& path) {
+  workspace_ = ws;
+  workspacePath_ = path;
+  // The first poll and the connection are settings.ini's; the others are tabs beside it.
+  StoreInSettings(ws, settings_);
+  while (session_->Count() > 1) {
+    session_->Remove(session_->Count() - 1);
+    tabs_.back()->deleteLater();
+    tabs_.pop_back();
+    tabWidget_->removeTab(static_cast<int>(tabs_.size()));
+  }
+  tabWidget_->setCurrentIndex(0);
+  if (!ws.polls.empty()) {
+    session_->Change(0, ws.polls.front());
+    ShowRequest(0, ws.polls.front());
+    tabWidget_->setTabText(0, QString::fromStdString(PollName(0)));
+  }
+  for (std::size_t i = 1; i < ws.polls.size(); ++i) AddPoll(ws.polls[i]);
+  settings_.Save();
+  UpdateConnectionSummary();
+  UpdateRequestSummary();
+  UpdatePollFrequencySummary();
+  ConnectSerialPort();
+  AfterSession();
+}
+
+bool CMainDlg::OpenWorkspace(const std::string& path) {
+  if (session_->Count() == 0) OnTimer(TIMER_STARTUP);  // asked for before start-up ran: it runs first
+  Workspace ws;
+  std::string error;
+  if (!LoadWorkspace(path, ws, error)) {
+    MessageAndLog(kBoxStop, "Error - Can not open the workspace\n\n%s\n\nThe program goes on with its settings as "
+                  "they were.", error.c_str());
+    return false;
+  }
+  AddLogLine("Workspace opened: %s (%zu polls)", path.c_str(), ws.polls.size());
+  ApplyWorkspace(ws, path);
+  RememberWorkspace(path);
+  return true;
+}
+
+void CMainDlg::OpenWorkspaceFile() {
+  const std::string path = chooseWorkspace ? chooseWorkspace(settings_.startup_path, false) : std::string();
+  if (!path.empty()) OpenWorkspace(path);
+}
+
+bool CMainDlg::SaveWorkspaceFile(bool askName) {
+  std::string path = workspacePath_;
+  if (askName || path.empty()) path = chooseWorkspace ? chooseWorkspace(settings_.startup_path, true) : std::string();
+  if (path.empty()) return false;
+  std::string error;
+  if (!SaveWorkspace(path, CurrentWorkspace(), error)) {
+    ShowMessage("Error - The workspace could not be saved\n\n%s\n\nChoose another folder or name and try again.",
+                error.c_str());
+    return false;
+  }
+  workspacePath_ = path;
+  AddLogLine("Workspace saved: %s", path.c_str());
+  RememberWorkspace(path);
+  return true;
+}
+
+void CMainDlg::NewWorkspace() {
+  // A fresh start on the same line: one poll with the first release's request.
+  Workspace ws;
+  ws.connection = ConnectionFromSettings();
+  ws.polls.push_back(WorkspaceFromSettings(ScannerSettings(settings_.startup_path)).polls.front());
+  AddLogLine("New workspace");
+  ApplyWorkspace(ws, "");
+}
+
+void CMainDlg::RememberWorkspace(const std::string& path) {
+  std::vector<std::string>& recent = settings_.recent_workspaces;
+  std::erase(recent, path);
+  recent.insert(recent.begin(), path);
+  if (recent.size() > kRecentWorkspaces) recent.resize(kRecentWorkspaces);
+  settings_.Save();
+}
+
+void CMainDlg::FillRecentMenu() {
+  recentMenu_->clear();
+  for (const std::string& path : settings_.recent_workspaces) {
+    recentMenu_->addAction(QString::fromStdString(path), this, [this, path] { OpenWorkspace(path); });
+  }
+  if (settings_.recent_workspaces.empty()) recentMenu_->addAction(QStringLiteral("(none)"))->setEnabled(false);
 }
 
 // --- close --------------------------------------------------------------------------

@@ -15,13 +15,17 @@
 #include <vector>
 
 #include "session/LineSession.h"
+#include "session/Workspace.h"
+#include "settings/ScannerSettings.h"
 
 class QAction;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSocketNotifier;
+class QTabWidget;
 class QTableView;
 class QTimer;
 
@@ -33,11 +37,12 @@ class CWriteDlg;
 class CFindDevicesDlg;
 struct LineSettings;
 class DataLogBar;
+class PollTab;
 class Line;
 class ModbusMaster;
 class ResponseModel;
 struct ResponseTable;
-class ScannerSettings;
+
 class Tattler;
 
 // Window timers, by id.
@@ -119,10 +124,12 @@ class CMainDlg : public QDialog, private LineObserver {
   void OnBrowseLogFile();
   void OnClearLog();
 
-  // The response table. While the request stays the same, a reply updates the rows in
-  // place (the view keeps its scroll position, selection and column widths) and marks the
-  // values that changed for a moment; the table is emptied when the request changes.
+  // The response table of a poll (of the one in front when none is named). While the
+  // request stays the same, a reply updates the rows in place (the view keeps its scroll
+  // position, selection and column widths) and marks the values that changed for a moment;
+  // the table is emptied when the request changes.
   void DisplayResponse(const ModbusMaster* master);
+  void DisplayResponse(int poll, const ModbusMaster* master);
   void EmptyResponseList();
   // Whether a point of the response list's viewport is over the "Write" cell of a row.
   bool IsCursorOnWriteColumn(const QPoint& viewportPos) const;
@@ -137,6 +144,41 @@ class CMainDlg : public QDialog, private LineObserver {
   // as lines of the trend chart window, which every good reply feeds. One window at a time.
   void OpenChart();
   CTrendChartDlg* trendChart() const;
+
+  // Several polls on the line, one tab each; the first is settings.ini's request, and the
+  // steps (Request, Poll frequency, Start, Stop) act on the one in front.
+  int CurrentPoll() const;
+  PollTab* pollTab(int poll) const { return tabs_.at(static_cast<std::size_t>(poll)); }
+  int PollCount() const { return static_cast<int>(tabs_.size()); }
+  QTabWidget* pollTabs() const { return tabWidget_; }
+  // The name a tab and the log lines give a poll: its own, else "Poll n".
+  std::string PollName(int poll) const;
+  // Adds a poll definition as a tab (not brought to front); its index.
+  int AddPoll(const PollDefinition& definition);
+  // "New poll" (Ctrl+N): a block of the same device, in a tab of its own, its Request page
+  // open; "Duplicate poll"; "Rename poll..."; "Close poll" (not the last one).
+  void NewPoll();
+  void DuplicatePoll();
+  void RenamePoll();
+  void ClosePoll(int poll);
+  void StartAll();
+  void StopAll();
+  // Asks for a text (the program: an input dialog): question and proposed text in, the
+  // answer out ("" when cancelled).
+  std::function<std::string(const std::string& question, const std::string& proposed)> askText;
+
+  // Workspace files: the connection and every poll. Opened (false with a box saying why
+  // when it cannot be), saved (under its name, or one asked for), started afresh.
+  bool OpenWorkspace(const std::string& path);
+  void OpenWorkspaceFile();
+  bool SaveWorkspaceFile(bool askName);
+  void NewWorkspace();
+  Workspace CurrentWorkspace() const;
+  const std::string& workspacePath() const { return workspacePath_; }
+  // Asks for a workspace file to open (save false) or to save as (true), from a folder
+  // ("" when cancelled). The program shows a file dialog.
+  std::function<std::string(const std::string& folder, bool save)> chooseWorkspace;
+  static constexpr std::size_t kRecentWorkspaces = 4;
 
   // Close button, Enter and the menu's "Close": report, save, end; once per run, however
   // often it is asked for while the report is on its way.
@@ -188,7 +230,6 @@ class CMainDlg : public QDialog, private LineObserver {
   // The reply tick's period: it counts the reply time-out. A reply is taken as soon as its
   // bytes arrive, whatever the tick.
   int m_replyTickMs = 100;
-  std::time_t m_lastPollTime = 0;
   int m_pollCount = 0;
   int m_respCount = 0;
   std::string m_logFilePath;
@@ -200,13 +241,14 @@ class CMainDlg : public QDialog, private LineObserver {
   QPushButton* connectionButton() const { return connectionButton_; }
   QPushButton* requestButton() const { return requestButton_; }
   QPushButton* pollFrequencyButton() const { return pollFrequencyButton_; }
-  QTableView* responseList() const { return responseList_; }
-  ResponseModel* responseModel() const { return model_; }
+  // The poll in front's.
+  QTableView* responseList() const;
+  ResponseModel* responseModel() const;
+  QLabel* statusLine() const;
   QLineEdit* logPathEdit() const { return logPathEdit_; }
-  QLabel* statusLine() const { return statusLine_; }
   DataLogBar* dataLogBar() const { return dataLogBar_; }
-  // The counters of the request's polls and writes.
-  const PollStatistics& statistics() const { return session_->Statistics(0); }
+  // The counters of the polls and writes of the poll in front.
+  const PollStatistics& statistics() const { return session_->Statistics(CurrentPoll()); }
   LineSession& session() { return *session_; }
   // The Reset button of the status line.
   void ResetStatistics();
@@ -255,7 +297,24 @@ class CMainDlg : public QDialog, private LineObserver {
   void ResumeAfterScan(bool lineChanged);
   bool SetScanLine(const LineSettings& line);
   bool SetSummary(QPushButton* button, const std::string& text);
-  void ShowStatistics();
+  void ShowStatistics(int poll);
+  PollTab* CurrentTab() const;
+  const PollDefinition& CurrentDefinition() const;
+  PollTab* AddTab();
+  void ShowCurrentPoll();
+  void OnTabMoved(int from, int to);
+  // The first poll changed (closed, moved): settings.ini takes the new first one.
+  void FirstPollChanged();
+  // The request shown for a poll: the rows of another question go.
+  void ShowRequest(int poll, const PollDefinition& definition);
+  // What the Request and Poll frequency pages edit, and taking their values back.
+  ScannerSettings& RequestSettings();
+  void StoreRequest(const ScannerSettings& request);
+  std::string RequestText() const;
+  int PeriodShown() const;
+  void ApplyWorkspace(const Workspace& workspace, const std::string& path);
+  void RememberWorkspace(const std::string& path);
+  void FillRecentMenu();
 
   // What the session reports.
   void OnLog(int poll, const std::string& text) override;
@@ -281,17 +340,20 @@ class CMainDlg : public QDialog, private LineObserver {
   QPushButton* startButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;
   QPushButton* closeButton_ = nullptr;
-  QTableView* responseList_ = nullptr;
-  ResponseModel* model_ = nullptr;
+  QTabWidget* tabWidget_ = nullptr;
+  std::vector<PollTab*> tabs_;     // one per poll definition, in the session's order
+  QList<QAction*> tableActions_;   // each table's context menu
+  QMenu* recentMenu_ = nullptr;
+  ScannerSettings pollSettings_;   // what the sheet's pages edit for a poll other than the first
+  Workspace workspace_;            // the one open, for its members this version does not know
+  std::string workspacePath_;
   QPlainTextEdit* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
   std::unique_ptr<LineSession> session_;
   QSocketNotifier* watch_ = nullptr;  // on what the session waits for
-  QLabel* statusLine_ = nullptr;
   DataLogBar* dataLogBar_ = nullptr;
   QAction* show64_ = nullptr;
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
-  PollDefinition shown_;           // the request that the table's rows answer
   std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile

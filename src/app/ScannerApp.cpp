@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QTimer>
 #include <QUrl>
 
@@ -11,7 +13,6 @@
 #include "app/QtPresenter.h"
 #include "diag/Diagnostics.h"
 #include "session/Line.h"
-#include "session/Workspace.h"
 #include "settings/ScannerSettings.h"
 #include "web/Tattler.h"
 #include "web/WebCall.h"
@@ -47,15 +48,9 @@ CScannerApp::CScannerApp(int& argc, char** argv) : QApplication(argc, argv) {
   }
 }
 
-void CScannerApp::OpenWorkspaceArgument(CMainDlg& /*dlg*/) {
-  Workspace workspace;
-  std::string error;
-  if (!LoadWorkspace(workspacePath, workspace, error)) {
-    MessageAndLog(kBoxStop, "Error - Can not open the workspace\n\n%s\n\nThe program goes on with its settings as "
-                  "they were.", error.c_str());
-    return;
-  }
-  WriteDebugLog("Workspace %s read: %zu poll definitions", workspacePath.c_str(), workspace.polls.size());
+void CScannerApp::OpenWorkspaceArgument(CMainDlg& dlg) {
+  // A file that cannot be read is explained in a box; the window goes on as it was.
+  if (dlg.OpenWorkspace(workspacePath)) WriteDebugLog("Workspace %s opened", workspacePath.c_str());
 }
 
 int CScannerApp::InitInstance() {
@@ -77,6 +72,17 @@ int CScannerApp::InitInstance() {
     };
     dlg.chooseExportFile = [&dlg](const std::string& folder, const std::string& name) {
       return SaveFileName(&dlg, folder, name, true);
+    };
+    dlg.chooseWorkspace = [&dlg](const std::string& folder, bool save) {
+      if (save) return SaveFileName(&dlg, folder, "workspace.vantrel.json", true);
+      return QFileDialog::getOpenFileName(&dlg, QString(), QString::fromStdString(folder),
+                                          QStringLiteral("Workspaces (*.vantrel.json *.json);;All files (*)"))
+          .toStdString();
+    };
+    dlg.askText = [&dlg](const std::string& question, const std::string& proposed) {
+      return QInputDialog::getText(&dlg, QStringLiteral("Vantrel Modbus Scanner"), QString::fromStdString(question),
+                                   QLineEdit::Normal, QString::fromStdString(proposed))
+          .toStdString();
     };
     if (!workspacePath.empty()) QTimer::singleShot(0, &dlg, [this, &dlg] { OpenWorkspaceArgument(dlg); });
     dlg.exec();  // the result is of no interest: the program ends either way

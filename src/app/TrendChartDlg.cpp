@@ -107,8 +107,9 @@ std::int64_t CTrendChartDlg::NowMs() const {
 
 std::int64_t CTrendChartDlg::LiveEdge() const { return history_.latest() != 0 ? history_.latest() : NowMs(); }
 
-void CTrendChartDlg::AddRows(const ResponseTable& table, int device, const std::vector<int>& rows) {
-  const std::size_t left = history_.Follow(table, device, rows);
+void CTrendChartDlg::AddRows(const ResponseTable& table, int device, const std::vector<int>& rows,
+                             const std::string& poll) {
+  const std::size_t left = history_.Follow(table, device, rows, poll);
   for (auto n = static_cast<std::size_t>(chart_->series().size()); n < history_.lines().size(); ++n) {
     auto* series = new QLineSeries(chart_);
     chart_->addSeries(series);  // the chart owns it from here

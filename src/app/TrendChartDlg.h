@@ -51,8 +51,9 @@ class CTrendChartDlg : public QDialog {
  public:
   explicit CTrendChartDlg(QWidget* parent = nullptr);
 
-  // Adds a line for each of these rows of the table (rows charted already keep theirs).
-  void AddRows(const ResponseTable& table, int device, const std::vector<int>& rows);
+  // Adds a line for each of these rows of the table (rows charted already keep theirs); poll
+  // names the definition they come from when several share the line.
+  void AddRows(const ResponseTable& table, int device, const std::vector<int>& rows, const std::string& poll = "");
   // A good reply of the device: a point for each line whose item the table holds, at the
   // time the clock tells.
   void AddReply(const ResponseTable& table, int device);

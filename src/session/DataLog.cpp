@@ -117,28 +117,30 @@ std::string DataLogRow(const ResponseTable& table, bool with32Bit, const std::st
 }
 
 std::string DataLogLines(const ResponseTable& table, bool with32Bit, const std::string& time,
-                         std::string& lastHeader) {
+                         std::string& lastHeader, const std::string& poll) {
   if (!Usable(table)) return "";
+  const std::string first = poll.empty() ? "" : "poll,";
+  const std::string name = poll.empty() ? "" : CsvField(poll) + ",";
   std::string text;
-  std::string header = DataLogHeader(table, with32Bit);
+  std::string header = first + DataLogHeader(table, with32Bit);
   if (header != lastHeader) {
     text = header + "\n";
     lastHeader = std::move(header);
   }
-  return text + DataLogRow(table, with32Bit, time) + "\n";
+  return text + name + DataLogRow(table, with32Bit, time) + "\n";
 }
 
 void DataLog::SetPath(const std::string& path) {
   if (path == path_) return;
   path_ = path;
-  lastHeader_.clear();
+  lastHeaders_.clear();
   failing_ = false;
 }
 
-DataLogStatus DataLog::Append(const ResponseTable& table, const std::string& time) {
+DataLogStatus DataLog::Append(const ResponseTable& table, const std::string& time, const std::string& poll) {
   if (path_.empty()) return DataLogStatus::Off;
-  std::string header = lastHeader_;
-  const std::string text = DataLogLines(table, with32Bit_, time, header);
+  std::string header = lastHeaders_[poll];
+  const std::string text = DataLogLines(table, with32Bit_, time, header, poll);
   if (text.empty()) return DataLogStatus::Skipped;
   bool ok = false;
   if (std::FILE* f = std::fopen(path_.c_str(), "a")) {
@@ -146,13 +148,13 @@ DataLogStatus DataLog::Append(const ResponseTable& table, const std::string& tim
     ok = std::fclose(f) == 0 && ok;  // a full disk may show only when closing
   }
   if (!ok) {
-    // Whatever reached the file, the next row starts with a header again.
-    lastHeader_.clear();
+    // Whatever reached the file, the next rows start with a header again.
+    lastHeaders_.clear();
     const bool first = !failing_;
     failing_ = true;
     return first ? DataLogStatus::FirstFailure : DataLogStatus::Failed;
   }
-  lastHeader_ = std::move(header);
+  lastHeaders_[poll] = std::move(header);
   failing_ = false;
   return DataLogStatus::Written;
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <string>
 
 #include "session/ResponseTable.h"
@@ -33,9 +34,10 @@ std::string DataLogRow(const ResponseTable& table, bool with32Bit, const std::st
 // What one reply adds to a log: its header line when that differs from lastHeader (which is
 // then set to it), and its row; each line ends in '\n'. Empty for a table that is not
 // filled. A changed request (function, first offset, count, 32-bit columns) always changes
-// the header, so the header is compared rather than the request.
+// the header, so the header is compared rather than the request. With several polls on the
+// line, poll names the one the reply is of: the lines then begin with a "poll" column.
 std::string DataLogLines(const ResponseTable& table, bool with32Bit, const std::string& time,
-                         std::string& lastHeader);
+                         std::string& lastHeader, const std::string& poll = "");
 
 enum class DataLogStatus {
   Off,           // no file chosen
@@ -58,13 +60,16 @@ class DataLog {
   void SetWith32Bit(bool on) { with32Bit_ = on; }
   bool with32Bit() const { return with32Bit_; }
 
-  // Appends the row of a good reply's table, made at the time given (LocalIsoTime).
-  DataLogStatus Append(const ResponseTable& table, const std::string& time);
+  // Appends the row of a good reply's table, made at the time given (LocalIsoTime), of the
+  // poll named when several share the line (each poll's header is written when its columns
+  // begin, so that the rows of each can be told apart by their first column).
+  DataLogStatus Append(const ResponseTable& table, const std::string& time, const std::string& poll = "");
 
  private:
   std::string path_;
   bool with32Bit_ = false;
-  std::string lastHeader_;  // the header the file holds last, from this run; empty: none yet
+  // The header the file holds last for each poll ("" with one), from this run.
+  std::map<std::string, std::string> lastHeaders_;
   bool failing_ = false;
 };
 

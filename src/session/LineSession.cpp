@@ -490,7 +490,7 @@ void LineSession::SendWrite() {
     f.lineGone = true;
     CountEnd(poll, ExchangeClass::OtherError, true);
     EndWrite(MB_RESPONCE_EMPTY);
-    WriteFailed(request, std::move(f));
+    WriteFailed(poll, request, std::move(f));
     return;
   }
   sent_at_ = Now();
@@ -556,7 +556,7 @@ void LineSession::TakeReply() {
     } else {
       f.text = ReplyErrorText(result);
     }
-    WriteFailed(write, std::move(f));
+    WriteFailed(poll, write, std::move(f));
     return;
   }
   EndPoll(result);
@@ -578,7 +578,7 @@ void LineSession::TimeOut() {
     const WriteFrame write = write_on_line_;
     f.text = WriteTimeoutText(m.request, m.request_size);
     EndWrite(MB_RESPONCE_EMPTY);
-    WriteFailed(write, std::move(f));
+    WriteFailed(poll, write, std::move(f));
     return;
   }
   on_line_ = Kind::None;
@@ -651,8 +651,7 @@ void LineSession::EndWrite(int result) {
   }
 }
 
-void LineSession::WriteFailed(const WriteFrame& write, LineFailure f) {
-  const int poll = on_line_poll_ >= 0 ? on_line_poll_ : -1;
+void LineSession::WriteFailed(int poll, const WriteFrame& write, LineFailure f) {
   const std::string what = "Write of " + WriteText(write);
   Log(poll, "Failed: " + what + ": " + f.text.substr(0, f.text.find('\n')) + "; received: " +
                 line_.master().ReceivedText());

@@ -198,7 +198,7 @@ class LineSession {
   void EndPoll(int result);
   void EndWrite(int result);
   void PollFailed(int poll, LineFailure failure);
-  void WriteFailed(const WriteFrame& write, LineFailure failure);
+  void WriteFailed(int poll, const WriteFrame& write, LineFailure failure);
   // The definition's polling falls back to once: its period is 0 and no poll of it waits.
   void StopPolling(int poll);
   void CountSent(int poll, bool write);

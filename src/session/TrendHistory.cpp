@@ -14,7 +14,8 @@ bool Holds(const ResponseTable& table, int device, const TrendKey& key) {
 
 }  // namespace
 
-std::size_t TrendHistory::Follow(const ResponseTable& table, int device, const std::vector<int>& rows) {
+std::size_t TrendHistory::Follow(const ResponseTable& table, int device, const std::vector<int>& rows,
+                                 const std::string& poll) {
   if (table.fill != TableFill::Filled) return 0;
   std::size_t left = 0;
   for (int row : rows) {
@@ -26,7 +27,7 @@ std::size_t TrendHistory::Follow(const ResponseTable& table, int device, const s
       continue;
     }
     // Column 2 is the 5-digit "Standard address".
-    lines_.push_back({key, table.rows[static_cast<std::size_t>(row)][2], {}, true});
+    lines_.push_back({key, table.rows[static_cast<std::size_t>(row)][2], {}, true, poll});
   }
   return left;
 }
@@ -45,6 +46,9 @@ void TrendHistory::Add(const ResponseTable& table, int device, std::int64_t ms) 
 
 std::string TrendHistory::Caption(const TrendLine& line) const {
   std::string caption = line.address;
+  const bool polls =
+      std::any_of(lines_.begin(), lines_.end(), [&](const TrendLine& l) { return l.poll != line.poll; });
+  if (polls && !line.poll.empty()) caption = line.poll + " " + caption;
   const bool devices = std::any_of(lines_.begin(), lines_.end(),
                                    [&](const TrendLine& l) { return l.key.device != line.key.device; });
   if (devices) caption += " (device " + std::to_string(line.key.device) + ")";

@@ -35,6 +35,8 @@ struct TrendLine {
   // The latest reply held the item (or none came since it was followed); false once the
   // request no longer reads it.
   bool polled = true;
+  // The poll definition whose rows it was taken from ("" with one poll on the line).
+  std::string poll;
 };
 
 class TrendHistory {
@@ -49,10 +51,11 @@ class TrendHistory {
   explicit TrendHistory(std::int64_t spanMs = kSpanMs, std::size_t capacity = kCapacity)
       : spanMs_(spanMs), capacity_(capacity) {}
 
-  // Follows these rows of a filled table of the device's reply; rows followed already and
-  // rows out of the table are passed over. Returns how many rows were left out because
-  // the chart has kMaxLines lines.
-  std::size_t Follow(const ResponseTable& table, int device, const std::vector<int>& rows);
+  // Follows these rows of a filled table of the device's reply (of the poll named, with
+  // several on the line); rows followed already and rows out of the table are passed over.
+  // Returns how many rows were left out because the chart has kMaxLines lines.
+  std::size_t Follow(const ResponseTable& table, int device, const std::vector<int>& rows,
+                     const std::string& poll = "");
 
   // A good reply at ms: one sample for every line whose item the table holds. Times never
   // go back (a clock set back repeats the last time), so the samples stay ordered.
@@ -61,8 +64,9 @@ class TrendHistory {
   const std::vector<TrendLine>& lines() const { return lines_; }
   // The time of the latest reply, 0 before the first.
   std::int64_t latest() const { return latest_; }
-  // The legend's name of a line: its address, its device when the chart holds lines of
-  // several devices, and "not polled" when it no longer gets samples.
+  // The legend's name of a line: its poll when the chart holds lines of several, its
+  // address, its device when the chart holds lines of several devices, and "not polled"
+  // when it no longer gets samples.
   std::string Caption(const TrendLine& line) const;
 
   // The samples of [from, to] with the one just before and just after (so that a line

@@ -13,6 +13,7 @@ ScannerSettings scannerSettings;
 namespace {
 
 constexpr const char* kSection = "Vantrel Modbus Scanner";
+constexpr int kRecentWorkspaceKeys = 4;
 
 // The letter goes unencoded into the usage report's form body, so only these may pass.
 // The lower-case forms are harmless there and the serial port takes either case.
@@ -143,6 +144,11 @@ bool ScannerSettings::Load() {
   rs485 = doc.GetBool(kSection, "rs485", rs485 != 0) ? 1 : 0;
   tcp_host = doc.GetString(kSection, "tcp_host", tcp_host);
   tcp_port = doc.GetInt(kSection, "tcp_port", tcp_port);
+  recent_workspaces.clear();
+  for (int i = 1; i <= kRecentWorkspaceKeys; ++i) {
+    const std::string path = doc.GetString(kSection, "recent_workspace_" + std::to_string(i), "");
+    if (!path.empty()) recent_workspaces.push_back(path);
+  }
   return true;
 }
 
@@ -177,6 +183,12 @@ bool ScannerSettings::Save() const {
   doc.SetBool(kSection, "rs485", rs485 != 0);
   doc.SetString(kSection, "tcp_host", tcp_host);
   doc.SetInt(kSection, "tcp_port", tcp_port);
+  for (int i = 1; i <= kRecentWorkspaceKeys; ++i) {
+    const std::size_t at = static_cast<std::size_t>(i - 1);
+    if (at < recent_workspaces.size() && StorableInSettings(recent_workspaces[at])) {
+      doc.SetString(kSection, "recent_workspace_" + std::to_string(i), recent_workspaces[at]);
+    }
+  }
   return doc.Save();
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "diag/FileFolders.h"
 
@@ -90,6 +91,9 @@ class ScannerSettings {
   // The Modbus TCP device or gateway of the network modes (modbus_mode 2 and 3).
   std::string tcp_host;
   int tcp_port = 502;
+  // The workspace files opened or saved last, the newest first; kept as recent_workspace_1
+  // to recent_workspace_4.
+  std::vector<std::string> recent_workspaces;
 
   // The period between polls in milliseconds; 0 polls once.
   int PollPeriodMs() const;

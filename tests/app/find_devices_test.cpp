@@ -137,3 +137,31 @@ TEST_F(MainWindow, find_devices_cancel_and_device_identification) {
             0u)
       << box_.boxes[0].text;
 }
+
+// A device found can be polled beside the poll there is, in a tab of its own, with the
+// request the scan read.
+TEST_F(MainWindow, find_devices_opens_a_find_as_a_new_poll) {
+  StartSlave({"-a", "1,5", "-b", "115200", "--no-pacing"});
+  WriteSettings("request_function_code=3\nrequest_length=1\n");
+  StartWindow();
+  dlg_->runFindDevices = [&](CFindDevicesDlg& d) {
+    d.firstIdSpin()->setValue(4);
+    d.lastIdSpin()->setValue(6);
+    d.timeoutSpin()->setValue(100);
+    d.identifyCheck()->setChecked(false);
+    d.startButton()->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d.Scanning(); }, 10000));
+    EXPECT_EQ(d.foundTable()->rowCount(), 1);
+    d.foundTable()->setCurrentCell(0, 0);
+    d.openAsPollButton()->click();
+    return d.result();
+  };
+  dlg_->OpenFindDevices();
+  ASSERT_EQ(dlg_->PollCount(), 2);
+  EXPECT_EQ(dlg_->CurrentPoll(), 1);
+  EXPECT_EQ(dlg_->PollName(1), "Slave 5");
+  EXPECT_EQ(dlg_->session().Definition(1).slaveId, 5);
+  EXPECT_EQ(settings_.request_id, 1) << "the first poll stays as it was";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows().size() == 1u; }));
+  EXPECT_EQ(Rows()[0][5], "1") << "polled once in its tab";
+}

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "app/MainWindowTest.h"
+#include "app/PollTab.h"
 #include "app/DataLogBar.h"
 #include "app/WriteDlg.h"
 
@@ -227,7 +228,7 @@ TEST_F(MainWindow, countdown_captions) {
   StartWindow();
   dlg_->Poll();
   StepReplyTicks();
-  const std::time_t sent = dlg_->m_lastPollTime;
+  const std::time_t sent = dlg_->pollTab(0)->lastPollTime;
   ASSERT_EQ(sent, now);
   dlg_->UpdateStartButton();
   EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 2 min");
@@ -254,7 +255,7 @@ TEST_F(MainWindow, countdown_captions) {
   // Start during a countdown polls at once and restarts the period from that send
   now += 30;
   dlg_->startButton()->click();
-  EXPECT_EQ(dlg_->m_lastPollTime, now);
+  EXPECT_EQ(dlg_->pollTab(0)->lastPollTime, now);
   EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 120000);
   StepReplyTicks();
   dlg_->UpdateStartButton();

@@ -173,19 +173,25 @@ TEST_F(Program, explains_a_workspace_file_that_cannot_be_opened) {
   StartSlave();
   WriteSettings("[Vantrel Modbus Scanner]\ncheck_for_updates=0\nbuad_rate=115200\n");
   std::ofstream(dir_ / "bad.vantrel.json") << R"({"format": "vantrel-workspace", "version": 1, "polls": [{"length": 0}]})";
-  const std::string example = std::filesystem::canonical(VANTREL_SOURCE_DIR "/docs/example-workspace.json");
+  // A good one on the simulator's line: opened, its polls as tabs.
+  const std::string good = dir_ / "good.vantrel.json";
+  std::ofstream(good) << R"({"format": "vantrel-workspace", "version": 1,
+    "connection": {"mode": "rtu", "device": "COM3", "baud": 115200, "timeout_ms": 1000},
+    "polls": [{"name": "A", "slave_id": 11, "function": 3, "offset": 1, "length": 2},
+              {"name": "B", "slave_id": 11, "function": 4, "offset": 1, "length": 2},
+              {"name": "C", "slave_id": 11, "function": 1, "offset": 1, "length": 8}]})";
   const struct {
     std::string file, box;
   } cases[] = {
       {"absent.vantrel.json", dir_ / "absent.vantrel.json" + ": cannot be read: No such file or directory"},
       {"bad.vantrel.json", dir_ / "bad.vantrel.json" + ": polls[0].length: must be 1 to 2000 for function 1, not 0"},
-      {example, ""},
+      {good, ""},
   };
   for (const auto& c : cases) {
     std::filesystem::remove(dir_ / "log.txt");
     ASSERT_FALSE(Start({c.file}).empty()) << ReadFile(dir_ / "program.out");
     if (c.box.empty()) {
-      EXPECT_TRUE(FileHolds("Debuglog.txt", {"Workspace " + example + " read: 3 poll definitions"}));
+      EXPECT_TRUE(FileHolds("Debuglog.txt", {"Workspace opened: " + good + " (3 polls)"}));
     } else {
       ASSERT_TRUE(FileHolds("log.txt", {"MessageAndLog iType=[16] msg=[Error - Can not open the workspace\n\n" +
                                         c.box + "\n\nThe program goes on with its settings as they were.]"}))

@@ -224,6 +224,21 @@ TEST(data_log, appends_rows_with_a_header_per_run) {
                                 "t5,3,4,262147,262147,0.000000\n");
 }
 
+// With several polls on the line, each row names its poll, and each poll's header is
+// written once, however their replies take turns.
+TEST(data_log, rows_of_several_polls_name_theirs) {
+  TempDir dir;
+  const std::string path = dir / "data.csv";
+  DataLog log;
+  log.SetPath(path);
+  for (const char* time : {"t1", "t2"}) {
+    EXPECT_EQ(log.Append(Table(3, 0, 2, "00 01 00 02"), time, "Voltages"), DataLogStatus::Written);
+    EXPECT_EQ(log.Append(Table(4, 9, 1, "00 07"), time, "Flow, total"), DataLogStatus::Written);
+  }
+  EXPECT_EQ(ReadFile(path), "poll,time,40001,40002\nVoltages,t1,1,2\npoll,time,30010\n\"Flow, total\",t1,7\n"
+                            "Voltages,t2,1,2\n\"Flow, total\",t2,7\n");
+}
+
 TEST(data_log, a_file_that_cannot_be_written_warns_once_then_recovers) {
   TempDir dir;
   const std::string folder = dir / "later";

@@ -132,6 +132,7 @@ struct Recorder final : LineObserver {
   std::vector<std::pair<int, TimePoint>> replies;
   std::vector<std::pair<int, LineFailure>> failures;
   std::vector<std::string> writeFailures;
+  std::vector<int> writeFailurePolls;
   int writesConfirmed = 0;
   int lost = 0;
   int opened = 0;
@@ -145,7 +146,10 @@ struct Recorder final : LineObserver {
     if (f.explain) boxes.push_back(f.text);
   }
   void OnWriteConfirmed(int, const WriteFrame&) override { ++writesConfirmed; }
-  void OnWriteFailed(int, const WriteFrame&, const LineFailure& f) override { writeFailures.push_back(f.text); }
+  void OnWriteFailed(int poll, const WriteFrame&, const LineFailure& f) override {
+    writeFailures.push_back(f.text);
+    writeFailurePolls.push_back(poll);
+  }
   void OnLineOpen() override { ++opened; }
   void OnLineLost() override { ++lost; }
   void OnConnectFailed(const std::string& text) override { boxes.push_back(text); }
@@ -283,6 +287,7 @@ TEST_F(LineSessionTest, a_write_cuts_in_and_its_definition_is_read_back) {
                                         0),
             0u)
       << rec_.writeFailures[0];
+  EXPECT_EQ(rec_.writeFailurePolls, std::vector<int>{b}) << "told as the write of the definition that asked for it";
   EXPECT_EQ(session_.Definition(b).periodMs, 100) << "a failed write does not stop the polls";
   EXPECT_EQ(session_.Statistics(b).writes(), 2);
   EXPECT_EQ(session_.Statistics(b).timeouts(), 1);

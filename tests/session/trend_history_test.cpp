@@ -111,6 +111,10 @@ TEST(trend_history, a_reply_feeds_the_lines_whose_item_it_holds) {
   history.Follow(Reply(1, 1, {1, 0}), 7, {1});
   EXPECT_EQ(history.Caption(history.lines()[0]), "00002 (device 4)");
   EXPECT_EQ(history.Caption(history.lines()[1]), "00002 (device 7)");
+  // Lines of several polls on the line say whose they are.
+  history.Follow(Reply(3, 1, {5}), 4, {0}, "Setpoints");
+  EXPECT_EQ(history.Caption(history.lines()[2]), "Setpoints 40001 (device 4)");
+  EXPECT_EQ(history.Caption(history.lines()[0]), "00002 (device 4)") << "taken with one poll on the line";
 }
 
 TEST(trend_history, decimation_keeps_each_buckets_lowest_and_highest) {
