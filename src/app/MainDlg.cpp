@@ -1,32 +1,20 @@
 #include "app/MainDlg.h"
 
-#include <QClipboard>
 #include <QEvent>
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QActionGroup>
-#include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSocketNotifier>
-#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -47,6 +35,7 @@
 #include "app/CaptionButton.h"
 #include "app/DataLogBar.h"
 #include "app/FindDevicesDlg.h"
+#include "app/LogBox.h"
 #include "app/PollTab.h"
 #include "app/ScanDriver.h"
 #include "session/PollTexts.h"
@@ -79,27 +68,6 @@ namespace vantrel {
 bool versionPromptOpen = false;
 
 namespace {
-
-std::string VformatWhole(const char* format, va_list args) {
-  va_list sizing;
-  va_copy(sizing, args);
-  const int n = std::vsnprintf(nullptr, 0, format, sizing);
-  va_end(sizing);
-  if (n <= 0) return {};
-  std::string text(static_cast<std::size_t>(n) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, args);
-  text.resize(static_cast<std::size_t>(n));
-  return text;
-}
-
-std::string TimePrefix() {
-  const std::time_t now = Now();
-  std::tm t{};
-  localtime_r(&now, &t);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "[%02d:%02d:%02d] ", t.tm_hour, t.tm_min, t.tm_sec);
-  return buf;
-}
 
 QPushButton* StepButton(const char* objectName, const char* text) {
   auto* b = new QPushButton(QString::fromLatin1(text));
@@ -303,15 +271,7 @@ void CMainDlg::BuildLayout() {
   logPathEdit_->setReadOnly(true);
   auto* browse = StepButton("browseButton", "Browse");
   auto* clear = StepButton("clearLogButton", "Clear Log");
-  logEdit_ = new QPlainTextEdit;
-  logEdit_->setObjectName(QStringLiteral("logEdit"));
-  logEdit_->setUndoRedoEnabled(false);  // the log grows for days: keep no undo history
-  // Read-only: the box is the program's record, so the entries it trims are always its own
-  // (typed text was never kept anyway), and Enter is left to Close. Select and copy stay.
-  logEdit_->setReadOnly(true);
-  logEdit_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  logEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  logEdit_->setMinimumHeight(110);
+  logEdit_ = new LogBox(kMaxLogEntries);
 
   auto* logGroup = new QGroupBox(QStringLiteral("Log"));
   auto* logLayout = new QVBoxLayout(logGroup);
@@ -818,47 +778,20 @@ void CMainDlg::AddLogLine(const char* format, ...) {
   va_copy(again, args);
   const std::string screen = FormatLimited(format, args);
   va_end(args);
-  const std::string file = VformatWhole(format, again);  // the file gets the message uncut
+  const std::string file = FormatWhole(format, again);  // the file gets the message uncut
   va_end(again);
   AddLogText(screen, file);
 }
 
 void CMainDlg::AddLogText(const std::string& screenText, const std::string& fileText) {
-  const std::string prefix = TimePrefix();
+  const std::string prefix = LogTimePrefix();
 
-  // Newest on top; the oldest entries leave the screen so that a line costs the same after
-  // a week as after a minute. The file keeps them all.
-  const QString entry = QString::fromLocal8Bit((prefix + screenText).c_str());
-  QTextDocument* doc = logEdit_->document();
-  QTextCursor top(doc);
-  top.movePosition(QTextCursor::Start);
-  top.insertText(entry + QLatin1Char('\n'));
-  logEntryLines_.push_front(static_cast<int>(std::count(screenText.begin(), screenText.end(), '\n')) + 1);
-  while (static_cast<int>(logEntryLines_.size()) > kMaxLogEntries) {
-    const QTextBlock first = doc->findBlockByNumber(doc->blockCount() - 1 - logEntryLines_.back());
-    QTextCursor old(doc);
-    old.setPosition(first.position());
-    old.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    old.removeSelectedText();
-    logEntryLines_.pop_back();
-  }
-  logEdit_->verticalScrollBar()->setValue(0);
+  logEdit_->Prepend(prefix + screenText);  // newest on top, a bounded number kept
 
   WriteDebugLogText(screenText);
 
   if (m_logFilePath.empty()) return;
-  std::FILE* f = std::fopen(m_logFilePath.c_str(), "a+");
-  if (f != nullptr) {
-    // Message-box records end without a line break: each entry starts on a line of its own.
-    if (std::fseek(f, -1, SEEK_END) == 0 && std::fgetc(f) != '\n') {
-      std::fseek(f, 0, SEEK_END);
-      std::fputc('\n', f);
-    }
-    std::fseek(f, 0, SEEK_END);
-    std::fputs(prefix.c_str(), f);
-    std::fputs(fileText.c_str(), f);
-    std::fputc('\n', f);
-    std::fclose(f);
+  if (AppendLogRecord(m_logFilePath, prefix + fileText)) {
     m_logSaveFailed = false;
   } else if (!m_logSaveFailed) {
     m_logSaveFailed = true;  // set first: the box runs its own event loop
@@ -871,8 +804,7 @@ QString CMainDlg::LogText() const { return logEdit_->toPlainText(); }
 void CMainDlg::ShowLogFilePath() { logPathEdit_->setText(QString::fromStdString(m_logFilePath)); }
 
 void CMainDlg::OnClearLog() {
-  logEdit_->clear();
-  logEntryLines_.clear();
+  logEdit_->Clear();
   AddLogLine("Log cleared");
 }
 
@@ -1069,25 +1001,8 @@ void CMainDlg::OpenSettingsSheet(int startPage, bool force) {
       if (settings_.check_for_updates != 0) SetTimer(TIMER_VERSION_CHECK, 3600000);
     }
 
-    const bool sameConnection =
-        connection->modbus_mode == settings_.modbus_mode && connection->com_port == settings_.com_port &&
-        connection->buad_rate == settings_.buad_rate && connection->data_bits == settings_.data_bits &&
-        connection->stop_bits == settings_.stop_bits && connection->parity == settings_.parity &&
-        connection->recv_time_out == settings_.recv_time_out && connection->device_path == settings_.device_path &&
-        connection->rs485 == settings_.rs485 && connection->tcp_host == settings_.tcp_host &&
-        connection->tcp_port == settings_.tcp_port;
-    if (!sameConnection || (!master_.IsOpen() && !session_->Connecting())) {
-      settings_.modbus_mode = connection->modbus_mode;
-      settings_.com_port = connection->com_port;
-      settings_.buad_rate = connection->buad_rate;
-      settings_.data_bits = connection->data_bits;
-      settings_.stop_bits = connection->stop_bits;
-      settings_.parity = connection->parity;
-      settings_.recv_time_out = connection->recv_time_out;
-      settings_.device_path = connection->device_path;
-      settings_.rs485 = connection->rs485;
-      settings_.tcp_host = connection->tcp_host;
-      settings_.tcp_port = connection->tcp_port;
+    if (!connection->Matches(settings_) || (!master_.IsOpen() && !session_->Connecting())) {
+      connection->StoreIn(settings_);
       for (PollTab* tab : tabs_) tab->Clear();  // the line's, shared by every poll
       UpdateConnectionSummary();
       ConnectSerialPort();
@@ -1223,12 +1138,11 @@ void CMainDlg::ShowDeviceIdentification() {
     return;
   }
   PauseForScan();
+  const PollDefinition& d = CurrentDefinition();
   ScanOptions options;
-  options.firstId = options.lastId = settings_.request_id;
-  options.function = settings_.request_function_code >= 1 && settings_.request_function_code <= 4
-                         ? settings_.request_function_code
-                         : 3;
-  options.offset = settings_.request_offset;
+  options.firstId = options.lastId = d.slaveId;
+  options.function = d.function >= 1 && d.function <= 4 ? d.function : 3;
+  options.offset = d.offset;
   options.length = 1;
   options.timeoutMs = std::clamp(settings_.recv_time_out, kMinScanTimeoutMs, kMaxScanTimeoutMs);
   ScanDriver driver(master_);
@@ -1236,17 +1150,7 @@ void CMainDlg::ShowDeviceIdentification() {
   driver.finished = [&wait] { wait.quit(); };
   driver.Start(options, nullptr);
   wait.exec();  // the window stays live meanwhile
-  const DeviceScan& scan = *driver.scan();
-  std::string text;
-  if (!scan.finds().empty() && scan.finds()[0].kind != FindKind::SomethingThere) {
-    text = "Device identification of slave " + std::to_string(settings_.request_id) + "\n\n";
-    const std::vector<DeviceIdObject>& objects = scan.finds()[0].objects;
-    if (objects.empty()) text += "The device answers, but has no device identification (function 43/14).";
-    for (const DeviceIdObject& o : objects) text += DeviceIdObjectName(o.id) + ": " + PrintableText(o.value) + "\n";
-  } else {
-    text = "Device identification of slave " + std::to_string(settings_.request_id) +
-           "\n\nThe device did not answer. Check the connection and the slave id.";
-  }
+  const std::string text = driver.scan()->IdentificationText();
   MessageAndLog(kBoxOk, "%s", text.c_str());
   ResumeAfterScan(false);
 }

@@ -37,6 +37,7 @@ class CWriteDlg;
 class CFindDevicesDlg;
 struct LineSettings;
 class DataLogBar;
+class LogBox;
 class PollTab;
 class Line;
 class ModbusMaster;
@@ -347,14 +348,13 @@ class CMainDlg : public QDialog, private LineObserver {
   ScannerSettings pollSettings_;   // what the sheet's pages edit for a poll other than the first
   Workspace workspace_;            // the one open, for its members this version does not know
   std::string workspacePath_;
-  QPlainTextEdit* logEdit_ = nullptr;
+  LogBox* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
   std::unique_ptr<LineSession> session_;
   QSocketNotifier* watch_ = nullptr;  // on what the session waits for
   DataLogBar* dataLogBar_ = nullptr;
   QAction* show64_ = nullptr;
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
-  std::deque<int> logEntryLines_;  // lines of each entry on screen, newest first
   bool closing_ = false;           // Close has begun: the report is on its way
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile
 };

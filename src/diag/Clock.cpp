@@ -1,5 +1,7 @@
 #include "diag/Clock.h"
 
+#include <cstdio>
+
 namespace vantrel {
 namespace {
 std::function<std::time_t()>& Source() {
@@ -10,5 +12,14 @@ std::function<std::time_t()>& Source() {
 
 std::time_t Now() { return Source() ? Source()() : std::time(nullptr); }
 void SetClock(std::function<std::time_t()> clock) { Source() = std::move(clock); }
+
+std::string LogTimePrefix() {
+  const std::time_t now = Now();
+  std::tm t{};
+  localtime_r(&now, &t);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "[%02d:%02d:%02d] ", t.tm_hour, t.tm_min, t.tm_sec);
+  return buf;
+}
 
 }  // namespace vantrel

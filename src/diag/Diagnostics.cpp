@@ -63,6 +63,31 @@ std::string FormatLimited(const char* format, va_list args) {
   return buf;
 }
 
+std::string FormatWhole(const char* format, va_list args) {
+  va_list sizing;
+  va_copy(sizing, args);
+  const int n = std::vsnprintf(nullptr, 0, format, sizing);
+  va_end(sizing);
+  if (n <= 0) return {};
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
+}
+
+bool AppendLogRecord(const std::string& path, const std::string& record) {
+  std::FILE* f = std::fopen(path.c_str(), "a+");
+  if (f == nullptr) return false;
+  if (std::fseek(f, -1, SEEK_END) == 0 && std::fgetc(f) != '\n') {
+    std::fseek(f, 0, SEEK_END);
+    std::fputc('\n', f);
+  }
+  std::fseek(f, 0, SEEK_END);
+  std::fputs(record.c_str(), f);
+  std::fputc('\n', f);
+  return std::fclose(f) == 0;
+}
+
 void SetMessagePresenter(MessagePresenter* presenter) {
   g_presenter = presenter ? presenter : &g_console;
 }

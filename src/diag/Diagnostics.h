@@ -29,6 +29,12 @@ inline constexpr int kMessageLimit = 4095;
 
 // printf-style formatting cut at kMessageLimit characters, as messages are.
 std::string FormatLimited(const char* format, va_list args);
+// The same, whole, however long.
+std::string FormatWhole(const char* format, va_list args);
+// Appends one record to a log file, opened and closed for it, on a line of its own (a
+// message-box record before it may end without a line break). False when the file cannot
+// be written.
+bool AppendLogRecord(const std::string& path, const std::string& record);
 
 // Shows a message box and returns the button that closed it. The program installs one
 // that shows a real box; tests install one that records and answers.

@@ -156,6 +156,17 @@ std::string DeviceScan::FindText(const ScanFind& find, const std::string& where)
   return text;
 }
 
+std::string DeviceScan::IdentificationText() const {
+  std::string text = "Device identification of slave " + std::to_string(options_.firstId) + "\n\n";
+  if (finds_.empty() || finds_[0].kind == FindKind::SomethingThere) {
+    return text + "The device did not answer. Check the connection and the slave id.";
+  }
+  const std::vector<DeviceIdObject>& objects = finds_[0].objects;
+  if (objects.empty()) text += "The device answers, but has no device identification (function 43/14).";
+  for (const DeviceIdObject& o : objects) text += DeviceIdObjectName(o.id) + ": " + PrintableText(o.value) + "\n";
+  return text;
+}
+
 std::string DeviceScan::FindDetails(const ScanFind& find, const std::string& where) const {
   ScanFind line = find;
   line.identified = false;

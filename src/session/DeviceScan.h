@@ -118,6 +118,9 @@ class DeviceScan {
   // The same, whole, for a tooltip: the identification's objects each on a line of their
   // own after it ("VendorName: ACME").
   std::string FindDetails(const ScanFind& find, const std::string& where) const;
+  // What "Device identification" shows of a scan of one id: its objects, one a line, or
+  // that it has none, or that the device did not answer.
+  std::string IdentificationText() const;
 
  private:
   void Advance();

@@ -201,4 +201,25 @@ bool CSettings_connectionDlg2::ReadBack(bool strict) {
 
 bool CSettings_connectionDlg2::OnKillActive() { return ReadBack(); }
 
+bool CSettings_connectionDlg2::Matches(const ScannerSettings& s) const {
+  return modbus_mode == s.modbus_mode && com_port == s.com_port && buad_rate == s.buad_rate &&
+         data_bits == s.data_bits && stop_bits == s.stop_bits && parity == s.parity &&
+         recv_time_out == s.recv_time_out && device_path == s.device_path && rs485 == s.rs485 &&
+         tcp_host == s.tcp_host && tcp_port == s.tcp_port;
+}
+
+void CSettings_connectionDlg2::StoreIn(ScannerSettings& s) const {
+  s.modbus_mode = modbus_mode;
+  s.com_port = com_port;
+  s.buad_rate = buad_rate;
+  s.data_bits = data_bits;
+  s.stop_bits = stop_bits;
+  s.parity = parity;
+  s.recv_time_out = recv_time_out;
+  s.device_path = device_path;
+  s.rs485 = rs485;
+  s.tcp_host = tcp_host;
+  s.tcp_port = tcp_port;
+}
+
 }  // namespace vantrel

@@ -31,6 +31,9 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   // use the port, the host or the TCP port, fails its check.
   bool ReadBack(bool strict = true);
   bool IsNetwork() const;
+  // Whether the page's values are those of settings; and writing them there.
+  bool Matches(const ScannerSettings& settings) const;
+  void StoreIn(ScannerSettings& settings) const;
 
   int modbus_mode;
   int com_port;
