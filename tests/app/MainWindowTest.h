@@ -73,6 +73,13 @@ class MainWindow : public ::testing::Test {
     }
     return ticks;
   }
+  // The poll timer runs to the next poll: one period from the last send, less the time the
+  // send itself took (a slow build may take some milliseconds).
+  void ExpectPollTimer(int periodMs) const {
+    ASSERT_TRUE(dlg_->IsTimerArmed(TIMER_POLL));
+    EXPECT_LE(dlg_->TimerPeriod(TIMER_POLL), periodMs);
+    EXPECT_GT(dlg_->TimerPeriod(TIMER_POLL), periodMs - 100);
+  }
   std::vector<std::vector<std::string>> Rows() const { return dlg_->responseModel()->table().rows; }
 
   TempDir dir_;

@@ -205,7 +205,7 @@ TEST_F(MainWindow, a_silent_device_times_out_once_with_real_timers) {
   WriteSettings("request_function_code=3\nrequest_length=1\nrecv_time_out=3000\npoll_frequency=1\n");
   StartWindow();
   ASSERT_TRUE(dlg_->IsTimerArmed(TIMER_POLL));
-  EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 1000);
+  ExpectPollTimer(1000);
   const auto start = std::chrono::steady_clock::now();
   while (box_.boxes.empty() && std::chrono::steady_clock::now() - start < 10s) {
     QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
@@ -256,7 +256,7 @@ TEST_F(MainWindow, countdown_captions) {
   now += 30;
   dlg_->startButton()->click();
   EXPECT_EQ(dlg_->pollTab(0)->lastPollTime, now);
-  EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 120000);
+  ExpectPollTimer(120000);
   StepReplyTicks();
   dlg_->UpdateStartButton();
   EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 2 min");

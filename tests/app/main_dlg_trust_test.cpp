@@ -600,7 +600,7 @@ TEST_F(MainWindow, keep_polling_logs_and_counts_a_failure_without_a_box) {
   WriteSettings("request_function_code=3\nrequest_length=1\nrequest_offset=9022\nrecv_time_out=1000\n"
                 "poll_frequency=1\npoll_period_ms=250\nkeep_polling_on_failure=1\n");
   StartWindow();
-  EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 250);
+  ExpectPollTimer(250);
   EXPECT_EQ(dlg_->pollFrequencyButton()->text(), "0.25 seconds");
   dlg_->UpdateStartButton();
   EXPECT_EQ(dlg_->startButton()->text(), "Every 0.25 sec");

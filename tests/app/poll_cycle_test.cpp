@@ -149,7 +149,7 @@ TEST_F(PollCycle, stop_pauses_and_start_resumes_at_the_frequency_set) {
   dlg_->startButton()->click();
   EXPECT_EQ(dlg_->statistics().polls(), 2) << "Start polls at once";
   EXPECT_TRUE(dlg_->IsTimerArmed(TIMER_POLL));
-  EXPECT_EQ(dlg_->TimerPeriod(TIMER_POLL), 5000);
+  ExpectPollTimer(5000);
   ASSERT_TRUE(WaitFor([&] { return dlg_->statistics().replies() == 2; }));
   dlg_->UpdateStartButton();
   EXPECT_EQ(dlg_->startButton()->text(), "Next poll in 5 sec");
