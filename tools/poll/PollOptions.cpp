@@ -278,6 +278,62 @@ bool PrepareWrite(bool lengthGiven, PollConfig& config, std::string& error) {
 
 }  // namespace
 
+LineConnection ConnectionOf(const PollConfig& c) {
+  LineConnection line;
+  line.mode = c.mode;
+  line.device = c.device.empty() ? "COM" + std::to_string(c.comPort) : c.device;
+  line.baud = c.baudRate;
+  line.dataBits = c.dataBits;
+  line.parity = c.parity;
+  line.stopBits = c.stopBits;
+  line.rs485 = c.rs485;
+  line.host = c.host;
+  line.port = c.tcpPort;
+  line.timeoutMs = c.timeoutMs;
+  return line;
+}
+
+void ApplyConnection(const LineConnection& line, PollConfig& c) {
+  c.mode = line.mode;
+  if (const int port = ComPortNumber(line.device); port > 0) {
+    c.comPort = port;
+    c.device.clear();
+  } else {
+    c.device = line.device;
+  }
+  c.baudRate = line.baud;
+  c.dataBits = line.dataBits;
+  c.parity = line.parity;
+  c.stopBits = line.stopBits;
+  c.rs485 = line.rs485;
+  c.host = line.host;
+  c.tcpPort = line.port;
+  c.timeoutMs = line.timeoutMs;
+}
+
+PollDefinition DefinitionOf(const PollConfig& c) {
+  PollDefinition d;
+  d.slaveId = c.slaveId;
+  d.function = c.function;
+  d.offset = c.offset;
+  d.length = c.length;
+  d.periodMs = c.periodMs;
+  d.view.wordOrder = c.wordOrder;
+  d.view.show64 = c.show64;
+  d.view.wireAddress = c.wireAddress;
+  return d;
+}
+
+void ApplyDefinition(const PollDefinition& d, PollConfig& c) {
+  c.slaveId = d.slaveId;
+  c.function = d.function;
+  c.offset = d.offset;
+  c.length = d.length;
+  c.wordOrder = d.view.wordOrder;
+  c.show64 = d.view.show64;
+  c.wireAddress = d.view.wireAddress;
+}
+
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
                               std::string& error) {
   std::vector<std::string> positional;
