@@ -47,7 +47,8 @@ TEST(completion, options_values_and_devices) {
     Words words;
     Words offered;  // all of it, in order; the ones of a "+" row must be among what is offered
   } cases[] = {
-      {{kPoll, "--wo"}, {"--word-order"}},
+      {{kPoll, "--word"}, {"--word-order"}},
+      {{kPoll, "--wo"}, {"--word-order", "--workspace"}},
       {{kPoll, "-m", "a"}, {"ascii"}},
       {{kPoll, "-m", ""}, {"rtu", "ascii", "tcp", "rtutcp"}},
       {{kPoll, "-t", ""}, {"0", "1", "3", "4"}},

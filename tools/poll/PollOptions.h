@@ -67,6 +67,13 @@ struct PollConfig {
   bool idInfo = false;
   bool identify = true;       // a scan asks each device found for its identification
   bool timeoutGiven = false;  // -o was given
+
+  // Workspace files: --workspace polls the file's enabled definitions (pollNames: the ones
+  // of those names) on its connection, which the options override; --save-workspace writes
+  // the connection and the request of this command line as a one-definition file.
+  std::string workspace;
+  std::vector<std::string> pollNames;
+  std::string saveWorkspace;
 };
 
 // Distinct exit statuses, one per kind of failure.
@@ -87,6 +94,7 @@ enum ExitStatus : int {
   kExitBadMbapLength = 14,  // a Modbus TCP header with a length no frame can have
   kExitNothingFound = 15,   // a scan in which no device answered
   kExitBadIdReply = 16,     // a device identification reply that cannot be read
+  kExitBadWorkspace = 17,   // a workspace file not read, refused, with nothing to poll, or not saved
 };
 
 // A scan's time-out per id when -o is not given.
@@ -97,6 +105,10 @@ enum class ParseOutcome { Run, Help, Version, Error };
 // Takes the connection, the request, the word order and the 64-bit columns from the
 // desktop program's settings (a stored word order that names none keeps config's).
 void ApplySettings(const ScannerSettings& settings, PollConfig& config);
+
+// The value of the long option name ("--workspace FILE" or "--workspace=FILE") before any
+// "--", or "" when it is not given: what must be known before the other options apply.
+std::string OptionValue(const std::vector<std::string>& args, const std::string& name);
 
 // The line that config describes, as the line session and a workspace file hold it (a
 // port number as "COMn"), and the other way round.

@@ -23,6 +23,19 @@ bool TimedCsv(const PollConfig& cfg) { return cfg.csv && cfg.periodMs > 0; }
 // Output that is one line per poll, without "-- Poll n" lines or blank lines between polls.
 bool LinePerPoll(const PollConfig& cfg) { return cfg.json || TimedCsv(cfg); }
 
+// Each line of text (each ends in '\n') with its first CSV column: "poll" on the header,
+// the name on the others.
+std::string WithPollColumn(const std::string& name, const std::string& text, bool header) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at) + 1;
+    out += (header ? std::string("poll") : CsvField(name)) + "," + text.substr(at, end - at);
+    header = false;
+    at = end;
+  }
+  return out;
+}
+
 std::string DeviceGoneText(const ModbusMaster& master, const std::string& connection, const char* what) {
   if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), what);
   return "Error - The serial device has gone away\n\nThe device " + master.link().Device() + " stopped answering " +
@@ -94,7 +107,7 @@ std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
 
 void PollOutput::Attempt(PollTarget& target) {
   ++target.polls;
-  if (options_.periodMs == 0 || LinePerPoll(options_)) return;
+  if (named_ || options_.periodMs == 0 || LinePerPoll(options_)) return;
   std::printf("-- Poll %d\n", target.polls);
   std::fflush(stdout);
 }
@@ -103,12 +116,25 @@ void PollOutput::Values(PollTarget& target, const ResponseTable& table, std::chr
   const PollConfig& cfg = target.cfg;
   std::string text;
   if (options_.json) {
-    text = PollJson(ZonedIsoTime(arrived), RequestJson(cfg, connection_), table) + "\n";
+    text = PollJson(ZonedIsoTime(arrived), RequestJson(cfg, connection_), table);
+    text = (named_ ? NamedJson(target.name, text) : text) + "\n";
   } else if (TimedCsv(options_)) {
-    text = DataLogLines(table, true, LocalIsoTime(arrived), target.csvHeader);
+    // The header once, and again only when the columns change (each definition's own).
+    const std::string header = DataLogHeader(table, true) + "\n";
+    if (header != target.csvHeader) text = named_ ? WithPollColumn(target.name, header, true) : header;
+    target.csvHeader = header;
+    const std::string row = DataLogRow(table, true, LocalIsoTime(arrived)) + "\n";
+    text += named_ ? WithPollColumn(target.name, row, false) : row;
   } else {
     text = TableAsText(table, {}, options_.csv ? TextFormat::Csv : TextFormat::Aligned, options_.cells);
-    if (options_.periodMs > 0) text += "\n";  // a blank line between polls
+    if (named_ && options_.csv) {
+      text = WithPollColumn(target.name, text, true);
+    } else if (named_) {
+      const std::string poll = options_.periodMs > 0 ? " (poll " + std::to_string(target.polls) + ")" : "";
+      text = "== " + target.name + poll + "\n" + text;
+    }
+    // A blank line between the tables of polls at a period, and of definitions.
+    if (!options_.csv && (named_ || options_.periodMs > 0)) text += "\n";
   }
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
@@ -117,8 +143,12 @@ void PollOutput::Values(PollTarget& target, const ResponseTable& table, std::chr
 int PollOutput::Failure(const PollTarget* target, int status, const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   if (options_.json) {
-    const std::string request = RequestJson(target != nullptr ? target->cfg : options_, connection_);
-    std::printf("%s\n", FailureJson(ZonedIsoTime(std::chrono::system_clock::now()), request, status, text).c_str());
+    const std::string request = target != nullptr ? RequestJson(target->cfg, connection_)
+                                : named_         ? LineJson(options_.mode, connection_)
+                                                 : RequestJson(options_, connection_);
+    std::string json = FailureJson(ZonedIsoTime(std::chrono::system_clock::now()), request, status, text);
+    if (named_ && target != nullptr) json = NamedJson(target->name, json);
+    std::printf("%s\n", json.c_str());
     std::fflush(stdout);
   }
   return status;

@@ -28,26 +28,29 @@ struct PollTarget {
   std::string csvHeader;
 };
 
-// What the run prints, in the form the options ask for.
+// What the run prints. Named (--workspace), every output names its definition: a heading
+// over a table, a first CSV column "poll", a "poll" member in a JSON object; unnamed, the
+// output is the one-request poller's.
 class PollOutput {
  public:
-  explicit PollOutput(const PollConfig& options) : options_(options) {}
+  PollOutput(const PollConfig& options, bool named) : options_(options), named_(named) {}
   // The connection as the messages name it, once it is known.
   void SetConnection(const std::string& connection) { connection_ = connection; }
   const std::string& connection() const { return connection_; }
 
-  // A poll of the target goes out: "-- Poll n" before it when polling at a period into a
-  // table.
+  // A poll of the target goes out: "-- Poll n" before it when polling unnamed at a period
+  // into a table or plain CSV.
   void Attempt(PollTarget& target);
   // The values of a good poll, its reply arrived then.
   void Values(PollTarget& target, const ResponseTable& table, std::chrono::system_clock::time_point arrived);
   // A failure: the explanation on standard error, and with --json its object on standard
-  // output, with the target's request (none: the command line's).
+  // output, with the target's request (none: the line's, or unnamed the command line's).
   // Returns status.
   int Failure(const PollTarget* target, int status, const std::string& text);
 
  private:
   const PollConfig& options_;
+  bool named_;
   std::string connection_;
 };
 

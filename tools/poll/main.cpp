@@ -1,6 +1,6 @@
-// vantrel-poll: polls one Modbus slave from the command line, on a serial line (RTU, ASCII)
-// or over TCP (Modbus TCP, RTU over TCP), and prints the cells of the response table, or
-// writes the values given after the device.
+// vantrel-poll: polls one Modbus slave, or the definitions of a workspace file, from the
+// command line, on a serial line (RTU, ASCII) or over TCP (Modbus TCP, RTU over TCP), and
+// prints the cells of the response table, or writes the values given after the device.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -14,6 +14,7 @@
 #include "serial/PortMap.h"
 #include "session/Line.h"
 #include "session/PollTexts.h"
+#include "session/Workspace.h"
 #include "session/WriteValues.h"
 #include "settings/ScannerSettings.h"
 
@@ -27,6 +28,40 @@ int Usage(const std::string& error) {
   return kExitUsage;
 }
 
+// What a definition is called in the outputs: its name, or its place in the file.
+std::string ShownName(const PollDefinition& d, std::size_t place) {
+  return d.name.empty() ? "Poll " + std::to_string(place + 1) : d.name;
+}
+
+// The definitions of the workspace that the run polls, in the file's order: the enabled
+// ones, or the ones --poll names. Each has the options with its request, view and period
+// (with -l its own, or -l's for one whose period is 0; once without -l). An unknown name is
+// a usage error; error is set and the list empty.
+std::vector<PollTarget> PickTargets(const Workspace& workspace, const PollConfig& cfg, std::string& error) {
+  for (const std::string& name : cfg.pollNames) {
+    bool known = false;
+    for (std::size_t i = 0; i < workspace.polls.size(); ++i) known = known || ShownName(workspace.polls[i], i) == name;
+    if (!known) {
+      error = "--poll " + name + ": " + cfg.workspace + " has no definition of that name";
+      return {};
+    }
+  }
+  std::vector<PollTarget> targets;
+  for (std::size_t i = 0; i < workspace.polls.size(); ++i) {
+    const PollDefinition& d = workspace.polls[i];
+    PollTarget t;
+    t.name = ShownName(d, i);
+    const auto& names = cfg.pollNames;
+    if (names.empty() ? !d.enabled : std::find(names.begin(), names.end(), t.name) == names.end()) continue;
+    t.cfg = cfg;
+    t.policy = d.policy;
+    ApplyDefinition(d, t.cfg);
+    if (cfg.periodMs > 0 && d.periodMs > 0) t.cfg.periodMs = d.periodMs;
+    targets.push_back(std::move(t));
+  }
+  return targets;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -35,8 +70,16 @@ int main(int argc, char** argv) {
   if (settings.Load()) ApplySettings(settings, cfg);
   // COMn is looked up beside settings.ini, as the desktop program started here does.
   SetPortFolder(settings.startup_path);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  // A workspace's connection takes the place of settings.ini's before the options, which
+  // override it.
+  Workspace workspace;
+  std::string workspaceError;
+  const std::string workspacePath = OptionValue(args, "--workspace");
+  const bool workspaceRead = workspacePath.empty() || LoadWorkspace(workspacePath, workspace, workspaceError);
+  if (!workspacePath.empty() && workspaceRead) ApplyConnection(workspace.connection, cfg);
   std::string error;
-  switch (ParsePollOptions(std::vector<std::string>(argv + 1, argv + argc), cfg, error)) {
+  switch (ParsePollOptions(args, cfg, error)) {
     case ParseOutcome::Help:
       std::fputs(kPollUsage, stdout);
       return kExitOk;
@@ -48,11 +91,26 @@ int main(int argc, char** argv) {
     case ParseOutcome::Run:
       break;
   }
-  PollOutput out(cfg);
+  const bool named = !cfg.workspace.empty();
+  PollOutput out(cfg, named);
+  if (!workspaceRead) return out.Failure(nullptr, kExitBadWorkspace, workspaceError);
+  if (!cfg.saveWorkspace.empty()) {
+    const Workspace saved{ConnectionOf(cfg), {DefinitionOf(cfg)}, "", ""};
+    return SaveWorkspace(cfg.saveWorkspace, saved, error) ? kExitOk : out.Failure(nullptr, kExitBadWorkspace, error);
+  }
+
   std::vector<PollTarget> targets(1);
   targets[0].cfg = cfg;
+  if (named) {
+    targets = PickTargets(workspace, cfg, error);
+    if (!error.empty()) return Usage(error);
+    if (targets.empty()) {
+      return out.Failure(nullptr, kExitBadWorkspace,
+                         cfg.workspace + ": no definition is enabled (--poll NAME polls one that is not)");
+    }
+  }
   // The program's own check, on the offset as the user counts it; values from settings.ini
-  // that do not fit the frame are refused, not cut.
+  // or a workspace that do not fit the frame are refused, not cut.
   std::vector<WriteFrame> writes;
   if (cfg.IsWrite()) {
     std::string why;
