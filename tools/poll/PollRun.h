@@ -38,8 +38,8 @@ class PollOutput {
   void SetConnection(const std::string& connection) { connection_ = connection; }
   const std::string& connection() const { return connection_; }
 
-  // A poll of the target goes out: "-- Poll n" before it when polling unnamed at a period
-  // into a table or plain CSV.
+  // A poll of the target goes out (counted): "-- Poll n" before it when polling unnamed at a
+  // period into a table.
   void Attempt(PollTarget& target);
   // The values of a good poll, its reply arrived then.
   void Values(PollTarget& target, const ResponseTable& table, std::chrono::system_clock::time_point arrived);
