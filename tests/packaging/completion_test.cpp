@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -42,12 +43,14 @@ const std::string kSlave = std::string(VANTREL_BIN_DIR) + "/vantrel-slave";
 TEST(completion, options_values_and_devices) {
   TempDir dir;
   ASSERT_EQ(symlink("/dev/null", (dir / "COM3").c_str()), 0);
+  std::ofstream(dir / "site.vantrel.json") << "{}";
   using Words = std::vector<std::string>;
   const struct {
     Words words;
     Words offered;  // all of it, in order; the ones of a "+" row must be among what is offered
   } cases[] = {
-      {{kPoll, "--wo"}, {"--word-order"}},
+      {{kPoll, "--word"}, {"--word-order"}},
+      {{kPoll, "--wo"}, {"--word-order", "--workspace"}},
       {{kPoll, "-m", "a"}, {"ascii"}},
       {{kPoll, "-m", ""}, {"rtu", "ascii", "tcp", "rtutcp"}},
       {{kPoll, "-t", ""}, {"0", "1", "3", "4"}},
@@ -55,6 +58,8 @@ TEST(completion, options_values_and_devices) {
       {{kPoll, "--word-order", "=", "high"}, {"high-first", "high-first-swapped"}},
       {{kPoll, "-o", ""}, {}},  // a number: nothing to offer
       {{kPoll, "-a", "1", "CO"}, {"COM3"}},
+      {{kPoll, "--workspace", "si"}, {"site.vantrel.json"}},
+      {{kPoll, "--save-workspace", "si"}, {"site.vantrel.json"}},
       {{kSlave, "-m", ""}, {"rtu", "ascii"}},  // as its --help names them
       {{kSlave, "--data-bits", ""}, {"7", "8"}},
       {{kSlave, "--fault-a"}, {"--fault-at"}},

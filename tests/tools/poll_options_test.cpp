@@ -396,3 +396,57 @@ TEST(poll_options, usage_names_the_word_orders) {
     EXPECT_NE(usage.find(text), std::string::npos) << text;
   }
 }
+
+// --workspace, --poll and --save-workspace, with a value apart or after '=', and what cannot
+// go with them.
+TEST(poll_options, workspace_options_and_what_goes_with_them) {
+  const PollConfig c = Parse({"--workspace=site.json", "--poll", "A", "--poll=B, C", "-l", "500", "--json", "COM4"});
+  EXPECT_EQ(c.workspace, "site.json");
+  EXPECT_EQ(c.pollNames, (std::vector<std::string>{"A", "B, C"}));
+  EXPECT_EQ(c.comPort, 4);
+  EXPECT_EQ(OptionValue({"-b", "9600", "--workspace", "x.json"}, "--workspace"), "x.json");
+  EXPECT_EQ(OptionValue({"COM3", "--", "--workspace", "x.json"}, "--workspace"), "") << "after --, a value";
+  EXPECT_EQ(Parse({"--save-workspace", "out.json", "-a", "4", "-t", "3"}).saveWorkspace, "out.json");
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } refused[] = {
+      {{"--workspace", "w.json", "-c", "4"}, "leave out -c"},
+      {{"--workspace", "w.json", "-B"}, "leave out -B"},
+      {{"--workspace", "w.json", "COM3", "5"}, "--workspace is for reads: give no values after the device"},
+      {{"--workspace", "w.json", "--scan"}, "--workspace is for reads: --scan goes without it"},
+      {{"--save-workspace", "s.json", "-t", "4", "COM3", "7"}, "--save-workspace is for reads"},
+      {{"--workspace", "w.json", "--save-workspace", "s.json"}, "not a --workspace"},
+      {{"--poll", "A"}, "--poll picks definitions of a --workspace file"},
+      {{"--workspace"}, "option --workspace needs a value"},
+  };
+  for (const auto& r : refused) {
+    PollConfig config;
+    std::string error;
+    EXPECT_EQ(ParsePollOptions(r.args, config, error), ParseOutcome::Error) << r.says;
+    EXPECT_NE(error.find(r.says), std::string::npos) << error;
+  }
+}
+
+// The options' line and request as the session and a workspace file hold them, and back.
+TEST(poll_options, connection_and_definition_of_the_options) {
+  const PollConfig c = Parse({"-b", "19200", "-P", "even", "-a", "7", "-t", "3", "-r", "5", "-c", "6", "-l", "250",
+                              "-B", "--64bit", "COM4"});
+  const vantrel::LineConnection line = ConnectionOf(c);
+  EXPECT_EQ(line.device, "COM4");
+  EXPECT_EQ(line.baud, 19200);
+  EXPECT_EQ(line.parity, 'E');
+  PollConfig back;
+  back.device = "/dev/ttyS0";
+  ApplyConnection(line, back);
+  EXPECT_EQ(back.device, "") << "a port number again";
+  EXPECT_EQ(ConnectionOf(back), line);
+  const vantrel::PollDefinition d = DefinitionOf(c);
+  EXPECT_EQ(std::vector<int>({d.slaveId, d.function, d.offset, d.length, d.periodMs}),
+            std::vector<int>({7, 4, 5, 6, 250}));
+  EXPECT_EQ(d.view.wordOrder, vantrel::WordOrder::HighFirst);
+  EXPECT_TRUE(d.view.show64);
+  ApplyDefinition(d, back);
+  back.periodMs = d.periodMs;
+  EXPECT_EQ(DefinitionOf(back), d);
+}

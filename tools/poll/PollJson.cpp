@@ -107,9 +107,15 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-std::string RequestJson(const PollConfig& cfg, const std::string& connection) {
-  std::string json = "{\"mode\":" + JsonString(ModeOptionName(cfg.mode));
+std::string LineJson(ModbusMode mode, const std::string& connection) {
+  std::string json = "{\"mode\":" + JsonString(ModeOptionName(mode));
   if (!connection.empty()) json += ",\"connection\":" + JsonString(connection);
+  return json + "}";
+}
+
+std::string RequestJson(const PollConfig& cfg, const std::string& connection) {
+  std::string json = LineJson(cfg.mode, connection);
+  json.pop_back();
   json += ",\"slave_id\":" + Number(cfg.slaveId) + ",\"function\":" + Number(cfg.function) +
           ",\"offset\":" + Number(cfg.offset) + ",\"count\":" + Number(cfg.length) +
           ",\"word_order\":" + JsonString(WordOrderOptionName(cfg.wordOrder)) + "}";
@@ -153,6 +159,10 @@ std::string PollJson(const std::string& time, const std::string& request, const 
 std::string FailureJson(const std::string& time, const std::string& request, int status, const std::string& text) {
   return "{\"time\":" + JsonString(time) + ",\"request\":" + request + ",\"error\":{\"status\":" + Number(status) +
          ",\"text\":" + JsonString(text) + "}}";
+}
+
+std::string NamedJson(const std::string& poll, const std::string& object) {
+  return "{\"poll\":" + JsonString(poll) + "," + object.substr(1);
 }
 
 }  // namespace vantrel::poll

@@ -15,6 +15,8 @@ namespace vantrel::poll {
 // the output is valid JSON whatever the text holds.
 std::string JsonString(std::string_view text);
 
+// The line alone, for a failure that is no definition's: {"mode":"rtu","connection":"..."}.
+std::string LineJson(ModbusMode mode, const std::string& connection);
 // What a poll asks: {"mode":"rtu","connection":"COM 3:9600,N,8,1","slave_id":11,
 // "function":3,"offset":1,"count":20,"word_order":"low-first"}; the connection only once
 // it is known (empty: left out).
@@ -32,5 +34,8 @@ std::string ItemsJson(const ResponseTable& table);
 std::string PollJson(const std::string& time, const std::string& request, const ResponseTable& table);
 // A failure: {"time":...,"request":...,"error":{"status":6,"text":"Error - Timeout..."}}.
 std::string FailureJson(const std::string& time, const std::string& request, int status, const std::string& text);
+// The object of a workspace definition's poll or failure, with its name first:
+// {"poll":"Voltages","time":...}.
+std::string NamedJson(const std::string& poll, const std::string& object);
 
 }  // namespace vantrel::poll

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 #include "session/PollTexts.h"
@@ -17,6 +18,7 @@ const char kPollUsage[] =
     "Usage: vantrel-poll [options] DEVICE [VALUE...]\n"
     "   or: vantrel-poll [options] [DEVICE]\n"
     "   or: vantrel-poll -m tcp|rtutcp [options] HOST[:PORT] [VALUE...]\n"
+    "   or: vantrel-poll --workspace FILE [--poll NAME]... [options] [DEVICE]\n"
     "\n"
     "Reads one Modbus slave (functions 01 to 04), on a serial line or over TCP, and prints\n"
     "every value in the formats of the Vantrel Modbus Scanner's response table; with values\n"
@@ -60,7 +62,8 @@ const char kPollUsage[] =
     "                adapters that switch the line's direction by RTS)\n"
     "  -o SECONDS    reply time-out, fractions allowed (default 10); also the longest wait\n"
     "                for a TCP connection\n"
-    "  -l MS         poll every MS milliseconds until a failure or Ctrl+C (reads only)\n"
+    "  -l MS         poll every MS milliseconds until a failure or Ctrl+C (reads only;\n"
+    "                for --workspace, see there)\n"
     "  -1            poll once (the default)\n"
     "  -B            high word first: --word-order high-first, as mbpoll's -B\n"
     "      --word-order ORDER\n"
@@ -92,6 +95,26 @@ const char kPollUsage[] =
     "  -h, --help    show this text\n"
     "  -V, --version\n"
     "                show the version\n"
+    "\n"
+    "Workspace files (a line's connection and several poll definitions; the README has\n"
+    "the format, and the desktop program opens and saves them):\n"
+    "      --workspace FILE\n"
+    "                poll every enabled definition of FILE on its connection, which the\n"
+    "                line options and DEVICE override: each once, in the file's order;\n"
+    "                with -l MS each at its own period (MS for one whose period is 0)\n"
+    "                until Ctrl+C or a failure of a definition whose on_failure is\n"
+    "                \"stop\". A failure of one whose on_failure is \"keep\" is told and\n"
+    "                the polls go on; once, the run then ends with its status. Each\n"
+    "                output names the definition: a line \"== NAME\" over its table, a\n"
+    "                first CSV column \"poll\", a \"poll\" member in each JSON object. A\n"
+    "                definition without a name is called by its place: \"Poll 2\"\n"
+    "      --poll NAME\n"
+    "                with --workspace, poll only the definitions of that name, enabled\n"
+    "                or not; give it again for more\n"
+    "      --save-workspace FILE\n"
+    "                write the connection and the request that the options and\n"
+    "                settings.ini describe to FILE, as a workspace of one definition\n"
+    "                (its period -l's, else 0), and poll nothing\n"
     "\n"
     "Finding devices:\n"
     "      --scan [FIRST-LAST]\n"
@@ -143,6 +166,8 @@ const char kPollUsage[] =
     "      closed)\n"
     "  15  a scan in which no device answered\n"
     "  16  a device identification reply that cannot be read (--id-info)\n"
+    "  17  a workspace file that cannot be read, is refused or names nothing to poll,\n"
+    "      or that --save-workspace cannot write\n"
     "\n"
     "Examples:\n"
     "  vantrel-poll -t 4 -r 10 COM3 1234        holding register 10 (40010) = 1234\n"
@@ -276,7 +301,105 @@ bool PrepareWrite(bool lengthGiven, PollConfig& config, std::string& error) {
   return true;
 }
 
+// "--name VALUE" or "--name=VALUE" at args[i], i then at the value: 1 taken, 0 another
+// argument, -1 the value is missing (error says so).
+int LongValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name, std::string& value,
+              std::string& error) {
+  const std::string& arg = args[i];
+  if (arg.rfind(name + "=", 0) == 0) {
+    value = arg.substr(name.size() + 1);
+    return 1;
+  }
+  if (arg != name) return 0;
+  if (i + 1 >= args.size()) {
+    error = "option " + name + " needs a value";
+    return -1;
+  }
+  value = args[++i];
+  return 1;
+}
+
+// Why the workspace options cannot go with the others given; "" when they can.
+std::string WorkspaceClash(const PollConfig& config, const std::string& requestOption) {
+  if (!config.workspace.empty()) {
+    if (!config.saveWorkspace.empty()) return "--save-workspace saves the request of the command line, not a --workspace";
+    if (!requestOption.empty()) {
+      return "--workspace polls the requests of its definitions, each shown as it says: leave out " + requestOption;
+    }
+  }
+  const char* option = config.workspace.empty() ? "--save-workspace" : "--workspace";
+  if (config.IsWrite()) return std::string(option) + " is for reads: give no values after the device";
+  if (config.scan || config.idInfo) {
+    return std::string(option) + " is for reads: " + (config.scan ? "--scan" : "--id-info") + " goes without it";
+  }
+  return "";
+}
+
 }  // namespace
+
+std::string OptionValue(const std::vector<std::string>& args, const std::string& name) {
+  std::string value, error;
+  for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+    if (LongValue(args, i, name, value, error) > 0) return value;
+  }
+  return "";
+}
+
+LineConnection ConnectionOf(const PollConfig& c) {
+  LineConnection line;
+  line.mode = c.mode;
+  line.device = c.device.empty() ? "COM" + std::to_string(c.comPort) : c.device;
+  line.baud = c.baudRate;
+  line.dataBits = c.dataBits;
+  line.parity = c.parity;
+  line.stopBits = c.stopBits;
+  line.rs485 = c.rs485;
+  line.host = c.host;
+  line.port = c.tcpPort;
+  line.timeoutMs = c.timeoutMs;
+  return line;
+}
+
+void ApplyConnection(const LineConnection& line, PollConfig& c) {
+  c.mode = line.mode;
+  if (const int port = ComPortNumber(line.device); port > 0) {
+    c.comPort = port;
+    c.device.clear();
+  } else {
+    c.device = line.device;
+  }
+  c.baudRate = line.baud;
+  c.dataBits = line.dataBits;
+  c.parity = line.parity;
+  c.stopBits = line.stopBits;
+  c.rs485 = line.rs485;
+  c.host = line.host;
+  c.tcpPort = line.port;
+  c.timeoutMs = line.timeoutMs;
+}
+
+PollDefinition DefinitionOf(const PollConfig& c) {
+  PollDefinition d;
+  d.slaveId = c.slaveId;
+  d.function = c.function;
+  d.offset = c.offset;
+  d.length = c.length;
+  d.periodMs = c.periodMs;
+  d.view.wordOrder = c.wordOrder;
+  d.view.show64 = c.show64;
+  d.view.wireAddress = c.wireAddress;
+  return d;
+}
+
+void ApplyDefinition(const PollDefinition& d, PollConfig& c) {
+  c.slaveId = d.slaveId;
+  c.function = d.function;
+  c.offset = d.offset;
+  c.length = d.length;
+  c.wordOrder = d.view.wordOrder;
+  c.show64 = d.view.show64;
+  c.wireAddress = d.view.wireAddress;
+}
 
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
                               std::string& error) {
@@ -284,6 +407,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   bool lengthGiven = false;
   bool rs485Given = false;
   bool typeGiven = false, offsetGiven = false;
+  std::string requestOption;  // the last option given that belongs to the request or its view
   bool onlyValues = false;  // after "--"
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -386,23 +510,33 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
     if (arg == "-B") {
       config.wordOrder = WordOrder::HighFirst;
+      requestOption = arg;
       continue;
     }
     if (arg == "--64bit") {
       config.show64 = true;
+      requestOption = arg;
       continue;
     }
-    if (arg == "--word-order" || arg.rfind("--word-order=", 0) == 0) {
-      std::string value;
-      if (arg.size() > 12) {
-        value = arg.substr(13);
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      } else {
-        error = "option --word-order needs a value";
-        return ParseOutcome::Error;
-      }
-      if (!ParseWordOrder(value, config, error)) return ParseOutcome::Error;
+    std::string value;
+    if (const int taken = LongValue(args, i, "--word-order", value, error)) {
+      if (taken < 0 || !ParseWordOrder(value, config, error)) return ParseOutcome::Error;
+      requestOption = "--word-order";
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--workspace", value, error)) {
+      if (taken < 0) return ParseOutcome::Error;
+      config.workspace = value;
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--poll", value, error)) {
+      if (taken < 0) return ParseOutcome::Error;
+      config.pollNames.push_back(value);
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--save-workspace", value, error)) {
+      if (taken < 0) return ParseOutcome::Error;
+      config.saveWorkspace = value;
       continue;
     }
     if (arg.size() < 2 || arg[0] != '-' || (!positional.empty() && IsNegativeNumber(arg))) {
@@ -415,7 +549,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
     // -xVALUE or -x VALUE
     const std::string flag = arg.substr(0, 2);
-    std::string value = arg.substr(2);
+    value = arg.substr(2);
     if (value.empty()) {
       if (i + 1 >= args.size()) {
         error = "option " + flag + " needs a value";
@@ -425,6 +559,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
     long n = 0;
     const char f = flag[1];
+    if (std::strchr("atrc", f) != nullptr) requestOption = flag;
     switch (f) {
       case 'm': {
         std::string name = value;
@@ -542,6 +677,15 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   }
   if (config.json && config.IsWrite()) {
     error = "--json is for reads: a write prints what it wrote, and its exit status tells the outcome";
+    return ParseOutcome::Error;
+  }
+  if (!config.workspace.empty() || !config.saveWorkspace.empty()) {
+    if (const std::string clash = WorkspaceClash(config, requestOption); !clash.empty()) {
+      error = clash;
+      return ParseOutcome::Error;
+    }
+  } else if (!config.pollNames.empty()) {
+    error = "--poll picks definitions of a --workspace file";
     return ParseOutcome::Error;
   }
   if ((config.scan || config.idInfo) && config.IsWrite()) {

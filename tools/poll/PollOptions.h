@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "modbus/Framing.h"
+#include "session/PollDefinition.h"
 #include "session/ValueNames.h"
 #include "session/WriteValues.h"
 
@@ -43,6 +44,7 @@ struct PollConfig {
   // How 32- and 64-bit values lie over registers, for the table and for 32-bit writes.
   WordOrder wordOrder = WordOrder::LowFirst;
   bool show64 = false;  // print uint64, int64 and float64 too
+  bool wireAddress = false;  // the "Wire address" column: a workspace definition's view only
   // Writes: the values given after the device, parsed in format (Coil for coils) into the
   // registers or coil states they set; none means a read. length is then the item count.
   WriteFormat format = WriteFormat::Uint16;
@@ -65,6 +67,13 @@ struct PollConfig {
   bool idInfo = false;
   bool identify = true;       // a scan asks each device found for its identification
   bool timeoutGiven = false;  // -o was given
+
+  // Workspace files: --workspace polls the file's enabled definitions (pollNames: the ones
+  // of those names) on its connection, which the options override; --save-workspace writes
+  // the connection and the request of this command line as a one-definition file.
+  std::string workspace;
+  std::vector<std::string> pollNames;
+  std::string saveWorkspace;
 };
 
 // Distinct exit statuses, one per kind of failure.
@@ -85,6 +94,7 @@ enum ExitStatus : int {
   kExitBadMbapLength = 14,  // a Modbus TCP header with a length no frame can have
   kExitNothingFound = 15,   // a scan in which no device answered
   kExitBadIdReply = 16,     // a device identification reply that cannot be read
+  kExitBadWorkspace = 17,   // a workspace file not read, refused, with nothing to poll, or not saved
 };
 
 // A scan's time-out per id when -o is not given.
@@ -95,6 +105,19 @@ enum class ParseOutcome { Run, Help, Version, Error };
 // Takes the connection, the request, the word order and the 64-bit columns from the
 // desktop program's settings (a stored word order that names none keeps config's).
 void ApplySettings(const ScannerSettings& settings, PollConfig& config);
+
+// The value of the long option name ("--workspace FILE" or "--workspace=FILE") before any
+// "--", or "" when it is not given: what must be known before the other options apply.
+std::string OptionValue(const std::vector<std::string>& args, const std::string& name);
+
+// The line that config describes, as the line session and a workspace file hold it (a
+// port number as "COMn"), and the other way round.
+LineConnection ConnectionOf(const PollConfig& config);
+void ApplyConnection(const LineConnection& connection, PollConfig& config);
+// The read of config as a definition that polls at -l's period (0: once) and stops at a
+// failure; and a definition's request and view options put into config.
+PollDefinition DefinitionOf(const PollConfig& config);
+void ApplyDefinition(const PollDefinition& definition, PollConfig& config);
 
 // Applies the options to config (which holds the defaults on entry). The first argument that
 // is no option is the device (for the network modes HOST[:PORT]); the ones after it are

@@ -1,0 +1,291 @@
+#include "PollRun.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "PollJson.h"
+#include "modbus/ExceptionText.h"
+#include "session/DataLog.h"
+#include "session/Line.h"
+#include "session/PollTexts.h"
+#include "session/ResponseTable.h"
+#include "session/TableText.h"
+
+namespace vantrel::poll {
+namespace {
+
+// --csv with -l: a line per poll, the time and the values, as the data log writes them
+// (with the 32-bit columns, since a read prints every format).
+bool TimedCsv(const PollConfig& cfg) { return cfg.csv && cfg.periodMs > 0; }
+// Output that is one line per poll, without "-- Poll n" lines or blank lines between polls.
+bool LinePerPoll(const PollConfig& cfg) { return cfg.json || TimedCsv(cfg); }
+
+// Each line of text (each ends in '\n') with its first CSV column: "poll" on the header,
+// the name on the others.
+std::string WithPollColumn(const std::string& name, const std::string& text, bool header) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at) + 1;
+    out += (header ? std::string("poll") : CsvField(name)) + "," + text.substr(at, end - at);
+    header = false;
+    at = end;
+  }
+  return out;
+}
+
+std::string DeviceGoneText(const ModbusMaster& master, const std::string& connection, const char* what) {
+  if (IsNetworkMode(master.Mode())) return ConnectionLostText(connection, master.link().LastError(), what);
+  return "Error - The serial device has gone away\n\nThe device " + master.link().Device() + " stopped answering " +
+         what + ": the adapter may have been unplugged or the simulator stopped.";
+}
+
+// The serial texts name the port's causes; over TCP a send fails only on a closed connection.
+std::string CannotSendText(const ModbusMaster& master, const std::string& connection, bool write) {
+  if (IsNetworkMode(master.Mode())) return DeviceGoneText(master, connection, write ? "writes" : "reads");
+  return write ? CannotWriteText(connection) : CannotPollText(connection);
+}
+
+// The status and explanation of a reply that is not OK, the same for reads and writes.
+int ReplyFailure(const ModbusMaster& master, int result, bool shortReply, bool write, std::string& text) {
+  if (ReplyPending(result)) {
+    // A device that answers, but always too short, is told so rather than "too slow".
+    if (shortReply) {
+      text = kNotEnoughData;
+      return kExitShortReply;
+    }
+    text = write ? WriteTimeoutText(master.request, master.request_size)
+                 : TimeoutText(master.request, master.request_size);
+    return kExitTimeout;
+  }
+  text = ReplyErrorText(result);
+  switch (result) {
+    case MB_RESPONCE_EXCEPTION:
+      ExplainException(master.exception_function, master.exception_code, text);
+      if (!text.empty() && text.back() == '\n') text.pop_back();
+      return kExitException;
+    case MB_RESPONCE_INVALID_CRC:
+    case MB_RESPONCE_INVALID_LRC:
+      return kExitBadCrc;
+    case MB_RESPONCE_BAD_MBAP_LENGTH:
+      return kExitBadMbapLength;
+    case MB_RESPONCE_UNSUPPORTED_REQUEST:
+    case MB_RESPONCE_UNSUPPORTED_MESSAGE_TYPE:
+    case MB_RESPONCE_INVALID_FUNCTION_CODE:
+      return kExitBadFunction;
+    case MB_RESPONCE_WRITE_ECHO_MISMATCH:
+      return kExitWriteNotConfirmed;
+    default:
+      return kExitUnknownReply;
+  }
+}
+
+// "Wrote 3 coils from offset 1 (00001) with function 15: 1 0 1", for what one request set.
+std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
+  const bool coils = IsCoilWrite(frame.function);
+  char head[128];
+  std::snprintf(head, sizeof head, "Wrote %d %s from offset %d (%05d) with function %02d", frame.count,
+                ItemNoun(coils, frame.count), frame.offset, (coils ? 0 : 40000) + frame.offset, frame.function);
+  std::string text = head;
+  const int per = RegistersPerValue(cfg.format);
+  // Two registers a value: say so, or the count would not match the values shown.
+  if (per == 2) {
+    const int values = frame.count / per;
+    text += ", " + std::to_string(values) + " " + FormatName(cfg.format) + (values == 1 ? " value" : " values");
+  }
+  text += ":";
+  const std::size_t first = static_cast<std::size_t>(frame.offset - cfg.offset);
+  for (int i = 0; i < frame.count; i += per) text += " " + FormatWriteValue(cfg.words.data() + first + i, cfg.format, cfg.wordOrder);
+  return text;
+}
+
+}  // namespace
+
+// --- output -------------------------------------------------------------------------------
+
+void PollOutput::Attempt(PollTarget& target) {
+  ++target.polls;
+  if (named_ || options_.periodMs == 0 || LinePerPoll(options_)) return;
+  std::printf("-- Poll %d\n", target.polls);
+  std::fflush(stdout);
+}
+
+void PollOutput::Values(PollTarget& target, const ResponseTable& table, std::chrono::system_clock::time_point arrived) {
+  const PollConfig& cfg = target.cfg;
+  std::string text;
+  if (options_.json) {
+    text = PollJson(ZonedIsoTime(arrived), RequestJson(cfg, connection_), table);
+    text = (named_ ? NamedJson(target.name, text) : text) + "\n";
+  } else if (TimedCsv(options_)) {
+    // The header once, and again only when the columns change (each definition's own).
+    const std::string header = DataLogHeader(table, true) + "\n";
+    if (header != target.csvHeader) text = named_ ? WithPollColumn(target.name, header, true) : header;
+    target.csvHeader = header;
+    const std::string row = DataLogRow(table, true, LocalIsoTime(arrived)) + "\n";
+    text += named_ ? WithPollColumn(target.name, row, false) : row;
+  } else {
+    text = TableAsText(table, {}, options_.csv ? TextFormat::Csv : TextFormat::Aligned, options_.cells);
+    if (named_ && options_.csv) {
+      text = WithPollColumn(target.name, text, true);
+    } else if (named_) {
+      const std::string poll = options_.periodMs > 0 ? " (poll " + std::to_string(target.polls) + ")" : "";
+      text = "== " + target.name + poll + "\n" + text;
+    }
+    // A blank line between the tables of polls at a period, and of definitions.
+    if (!options_.csv && (named_ || options_.periodMs > 0)) text += "\n";
+  }
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+int PollOutput::Failure(const PollTarget* target, int status, const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  if (options_.json) {
+    const std::string request = target != nullptr ? RequestJson(target->cfg, connection_)
+                                : named_         ? LineJson(options_.mode, connection_)
+                                                 : RequestJson(options_, connection_);
+    std::string json = FailureJson(ZonedIsoTime(std::chrono::system_clock::now()), request, status, text);
+    if (named_ && target != nullptr) json = NamedJson(target->name, json);
+    std::printf("%s\n", json.c_str());
+    std::fflush(stdout);
+  }
+  return status;
+}
+
+// --- the run ------------------------------------------------------------------------------
+
+PollRun::PollRun(Line& line, PollOutput& out, const PollConfig& options)
+    : line_(line), out_(out), options_(options), session_(line, *this) {
+  session_.SetConnection(ConnectionOf(options));
+}
+
+int PollRun::Read(std::vector<PollTarget> targets) {
+  targets_ = std::move(targets);
+  remaining_ = static_cast<int>(targets_.size());
+  for (const PollTarget& t : targets_) {
+    PollDefinition d = DefinitionOf(t.cfg);
+    d.name = t.name;
+    d.policy = t.policy;
+    session_.Add(d);
+  }
+  // Each goes now, in order: the first at once, the others right after the one before.
+  for (int i = 0; i < session_.Count() && !done_; ++i) session_.Start(i);
+  Drive();
+  return status_;
+}
+
+int PollRun::Write(const std::vector<WriteFrame>& requests) {
+  PollTarget target;
+  target.cfg = options_;
+  target.cfg.periodMs = 0;
+  targets_ = {target};
+  session_.Add(DefinitionOf(target.cfg));
+  writes_ = requests.size();
+  session_.Write(0, requests);
+  Drive();
+  return status_;
+}
+
+void PollRun::Drive() {
+  while (!done_) {
+    const TimePoint wake = session_.NextWake();
+    const int handle = session_.WatchHandle();
+    if (handle < 0 && wake == TimePoint::max()) return;  // nothing waits: nothing would ever come
+    int waitMs = -1;
+    if (wake != TimePoint::max()) {
+      // Rounded up: woken before the time, the loop would only turn again.
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - SessionClock::now()).count();
+      waitMs = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+    }
+    pollfd watched{handle, POLLIN, 0};
+    // Readable, or hung up: the session reads, and finds out which.
+    if (::poll(&watched, 1, waitMs) > 0) session_.LinkReadable();
+    if (!done_ && SessionClock::now() >= session_.NextWake()) session_.TimePassed();
+  }
+}
+
+void PollRun::Finish(int status) {
+  if (done_) return;
+  done_ = true;
+  status_ = status;
+  // Nothing more goes out: no definition due next, and no read after a write.
+  session_.StopAll();
+}
+
+void PollRun::Done() {
+  if (options_.periodMs == 0 && --remaining_ == 0) Finish(keptStatus_);
+}
+
+void PollRun::Failed(int poll, int status, const std::string& text) {
+  PollTarget& t = targets_[static_cast<std::size_t>(poll)];
+  out_.Failure(&t, status, text);
+  if (t.policy == FailurePolicy::StopAndExplain) {
+    Finish(status);
+    return;
+  }
+  if (keptStatus_ == kExitOk) keptStatus_ = status;
+  Done();
+}
+
+int PollRun::Explain(const LineFailure& f, bool write, std::string& text) const {
+  if (f.lineGone) {
+    text = CannotSendText(line_.master(), out_.connection(), write);
+    return kExitCannotPoll;
+  }
+  return ReplyFailure(line_.master(), f.result, f.shortReply, write, text);
+}
+
+void PollRun::OnPollAttempt(int poll) {
+  if (done_) return;
+  current_ = poll;
+  out_.Attempt(targets_[static_cast<std::size_t>(poll)]);
+}
+
+void PollRun::OnReply(int poll, const ModbusMaster& master) {
+  if (done_) return;
+  const auto arrived = std::chrono::system_clock::now();
+  PollTarget& t = targets_[static_cast<std::size_t>(poll)];
+  const ResponseTable table = MakeResponseTable(&master, t.cfg.wordOrder, t.cfg.show64, t.cfg.wireAddress);
+  if (table.fill != TableFill::Filled) {
+    Failed(poll, kExitShortReply, table.fill == TableFill::ColumnsOnly ? kNotEnoughData : kUndecodableFunction);
+    return;
+  }
+  out_.Values(t, table, arrived);
+  Done();
+}
+
+void PollRun::OnPollFailed(int poll, const LineFailure& failure) {
+  if (done_) return;
+  std::string text;
+  const int status = Explain(failure, false, text);
+  Failed(poll, status, text);
+}
+
+void PollRun::OnWriteConfirmed(int, const WriteFrame& write) {
+  if (done_) return;
+  std::printf("%s\n", WroteText(options_, write).c_str());
+  std::fflush(stdout);
+  if (--writes_ == 0) Finish(kExitOk);
+}
+
+void PollRun::OnWriteFailed(int, const WriteFrame&, const LineFailure& failure) {
+  if (done_) return;
+  std::string text;
+  const int status = Explain(failure, true, text);
+  Finish(out_.Failure(nullptr, status, text));
+}
+
+void PollRun::OnLineLost() {
+  if (done_) return;
+  const PollTarget* target = current_ >= 0 ? &targets_[static_cast<std::size_t>(current_)] : nullptr;
+  const std::string text = DeviceGoneText(line_.master(), out_.connection(), writes_ > 0 ? "writes" : "reads");
+  Finish(out_.Failure(target, kExitDeviceGone, text));
+}
+
+void PollRun::OnConnectFailed(const std::string& text) {
+  if (!done_) Finish(out_.Failure(nullptr, kExitCannotConnect, text));
+}
+
+}  // namespace vantrel::poll
