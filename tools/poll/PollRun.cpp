@@ -23,12 +23,14 @@ bool TimedCsv(const PollConfig& cfg) { return cfg.csv && cfg.periodMs > 0; }
 // Output that is one line per poll, without "-- Poll n" lines or blank lines between polls.
 bool LinePerPoll(const PollConfig& cfg) { return cfg.json || TimedCsv(cfg); }
 
-// Each line of text (each ends in '\n') with its first CSV column: "poll" on the header,
-// the name on the others.
-std::string WithPollColumn(const std::string& name, const std::string& text, bool header) {
+// Each line of a CSV table with its first column: "poll" on the
+// header, the name on the others.
+std::string WithPollColumn(const std::string& name, const std::string& text) {
+  bool header = true;
   std::string out;
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find('\n', at) + 1;
+    const std::size_t newline = text.find('\n', at);
+    const std::size_t end = newline == std::string::npos ? text.size() : newline + 1;
     out += (header ? std::string("poll") : CsvField(name)) + "," + text.substr(at, end - at);
     header = false;
     at = end;
@@ -120,15 +122,11 @@ void PollOutput::Values(PollTarget& target, const ResponseTable& table, std::chr
     text = (named_ ? NamedJson(target.name, text) : text) + "\n";
   } else if (TimedCsv(options_)) {
     // The header once, and again only when the columns change (each definition's own).
-    const std::string header = DataLogHeader(table, true) + "\n";
-    if (header != target.csvHeader) text = named_ ? WithPollColumn(target.name, header, true) : header;
-    target.csvHeader = header;
-    const std::string row = DataLogRow(table, true, LocalIsoTime(arrived)) + "\n";
-    text += named_ ? WithPollColumn(target.name, row, false) : row;
+    text = DataLogLines(table, true, LocalIsoTime(arrived), target.csvHeader, named_ ? target.name : "");
   } else {
     text = TableAsText(table, {}, options_.csv ? TextFormat::Csv : TextFormat::Aligned, options_.cells);
     if (named_ && options_.csv) {
-      text = WithPollColumn(target.name, text, true);
+      text = WithPollColumn(target.name, text);
     } else if (named_) {
       const std::string poll = options_.periodMs > 0 ? " (poll " + std::to_string(target.polls) + ")" : "";
       text = "== " + target.name + poll + "\n" + text;
