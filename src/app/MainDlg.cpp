@@ -401,7 +401,7 @@ void CMainDlg::StartUp() {
   ValidateRequest();
   UpdatePollFrequencySummary();
   UpdateStartButton();
-  ConnectSerialPort();
+  if (workspaceAtStartUp.empty() || !OpenWorkspace(std::exchange(workspaceAtStartUp, {}))) ConnectSerialPort();
   if (settings_.poll_frequency > 0) WriteDebugLog("Poll frequency: %d", settings_.poll_frequency);
   if (settings_.check_for_updates) SetTimer(TIMER_VERSION_CHECK, 100);
 }

@@ -176,6 +176,9 @@ class CMainDlg : public QDialog, private LineObserver {
   void NewWorkspace();
   Workspace CurrentWorkspace() const;
   const std::string& workspacePath() const { return workspacePath_; }
+  // A workspace to open at start-up (the command line's), instead of settings.ini's line:
+  // its own line is the one opened. One that cannot be opened leaves settings.ini's.
+  std::string workspaceAtStartUp;
   // Asks for a workspace file to open (save false) or to save as (true), from a folder
   // ("" when cancelled). The program shows a file dialog.
   std::function<std::string(const std::string& folder, bool save)> chooseWorkspace;

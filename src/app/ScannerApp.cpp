@@ -48,11 +48,6 @@ CScannerApp::CScannerApp(int& argc, char** argv) : QApplication(argc, argv) {
   }
 }
 
-void CScannerApp::OpenWorkspaceArgument(CMainDlg& dlg) {
-  // A file that cannot be read is explained in a box; the window goes on as it was.
-  if (dlg.OpenWorkspace(workspacePath)) WriteDebugLog("Workspace %s opened", workspacePath.c_str());
-}
-
 int CScannerApp::InitInstance() {
   QtPresenter presenter;
   SetMessagePresenter(&presenter);
@@ -84,7 +79,7 @@ int CScannerApp::InitInstance() {
                                    QLineEdit::Normal, QString::fromStdString(proposed))
           .toStdString();
     };
-    if (!workspacePath.empty()) QTimer::singleShot(0, &dlg, [this, &dlg] { OpenWorkspaceArgument(dlg); });
+    dlg.workspaceAtStartUp = workspacePath;
     dlg.exec();  // the result is of no interest: the program ends either way
   }
   SetBrowserOpener(nullptr);

@@ -6,8 +6,6 @@
 
 namespace vantrel {
 
-class CMainDlg;
-
 class CScannerApp : public QApplication {
  public:
   // Takes Qt's own options (-platform NAME, ...) out of the command line; the first
@@ -18,13 +16,8 @@ class CScannerApp : public QApplication {
 
   // The workspace file named on the command line, as an absolute path; "" for none. The
   // desktop entry passes the file that a file manager opens with the program.
+  // The window opens it at start-up, on its own line.
   std::string workspacePath;
-
- private:
-  // Opens workspacePath once the window is up: for now it is read, and a file that cannot
-  // be (missing, unreadable, refused) is explained in a box; the window then goes on with
-  // the settings it has.
-  void OpenWorkspaceArgument(CMainDlg& dlg);
 };
 
 }  // namespace vantrel

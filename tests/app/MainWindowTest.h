@@ -55,8 +55,10 @@ class MainWindow : public ::testing::Test {
     slave_ = std::make_unique<SlaveProcess>(dir_.path(), "COM3", std::move(options));
     ASSERT_TRUE(slave_->ready());
   }
-  void StartWindow() {
+  // Starts the window on settings.ini, or on a workspace named as the command line names it.
+  void StartWindow(const std::string& workspace = "") {
     dlg_ = std::make_unique<CMainDlg>(settings_, line_, tattler_);
+    dlg_->workspaceAtStartUp = workspace;
     dlg_->runSettingsSheet = [this](CTreePropSheet& sheet) {
       sheets_.push_back(sheet.GetActivePage()->Caption().toStdString());
       return int(QDialog::Rejected);

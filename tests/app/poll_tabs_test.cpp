@@ -14,6 +14,7 @@
 #include "app/MainWindowTest.h"
 #include "app/PollTab.h"
 #include "session/Workspace.h"
+#include "support/LibmodbusSlave.h"
 
 using namespace vantrel;
 using namespace std::chrono_literals;
@@ -183,4 +184,31 @@ TEST_F(PollTabs, workspace_files) {
   EXPECT_NE(box_.boxes[0].text.find("polls[0].length"), std::string::npos) << box_.boxes[0].text;
   EXPECT_EQ(dlg_->PollCount(), 3) << "nothing of it taken";
   EXPECT_EQ(asked, (std::vector<std::string>{"save", "save"}));
+}
+
+// A server written with libmodbus over Modbus TCP: two tabs of a workspace named at start-up,
+// holding and input registers, each filled with what that server's map holds.
+TEST_F(MainWindow, two_tabs_poll_a_libmodbus_server) {
+  vantrel::test::LibmodbusSlave server(vantrel::test::LibmodbusSlave::Tcp{});
+  ASSERT_NE(server.port(), 0);
+  std::ofstream(dir_ / "site.vantrel.json")
+      << R"({"format": "vantrel-workspace", "version": 1,
+    "connection": {"mode": "tcp", "host": "127.0.0.1", "port": )"
+      << server.port() << R"(, "timeout_ms": 1000},
+    "polls": [{"name": "Holding", "slave_id": 1, "function": 3, "offset": 1, "length": 3, "period_ms": 100},
+              {"name": "Inputs", "slave_id": 1, "function": 4, "offset": 5, "length": 2, "period_ms": 100}]})";
+  WriteSettings("");  // settings.ini's line is COM3, where nothing answers: it is not opened
+  StartWindow(dir_ / "site.vantrel.json");
+  EXPECT_EQ(dlg_->connectionButton()->text().toStdString(), "TCP 127.0.0.1:" + std::to_string(server.port()));
+  const auto rows = [&](int poll) { return dlg_->pollTab(poll)->model()->table().rows; };
+  ASSERT_TRUE(WaitFor([&] {
+    return dlg_->session().Statistics(0).replies() >= 3 && dlg_->session().Statistics(1).replies() >= 3;
+  }));
+  ASSERT_EQ(rows(0).size(), 3u);
+  ASSERT_EQ(rows(1).size(), 2u);
+  EXPECT_EQ(rows(0)[2][5], std::to_string(0x1000 + 2)) << "holding register 3 (address 2)";
+  EXPECT_EQ(rows(1)[0][5], std::to_string(0xF000 - 4)) << "input register 5 (address 4)";
+  const PollStatistics& line = dlg_->session().LineStatistics();
+  EXPECT_EQ(line.polls(), line.replies() + (dlg_->session().AwaitingReply() ? 1 : 0)) << line.StatusLine();
+  EXPECT_TRUE(box_.boxes.empty()) << box_.boxes[0].text;
 }

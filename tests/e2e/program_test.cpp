@@ -167,7 +167,7 @@ TEST_F(Program, keeps_its_files_in_the_xdg_folders_when_started_in_home_else_in_
   }
 }
 
-// A workspace file named on the command line is read once the window is up; one that
+// A workspace file named on the command line is opened at start-up, on its own line; one that
 // cannot be is explained in a box naming the file and why, and the window goes on.
 TEST_F(Program, explains_a_workspace_file_that_cannot_be_opened) {
   StartSlave();
