@@ -5,6 +5,7 @@
 #include <string>
 
 #include "modbus/Framing.h"
+#include "session/RegisterMap.h"
 #include "session/WriteValues.h"
 
 namespace vantrel {
@@ -44,6 +45,9 @@ struct ViewOptions {
   bool operator==(const ViewOptions&) const = default;
 };
 
+// Registers (or bits) between two mapped items that one request reads across, by default.
+inline constexpr int kDefaultMergeGap = 8;
+
 // One block of one device, read again and again: a tab of the window, a definition of a
 // workspace file.
 struct PollDefinition {
@@ -56,6 +60,13 @@ struct PollDefinition {
   bool enabled = true;
   FailurePolicy policy = FailurePolicy::StopAndExplain;
   ViewOptions view;
+  // Its register map: the names of its items (typed into the table, or imported), and with
+  // byMap what it reads. By map, function, offset and length play no part: the session reads
+  // the mapped items of the tables they lie in, merging neighbours into one request when at
+  // most mergeGap registers (or bits) lie between them that no item needs.
+  RegisterMap map;
+  bool byMap = false;
+  int mergeGap = kDefaultMergeGap;
   // The members of its workspace file entry that this version does not know, as the text
   // of a JSON object ("" for none): a save writes them back, and they go with the
   // definition wherever it is moved or copied.
