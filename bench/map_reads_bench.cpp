@@ -89,7 +89,9 @@ RegisterMap BenchMap() {
 // What the simulator serves by default at an item's registers (offset N counted from 1):
 // holding N, input 10 N, a coil 1 at even addresses counted from 0.
 bool ServedValues(const MapItem& item, const std::vector<std::uint16_t>& raw) {
-  if (IsBitTable(item.table)) return raw == std::vector<std::uint16_t>{static_cast<std::uint16_t>((item.address - 1) % 2 == 0)};
+  if (IsBitTable(item.table)) {
+    return raw == std::vector<std::uint16_t>{static_cast<std::uint16_t>((item.address - 1) % 2 == 0)};
+  }
   if (static_cast<int>(raw.size()) != item.Span()) return false;
   for (int k = 0; k < item.Span(); ++k) {
     const int n = item.address + k;
@@ -200,7 +202,9 @@ Figures Measure(const std::string& device, const std::vector<PollDefinition>& de
   f.maxMs = times.empty() ? 0 : *std::max_element(times.begin(), times.end());
   const long polls = static_cast<long>(runner.session().LineStatistics().polls());
   // The session's own count agrees with the plan: each request one poll.
-  if (polls != f.requests * (cycles + 1)) std::printf("  (the session sent %ld requests, not %ld)\n", polls, f.requests * (cycles + 1));
+  if (polls != f.requests * (cycles + 1)) {
+    std::printf("  (the session sent %ld requests, not %ld)\n", polls, f.requests * (cycles + 1));
+  }
   return f;
 }
 

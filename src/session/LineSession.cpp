@@ -723,9 +723,9 @@ void LineSession::EndMapRead(int poll, int result, bool live) {
     f.text = ReplyErrorText(result);
   }
   if (!live) {  // its cycle ended as the definition changed: counted, and no more
-    Log(poll, result == MB_RESPONCE_OK ? "<= Responce: " + HexBytes(m.data, m.byte_count) + " (not used: the definition changed)"
-                                       : "Failed: " + f.text.substr(0, f.text.find('\n')) +
-                                             " (the read of a map cycle that has ended)");
+    Log(poll, result == MB_RESPONCE_OK
+                  ? "<= Responce: " + HexBytes(m.data, m.byte_count) + " (not used: the definition changed)"
+                  : "Failed: " + f.text.substr(0, f.text.find('\n')) + " (the read of a map cycle that has ended)");
     return;
   }
   const PollDefinition& d = slots_[Index(poll)].def;

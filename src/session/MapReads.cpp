@@ -163,7 +163,9 @@ std::string MapRequestText(const RegisterMap& map, const MapRequest& request) {
     const auto i = static_cast<std::size_t>(request.items[k]);
     text += (k > 0 ? ", " : "") + (i < map.items.size() ? map.items[i].name : "?");
   }
-  if (request.items.size() > kNamedItems) text += " and " + std::to_string(request.items.size() - kNamedItems) + " more";
+  if (request.items.size() > kNamedItems) {
+    text += " and " + std::to_string(request.items.size() - kNamedItems) + " more";
+  }
   return text + ")";
 }
 

@@ -563,8 +563,8 @@ TEST_F(LineSessionTest, a_cycle_counts_as_one_serving) {
 // one by one from then on, the cycle goes on with them and ends well; once, one log line.
 TEST_F(LineSessionTest, a_refused_merged_read_is_split_into_reads_of_one_item) {
   line_.link.missing = {1};  // offset 2, between a and b
-  const int p = session_.Add(
-      ByMap(200, {Mapped("a", MapTable::Holding, 1), Mapped("b", MapTable::Holding, 3), Mapped("c", MapTable::Input, 10)}));
+  const int p = session_.Add(ByMap(
+      200, {Mapped("a", MapTable::Holding, 1), Mapped("b", MapTable::Holding, 3), Mapped("c", MapTable::Input, 10)}));
   RunUntil(500);
   EXPECT_EQ(Requests(), (std::vector<std::string>{"03 @1 x3", "03 @1 x1", "03 @3 x1", "04 @10 x1",  // the first cycle
                                                    "03 @1 x1", "03 @3 x1", "04 @10 x1"}));
@@ -635,8 +635,8 @@ TEST_F(LineSessionTest, a_time_out_mid_cycle_fails_the_poll) {
     session_.Remove(p);
   }
   EXPECT_TRUE(rec_.mapValues.empty());
-  EXPECT_EQ(rec_.Count("Failed: Read of 1 holding register at offset 9021 (silent): Error - Timeout; received: nothing"),
-            3);
+  EXPECT_EQ(
+      rec_.Count("Failed: Read of 1 holding register at offset 9021 (silent): Error - Timeout; received: nothing"), 3);
   const std::vector<std::string> sent = Requests();
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "04 @1 x1"), 0);
   ExpectCountersAddUp();
@@ -662,7 +662,8 @@ TEST_F(LineSessionTest, change_plans_again) {
   session_.Change(p, d);
   from = line_.link.sent.size();
   RunUntil(900);
-  EXPECT_EQ(Requests(from), (std::vector<std::string>{"03 @1 x3", "03 @1 x1", "03 @3 x1"})) << "merged, then split again";
+  EXPECT_EQ(Requests(from), (std::vector<std::string>{"03 @1 x3", "03 @1 x1", "03 @3 x1"}))
+      << "merged, then split again";
   EXPECT_EQ(rec_.Count("refused the merged read"), 2);
   EXPECT_TRUE(rec_.failures.empty());
 

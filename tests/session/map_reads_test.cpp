@@ -315,7 +315,8 @@ TEST(map_reads, request_text_names_its_first_items) {
     const char* text;
   };
   const Row rows[] = {
-      {{kHolding, 3, 1, 7, {0, 1, 2, 3, 4, 5, 6}}, "7 holding registers from offset 1 (flow, i1, i2, i3, i4 and 2 more)"},
+      {{kHolding, 3, 1, 7, {0, 1, 2, 3, 4, 5, 6}},
+       "7 holding registers from offset 1 (flow, i1, i2, i3, i4 and 2 more)"},
       {{kHolding, 3, 2, 1, {1}}, "1 holding register at offset 2 (i1)"},
       {{kInput, 4, 2, 3, {1, 3}}, "3 input registers from offset 2 (i1, i3)"},
       {{kCoil, 1, 9, 1, {7}}, "1 coil at offset 9 (i7)"},
