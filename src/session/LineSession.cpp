@@ -21,6 +21,9 @@ namespace {
 // A connect waits at least a second: a time-out of 0 would never let one finish.
 int ConnectTimeoutMs(const LineConnection& c) { return std::max(c.timeoutMs, 1000); }
 
+// The exception a device answers a read of registers it does not have with.
+constexpr std::uint8_t kIllegalDataAddress = 2;
+
 long long MsBetween(TimePoint from, TimePoint to) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
@@ -58,6 +61,7 @@ void LineSession::SetConnection(const LineConnection& connection) {
     return;
   }
   if (on_line_ != Kind::None) GiveUpExchange(nullptr, nullptr);
+  EndCycle();
   connecting_ = false;
   line_.master().Close();
   connection_ = connection;
@@ -160,10 +164,17 @@ void LineSession::LineLost() {
   const Kind was = on_line_;
   const int poll = on_line_poll_;
   const int dropped = static_cast<int>(writes_.size()) - (was == Kind::Write && !writes_.empty() ? 1 : 0);
+  const int cycle = cycle_.poll;
+  // The read of a cycle that was on the line, named as a failed one is.
+  const std::string mapRead = was == Kind::Poll && poll_read_ == PollRead::Cycle
+                                  ? MapRequestText(slots_[Index(poll)].def.map, cycle_.requests.front())
+                                  : "";
   on_line_ = Kind::None;
   on_line_poll_ = -1;
+  poll_read_ = PollRead::Definition;
   wait_ms_ = 0;
   writes_.clear();
+  EndCycle();
   line_.master().AbandonExchange(0);
   line_.master().Close();
   lost_ = true;
@@ -177,6 +188,11 @@ void LineSession::LineLost() {
                 std::strerror(error) + "); it is opened again at the next poll");
   }
   if (was == Kind::Write) Log(poll, "The write on the line was not confirmed");
+  if (!mapRead.empty()) {
+    Log(poll, "Failed: Read of " + mapRead + ": the line went away");
+  } else if (cycle >= 0) {
+    Log(cycle, "The reads by map under way end, the line having gone");
+  }
   if (dropped > 0) Log(-1, "Writes not sent, the line having gone: " + std::to_string(dropped));
   observer_.OnLineLost();
 }
@@ -186,6 +202,7 @@ void LineSession::GiveUpExchange(const char* poll, const char* write) {
   const int who = on_line_poll_;
   on_line_ = Kind::None;
   on_line_poll_ = -1;
+  poll_read_ = PollRead::Definition;
   wait_ms_ = 0;
   line_.master().AbandonExchange(std::max(connection_.timeoutMs, 0));
   CountEnd(who, ExchangeClass::OtherError, writing);
@@ -195,6 +212,7 @@ void LineSession::GiveUpExchange(const char* poll, const char* write) {
 
 void LineSession::Pause(const std::string& why) {
   paused_ = true;
+  EndCycle();
   if (on_line_ != Kind::None) {
     GiveUpExchange(("The reply awaited was given up for " + why).c_str(),
                    ("The write on the line was given up for " + why + ", it may or may not have been made").c_str());
@@ -228,6 +246,8 @@ int LineSession::Add(const PollDefinition& definition) {
 
 void LineSession::Remove(int poll) {
   if (OnLine(poll)) GiveUpExchange(nullptr, nullptr);
+  if (cycle_.poll == poll) EndCycle();
+  if (cycle_.poll > poll) --cycle_.poll;
   std::erase_if(writes_, [poll](const PendingWrite& w) { return w.poll == poll; });
   for (PendingWrite& w : writes_) {
     if (w.poll > poll) --w.poll;
@@ -249,6 +269,7 @@ void LineSession::Move(int from, int to) {
   };
   for (PendingWrite& w : writes_) renumber(w.poll);
   if (on_line_poll_ >= 0) renumber(on_line_poll_);
+  if (cycle_.poll >= 0) renumber(cycle_.poll);
   Slot moved = std::move(slots_[Index(from)]);
   slots_.erase(slots_.begin() + from);
   slots_.insert(slots_.begin() + to, std::move(moved));
@@ -257,7 +278,16 @@ void LineSession::Move(int from, int to) {
 void LineSession::Change(int poll, const PollDefinition& definition) {
   Slot& s = slots_.at(Index(poll));
   const bool newPeriod = definition.periodMs != s.def.periodMs;
+  const bool newPlan = definition.map != s.def.map || definition.byMap != s.def.byMap ||
+                       definition.mergeGap != s.def.mergeGap || definition.slaveId != s.def.slaveId;
   s.def = definition;
+  if (newPlan) {
+    // Another map, or another device: what this one refused says nothing of it.
+    s.plan.clear();
+    s.planned = false;
+    s.alone.clear();
+    if (cycle_.poll == poll) EndCycle();
+  }
   if (newPeriod) {
     s.stopped = false;
     s.nextDue = Now() + std::chrono::milliseconds(std::max(definition.periodMs, 0));
@@ -311,6 +341,7 @@ void LineSession::Stop(int poll) {
     line_.master().Close();
     Log(poll, "Stopped: the connect to " + ConnectionText() + " was given up");
   }
+  if (cycle_.poll == poll) EndCycle();
   if (OnLine(poll)) {
     GiveUpExchange("Stopped: the reply awaited was given up",
                    "Stopped: the write on the line was given up, it may or may not have been made");
@@ -369,6 +400,11 @@ void LineSession::Schedule() {
     SendWrite();
     return;
   }
+  // A cycle of reads by map goes on before any other definition is served.
+  if (cycle_.poll >= 0) {
+    SendPoll(cycle_.poll);
+    return;
+  }
   // The most overdue first: a definition just served is due again only after the ones that
   // waited, so none starves.
   int next = -1;
@@ -409,24 +445,57 @@ bool LineSession::ReopenForPoll(int poll) {
   return false;
 }
 
+const std::vector<MapRequest>& LineSession::Plan(Slot& s) {
+  if (!s.planned) {
+    s.plan = PlanMapReads(s.def.map, s.def.mergeGap, s.alone);
+    s.planned = true;
+  }
+  return s.plan;
+}
+
+std::vector<MapRequest> LineSession::MapPlan(int poll) const {
+  const Slot& s = slots_.at(Index(poll));
+  if (!ReadsByMap(s.def)) return {};
+  return s.planned ? s.plan : PlanMapReads(s.def.map, s.def.mergeGap, s.alone);
+}
+
+void LineSession::EndCycle() {
+  cycle_ = MapCycle{};
+  if (poll_read_ == PollRead::Cycle) poll_read_ = PollRead::Dropped;
+}
+
 void LineSession::SendPoll(int poll) {
   Slot& s = slots_[Index(poll)];
   const PollDefinition& d = s.def;
+  // The next request of the definition's cycle under way, or the first of a new one.
+  const bool goesOn = cycle_.poll == poll;
+  const bool byMap = goesOn || ReadsByMap(d);
+  const MapRequest* request = nullptr;
+  if (goesOn) {
+    request = &cycle_.requests.front();
+  } else if (byMap && !Plan(s).empty()) {
+    request = &s.plan.front();
+  }
   std::uint8_t frame[kFrameCapacity] = {};
   // Values that do not fit the frame are never cut into a request for another device or
   // address.
-  const int size = CheckRequestFields(d.slaveId, d.offset, d.length) != MB_REQUEST_OK
-                       ? 0
-                       : BuildReadRequest(static_cast<std::uint8_t>(d.function), static_cast<std::uint8_t>(d.slaveId),
-                                          static_cast<std::uint16_t>(d.offset),
-                                          static_cast<std::uint16_t>(d.length), frame);
-  if (size > 0 && !ReopenForPoll(poll)) {
-    Schedule();  // the next one may go (or all wait for the connect)
-    return;
+  int size = 0;
+  if (byMap) {
+    size = request != nullptr ? FrameMapRequest(d.slaveId, *request, frame) : 0;
+  } else if (CheckRequestFields(d.slaveId, d.offset, d.length) == MB_REQUEST_OK) {
+    size = BuildReadRequest(static_cast<std::uint8_t>(d.function), static_cast<std::uint8_t>(d.slaveId),
+                            static_cast<std::uint16_t>(d.offset), static_cast<std::uint16_t>(d.length), frame);
   }
-  s.due = false;
-  observer_.OnPollAttempt(poll);
+  if (!goesOn) {
+    if (size > 0 && !ReopenForPoll(poll)) {
+      Schedule();  // the next one may go (or all wait for the connect)
+      return;
+    }
+    s.due = false;
+    observer_.OnPollAttempt(poll);
+  }
   if (size <= 0) {
+    EndCycle();
     LineFailure f;
     f.text = CannotGenerateText();
     f.explain = true;
@@ -436,13 +505,22 @@ void LineSession::SendPoll(int poll) {
     Schedule();
     return;
   }
-  Log(poll, "Sending request to device");
+  if (byMap && !goesOn) {
+    cycle_.poll = poll;
+    cycle_.requests.assign(s.plan.begin(), s.plan.end());
+    cycle_.reading.raw.assign(d.map.items.size(), {});
+    request = &cycle_.requests.front();
+  }
+  Log(poll, byMap ? "Sending request to device: " + MapRequestText(d.map, *request) : "Sending request to device");
   CountSent(poll, false);
   const int sent = line_.master().SendRequest(frame, size);
   // As it went on the wire: the mode's framing, with the transaction id of Modbus TCP.
   Log(poll, "=>Request: " + WireText(line_.master().Mode(), line_.master().request, line_.master().request_size));
-  s.lastSent = Now();
-  if (d.periodMs > 0) s.nextDue = s.lastSent + std::chrono::milliseconds(d.periodMs);
+  if (!goesOn) {  // a cycle is one poll: its period counts from its first request
+    s.lastSent = Now();
+    if (d.periodMs > 0) s.nextDue = s.lastSent + std::chrono::milliseconds(d.periodMs);
+  }
+  poll_read_ = byMap ? PollRead::Cycle : PollRead::Definition;
   if (line_.master().link().DeviceLost()) {  // the device went away: no box, the line is let go
     on_line_ = Kind::Poll;
     on_line_poll_ = poll;
@@ -455,7 +533,10 @@ void LineSession::SendPoll(int poll) {
     f.text = CannotPollText(ConnectionText());
     f.lineGone = true;
     CountEnd(poll, ExchangeClass::OtherError, false);
-    PollFailed(poll, std::move(f));
+    const std::string what = byMap ? MapRequestText(d.map, *request) : "";
+    poll_read_ = PollRead::Definition;
+    EndCycle();
+    PollFailed(poll, std::move(f), what);
     Schedule();
     return;
   }
@@ -590,7 +671,17 @@ void LineSession::TimeOut() {
   } else {
     f.text = TimeoutText(m.request, m.request_size);
   }
-  PollFailed(poll, std::move(f));
+  const PollRead read = std::exchange(poll_read_, PollRead::Definition);
+  if (read == PollRead::Dropped) {  // its cycle is over: nothing waits for it
+    Log(poll, "Failed: " + f.text.substr(0, f.text.find('\n')) + " (the read of a map cycle that has ended)");
+    return;
+  }
+  std::string what;
+  if (read == PollRead::Cycle) {
+    what = MapRequestText(slots_[Index(poll)].def.map, cycle_.requests.front());
+    EndCycle();
+  }
+  PollFailed(poll, std::move(f), what);
 }
 
 void LineSession::EndPoll(int result) {
@@ -598,6 +689,10 @@ void LineSession::EndPoll(int result) {
   on_line_ = Kind::None;
   on_line_poll_ = -1;
   wait_ms_ = 0;
+  if (const PollRead read = std::exchange(poll_read_, PollRead::Definition); read != PollRead::Definition) {
+    EndMapRead(poll, result, read == PollRead::Cycle);
+    return;
+  }
   ModbusMaster& m = line_.master();
   if (result == MB_RESPONCE_OK) {
     Log(poll, "<= Responce: " + HexBytes(m.data, m.byte_count));
@@ -616,8 +711,83 @@ void LineSession::EndPoll(int result) {
   PollFailed(poll, std::move(f));
 }
 
-void LineSession::PollFailed(int poll, LineFailure f) {
-  Log(poll, "Failed: " + f.text.substr(0, f.text.find('\n')) + "; received: " + line_.master().ReceivedText());
+void LineSession::EndMapRead(int poll, int result, bool live) {
+  ModbusMaster& m = line_.master();
+  LineFailure f;
+  f.cls = ClassifyExchange(result, false);
+  f.result = result;
+  if (result == MB_RESPONCE_EXCEPTION) {
+    ExplainException(m.exception_function, m.exception_code, f.text);
+    f.boxType = kBoxStop;
+  } else if (result != MB_RESPONCE_OK) {
+    f.text = ReplyErrorText(result);
+  }
+  if (!live) {  // its cycle ended as the definition changed: counted, and no more
+    Log(poll, result == MB_RESPONCE_OK
+                  ? "<= Responce: " + HexBytes(m.data, m.byte_count) + " (not used: the definition changed)"
+                  : "Failed: " + f.text.substr(0, f.text.find('\n')) + " (the read of a map cycle that has ended)");
+    return;
+  }
+  const PollDefinition& d = slots_[Index(poll)].def;
+  const MapRequest request = cycle_.requests.front();
+  if (result == MB_RESPONCE_OK) {
+    Log(poll, "<= Responce: " + HexBytes(m.data, m.byte_count));
+    if (!SplitMapReply(d.map, request, ReplyValues(request, m.data, m.byte_count), cycle_.reading)) {
+      // The reply check holds the byte count to what the request asked for: this is no reply
+      // to it.
+      f.cls = ExchangeClass::OtherError;
+      f.text = kNotEnoughData;
+      f.boxType = kPanicBox;
+      EndCycle();
+      PollFailed(poll, std::move(f), MapRequestText(d.map, request));
+      return;
+    }
+    cycle_.requests.pop_front();
+    if (!cycle_.requests.empty()) return;  // Schedule sends the next
+    const MapReading reading = std::move(cycle_.reading);
+    EndCycle();
+    observer_.OnMapValues(poll, reading);
+    return;
+  }
+  if (result == MB_RESPONCE_EXCEPTION && m.exception_code == kIllegalDataAddress && IsMergedRead(d.map, request)) {
+    SplitRefusedRead(poll, request);
+    return;
+  }
+  EndCycle();
+  PollFailed(poll, std::move(f), MapRequestText(d.map, request));
+}
+
+void LineSession::SplitRefusedRead(int poll, const MapRequest& refused) {
+  Slot& s = slots_[Index(poll)];
+  s.alone.resize(s.def.map.items.size());
+  for (const int i : refused.items) s.alone[static_cast<std::size_t>(i)] = true;
+  s.planned = false;
+  const std::vector<MapRequest>& plan = Plan(s);
+  Log(poll, "The device refused the merged read of " + std::to_string(refused.items.size()) + " items (" +
+                MapRequestText(s.def.map, refused) + "): they are read one by one from now on");
+  // The rest of the cycle: the requests of the new plan for the items not read yet.
+  cycle_.requests.clear();
+  for (const MapRequest& r : plan) {
+    const bool unread = std::any_of(r.items.begin(), r.items.end(), [this](int i) {
+      return cycle_.reading.raw[static_cast<std::size_t>(i)].empty();
+    });
+    if (unread) cycle_.requests.push_back(r);
+  }
+  if (cycle_.requests.empty()) {  // the refused items are unread: not met, but never an empty cycle
+    const MapReading reading = std::move(cycle_.reading);
+    EndCycle();
+    observer_.OnMapValues(poll, reading);
+  }
+}
+
+void LineSession::PollFailed(int poll, LineFailure f, const std::string& what) {
+  if (!what.empty()) {
+    Log(poll, "Failed: Read of " + what + ": " + f.text.substr(0, f.text.find('\n')) + "; received: " +
+                  line_.master().ReceivedText());
+    f.text = "Read of " + what + "\n\n" + f.text;
+  } else {
+    Log(poll, "Failed: " + f.text.substr(0, f.text.find('\n')) + "; received: " + line_.master().ReceivedText());
+  }
   // "Keep polling and count it" only while polling at a period; otherwise polling falls back
   // to once before the box is shown, so that nothing of it polls while the box is up.
   const Slot& s = slots_[Index(poll)];
@@ -704,7 +874,7 @@ TimePoint LineSession::NextWake() const {
     return next;
   }
   if (paused_ || connecting_) return next;
-  if (!writes_.empty()) return Now();
+  if (!writes_.empty() || cycle_.poll >= 0) return Now();
   for (const Slot& s : slots_) {
     if (s.due) return Now();
     if (s.def.enabled && s.def.periodMs > 0 && !s.stopped) next = std::min(next, s.nextDue);

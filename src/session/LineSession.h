@@ -4,6 +4,10 @@
 // counters of each definition and of the line, opens the link again when it was lost (once
 // per due poll), applies each definition's failure policy, and pauses for a scan.
 //
+// A definition read by its map polls in cycles: the requests of its plan (see MapReads.h)
+// go one after another, each an exchange and a poll in the counters, writes may go between
+// them, and the other definitions wait until the cycle ends, which counts as one serving.
+//
 // It is driven from outside by two calls, TimePassed and LinkReadable, and reads the time
 // from the clock it is given, so that every rule can be tested with a fake link and a fake
 // clock. The window (its timers and socket notifier) and vantrel-poll (a loop) drive the
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "session/Line.h"
+#include "session/MapReads.h"
 #include "session/PollDefinition.h"
 #include "session/PollStatistics.h"
 #include "session/WriteValues.h"
@@ -53,12 +58,17 @@ class LineObserver {
   virtual ~LineObserver() = default;
   // A line of the activity log; poll is the definition it is about, -1 for the line's own.
   virtual void OnLog(int poll, const std::string& text) = 0;
-  // A poll of the definition is tried (counted as the usage report counts polls).
+  // A poll of the definition is tried (counted as the usage report counts polls); a cycle
+  // of reads by map is one.
   virtual void OnPollAttempt(int /*poll*/) {}
   // A request went out, or was counted as one (the counters changed).
   virtual void OnSent(int /*poll*/) {}
-  // A good reply to a poll; master holds it until the next request goes out.
+  // A good reply to a poll; master holds it until the next request goes out. Not told for
+  // a definition read by its map: OnMapValues is.
   virtual void OnReply(int poll, const ModbusMaster& master) = 0;
+  // Every request of a cycle of a definition read by its map was answered: the raw values
+  // of each item of its map (see MapReading).
+  virtual void OnMapValues(int /*poll*/, const MapReading& /*reading*/) {}
   // A poll of the definition failed (see LineFailure::explain for the box).
   virtual void OnPollFailed(int poll, const LineFailure& failure) = 0;
   // A write of the definition's was confirmed (one request of it), or failed (the rest of it
@@ -121,7 +131,10 @@ class LineSession {
   const PollDefinition& Definition(int poll) const { return slots_.at(Index(poll)).def; }
   // Takes new values for a definition. A changed request (slave, function, offset, length)
   // or period leaves its exchange on the line to end; its next poll asks the new question.
-  // A period set anew starts counting now; a stop is lifted by a new period.
+  // A period set anew starts counting now; a stop is lifted by a new period. A change of
+  // how it reads by map (map, byMap, mergeGap, slave) ends the cycle under way without
+  // values (the request on the line ends, its reply unused), plans again, and forgets the
+  // items the device would only read one by one.
   void Change(int poll, const PollDefinition& definition);
   const PollStatistics& Statistics(int poll) const { return slots_.at(Index(poll)).stats; }
   void ResetStatistics(int poll) { slots_.at(Index(poll)).stats.Reset(); }
@@ -143,6 +156,11 @@ class LineSession {
   bool Polling(int poll) const;
   // The exchange on the line is the definition's (a poll, or a write it asked for).
   bool OnLine(int poll) const { return on_line_ != Kind::None && on_line_poll_ == poll; }
+  // A cycle of the definition's reads by map is under way (a write may be on the line).
+  bool InCycle(int poll) const { return cycle_.poll >= 0 && cycle_.poll == poll; }
+  // The requests a cycle of the definition makes, as planned now (none for a definition
+  // not read by its map).
+  std::vector<MapRequest> MapPlan(int poll) const;
   bool AwaitingReply() const { return on_line_ != Kind::None; }
   // When the definition's last poll went out, and when its next is due (its period after).
   TimePoint LastSent(int poll) const { return slots_.at(Index(poll)).lastSent; }
@@ -177,7 +195,21 @@ class LineSession {
     TimePoint lastSent{};
     bool due = false;
     bool stopped = false;
+    // Read by map: the plan of a cycle (made when first needed), and the items the device
+    // refused to read in a merged request, read one by one from then on.
+    std::vector<MapRequest> plan;
+    bool planned = false;
+    std::vector<bool> alone;
   };
+  // The cycle of a definition read by map under way.
+  struct MapCycle {
+    int poll = -1;                     // -1: none
+    std::deque<MapRequest> requests;   // not answered yet; the first is on the line once sent
+    MapReading reading;
+  };
+  // What the poll on the line reads: its definition's request, a request of the cycle under
+  // way, or one of a cycle that ended meanwhile (its reply is counted, its values unused).
+  enum class PollRead { Definition, Cycle, Dropped };
   struct PendingWrite {
     int poll = 0;
     std::deque<WriteFrame> requests;  // the ones not yet sent
@@ -189,6 +221,16 @@ class LineSession {
   // Starts what goes next when the line is free.
   void Schedule();
   void SendPoll(int poll);
+  static bool ReadsByMap(const PollDefinition& d) { return d.byMap && !d.map.empty(); }
+  const std::vector<MapRequest>& Plan(Slot& s);
+  // The cycle under way ends (its values are not told); a request of it on the line is
+  // left to end.
+  void EndCycle();
+  // The end of a request of a cycle; live: its cycle is still under way.
+  void EndMapRead(int poll, int result, bool live);
+  // The device refused a merged read with exception 02: its items are read one by one from
+  // now on, and the cycle goes on with their new requests.
+  void SplitRefusedRead(int poll, const MapRequest& refused);
   void SendWrite();
   // The link is closed: opens it again for a due poll (a lost line, a network connection).
   // True when the poll may go now; false when it waits for a connect or failed (counted).
@@ -197,7 +239,9 @@ class LineSession {
   void TimeOut();
   void EndPoll(int result);
   void EndWrite(int result);
-  void PollFailed(int poll, LineFailure failure);
+  // what: the read that failed, when it is one request of a cycle ("" for the definition's
+  // own request); the log and the box name it.
+  void PollFailed(int poll, LineFailure failure, const std::string& what = "");
   void WriteFailed(int poll, const WriteFrame& write, LineFailure failure);
   // The definition's polling falls back to once: its period is 0 and no poll of it waits.
   void StopPolling(int poll);
@@ -226,6 +270,8 @@ class LineSession {
   Kind on_line_ = Kind::None;
   int on_line_poll_ = -1;
   WriteFrame write_on_line_;
+  PollRead poll_read_ = PollRead::Definition;
+  MapCycle cycle_;
   TimePoint sent_at_{};
   unsigned wait_ms_ = 0;
   bool paused_ = false;

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "session/WritePlan.h"
+#include "support/Hex.h"
 
 using namespace vantrel;
 using namespace std::chrono_literals;
@@ -17,12 +20,14 @@ namespace {
 
 // A device on a line whose exchanges take a set time: each request's whole reply arrives
 // that long after the request was written. Slave 1 answers reads (register = its address,
-// coils 1 0 1 0 ...) and echoes writes; offsets from 9021 on it leaves unanswered.
+// coil = 1 at even addresses) and echoes writes; offsets from 9021 on it leaves unanswered,
+// and a read over an address it lacks it refuses with exception 02.
 class SimLink final : public Link {
  public:
   explicit SimLink(const TimePoint& now) : now_(now) {}
 
   int exchangeMs = 20;
+  std::set<int> missing;  // addresses as the frame carries them, in every table
   bool open = false;
   bool lost = false;  // the device went away: nothing is read or written any more
   struct Sent {
@@ -70,14 +75,18 @@ class SimLink final : public Link {
   TimePoint NextArrival() const { return arriving_.empty() ? TimePoint::max() : arriving_.front().first; }
 
  private:
-  static std::vector<std::uint8_t> Answer(const std::vector<std::uint8_t>& r) {
+  std::vector<std::uint8_t> Answer(const std::vector<std::uint8_t>& r) const {
     if (r.size() < 8 || r[0] != 1) return {};
     const int function = r[1];
     const int address = r[2] << 8 | r[3];
     const int quantity = r[4] << 8 | r[5];
     if (address >= 9020) return {};
     std::vector<std::uint8_t> reply{r[0], r[1]};
-    if (function == 3 || function == 4) {
+    const bool read = function >= 1 && function <= 4;
+    if (read && missing.lower_bound(address) != missing.lower_bound(address + quantity)) {
+      reply[1] |= 0x80;
+      reply.push_back(2);
+    } else if (function == 3 || function == 4) {
       reply.push_back(static_cast<std::uint8_t>(2 * quantity));
       for (int i = 0; i < quantity; ++i) {
         reply.push_back(static_cast<std::uint8_t>((address + i) >> 8));
@@ -85,7 +94,10 @@ class SimLink final : public Link {
       }
     } else if (function == 1 || function == 2) {
       reply.push_back(static_cast<std::uint8_t>((quantity + 7) / 8));
-      reply.insert(reply.end(), (quantity + 7) / 8, 0x55);
+      reply.insert(reply.end(), (quantity + 7) / 8, 0);
+      for (int i = 0; i < quantity; ++i) {
+        if ((address + i) % 2 == 0) reply[3 + i / 8] |= static_cast<std::uint8_t>(1 << i % 8);
+      }
     } else {
       reply.assign(r.begin(), r.begin() + 6);  // a write's echo
     }
@@ -130,6 +142,8 @@ class FakeLine final : public LineLinks {
 struct Recorder final : LineObserver {
   std::vector<std::string> log;
   std::vector<std::pair<int, TimePoint>> replies;
+  std::vector<std::pair<TimePoint, MapReading>> mapValues;
+  int attempts = 0;
   std::vector<std::pair<int, LineFailure>> failures;
   std::vector<std::string> writeFailures;
   std::vector<int> writeFailurePolls;
@@ -141,6 +155,8 @@ struct Recorder final : LineObserver {
 
   void OnLog(int poll, const std::string& text) override { log.push_back(std::to_string(poll) + " " + text); }
   void OnReply(int poll, const ModbusMaster&) override { replies.emplace_back(poll, *now); }
+  void OnMapValues(int, const MapReading& reading) override { mapValues.emplace_back(*now, reading); }
+  void OnPollAttempt(int) override { ++attempts; }
   void OnPollFailed(int poll, const LineFailure& f) override {
     failures.emplace_back(poll, f);
     if (f.explain) boxes.push_back(f.text);
@@ -200,6 +216,18 @@ class LineSessionTest : public ::testing::Test {
   std::vector<std::pair<long long, int>> Sends() const {
     std::vector<std::pair<long long, int>> out;
     for (const auto& s : line_.link.sent) out.emplace_back(Ms(s.at), (s.bytes[2] << 8 | s.bytes[3]) + 1);
+    return out;
+  }
+  // The requests sent, as "03 @1 x3": the function, the first offset, and the quantity (a
+  // single write's value).
+  std::vector<std::string> Requests(std::size_t from = 0) const {
+    std::vector<std::string> out;
+    for (std::size_t i = from; i < line_.link.sent.size(); ++i) {
+      const std::vector<std::uint8_t>& b = line_.link.sent[i].bytes;
+      char text[32];
+      std::snprintf(text, sizeof text, "%02d @%d x%d", b[1], (b[2] << 8 | b[3]) + 1, b[4] << 8 | b[5]);
+      out.emplace_back(text);
+    }
     return out;
   }
   void ExpectCountersAddUp() const {
@@ -429,5 +457,228 @@ TEST_F(LineSessionTest, what_a_failed_write_and_a_lost_line_drop) {
   RunUntil(2100);
   EXPECT_EQ(rec_.Count("Writes not sent, the line having gone: 3"), 1);
   EXPECT_EQ(line_.link.sent.size(), 2u);
+  ExpectCountersAddUp();
+}
+
+// --- reading by map ---------------------------------------------------------------------
+
+namespace {
+
+MapItem Mapped(const std::string& name, MapTable table, int address, MapType type = MapType::Uint16) {
+  MapItem item;
+  item.name = name;
+  item.table = table;
+  item.address = address;
+  item.type = type;
+  return item;
+}
+
+PollDefinition ByMap(int periodMs, std::vector<MapItem> items, int mergeGap = kDefaultMergeGap) {
+  PollDefinition d;
+  d.slaveId = 1;
+  d.periodMs = periodMs;
+  d.byMap = true;
+  d.mergeGap = mergeGap;
+  d.map.items = std::move(items);
+  return d;
+}
+
+using Raw = std::vector<std::vector<std::uint16_t>>;
+
+// Two coils, holding registers in a run and one far off, an input register pair, and a bit
+// of a register another item reads too.
+std::vector<MapItem> MeterItems() {
+  return {Mapped("level", MapTable::Holding, 1),          Mapped("flow", MapTable::Holding, 2, MapType::Uint32),
+          Mapped("alarm", MapTable::Coil, 3, MapType::Bool), Mapped("pump", MapTable::Coil, 4, MapType::Bool),
+          Mapped("temp", MapTable::Input, 5, MapType::Float32), Mapped("far", MapTable::Holding, 30),
+          Mapped("status", MapTable::Holding, 3, MapType::Bit)};
+}
+
+}  // namespace
+
+// One poll is a cycle: the plan's requests one after another, each an exchange counted as a
+// poll; the values of every item come once, when the last is answered, and OnReply never.
+TEST_F(LineSessionTest, a_cycle_reads_the_plan_and_gives_each_items_values) {
+  const int p = session_.Add(ByMap(0, MeterItems()));
+  session_.Start(p);
+  RunUntil(1000);
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"01 @3 x2", "03 @1 x3", "03 @30 x1", "04 @5 x2"}));
+  ASSERT_FALSE(line_.link.sent.empty());
+  EXPECT_EQ(test::HexOf(line_.link.sent[0].bytes), "01 01 00 02 00 02 1C 0B");
+  EXPECT_EQ(Sends()[3].first, 60) << "back to back";
+  ASSERT_EQ(rec_.mapValues.size(), 1u);
+  EXPECT_EQ(Ms(rec_.mapValues[0].first), 80) << "when the last reply is in";
+  // Registers hold their address as the frame carries it; coils are 1 at even addresses.
+  EXPECT_EQ(rec_.mapValues[0].second.raw, (Raw{{0}, {1, 2}, {1}, {0}, {4, 5}, {29}, {2}}));
+  EXPECT_TRUE(rec_.replies.empty());
+  EXPECT_EQ(rec_.attempts, 1) << "one poll of the definition";
+  EXPECT_EQ(session_.Statistics(p).polls(), 4);
+  EXPECT_EQ(session_.Statistics(p).replies(), 4);
+  EXPECT_EQ(session_.LineStatistics().polls(), 4);
+  EXPECT_EQ(rec_.Count("Sending request to device: 3 holding registers from offset 1 (level, flow, status)"), 1);
+  EXPECT_FALSE(session_.InCycle(p));
+  ExpectCountersAddUp();
+}
+
+// A write goes between two requests of a cycle, which then goes on; once confirmed, its
+// definition is read again, by a whole cycle after the one under way.
+TEST_F(LineSessionTest, a_write_cuts_in_between_the_requests_of_a_cycle) {
+  const int p = session_.Add(ByMap(0, MeterItems()));
+  session_.Start(p);
+  RunUntil(5);
+  ASSERT_TRUE(session_.InCycle(p));
+  std::string error;
+  session_.Write(p, FrameWrites(1, false, 60, {7}, false, 1, error));
+  RunUntil(1000);
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"01 @3 x2", "06 @60 x7", "03 @1 x3", "03 @30 x1", "04 @5 x2",
+                                                   "01 @3 x2", "03 @1 x3", "03 @30 x1", "04 @5 x2"}));
+  ASSERT_EQ(rec_.mapValues.size(), 2u);
+  EXPECT_EQ(Ms(rec_.mapValues[0].first), 100);
+  EXPECT_EQ(rec_.mapValues[0].second.raw, rec_.mapValues[1].second.raw);
+  EXPECT_EQ(rec_.writesConfirmed, 1);
+  EXPECT_TRUE(rec_.failures.empty());
+  ExpectCountersAddUp();
+}
+
+// A cycle is one serving: an ordinary definition due meanwhile waits until it ends, and is
+// then served before the next cycle, so on a full line the two take turns.
+TEST_F(LineSessionTest, a_cycle_counts_as_one_serving) {
+  const int m = session_.Add(ByMap(50, {Mapped("a", MapTable::Holding, 1), Mapped("b", MapTable::Holding, 20),
+                                        Mapped("c", MapTable::Holding, 40)}));
+  const int o = session_.Add(Holding(50, 101));
+  RunUntil(2000);
+  const auto sends = Sends();
+  ASSERT_GE(sends.size(), 80u);
+  for (std::size_t i = 0; i < sends.size(); ++i) {
+    EXPECT_EQ(sends[i].second, (std::vector<int>{1, 20, 40, 101})[i % 4]) << "send " << i;
+  }
+  EXPECT_EQ(sends[0].first, 50);
+  EXPECT_EQ(session_.Statistics(o).polls(), static_cast<std::int64_t>(sends.size() / 4));
+  EXPECT_EQ(session_.Statistics(m).polls(), static_cast<std::int64_t>(sends.size()) - session_.Statistics(o).polls());
+  EXPECT_NEAR(static_cast<double>(rec_.mapValues.size()), static_cast<double>(rec_.replies.size()), 1);
+  ExpectCountersAddUp();
+}
+
+// A device that refuses a merged read with exception 02: the items of that request are read
+// one by one from then on, the cycle goes on with them and ends well; once, one log line.
+TEST_F(LineSessionTest, a_refused_merged_read_is_split_into_reads_of_one_item) {
+  line_.link.missing = {1};  // offset 2, between a and b
+  const int p = session_.Add(ByMap(
+      200, {Mapped("a", MapTable::Holding, 1), Mapped("b", MapTable::Holding, 3), Mapped("c", MapTable::Input, 10)}));
+  RunUntil(500);
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"03 @1 x3", "03 @1 x1", "03 @3 x1", "04 @10 x1",  // the first cycle
+                                                   "03 @1 x1", "03 @3 x1", "04 @10 x1"}));
+  EXPECT_TRUE(rec_.failures.empty());
+  ASSERT_EQ(rec_.mapValues.size(), 2u);
+  EXPECT_EQ(Ms(rec_.mapValues[0].first), 280);
+  EXPECT_EQ(rec_.mapValues[0].second.raw, (Raw{{0}, {2}, {9}}));
+  EXPECT_EQ(rec_.Count("The device refused the merged read of 2 items (3 holding registers from offset 1 (a, b)): "
+                       "they are read one by one from now on"),
+            1);
+  EXPECT_EQ(session_.Statistics(p).exceptions(), 1);
+  EXPECT_EQ(session_.Definition(p).periodMs, 200);
+  EXPECT_EQ(session_.MapPlan(p).size(), 3u);
+  ExpectCountersAddUp();
+}
+
+// Exception 02 to a read that is no merged one (one item, or items of the very same
+// registers) fails the poll as any exception does, and names the read.
+TEST_F(LineSessionTest, exception_02_to_a_read_of_one_item_fails_the_poll) {
+  line_.link.missing = {1};
+  const std::vector<std::vector<MapItem>> maps = {
+      {Mapped("gone", MapTable::Holding, 2)},
+      {Mapped("gone", MapTable::Holding, 2, MapType::Uint32), Mapped("twin", MapTable::Holding, 2, MapType::Int32)},
+  };
+  const char* what[] = {"1 holding register at offset 2 (gone)", "2 holding registers from offset 2 (gone, twin)"};
+  for (std::size_t k = 0; k < maps.size(); ++k) {
+    rec_.failures.clear();
+    const std::size_t sent = line_.link.sent.size();
+    const int p = session_.Add(ByMap(100, maps[k]));
+    RunUntil(Ms(now_) + 200);
+    EXPECT_EQ(line_.link.sent.size() - sent, 1u) << what[k];
+    ASSERT_EQ(rec_.failures.size(), 1u) << what[k];
+    const LineFailure& f = rec_.failures[0].second;
+    EXPECT_EQ(f.cls, ExchangeClass::Exception);
+    EXPECT_TRUE(f.explain);
+    EXPECT_EQ(f.text.rfind("Read of " + std::string(what[k]) + "\n\n", 0), 0u) << f.text;
+    EXPECT_EQ(rec_.Count("Failed: Read of " + std::string(what[k]) + ": "), 1);
+    EXPECT_EQ(session_.Definition(p).periodMs, 0);
+  }
+  EXPECT_TRUE(rec_.mapValues.empty());
+  EXPECT_EQ(rec_.Count("refused the merged read"), 0);
+}
+
+// A request that times out ends its cycle as a failure of the poll, named in the log, under
+// the definition's failure policy: stop and explain, or counted while polling goes on.
+TEST_F(LineSessionTest, a_time_out_mid_cycle_fails_the_poll) {
+  for (const FailurePolicy policy : {FailurePolicy::StopAndExplain, FailurePolicy::KeepPolling}) {
+    rec_.failures.clear();
+    // Every 2 s; a cycle that times out (1 s) ends 1.04 s after it started.
+    PollDefinition d = ByMap(2000, {Mapped("ok", MapTable::Holding, 1), Mapped("silent", MapTable::Holding, 9021),
+                                    Mapped("after", MapTable::Input, 1)});
+    d.policy = policy;
+    const int p = session_.Add(d);
+    RunUntil(Ms(now_) + 5500);
+    const bool keep = policy == FailurePolicy::KeepPolling;
+    ASSERT_EQ(rec_.failures.size(), keep ? 2u : 1u);
+    for (const auto& [poll, f] : rec_.failures) {
+      EXPECT_EQ(poll, p);
+      EXPECT_EQ(f.cls, ExchangeClass::Timeout);
+      EXPECT_EQ(f.explain, !keep);
+    }
+    const std::int64_t cycles = keep ? 2 : 1;
+    EXPECT_EQ(session_.Statistics(p).polls(), 2 * cycles) << "the rest of a failed cycle is not sent";
+    EXPECT_EQ(session_.Statistics(p).replies(), cycles);
+    EXPECT_EQ(session_.Statistics(p).timeouts(), cycles);
+    EXPECT_EQ(session_.Definition(p).periodMs, keep ? 2000 : 0);
+    EXPECT_FALSE(session_.InCycle(p));
+    session_.Remove(p);
+  }
+  EXPECT_TRUE(rec_.mapValues.empty());
+  EXPECT_EQ(
+      rec_.Count("Failed: Read of 1 holding register at offset 9021 (silent): Error - Timeout; received: nothing"), 3);
+  const std::vector<std::string> sent = Requests();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "04 @1 x1"), 0);
+  ExpectCountersAddUp();
+}
+
+// What the device refused is forgotten when the map, the merge gap or the device changes,
+// not when the period does; another map mid-cycle ends the cycle without values, and the
+// next cycle reads the new map.
+TEST_F(LineSessionTest, change_plans_again) {
+  line_.link.missing = {1};
+  PollDefinition d = ByMap(200, {Mapped("a", MapTable::Holding, 1), Mapped("b", MapTable::Holding, 3)});
+  const int p = session_.Add(d);
+  RunUntil(300);
+  const std::vector<std::string> split{"03 @1 x1", "03 @3 x1"};
+  ASSERT_EQ(rec_.mapValues.size(), 1u);
+  d.periodMs = 250;
+  session_.Change(p, d);
+  std::size_t from = line_.link.sent.size();
+  RunUntil(600);
+  EXPECT_EQ(Requests(from), split) << "a new period keeps the split";
+
+  d.mergeGap = 9;
+  session_.Change(p, d);
+  from = line_.link.sent.size();
+  RunUntil(900);
+  EXPECT_EQ(Requests(from), (std::vector<std::string>{"03 @1 x3", "03 @1 x1", "03 @3 x1"}))
+      << "merged, then split again";
+  EXPECT_EQ(rec_.Count("refused the merged read"), 2);
+  EXPECT_TRUE(rec_.failures.empty());
+
+  // Another map while the first request of a cycle is on the line.
+  RunUntil(Ms(session_.NextWake()) + 5);
+  ASSERT_TRUE(session_.OnLine(p));
+  const std::size_t values = rec_.mapValues.size();
+  d.map.items = {Mapped("x", MapTable::Input, 7), Mapped("y", MapTable::Input, 8), Mapped("z", MapTable::Coil, 1)};
+  session_.Change(p, d);
+  EXPECT_FALSE(session_.InCycle(p));
+  from = line_.link.sent.size();
+  RunUntil(Ms(now_) + 300);
+  EXPECT_EQ(Requests(from), (std::vector<std::string>{"01 @1 x1", "04 @7 x2"}));
+  ASSERT_EQ(rec_.mapValues.size(), values + 1) << "none for the cycle cut short";
+  EXPECT_EQ(rec_.mapValues.back().second.raw, (Raw{{6}, {7}, {1}}));
+  EXPECT_TRUE(rec_.failures.empty());
   ExpectCountersAddUp();
 }
