@@ -22,6 +22,11 @@ const char* MapTableName(MapTable table);
 int MapReadFunction(MapTable table);
 // Coils and discrete inputs hold bits; input and holding registers hold 16-bit words.
 bool IsBitTable(MapTable table);
+// The table of one of those names, in any letter case; false (table untouched) for another.
+bool MapTableFromName(std::string_view name, MapTable& table);
+// Whether an item of the table is writable unless the map says no: coils and holding
+// registers are, and only they can be.
+bool DefaultWritable(MapTable table);
 
 enum class MapType { Bool, Uint16, Int16, Uint32, Int32, Float32, Uint64, Int64, Float64, String, Bit };
 
@@ -29,7 +34,7 @@ enum class MapType { Bool, Uint16, Int16, Uint32, Int32, Float32, Uint64, Int64,
 struct MapItem {
   std::string name;  // unique within the map
   MapTable table = MapTable::Holding;
-  int address = 1;  // the first item, counted from 1, as the Offset column shows it
+  int address = 1;  // the first item, counted from 1, as the Offset column shows it (1 to 65536)
   MapType type = MapType::Uint16;
   int stringRegisters = 0;  // String: the registers it spans (two characters each)
   int bit = 0;              // Bit: the bit of its register, 0 (least significant) to 15
@@ -57,6 +62,17 @@ struct RegisterMap {
   bool operator==(const RegisterMap&) const = default;
 };
 
+// "bool", "uint16", "int16", "uint32", "int32", "float32", "uint64", "int64", "float64",
+// "string:N", "bit:B": the item's type as the type column names it.
+std::string MapTypeName(const MapItem& item);
+// Sets item's type (and stringRegisters or bit) from such a name, in any letter case, and
+// returns ""; else returns what is wrong ("unknown type \"flaot32\"; ...", "string:N takes
+// N from 1 to 125") and leaves item untouched.
+std::string SetMapType(std::string_view name, MapItem& item);
+
+// The longest string item: as many registers as one read returns.
+inline constexpr int kMaxStringRegisters = 125;
+
 // Reads a map from the text of a CSV file, named source in messages. A map that cannot be
 // taken whole is refused: false, map untouched, and error names the source, the line and
 // the column ("meter.csv: line 7: column type: unknown type \"flaot32\"").
@@ -74,17 +90,21 @@ bool SaveMap(const std::string& path, const RegisterMap& map, std::string& error
 
 // The value in shown units as a number (strings: NaN), for the data log and the chart.
 double ItemNumber(const MapItem& item, const std::uint16_t* raw, WordOrder viewOrder);
-// The value as the table shows it, without the unit: with item.decimals decimals, else
-// integers (scale 1, offset 0) exactly, floats in the shortest form that reads back the
-// same, scaled values with as many decimals as the scale and offset have; "ON"/"OFF" is not
-// used: bits are "1" or "0"; strings up to their first NUL, trailing blanks dropped, other
-// bytes that are not printable as \xNN.
+// The value as the table shows it, without the unit, whatever the locale: with
+// item.decimals decimals, else integers (scale 1, offset 0) exactly, floats in the shortest
+// form that reads back the same (float32 as a float; "nan", "inf", "-inf"), scaled values
+// with as many decimals as the scale and offset have; "ON"/"OFF" is not used: bits are "1"
+// or "0"; strings up to their first NUL, trailing blanks dropped, a backslash as \\ and
+// bytes that are not printable (controls, what is no UTF-8) as \xNN. For 16-bit types,
+// bits and strings the swapped word orders swap each register's bytes.
 std::string FormatItem(const MapItem& item, const std::uint16_t* raw, WordOrder viewOrder);
 // The registers (or bit) that write text, a value in shown units: the scale and offset
-// undone, the type and word order applied. A Bit item changes its bit in raw, which holds
-// the register as last read. False, with error naming the item and what it takes, for a
-// value the type cannot hold, one the scale cannot reach within half the last decimal
-// shown, or an item that is not writable.
+// undone (integer types rounded to the nearest), the type and word order applied. Integer
+// types without scale and offset take whole numbers only; bool and bits 1/0, on/off,
+// true/false; strings at most 2 bytes a register, NUL-padded, \\ and \xNN undone. A Bit
+// item changes its bit in raw, which holds the register as last read. False, raw untouched,
+// with error naming the item and what it takes, for a value the type cannot hold, one the
+// scale cannot reach within half the last decimal shown, or an item that is not writable.
 bool EncodeItem(const MapItem& item, const std::string& text, WordOrder viewOrder, std::vector<std::uint16_t>& raw,
                 std::string& error);
 
