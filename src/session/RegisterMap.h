@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,13 +74,40 @@ std::string SetMapType(std::string_view name, MapItem& item);
 // The longest string item: as many registers as one read returns.
 inline constexpr int kMaxStringRegisters = 125;
 
-// Reads a map from the text of a CSV file, named source in messages. A map that cannot be
-// taken whole is refused: false, map untouched, and error names the source, the line and
-// the column ("meter.csv: line 7: column type: unknown type \"flaot32\"").
+// Where a map breaks a rule that its files are held to.
+struct MapProblem {
+  int item = -1;       // the item, by index; -1 when the map has no problem
+  std::string column;  // the column (the workspace member) at fault: "name", "type", ...
+  std::string message;
+};
+// The first problem of the map, in item order; item -1 when it has none. Each item on its
+// own: a name (UTF-8, not empty), a type its table takes (bool for coils and discrete
+// inputs only), an address from 1 with its whole span up to 65536, no word order for a bit
+// table, scale (not 0) and offset, and decimals (0 to 15), only for the numeric types,
+// writable only for coils and holding registers, a value that EncodeItem takes (writable
+// or not). Between items: unique names, and no overlap within a table but bits of one
+// register (each bit once), a bit with a one-register item of its register, and items
+// spanning exactly the same registers (two views of one value). The messages that name
+// another item add where(index) after it, when where is given: ParseMap gives "line 7".
+MapProblem CheckMap(const RegisterMap& map, const std::function<std::string(int)>& where = {});
+
+// Reads a map from the text of a CSV file, named source in messages: RFC 4180 fields, a
+// header row that names the columns (any order and letter case; name and address must be
+// there, no other name may), one row per item. Blank lines, rows of commas only and lines
+// that begin with # where a row begins are skipped, and so is a UTF-8 BOM. The address is
+// the offset in the table given, counted from 1, except that a 5- or 6-digit address that
+// begins with the table's own digit (0 coil, 1 discrete, 3 input, 4 holding) is a
+// reference (holding 40101 and 400101 are offset 101); with the table empty it must be
+// such a reference, which names the table. A map that cannot be taken whole is refused:
+// false, map untouched, and error names the source, the line of the file (line breaks
+// within quotes counted) and the column ("meter.csv: line 7: column type: unknown type
+// \"flaot32\"; ...").
 bool ParseMap(std::string_view text, const std::string& source, RegisterMap& map, std::string& error);
 bool LoadMap(const std::string& path, RegisterMap& map, std::string& error);
-// The map as CSV, with a header row of the columns it uses; ParseMap reads it back to the
-// same map. SaveMap writes it atomically.
+// The map as CSV: name, table, address and type, then the other columns that some item
+// uses; addresses as offsets, but those that would read as a reference of their table as
+// 6-digit references (holding 40101 as 440101). ParseMap reads it back to the same map. SaveMap
+// writes it atomically, and refuses a map that CheckMap refuses.
 std::string MapToCsv(const RegisterMap& map);
 bool SaveMap(const std::string& path, const RegisterMap& map, std::string& error);
 

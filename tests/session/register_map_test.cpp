@@ -1,4 +1,5 @@
-// Register maps: how an item's registers become the value shown and back.
+// Register maps: how an item's registers become the value shown and back, which CSV maps
+// are read and which are refused and why, and that a written map reads back the same.
 #include "session/RegisterMap.h"
 
 #include <gmock/gmock.h>
@@ -7,8 +8,12 @@
 #include <cmath>
 #include <optional>
 
+#include "settings/test_folder.h"
 
 namespace vantrel {
+
+// A failed comparison shows the maps as their CSV.
+void PrintTo(const RegisterMap& map, std::ostream* os) { *os << MapToCsv(map); }
 
 namespace {
 
@@ -273,6 +278,378 @@ TEST(register_map_test, values_out_of_reach_are_refused_naming_the_item_and_what
     EXPECT_THAT(error, StartsWith(c.message)) << c.type << " " << c.text;
     EXPECT_EQ(raw, std::vector<std::uint16_t>{0x1234}) << c.type << " " << c.text;
   }
+}
+
+// --- CSV maps ---------------------------------------------------------------------------
+
+RegisterMap Parsed(const std::string& csv) {
+  RegisterMap map;
+  std::string error;
+  EXPECT_TRUE(ParseMap(csv, "m.csv", map, error)) << error;
+  return map;
+}
+
+TEST(register_map_test, an_address_is_an_offset_in_its_table_or_a_reference_that_names_the_table) {
+  const struct {
+    const char* table;
+    const char* address;
+    MapTable expected;
+    int offset;
+  } cases[] = {
+      {"holding", "101", MapTable::Holding, 101},
+      {"holding", "40101", MapTable::Holding, 101},
+      {"holding", "400101", MapTable::Holding, 101},
+      {"holding", "465536", MapTable::Holding, 65536},
+      {"Holding", "65536", MapTable::Holding, 65536},
+      {"input", "40101", MapTable::Input, 40101},
+      {"input", "30001", MapTable::Input, 1},
+      {"coil", "00005", MapTable::Coil, 5},
+      {"coil", "12345", MapTable::Coil, 12345},
+      {"discrete", "110000", MapTable::Discrete, 10000},
+      {"holding", "0040101", MapTable::Holding, 40101},
+      {"", "40001", MapTable::Holding, 1},
+      {"", "49999", MapTable::Holding, 9999},
+      {"", "400001", MapTable::Holding, 1},
+      {"", "30017", MapTable::Input, 17},
+      {"", "365536", MapTable::Input, 65536},
+      {"", "10002", MapTable::Discrete, 2},
+      {"", "00001", MapTable::Coil, 1},
+      {"", "065536", MapTable::Coil, 65536},
+  };
+  for (const auto& c : cases) {
+    const RegisterMap map = Parsed(std::string("name,table,address\nX,") + c.table + "," + c.address + "\n");
+    ASSERT_EQ(map.items.size(), 1u) << c.table << " " << c.address;
+    EXPECT_EQ(map.items[0].table, c.expected) << c.table << " " << c.address;
+    EXPECT_EQ(map.items[0].address, c.offset) << c.table << " " << c.address;
+    // The defaults follow the table.
+    const bool bits = c.expected == MapTable::Coil || c.expected == MapTable::Discrete;
+    EXPECT_EQ(map.items[0].type, bits ? MapType::Bool : MapType::Uint16) << c.table << " " << c.address;
+    EXPECT_EQ(map.items[0].writable, c.expected == MapTable::Coil || c.expected == MapTable::Holding);
+  }
+}
+
+TEST(register_map_test, columns_in_any_order_and_case_comments_blank_lines_and_a_bom_are_read) {
+  const std::string csv =
+      "\xEF\xBB\xBF# Meter VM-300\r\n"
+      "\r\n"
+      "  Unit , TYPE,Address,Name ,Scale,Decimals,Writable,Description,Word_Order,Value,Offset,table\r\n"
+      "# the voltages\r\n"
+      "V,float32,30001,\"Voltage L1, N\",,,,\"phase \"\"one\"\"\",High-First,230.5,,\r\n"
+      "  \r\n"
+      "°C,int16,40101,\"Set\npoint\",0.1,1,no,,,21.5,,\r\n"
+      ",,,,,,,,,,,\r\n"
+      "\"\",bit:3,4,\"#7\",,,,,,1,,input\r\n"
+      ",,,,,,,,,,,";
+  RegisterMap expected;
+  MapItem& v = expected.items.emplace_back(Item("float32", MapTable::Input));
+  v.name = "Voltage L1, N";
+  v.wordOrder = HF;
+  v.unit = "V";
+  v.description = "phase \"one\"";
+  v.value = "230.5";
+  MapItem& s = expected.items.emplace_back(Item("int16"));
+  s.name = "Set\npoint";
+  s.address = 101;
+  s.scale = 0.1;
+  s.unit = "°C";
+  s.decimals = 1;
+  s.writable = false;
+  s.value = "21.5";
+  MapItem& b = expected.items.emplace_back(Item("bit:3", MapTable::Input));
+  b.name = "#7";
+  b.address = 4;
+  b.value = "1";
+  EXPECT_EQ(Parsed(csv), expected);
+}
+
+TEST(register_map_test, meant_overlaps_are_taken) {
+  const RegisterMap map = Parsed(
+      "name,address,type\n"
+      "Status,40010,uint16\nStatus signed,40010,int16\nRun,40010,bit:0\nFault,40010,bit:1\nAlarm,40010,bit:15\n"
+      "Pair,40011,uint32\nPair as float,40011,float32\nPair as text,40011,string:2\n"
+      "Same address in input,30010,float64\nFlag,30014,bit:2\nOnly bits,30015,bit:0\nOther bit,30015,bit:1\n"
+      "Relay,00001,\nRelay again,00001,bool\nNext relay,00002,\n");
+  EXPECT_EQ(map.items.size(), 15u);
+}
+
+// A map refused, and the message.
+struct BadMap {
+  std::string csv;
+  std::string message;  // after "m.csv: "
+};
+
+TEST(register_map_test, a_bad_map_is_refused_whole_naming_line_and_column) {
+  const std::string typed = "name,address,type,scale,offset,decimals,writable,value,word_order,unit\n";
+  const BadMap cases[] = {
+      // The header.
+      {"", "line 1: no header row: a map begins with the names of its columns, such as name,table,address,type"},
+      {"# only\n\n# comments\n", "line 3: no header row"},
+      {"name,address,colour\n",
+       "line 1: column 3: unknown column \"colour\"; the columns are name, table, address, type, word_order, "
+       "scale, offset, unit, decimals, description, writable and value"},
+      {"name,address,Name\n", "line 1: column name: named twice, as columns 1 and 3"},
+      {"name,type\nX,uint16\n",
+       "line 1: column address: missing from the header; a map needs the columns name and "
+       "address"},
+      {"table,address\n", "line 1: column name: missing from the header"},
+      // The fields, and the CSV itself.
+      {"name,address\nX,40001,5\n", "line 2: column 3: a value under no column named in the header"},
+      {"name,address\n\"X\" y,40001\n",
+       "line 2: column name: a quote out of place: a field with quotes, commas or "
+       "line breaks is put in quotes whole, and each quote in it doubled"},
+      {"name,address\nX,40\"001\n", "line 2: column address: a quote out of place"},
+      {"name,address\nX,40001\n\"Y,40002\n", "line 3: a quote opened in this row is never closed"},
+      {"name,address\n,40001\n", "line 2: column name: missing: every item needs a name"},
+      {"name,address\nX\xB0,40001\n", "line 2: column name: not UTF-8 text (save the map as UTF-8)"},
+      {typed + "X,40001,,,,,,,,\xB0"
+               "C\n",
+       "line 2: column unit: not UTF-8 text"},
+      {"name,address\nX,40001\nX,40002\n", "line 3: column name: another item is named \"X\" too (line 2)"},
+      // Lines as the file counts them: comments, blank lines and line breaks in quotes.
+      {"# c\r\n\r\nname,address,type\r\n# c2\r\n\"A\r\nB\",40001,\r\nC,40002,flaot32\r\n",
+       "line 7: column type: unknown type \"flaot32\"; the types are bool, uint16, int16, uint32, int32, float32, "
+       "uint64, int64, float64, string:N or bit:B"},
+      {"name,address,type\n\"A\nB\",40001,flaot\n", "line 3: column type: unknown type \"flaot\""},
+      {"name,address\n\"A\nB\",40001\n\"A\nB\",40002\n",
+       "line 4: column name: another item is named \"A\nB\" too (line 2)"},
+      // The table and the address.
+      {"name,table,address\nX,holdings,1\n",
+       "line 2: column table: unknown table \"holdings\"; the tables are coil, "
+       "discrete, input and holding"},
+      {"name,table,address\nX,holding,\n", "line 2: column address: missing: every item needs an address"},
+      {"name,table,address\nX,holding,4x1\n",
+       "line 2: column address: \"4x1\" is no address: give the offset "
+       "counted from 1, or a reference such as 40001"},
+      {"name,table,address\nX,holding,-1\n", "line 2: column address: \"-1\" is no address"},
+      {"name,table,address\nX,holding,0\n",
+       "line 2: column address: must be 1 to 65536 (the offset, counted from "
+       "1), not 0"},
+      {"name,table,address\nX,holding,65537\n", "line 2: column address: must be 1 to 65536"},
+      {"name,table,address\nX,holding,12345678\n", "line 2: column address: must be 1 to 65536"},
+      {"name,table,address\nX,,123\n",
+       "line 2: column address: 123 is no reference, and the table column is empty; "
+       "references are 5 digits (40001 to 49999) or 6 (400001 to 465536)"},
+      {"name,address\nX,1234567\n", "line 2: column address: 1234567 is no reference"},
+      {"name,address\nX,20001\n", "line 2: column address: reference 20001 names no table"},
+      {"name,address\nX,40000\n", "line 2: column address: reference 40000 names no holding register"},
+      {"name,address\nX,465537\n", "line 2: column address: reference 465537 names no holding register"},
+      {"name,table,address\nX,holding,40000\n",
+       "line 2: column address: reference 40000 names no holding register; references are 5 digits (40001 to "
+       "49999) or 6 (400001 to 465536), the first naming the table: 0 coil, 1 discrete, 3 input, 4 holding; "
+       "offset 40000 of the holding registers is written 440000"},
+      {"name,table,address\nX,discrete,100000\n", "line 2: column address: reference 100000 names no discrete input"},
+      {"name,address,type\nX,465535,float64\n",
+       "line 2: column address: holding registers 65535 to 65538 go past the last register, 65536"},
+      {"name,address,type\nX,465500,string:40\n", "line 2: column address: holding registers 65500 to 65539 go past"},
+      // Types.
+      {"name,address,type\nX,40001,string\n",
+       "line 2: column type: \"string\": string:N takes N, the registers it "
+       "spans, from 1 to 125"},
+      {"name,address,type\nX,40001,string:0\n", "line 2: column type: \"string:0\": string:N takes N"},
+      {"name,address,type\nX,40001,string:126\n", "line 2: column type: \"string:126\": string:N takes N"},
+      {"name,address,type\nX,40001,bit:16\n",
+       "line 2: column type: \"bit:16\": bit:B takes B, the bit of its "
+       "register, from 0 to 15"},
+      {"name,address,type\nX,40001,bit:-1\n", "line 2: column type: \"bit:-1\": bit:B takes B"},
+      {"name,address,type\nX,40001,uint16:2\n",
+       "line 2: column type: \"uint16:2\": only string:N and bit:B take "
+       "a number"},
+      {"name,address,type\nX,40001,bool\n",
+       "line 2: column type: bool is for coils and discrete inputs; a bit of a "
+       "register is bit:B"},
+      {"name,address,type\nX,00001,int16\n", "line 2: column type: a coil is one bit, of type bool, not int16"},
+      {"name,address,type\nX,10001,bit:1\n",
+       "line 2: column type: a discrete input is one bit, of type bool, not "
+       "bit:1"},
+      // The other columns.
+      {typed + "X,40001,int16,abc\n", "line 2: column scale: \"abc\" is not a number"},
+      {typed + "X,40001,int16,\"0,1\"\n", "line 2: column scale: \"0,1\" is not a number"},
+      {typed + "X,40001,int16,0\n", "line 2: column scale: must be a number other than 0, not 0"},
+      {typed + "X,40001,int16,1e999\n", "line 2: column scale: \"1e999\" is not a number"},
+      {typed + "X,40001,int16,,0.1.2\n", "line 2: column offset: \"0.1.2\" is not a number"},
+      {typed + "X,40001,int16,,,16\n", "line 2: column decimals: must be 0 to 15, not 16"},
+      {typed + "X,40001,int16,,,-1\n", "line 2: column decimals: must be 0 to 15, not \"-1\""},
+      {typed + "X,40001,int16,,,one\n", "line 2: column decimals: must be 0 to 15, not \"one\""},
+      {typed + "X,40001,string:2,0.1\n", "line 2: column scale: only numeric types take one, not string:2"},
+      {typed + "X,40001,bit:1,,5\n", "line 2: column offset: only numeric types take one, not bit:1"},
+      {typed + "X,00001,bool,,,2\n", "line 2: column decimals: only numeric types take them, not bool"},
+      {typed + "X,40001,,,,,maybe\n", "line 2: column writable: must be yes or no, not \"maybe\""},
+      {typed + "X,30001,,,,,yes\n",
+       "line 2: column writable: input registers cannot be written; only coils and holding registers can"},
+      {typed + "X,10001,,,,,Yes\n", "line 2: column writable: discrete inputs cannot be written"},
+      {typed + "X,40001,,,,,,,big\n",
+       "line 2: column word_order: unknown word order \"big\"; the orders are "
+       "low-first, high-first, low-first-swapped and high-first-swapped"},
+      {typed + "X,00001,,,,,,,high-first\n",
+       "line 2: column word_order: coils and discrete inputs have no word "
+       "order"},
+      // Starting values, by EncodeItem's rules but for writability.
+      {typed + "X,40001,int16,,,,,40000\n",
+       "line 2: column value: \"X\" takes a whole number from -32768 to 32767, not 40000"},
+      {typed + "X,30001,int16,0.1,,,,3276.8\n",
+       "line 2: column value: \"X\" takes a number from -3276.8 to 3276.7, not 3276.8"},
+      {typed + "X,30001,int16,0.5,,1,,21.3\n",
+       "line 2: column value: \"X\" cannot hold 21.3 (its steps are 0.5): the nearest value it holds is 21.5"},
+      {typed + "X,30001,string:1,,,,,abc\n", "line 2: column value: \"X\" holds at most 2 characters"},
+      {typed + "X,00001,,,,,,on and off\n", "line 2: column value: \"X\" takes 1 or 0"},
+      // Overlaps that cannot be meant.
+      {"name,address,type\nA,40001,float32\nB,40002,uint16\n",
+       "line 3: column address: \"B\" (holding register 2) overlaps \"A\" (holding registers 1 to 2, line 2); only "
+       "bits of one register, a bit and its register's item, and items over the very same registers may share them"},
+      {"name,address,type\nA,40002,uint16\nB,40001,float32\n",
+       "line 3: column address: \"B\" (holding registers 1 to 2) overlaps \"A\" (holding register 2, line 2)"},
+      {"name,address,type\nA,40001,float64\nB,40002,float32\n",
+       "line 3: column address: \"B\" (holding registers 2 to 3) overlaps \"A\" (holding registers 1 to 4, line 2)"},
+      {"name,address,type\nA,40001,float32\nB,40001,float64\n",
+       "line 3: column address: \"B\" (holding registers 1 to 4) overlaps \"A\" (holding registers 1 to 2, line 2)"},
+      {"name,address,type\nA,40001,uint32\nB,40002,bit:3\n",
+       "line 3: column address: \"B\" (bit 3 of holding register 2) overlaps \"A\" (holding registers 1 to 2, line 2)"},
+      {"name,address,type\nA,40002,bit:3\nB,40001,uint32\n",
+       "line 3: column address: \"B\" (holding registers 1 to 2) overlaps \"A\" (bit 3 of holding register 2, line 2)"},
+      {"name,address,type\nA,40001,bit:3\nB,40001,bit:4\nC,40001,bit:3\n",
+       "line 4: column type: bit 3 of holding register 1 is \"A\" already (line 2)"},
+      {"name,address,type\nA,40001,uint16\nB,40001,uint16\nC,40001,string:3\n",
+       "line 4: column address: \"C\" (holding registers 1 to 3) overlaps \"A\" (holding register 1, line 2)"},
+  };
+  const RegisterMap before = Parsed("name,address\nkept,40001\n");
+  for (const BadMap& c : cases) {
+    RegisterMap map = before;
+    std::string error;
+    EXPECT_FALSE(ParseMap(c.csv, "m.csv", map, error)) << c.csv;
+    EXPECT_THAT(error, StartsWith("m.csv: " + c.message)) << c.csv;
+    EXPECT_EQ(map, before) << c.csv;
+  }
+}
+
+// Every column in use, and the texts that a CSV writer must quote or keep from trimming.
+RegisterMap RichMap() {
+  RegisterMap map;
+  const auto add = [&map](std::string name, MapTable table, int address, const char* type) -> MapItem& {
+    MapItem& item = map.items.emplace_back(Item(type, table));
+    item.name = std::move(name);
+    item.address = address;
+    return item;
+  };
+  MapItem& v = add("Voltage L1, N", MapTable::Input, 1, "float32");
+  v.wordOrder = HF;
+  v.unit = "V";
+  v.value = "230.1";
+  v.description = "phase \"one\"\nto neutral";
+  add("Voltage L2", MapTable::Input, 3, "float32").wordOrder = LFS;
+  MapItem& t = add("Temperature", MapTable::Holding, 40101, "uint16");  // an offset that looks like a reference
+  t.scale = 0.1;
+  t.offset = -273.15;
+  t.unit = "°C";
+  t.value = "21.45";
+  t.writable = false;
+  MapItem& e = add("  Energy  ", MapTable::Input, 30001, "int64");
+  e.scale = 1e-05;
+  e.unit = "kWh";
+  e.decimals = 0;
+  e.wordOrder = HFS;
+  add("#3 \"quoted\"", MapTable::Holding, 1, "string:8").value = "SN \\x01 ,\"x\"";
+  add("Run", MapTable::Holding, 10, "bit:0").value = "1";
+  add("Fault", MapTable::Holding, 10, "bit:15");
+  add("Status", MapTable::Holding, 10, "int16").decimals = 0;
+  add("Relay", MapTable::Coil, 65536, "bool").value = "0";
+  add("Door", MapTable::Discrete, 10005, "bool").description = " open ";
+  add("Mode", MapTable::Holding, 65533, "float64").unit = " m³/h";
+  MapItem& f = add("Flow", MapTable::Input, 49999, "uint32");
+  f.offset = -0.5;
+  f.decimals = 3;
+  add("Counter", MapTable::Holding, 20, "uint64").value = "18446744073709551615";
+  add("Ω", MapTable::Coil, 1, "bool").writable = false;
+  return map;
+}
+
+TEST(register_map_test, a_map_written_as_csv_reads_back_the_same) {
+  const RegisterMap map = RichMap();
+  ASSERT_EQ(CheckMap(map).message, "");
+  const std::string csv = MapToCsv(map);
+  EXPECT_THAT(csv, StartsWith("name,table,address,type,word_order,scale,offset,unit,decimals,description,writable,"
+                              "value\n\"Voltage L1, N\",input,1,float32,high-first,,,V,,\"phase \"\"one\"\"\nto "
+                              "neutral\",no,230.1\n"));
+  EXPECT_THAT(csv, HasSubstr("\nTemperature,holding,440101,uint16,,0.1,-273.15,°C,,,no,21.45\n"));
+  EXPECT_THAT(csv, HasSubstr("\n\"#3 \"\"quoted\"\"\",holding,1,string:8,"));
+  EXPECT_THAT(csv, HasSubstr("\nDoor,discrete,110005,bool,"));
+  EXPECT_EQ(Parsed(csv), map);
+
+  // As a spreadsheet may save it: a BOM, CR LF line ends, some columns in capitals.
+  std::string crlf =
+      "\xEF\xBB\xBF"
+      "NAME,Table,ADDRESS,Type";
+  for (const char c : csv.substr(std::string("name,table,address,type").size())) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  // The line breaks within quotes become CR LF too, as a name's own.
+  RegisterMap crlfMap = map;
+  for (MapItem& item : crlfMap.items) {
+    for (std::string* text : {&item.name, &item.description}) {
+      for (std::size_t at = text->find('\n'); at != std::string::npos; at = text->find('\n', at + 2)) {
+        text->insert(at, 1, '\r');
+      }
+    }
+  }
+  EXPECT_EQ(Parsed(crlf), crlfMap);
+
+  // Only the columns some item uses.
+  RegisterMap plain;
+  plain.items = {Item("uint16"), Item("bool", MapTable::Discrete)};
+  plain.items[1].name = "Y";
+  EXPECT_EQ(MapToCsv(plain), "name,table,address,type\nX,holding,1,uint16\nY,discrete,1,bool\n");
+  EXPECT_EQ(Parsed(MapToCsv(plain)), plain);
+  EXPECT_EQ(MapToCsv(RegisterMap{}), "name,table,address,type\n");
+  EXPECT_EQ(Parsed(MapToCsv(RegisterMap{})), RegisterMap{});
+}
+
+TEST(register_map_test, a_map_is_saved_atomically_and_loaded_and_a_bad_one_is_not_saved) {
+  testing::WorkingFolder folder;
+  const RegisterMap map = RichMap();
+  std::string error;
+  ASSERT_TRUE(SaveMap(folder.File("m.csv"), map, error)) << error;
+  RegisterMap loaded;
+  ASSERT_TRUE(LoadMap(folder.File("m.csv"), loaded, error)) << error;
+  EXPECT_EQ(loaded, map);
+
+  RegisterMap bad = map;
+  bad.items[1].address = 2;  // into Voltage L1's second register
+  EXPECT_FALSE(SaveMap(folder.File("m.csv"), bad, error));
+  EXPECT_THAT(error, StartsWith(folder.File("m.csv") + ": \"Voltage L2\": column address: \"Voltage L2\" (input "
+                                                       "registers 2 to 3) overlaps \"Voltage L1, N\""));
+  EXPECT_EQ(folder.Read("m.csv"), MapToCsv(map));
+  EXPECT_FALSE(LoadMap(folder.File("absent.csv"), loaded, error));
+  EXPECT_EQ(error, folder.File("absent.csv") + ": cannot be read: No such file or directory");
+}
+
+TEST(register_map_test, the_example_map_loads_and_each_starting_value_is_shown_as_written) {
+  RegisterMap map;
+  std::string error;
+  ASSERT_TRUE(LoadMap(VANTREL_DOCS_DIR "/example-map.csv", map, error)) << error;
+  // What the example shows: float32 voltages and currents, an int64 energy counter, a
+  // serial number, status bits and a scaled, writable setpoint.
+  const auto has = [&map](const char* name, MapTable table, MapType type) {
+    const MapItem* item = map.Find(name);
+    return item != nullptr && item->table == table && item->type == type;
+  };
+  EXPECT_TRUE(has("Voltage L1", MapTable::Input, MapType::Float32));
+  EXPECT_TRUE(has("Current L3", MapTable::Input, MapType::Float32));
+  EXPECT_TRUE(has("Active energy import", MapTable::Input, MapType::Int64));
+  EXPECT_TRUE(has("Serial number", MapTable::Input, MapType::String));
+  EXPECT_TRUE(has("Phase loss", MapTable::Input, MapType::Bit));
+  EXPECT_TRUE(has("Alarm temperature", MapTable::Holding, MapType::Int16));
+  const MapItem* setpoint = map.Find("Alarm temperature");
+  ASSERT_NE(setpoint, nullptr);
+  EXPECT_TRUE(setpoint->writable);
+  EXPECT_EQ(setpoint->scale, 0.1);
+  for (const MapItem& item : map.items) {
+    ASSERT_FALSE(item.value.empty()) << item.name;
+    MapItem writable = item;
+    writable.writable = true;
+    std::vector<std::uint16_t> raw;
+    ASSERT_TRUE(EncodeItem(writable, item.value, LF, raw, error)) << error;
+    EXPECT_EQ(FormatItem(item, raw.data(), LF), item.value) << item.name;
+  }
+  EXPECT_EQ(Parsed(MapToCsv(map)), map);
 }
 
 }  // namespace
