@@ -48,6 +48,9 @@ struct MapItem {
   std::string description;
   bool writable = true;  // only coils and holding registers can be
   std::string value;     // the starting value in shown units, for the simulator ("" none)
+  // The members of its workspace file entry that this version does not know, as the text
+  // of a JSON object ("" for none), written back on save. A CSV map carries none.
+  std::string unknownFields;
 
   // The registers (or bits) it spans: 1 for bool, bit and the 16-bit types, 2, 4, or
   // stringRegisters.
@@ -106,8 +109,9 @@ bool ParseMap(std::string_view text, const std::string& source, RegisterMap& map
 bool LoadMap(const std::string& path, RegisterMap& map, std::string& error);
 // The map as CSV: name, table, address and type, then the other columns that some item
 // uses; addresses as offsets, but those that would read as a reference of their table as
-// 6-digit references (holding 40101 as 440101). ParseMap reads it back to the same map. SaveMap
-// writes it atomically, and refuses a map that CheckMap refuses.
+// 6-digit references (holding 40101 as 440101). ParseMap reads it back to the same map (a
+// workspace's unknown members excepted). SaveMap writes it atomically, and refuses a map
+// that CheckMap refuses.
 std::string MapToCsv(const RegisterMap& map);
 bool SaveMap(const std::string& path, const RegisterMap& map, std::string& error);
 
