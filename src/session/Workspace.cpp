@@ -88,6 +88,12 @@ class Members {
     if (!v->is_boolean()) Refuse(Field(name), "true or false", *v);
     out = v->get<bool>();
   }
+  void Number(const char* name, double& out) {
+    const Json* v = Find(name);
+    if (v == nullptr) return;
+    if (!v->is_number()) Refuse(Field(name), "a number", *v);
+    out = v->get<double>();
+  }
   void Text(const char* name, std::string& out) {
     const Json* v = Find(name);
     if (v == nullptr) return;
@@ -151,6 +157,43 @@ void ReadConnection(const Json& object, LineConnection& c, std::string& unknown)
   unknown = m.Unknown();
 }
 
+// One item of a definition's map. The address is the offset, counted from 1: a number has
+// no leading digit to name a table by, as the CSV map's references do.
+void ReadMapItem(const Json& object, const std::string& path, MapItem& item) {
+  Members m(object, path);
+  m.Text("name", item.name);
+  m.Name("table", "coil, discrete, input or holding",
+         [&](const std::string& s) { return MapTableFromName(s, item.table); });
+  if (m.Find("address") == nullptr) throw Refused{m.Field("address") + ": missing: every item needs an address"};
+  m.Int("address", item.address);
+  item.type = IsBitTable(item.table) ? MapType::Bool : MapType::Uint16;
+  if (const Json* v = m.Find("type")) {
+    if (!v->is_string()) Refuse(m.Field("type"), "a type in quotes, such as \"float32\"", *v);
+    if (const std::string why = SetMapType(v->get<std::string>(), item); !why.empty()) {
+      throw Refused{m.Field("type") + ": " + why};
+    }
+  }
+  m.Name("word_order", "low-first, high-first, low-first-swapped or high-first-swapped", [&](const std::string& s) {
+    WordOrder order;
+    if (!WordOrderFromOptionName(s, order)) return false;
+    item.wordOrder = order;
+    return true;
+  });
+  m.Number("scale", item.scale);
+  m.Number("offset", item.offset);
+  m.Text("unit", item.unit);
+  m.Int("decimals", item.decimals);
+  m.Text("description", item.description);
+  item.writable = DefaultWritable(item.table);
+  m.Bool("writable", item.writable);
+  // A starting value in shown units; a number is taken as its JSON text.
+  if (const Json* v = m.Find("value")) {
+    if (!v->is_string() && !v->is_number()) Refuse(m.Field("value"), "a text in quotes or a number", *v);
+    item.value = v->is_string() ? v->get<std::string>() : v->dump();
+  }
+  item.unknownFields = m.Unknown();
+}
+
 void ReadPoll(const Json& object, const std::string& path, PollDefinition& p) {
   Members m(object, path);
   m.Text("name", p.name);
@@ -169,6 +212,15 @@ void ReadPoll(const Json& object, const std::string& path, PollDefinition& p) {
          [&](const std::string& s) { return WordOrderFromOptionName(s, p.view.wordOrder); });
   m.Bool("show_64bit", p.view.show64);
   m.Bool("wire_address", p.view.wireAddress);
+  m.Bool("by_map", p.byMap);
+  m.Int("merge_gap", p.mergeGap);
+  if (const Json* items = m.Nested("map", true)) {
+    for (std::size_t i = 0; i < items->size(); ++i) {
+      const std::string at = path + ".map[" + std::to_string(i) + "]";
+      if (!(*items)[i].is_object()) Refuse(at, "an object {...}", (*items)[i]);
+      ReadMapItem((*items)[i], at, p.map.items.emplace_back());
+    }
+  }
   p.unknownFields = m.Unknown();
 }
 
@@ -245,6 +297,12 @@ std::string PollProblem(const PollDefinition& p, const std::string& at) {
       break;
   }
   if (p.periodMs != 0 && p.periodMs < kMinPeriodMs) return must("period_ms", "0 (once) or at least 100", p.periodMs);
+  // No request reads more than 125 registers, so no wider gap could be read across.
+  if (p.mergeGap < 0 || p.mergeGap > 125) return must("merge_gap", "0 to 125", p.mergeGap);
+  const auto item = [](int i) { return "map[" + std::to_string(i) + "]"; };
+  if (const MapProblem problem = CheckMap(p.map, item); problem.item >= 0) {
+    return at + "." + item(problem.item) + "." + problem.column + ": " + problem.message;
+  }
   return "";
 }
 
@@ -256,6 +314,24 @@ void AppendUnknown(Json& object, const std::string& unknown) {
   for (const auto& [key, value] : kept.items()) {
     if (!object.contains(key)) object[key] = value;
   }
+}
+
+// An item with the members that differ from the defaults, but for the four that place it.
+Json MapItemJson(const MapItem& item) {
+  Json object = {{"name", item.name},
+                 {"table", MapTableName(item.table)},
+                 {"address", item.address},
+                 {"type", MapTypeName(item)}};
+  if (item.wordOrder) object["word_order"] = WordOrderOptionName(*item.wordOrder);
+  if (item.scale != 1) object["scale"] = item.scale;
+  if (item.offset != 0) object["offset"] = item.offset;
+  if (!item.unit.empty()) object["unit"] = item.unit;
+  if (item.decimals != -1) object["decimals"] = item.decimals;
+  if (!item.description.empty()) object["description"] = item.description;
+  if (item.writable != DefaultWritable(item.table)) object["writable"] = item.writable;
+  if (!item.value.empty()) object["value"] = item.value;
+  AppendUnknown(object, item.unknownFields);
+  return object;
 }
 
 }  // namespace
@@ -330,6 +406,16 @@ std::string WorkspaceJson(const Workspace& workspace) {
                  {"word_order", WordOrderOptionName(p.view.wordOrder)},
                  {"show_64bit", p.view.show64},
                  {"wire_address", p.view.wireAddress}};
+    // A definition that reads no map is written as before maps were.
+    if (!p.map.empty() || p.byMap || p.mergeGap != kDefaultMergeGap) {
+      poll["by_map"] = p.byMap;
+      poll["merge_gap"] = p.mergeGap;
+    }
+    if (!p.map.empty()) {
+      Json items = Json::array();
+      for (const MapItem& item : p.map.items) items.push_back(MapItemJson(item));
+      poll["map"] = std::move(items);
+    }
     AppendUnknown(poll, p.unknownFields);
     polls.push_back(std::move(poll));
   }

@@ -7,10 +7,18 @@
 //                   "host": "", "port": 502, "timeout_ms": 1000},
 //    "polls": [{"name": "Voltages", "slave_id": 1, "function": 3, "offset": 1,
 //               "length": 10, "period_ms": 1000, "enabled": true, "on_failure": "stop",
-//               "word_order": "low-first", "show_64bit": false, "wire_address": false}]}
+//               "word_order": "low-first", "show_64bit": false, "wire_address": false,
+//               "by_map": true, "merge_gap": 8,
+//               "map": [{"name": "Voltage L1", "table": "input", "address": 1,
+//                        "type": "float32", "word_order": "high-first", "unit": "V"}]}]}
 //
-// Every member but "format" and "version" may be left out: it then takes the default of
-// PollDefinition.h. Members of another name are kept, as read, and written back on save.
+// Every member but "format" and "version" (and a map item's "name" and "address") may be
+// left out: it then takes the default of PollDefinition.h (RegisterMap.h for a map item).
+// A map item's "address" is its offset, counted from 1; its members are checked as a CSV
+// map's columns are (CheckMap), and only those that differ from the defaults are written,
+// but for name, table, address and type.
+// A definition without a map is written without by_map and merge_gap when they hold their
+// defaults. Members of another name are kept, as read, and written back on save.
 //
 // The version rule: this reader reads version 1. A file of a later version is refused,
 // with a message that names it, since its fields may mean something else by then. New

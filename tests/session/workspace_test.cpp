@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "settings/ScannerSettings.h"
 #include "settings/test_folder.h"
 
@@ -16,7 +18,9 @@ void PrintTo(const Workspace& ws, std::ostream* os) { *os << WorkspaceJson(ws); 
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
+using Json = nlohmann::ordered_json;
 
 // The example of the file format, as scripts are told to write it.
 constexpr char kMinimal[] = R"({"format": "vantrel-workspace", "version": 1,
@@ -140,6 +144,56 @@ TEST(workspace_test, a_bad_file_is_refused_naming_the_member_and_nothing_is_appl
        R"(polls[2].word_order: must be low-first, high-first, low-first-swapped or high-first-swapped, not "big")"},
       {BadFile::ThirdPoll, R"("show_64bit": 1)", "polls[2].show_64bit: must be true or false, not 1"},
       {BadFile::ThirdPoll, R"("wire_address": null)", "polls[2].wire_address: must be true or false, not null"},
+      {BadFile::ThirdPoll, R"("by_map": 1)", "polls[2].by_map: must be true or false, not 1"},
+      {BadFile::ThirdPoll, R"("merge_gap": 126)", "polls[2].merge_gap: must be 0 to 125, not 126"},
+      {BadFile::ThirdPoll, R"("merge_gap": -1)", "polls[2].merge_gap: must be 0 to 125, not -1"},
+      // The map: each item's members, then the rules between items, as a CSV map's.
+      {BadFile::ThirdPoll, R"("map": {})", "polls[2].map: must be a list [...], not {}"},
+      {BadFile::ThirdPoll, R"("map": [1])", "polls[2].map[0]: must be an object {...}, not 1"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A"}])",
+       "polls[2].map[0].address: missing: every item needs an address"},
+      {BadFile::ThirdPoll, R"("map": [{"address": 1}])", "polls[2].map[0].name: missing: every item needs a name"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": "1"}])",
+       R"(polls[2].map[0].address: must be a whole number, not "1")"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 0}])",
+       "polls[2].map[0].address: must be 1 to 65536 (the offset, counted from 1), not 0"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 65535, "type": "float64"}])",
+       "polls[2].map[0].address: holding registers 65535 to 65538 go past the last register, 65536"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "table": "holdings"}])",
+       R"(polls[2].map[0].table: must be coil, discrete, input or holding, not "holdings")"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "type": 5}])",
+       R"(polls[2].map[0].type: must be a type in quotes, such as "float32", not 5)"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "type": "flaot32"}])",
+       R"(polls[2].map[0].type: unknown type "flaot32"; the types are bool, uint16, int16, uint32, int32, float32,)"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "type": "string:0"}])",
+       R"(polls[2].map[0].type: "string:0": string:N takes N, the registers it spans, from 1 to 125)"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "table": "coil", "type": "uint16"}])",
+       "polls[2].map[0].type: a coil is one bit, of type bool, not uint16"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "word_order": "big"}])",
+       R"(polls[2].map[0].word_order: must be low-first, high-first, low-first-swapped or high-first-swapped, not "big")"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "scale": "0.1"}])",
+       R"(polls[2].map[0].scale: must be a number, not "0.1")"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "scale": 0}])",
+       "polls[2].map[0].scale: must be a number other than 0, not 0"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "type": "bit:2", "offset": 1}])",
+       "polls[2].map[0].offset: only numeric types take one, not bit:2"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "decimals": 16}])",
+       "polls[2].map[0].decimals: must be 0 to 15, not 16"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "unit": 5}])",
+       "polls[2].map[0].unit: must be a text in quotes, not 5"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "writable": "yes"}])",
+       R"(polls[2].map[0].writable: must be true or false, not "yes")"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "table": "input", "writable": true}])",
+       "polls[2].map[0].writable: input registers cannot be written; only coils and holding registers can"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "value": [1]}])",
+       "polls[2].map[0].value: must be a text in quotes or a number, not [1]"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1, "type": "int16", "value": 40000}])",
+       R"(polls[2].map[0].value: "A" takes a whole number from -32768 to 32767, not 40000)"},
+      {BadFile::ThirdPoll, R"("map": [{"name": "A", "address": 1}, {"name": "A", "address": 2}])",
+       R"(polls[2].map[1].name: another item is named "A" too (map[0]))"},
+      {BadFile::ThirdPoll,
+       R"("map": [{"name": "A", "address": 1, "type": "uint32"}, {"name": "B", "address": 2, "type": "bit:0"}])",
+       R"(polls[2].map[1].address: "B" (bit 0 of holding register 2) overlaps "A" (holding registers 1 to 2, map[0]))"},
   };
   Workspace before;
   before.polls = {Poll("kept", 5, 3, 1, 2, 0)};
@@ -197,6 +251,87 @@ TEST(workspace_test, save_then_load_gives_the_same_workspace_unknown_members_and
   EXPECT_THAT(saved, StartsWith("{\n  \"format\": \"vantrel-workspace\",\n  \"version\": 1,\n"));
   EXPECT_THAT(saved, HasSubstr("\"stop_bits\": 1.5,"));
   EXPECT_THAT(saved, HasSubstr("\"wire_address\": true,\n      \"colour\": \"red\"\n"));
+}
+
+TEST(workspace_test, a_definitions_map_is_written_with_the_members_that_differ_from_the_defaults_and_read_back) {
+  Workspace ws;
+  PollDefinition& p = ws.polls.emplace_back(Poll("Meter", 1, 4, 1, 10, 1000));
+  p.byMap = true;
+  p.mergeGap = 0;
+  const auto add = [&p](const char* name, MapTable table, int address) -> MapItem& {
+    MapItem& item = p.map.items.emplace_back();
+    item.name = name;
+    item.table = table;
+    item.address = address;
+    item.type = IsBitTable(table) ? MapType::Bool : MapType::Uint16;
+    item.writable = DefaultWritable(table);
+    return item;
+  };
+  add("Plain", MapTable::Holding, 40101);  // an offset, never a reference here
+  MapItem& v = add("Voltage L1, N", MapTable::Input, 1);
+  v.type = MapType::Float32;
+  v.wordOrder = WordOrder::HighFirst;
+  v.scale = 0.1;
+  v.offset = -273.15;
+  v.unit = "°C";
+  v.decimals = 2;
+  v.description = "phase \"one\"\nto neutral";
+  v.value = "21.45";
+  MapItem& s = add("Serial", MapTable::Holding, 200);
+  s.type = MapType::String;
+  s.stringRegisters = 8;
+  s.writable = false;
+  s.unknownFields = R"({"colour":"red"})";
+  MapItem& b = add("Run", MapTable::Holding, 300);
+  b.type = MapType::Bit;
+  b.bit = 15;
+  b.value = "1";
+  add("Relay", MapTable::Coil, 1).value = "0";
+  ASSERT_EQ(WorkspaceProblem(ws), "");
+
+  testing::TempFolder folder;
+  std::string error;
+  ASSERT_TRUE(SaveWorkspace(folder.File("w.json"), ws, error)) << error;
+  Workspace loaded;
+  ASSERT_TRUE(LoadWorkspace(folder.File("w.json"), loaded, error)) << error;
+  EXPECT_EQ(loaded, ws);
+
+  const Json saved = Json::parse(folder.Read("w.json"));
+  const Json& poll = saved["polls"][0];
+  EXPECT_EQ(poll["by_map"], true);
+  EXPECT_EQ(poll["merge_gap"], 0);
+  const Json expected = Json::parse(R"([
+    {"name": "Plain", "table": "holding", "address": 40101, "type": "uint16"},
+    {"name": "Voltage L1, N", "table": "input", "address": 1, "type": "float32", "word_order": "high-first",
+     "scale": 0.1, "offset": -273.15, "unit": "°C", "decimals": 2, "description": "phase \"one\"\nto neutral",
+     "value": "21.45"},
+    {"name": "Serial", "table": "holding", "address": 200, "type": "string:8", "writable": false, "colour": "red"},
+    {"name": "Run", "table": "holding", "address": 300, "type": "bit:15", "value": "1"},
+    {"name": "Relay", "table": "coil", "address": 1, "type": "bool", "value": "0"}])");
+  EXPECT_EQ(poll["map"], expected);
+
+  // Types and tables as a script may spell them, a number for a value, members left out.
+  const std::string script = R"({"format": "vantrel-workspace", "version": 1, "polls": [{"map": [
+      {"name": "T", "address": 7, "type": "INT16", "scale": 0.5, "value": 2.5},
+      {"name": "D", "table": "Discrete", "address": 7}]}]})";
+  ASSERT_TRUE(ReadWorkspace(script, "s.json", loaded, error)) << error;
+  const RegisterMap& map = loaded.polls[0].map;
+  ASSERT_EQ(map.items.size(), 2u);
+  EXPECT_EQ(map.items[0].type, MapType::Int16);
+  EXPECT_EQ(map.items[0].value, "2.5");
+  EXPECT_TRUE(map.items[0].writable);
+  EXPECT_EQ(map.items[1].table, MapTable::Discrete);
+  EXPECT_EQ(map.items[1].type, MapType::Bool);
+  EXPECT_FALSE(map.items[1].writable);
+  EXPECT_FALSE(loaded.polls[0].byMap);
+  EXPECT_EQ(loaded.polls[0].mergeGap, kDefaultMergeGap);
+
+  // A definition without a map keeps the members it had before maps.
+  const std::string plain = WorkspaceJson(loaded);
+  loaded.polls[0].map.items.clear();
+  EXPECT_THAT(plain, HasSubstr("\"merge_gap\": 8"));
+  EXPECT_THAT(WorkspaceJson(loaded), Not(HasSubstr("merge_gap")));
+  EXPECT_THAT(WorkspaceJson(loaded), Not(HasSubstr("by_map")));
 }
 
 TEST(workspace_test, settings_become_a_one_poll_workspace_and_go_back_in_the_same_keys) {
