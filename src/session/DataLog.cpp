@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "session/MapTable.h"
+
 namespace vantrel {
 namespace {
 
@@ -19,8 +21,12 @@ int ColumnOf(const ResponseTable& table, const char* caption) {
 
 constexpr const char* k32BitCaptions[] = {"uint32", "int32", "float32"};
 
+// A table read by register map logs each item under its heading, as its Value cell shows it.
+bool Mapped(const ResponseTable& table) { return !table.headings.empty() && table.headings.size() == table.rows.size(); }
+
 bool Usable(const ResponseTable& table) {
-  return table.fill == TableFill::Filled && table.values.size() == table.rows.size();
+  return table.fill == TableFill::Filled &&
+         (Mapped(table) || table.values.size() == table.rows.size());
 }
 
 bool HasPairs(const ResponseTable& table, bool with32Bit) {
@@ -85,8 +91,12 @@ std::string ZonedIsoTime(std::chrono::system_clock::time_point when) {
 
 std::string DataLogHeader(const ResponseTable& table, bool with32Bit) {
   if (!Usable(table)) return "";
-  const int address = ColumnOf(table, "Standard address");
   std::string line = "time";
+  if (Mapped(table)) {
+    for (const std::string& heading : table.headings) line += "," + CsvField(heading);
+    return line;
+  }
+  const int address = ColumnOf(table, "Standard address");
   for (std::size_t i = 0; i < table.rows.size(); ++i) line += "," + CsvField(Cell(table, i, address));
   if (HasPairs(table, with32Bit)) {
     for (std::size_t i = 0; i + 1 < table.rows.size(); i += 2) {
@@ -104,6 +114,10 @@ std::string DataLogHeader(const ResponseTable& table, bool with32Bit) {
 std::string DataLogRow(const ResponseTable& table, bool with32Bit, const std::string& time) {
   if (!Usable(table)) return "";
   std::string line = CsvField(time);
+  if (Mapped(table)) {
+    for (std::size_t i = 0; i < table.rows.size(); ++i) line += "," + CsvField(Cell(table, i, kMapValue));
+    return line;
+  }
   for (std::uint16_t value : table.values) line += "," + std::to_string(value);
   if (HasPairs(table, with32Bit)) {
     int columns[3];

@@ -32,6 +32,10 @@ struct ResponseTable {
   int function = 0;
   int firstOffset = 0;
   std::vector<std::uint16_t> values;
+  // A table read by register map (see MapTable.h): per row, the item's heading ("Voltage L1
+  // [V]") and its value in shown units (NaN for text or an item not read); empty otherwise.
+  std::vector<std::string> headings;
+  std::vector<double> numbers;
 };
 
 inline constexpr char kNotEnoughData[] = "Not enugh data to cover the request lenght";

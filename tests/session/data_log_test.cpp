@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "session/MapTable.h"
+
 #include "support/DetachedMaster.h"
 
 #include <cstdlib>
@@ -280,4 +284,34 @@ TEST(data_log, a_file_that_cannot_be_written_warns_once_then_recovers) {
   onFolder.SetPath(dir / "other.csv");
   EXPECT_EQ(onFolder.Append(t, "t"), DataLogStatus::Written);
   EXPECT_EQ(ReadFile(dir / "other.csv"), "time,40001\nt,9\n");
+}
+
+// A table read by register map: a row per item with its reference address, shown value and
+// raw registers; the data log names each item with its unit and logs the shown values.
+TEST(data_log, a_map_table_logs_items_by_name_and_shown_value) {
+  RegisterMap map;
+  std::string error;
+  ASSERT_TRUE(ParseMap("name,table,address,type,word_order,scale,unit\n"
+                       "\"Voltage, L1\",input,1,float32,high-first,,V\n"
+                       "Energy,input,10000,int64,high-first,0.001,kWh\n"
+                       "Alarm,holding,7,bit:3,,,\n"
+                       "Relay,coil,1,bool,,,\n"
+                       "Unread,holding,50,int16,,0.1,°C\n",
+                       "meter.csv", map, error))
+      << error;
+  MapReading reading;
+  reading.raw = {{0x4366, 0x199A}, {0x0000, 0x0000, 0x0012, 0xD687}, {0x0008}, {1}, {}};
+  const ResponseTable table = MakeMapTable(map, reading, WordOrder::LowFirst);
+  const std::vector<std::vector<std::string>> rows = {
+      {"Voltage, L1", "30001-30002", "230.1", "V", "0x4366 0x199A"},
+      {"Energy", "310000-310003", "1234.567", "kWh", "0x0000 0x0000 0x0012 0xD687"},
+      {"Alarm", "40007.3", "1", "", "0x0008"},
+      {"Relay", "00001", "1", "", "1"},
+      {"Unread", "40050", "", "°C", ""},
+  };
+  EXPECT_EQ(table.rows, rows);
+  EXPECT_EQ(DataLogHeader(table, true), "time,\"Voltage, L1 [V]\",Energy [kWh],Alarm,Relay,Unread [°C]");
+  EXPECT_EQ(DataLogRow(table, true, "2026-12-09T10:00:00.000"), "2026-12-09T10:00:00.000,230.1,1234.567,1,1,");
+  EXPECT_DOUBLE_EQ(table.numbers[0], 230.1000061035156);
+  EXPECT_TRUE(std::isnan(table.numbers[4]));
 }
