@@ -18,6 +18,14 @@ std::string Field(const std::string& text, TextFormat format) {
   return field;
 }
 
+// The columns a cell takes on a terminal: its characters, not its bytes, so that a unit
+// such as °C lines up (UTF-8 continuation bytes take none).
+std::size_t Shown(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
 }  // namespace
 
 std::vector<std::size_t> TextColumns(const ResponseTable& table, bool windowCells) {
@@ -51,7 +59,7 @@ std::string TableAsText(const ResponseTable& table, const std::vector<int>& rows
   std::vector<std::size_t> width(columns.size());
   if (format == TextFormat::Aligned) {
     for (const auto& line : lines) {
-      for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
+      for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], Shown(line[i]));
     }
   }
   std::string text;
@@ -60,7 +68,7 @@ std::string TableAsText(const ResponseTable& table, const std::vector<int>& rows
     for (std::size_t i = 0; i < line.size(); ++i) {
       if (format == TextFormat::Aligned) {
         out += line[i];
-        if (i + 1 < line.size()) out.append(width[i] + 2 - line[i].size(), ' ');
+        if (i + 1 < line.size()) out.append(width[i] + 2 - Shown(line[i]), ' ');
       } else {
         if (i > 0) out += format == TextFormat::Csv ? ',' : '\t';
         out += line[i];

@@ -60,6 +60,8 @@ TEST(completion, options_values_and_devices) {
       {{kPoll, "-a", "1", "CO"}, {"COM3"}},
       {{kPoll, "--workspace", "si"}, {"site.vantrel.json"}},
       {{kPoll, "--save-workspace", "si"}, {"site.vantrel.json"}},
+      {{kPoll, "--map", "si"}, {"site.vantrel.json"}},  // any file: a map is a CSV file
+      {{kSlave, "--map", "si"}, {"site.vantrel.json"}},
       {{kSlave, "-m", ""}, {"rtu", "ascii"}},  // as its --help names them
       {{kSlave, "--data-bits", ""}, {"7", "8"}},
       {{kSlave, "--fault-a"}, {"--fault-at"}},

@@ -450,3 +450,61 @@ TEST(poll_options, connection_and_definition_of_the_options) {
   back.periodMs = d.periodMs;
   EXPECT_EQ(DefinitionOf(back), d);
 }
+
+// --map loads the map while the options are read, so that a bad map, an unknown item or a
+// value the item cannot hold is a usage error before the line is opened.
+TEST(poll_options, map_options_and_what_goes_with_them) {
+  const std::string map = VANTREL_DOCS_DIR "/example-map.csv";
+  const PollConfig all = Parse({"--map", map, "-a", "1", "-B", "--gap=3", "COM3"});
+  EXPECT_TRUE(all.byMap);
+  EXPECT_EQ(all.map.items.size(), 16u);
+  EXPECT_EQ(all.mergeGap, 3);
+  const vantrel::PollDefinition d = DefinitionOf(all);
+  EXPECT_TRUE(d.byMap);
+  EXPECT_EQ(d.map, all.map);
+  EXPECT_EQ(d.view.wordOrder, vantrel::WordOrder::HighFirst);
+
+  // --item keeps the map's order, whatever the order of the options.
+  const PollConfig some = Parse({"--map", map, "--item", "Status", "--item=Voltage L1"});
+  ASSERT_EQ(some.map.items.size(), 2u);
+  EXPECT_EQ(some.map.items[0].name, "Voltage L1");
+  EXPECT_EQ(some.map.items[1].name, "Status");
+
+  const PollConfig write = Parse({"--map", map, "--write", "Alarm temperature=47.5", "--write=Alarm relay=on"});
+  ASSERT_EQ(write.mapWrites.size(), 2u);
+  EXPECT_EQ(write.mapWrites[0].item, "Alarm temperature");
+  EXPECT_EQ(write.mapWrites[0].value, "47.5");
+  EXPECT_EQ(write.mapWrites[1].value, "on");
+
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } refused[] = {
+      {{"--map", map, "-t", "3"}, "leave out -t"},
+      {{"--map", map, "-r", "5"}, "leave out -r"},
+      {{"--map", map, "-c", "5"}, "leave out -c"},
+      {{"--map", map, "--item", "Nope"}, "--item Nope: "},
+      {{"--map", map, "--write", "Nope=1"}, "--write Nope: "},
+      {{"--map", map, "--write", "Voltage L1=1"}, "\"Voltage L1\" cannot be written"},
+      {{"--map", map, "--write", "Modbus address=2"}, "\"Modbus address\" cannot be written"},
+      {{"--map", map, "--write", "Alarm temperature=4000"}, "-3276.8 to 3276.7"},
+      {{"--map", map, "--write", "Alarm relay=maybe"}, "takes 1 or 0"},
+      {{"--map", map, "--write", "Alarm relay"}, "NAME=VALUE"},
+      {{"--map", map, "--write", "Alarm relay=1", "-l", "100"}, "leave out -l"},
+      {{"--map", map, "--write", "Alarm relay=1", "--json"}, "--json is for reads"},
+      {{"--map", map, "COM3", "5"}, "--write NAME=VALUE, not values"},
+      {{"--map", map, "--workspace", "w.json"}, "maps of their own"},
+      {{"--map", map, "--scan"}, "--scan goes without it"},
+      {{"--map", map, "--gap", "-1"}, "--gap: "},
+      {{"--map", "/nonexistent/map.csv"}, "--map: "},
+      {{"--item", "Status"}, "--item names items of a --map file"},
+      {{"--write", "Status=1"}, "--write names items of a --map file"},
+      {{"--gap", "2"}, "--gap names items of a --map file"},
+  };
+  for (const auto& r : refused) {
+    PollConfig config;
+    std::string error;
+    EXPECT_EQ(ParsePollOptions(r.args, config, error), ParseOutcome::Error) << r.says;
+    EXPECT_NE(error.find(r.says), std::string::npos) << error;
+  }
+}

@@ -570,3 +570,38 @@ TEST(slave_core, garbled_while_the_line_mismatches) {
   frame.back() ^= 0x01;
   EXPECT_EQ(lucky, frame);
 }
+
+// A map's values land in every id's tables, after what the image file set: a bit item
+// changes only its bit of the register as the image left it, words go in the item's order
+// (low-first without one), read-only items start with their value too.
+TEST(slave_core, map_values_over_the_image) {
+  vantrel::RegisterMap map;
+  std::string error;
+  ASSERT_TRUE(vantrel::ParseMap("name,table,address,type,word_order,writable,value\n"
+                                "Low,holding,1,uint32,,,65538\n"
+                                "High,holding,3,uint32,high-first,,65538\n"
+                                "Set bit,holding,10,bit:1,,,1\n"
+                                "Clear bit,holding,10,bit:8,,,0\n"
+                                "Fixed,input,5,int16,,no,-2\n"
+                                "Relay,coil,2,bool,,,on\n"
+                                "Input,discrete,3,bool,,,0\n"
+                                "Unset,holding,20,uint16,,,\n",
+                                "m.csv", map, error))
+      << error;
+  SlaveCore core({3, 17}, MemoryImage::Pattern(), Fault{});
+  core.image(17).holding[9] = 0x0F00;  // 17 has tables of its own before the map comes
+  ASSERT_TRUE(core.ApplyMap(map, error)) << error;
+  for (std::uint8_t id : {3, 17}) {
+    const MemoryImage& m = core.image(id);
+    EXPECT_EQ(m.holding[0], 2) << int(id);
+    EXPECT_EQ(m.holding[1], 1);
+    EXPECT_EQ(m.holding[2], 1);
+    EXPECT_EQ(m.holding[3], 2);
+    EXPECT_EQ(m.input[4], 0xFFFE);
+    EXPECT_EQ(m.coils[1], 1);
+    EXPECT_EQ(m.discrete[2], 0);
+    EXPECT_EQ(m.holding[19], 20);  // no value: the pattern's
+  }
+  EXPECT_EQ(core.image(3).holding[9], 10 | 2);  // the pattern's 10, bit 1 set
+  EXPECT_EQ(core.image(17).holding[9], 0x0E02);
+}

@@ -116,10 +116,14 @@ std::string LineJson(ModbusMode mode, const std::string& connection) {
 std::string RequestJson(const PollConfig& cfg, const std::string& connection) {
   std::string json = LineJson(cfg.mode, connection);
   json.pop_back();
-  json += ",\"slave_id\":" + Number(cfg.slaveId) + ",\"function\":" + Number(cfg.function) +
-          ",\"offset\":" + Number(cfg.offset) + ",\"count\":" + Number(cfg.length) +
-          ",\"word_order\":" + JsonString(WordOrderOptionName(cfg.wordOrder)) + "}";
-  return json;
+  json += ",\"slave_id\":" + Number(cfg.slaveId);
+  if (cfg.byMap) {
+    json += ",\"merge_gap\":" + Number(cfg.mergeGap);
+  } else {
+    json += ",\"function\":" + Number(cfg.function) + ",\"offset\":" + Number(cfg.offset) +
+            ",\"count\":" + Number(cfg.length);
+  }
+  return json + ",\"word_order\":" + JsonString(WordOrderOptionName(cfg.wordOrder)) + "}";
 }
 
 std::string ItemsJson(const ResponseTable& table) {
@@ -154,6 +158,32 @@ std::string ItemsJson(const ResponseTable& table) {
 
 std::string PollJson(const std::string& time, const std::string& request, const ResponseTable& table) {
   return "{\"time\":" + JsonString(time) + ",\"request\":" + request + ",\"values\":" + ItemsJson(table) + "}";
+}
+
+std::string MapValuesJson(const RegisterMap& map, const MapReading& reading, WordOrder viewOrder) {
+  std::string json = "{";
+  for (std::size_t i = 0; i < map.items.size(); ++i) {
+    const MapItem& item = map.items[i];
+    const std::vector<std::uint16_t>* raw = i < reading.raw.size() && !reading.raw[i].empty() ? &reading.raw[i] : nullptr;
+    std::string value = "null";
+    if (raw != nullptr) {
+      const std::string shown = FormatItem(item, raw->data(), viewOrder);
+      value = item.type != MapType::String && IsJsonNumber(shown) ? shown : JsonString(shown);
+    }
+    json += std::string(i ? "," : "") + JsonString(item.name) + ":{\"value\":" + value;
+    if (!item.unit.empty()) json += ",\"unit\":" + JsonString(item.unit);
+    if (raw != nullptr) {
+      json += ",\"raw\":[";
+      for (std::size_t r = 0; r < raw->size(); ++r) json += (r ? "," : "") + Number((*raw)[r]);
+      json += "]";
+    }
+    json += "}";
+  }
+  return json + "}";
+}
+
+std::string MapPollJson(const std::string& time, const std::string& request, const std::string& values) {
+  return "{\"time\":" + JsonString(time) + ",\"request\":" + request + ",\"values\":" + values + "}";
 }
 
 std::string FailureJson(const std::string& time, const std::string& request, int status, const std::string& text) {

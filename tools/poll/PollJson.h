@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "PollOptions.h"
+#include "session/MapReads.h"
 #include "session/ResponseTable.h"
 
 namespace vantrel::poll {
@@ -19,7 +20,8 @@ std::string JsonString(std::string_view text);
 std::string LineJson(ModbusMode mode, const std::string& connection);
 // What a poll asks: {"mode":"rtu","connection":"COM 3:9600,N,8,1","slave_id":11,
 // "function":3,"offset":1,"count":20,"word_order":"low-first"}; the connection only once
-// it is known (empty: left out).
+// it is known (empty: left out). By map, "merge_gap" takes the place of function, offset
+// and count, which the map gives per item.
 std::string RequestJson(const PollConfig& cfg, const std::string& connection);
 
 // The items of a filled table, one object each, without the Write column: "offset", the
@@ -30,8 +32,16 @@ std::string RequestJson(const PollConfig& cfg, const std::string& connection);
 // another one (incomplete, nan) the table's text, and a blank one is left out.
 std::string ItemsJson(const ResponseTable& table);
 
+// The items of a cycle read by map, by name in the map's order: {"Voltage L1":{"value":
+// 230.1,"unit":"V","raw":[17254,26214]},...}. The value as the table shows it, a JSON
+// number for the numeric types, bits and bools, a string for string items and for what is
+// no number (nan); null, without raw, for an item not read. No unit: no "unit".
+std::string MapValuesJson(const RegisterMap& map, const MapReading& reading, WordOrder viewOrder);
+
 // A good poll: {"time":...,"request":...,"values":[...]}; time as ZonedIsoTime gives it.
 std::string PollJson(const std::string& time, const std::string& request, const ResponseTable& table);
+// A good cycle by map: {"time":...,"request":...,"values":{...}}, values as MapValuesJson.
+std::string MapPollJson(const std::string& time, const std::string& request, const std::string& values);
 // A failure: {"time":...,"request":...,"error":{"status":6,"text":"Error - Timeout..."}}.
 std::string FailureJson(const std::string& time, const std::string& request, int status, const std::string& text);
 // The object of a workspace definition's poll or failure, with its name first:

@@ -1,5 +1,6 @@
 #include "PollOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -8,6 +9,8 @@
 #include <strings.h>
 
 #include "session/PollTexts.h"
+#include "session/MapReads.h"
+#include "session/RegisterMap.h"
 #include "modbus/ModbusFrame.h"
 #include "net/TcpConnection.h"
 #include "settings/ScannerSettings.h"
@@ -18,6 +21,7 @@ const char kPollUsage[] =
     "Usage: vantrel-poll [options] DEVICE [VALUE...]\n"
     "   or: vantrel-poll [options] [DEVICE]\n"
     "   or: vantrel-poll -m tcp|rtutcp [options] HOST[:PORT] [VALUE...]\n"
+    "   or: vantrel-poll --map FILE [--item NAME]... [--write NAME=VALUE]... [options] [DEVICE]\n"
     "   or: vantrel-poll --workspace FILE [--poll NAME]... [options] [DEVICE]\n"
     "\n"
     "Reads one Modbus slave (functions 01 to 04), on a serial line or over TCP, and prints\n"
@@ -116,6 +120,28 @@ const char kPollUsage[] =
     "                settings.ini describe to FILE, as a workspace of one definition\n"
     "                (its period -l's, else 0), and poll nothing\n"
     "\n"
+    "Register maps (a CSV file of named items; the README has the columns):\n"
+    "      --map FILE\n"
+    "                read the items of the map FILE from slave -a, each table's items in\n"
+    "                as few requests as fit (no -t, -r or -c: the map gives them), and\n"
+    "                print a row per item: name, address, value in its unit, unit, raw\n"
+    "                registers. --csv with -l prints the time and each item's value under\n"
+    "                \"NAME [UNIT]\"; --json a \"values\" object by item name, each with\n"
+    "                \"value\" (a number, a string for string items, null when not read),\n"
+    "                \"unit\" and \"raw\". -B and --word-order give the word order of\n"
+    "                items that have none of their own\n"
+    "      --item NAME\n"
+    "                with --map, read only the items of that name; give it again for more\n"
+    "      --gap N   with --map, read across at most N registers (or bits) that no item\n"
+    "                needs to merge two requests into one (default 8; 0 merges only\n"
+    "                neighbours)\n"
+    "      --write NAME=VALUE\n"
+    "                with --map, write VALUE in the item's unit to the item NAME instead\n"
+    "                of reading (give it again for more): 05 for a coil, 06 for one\n"
+    "                register, 16 for more; a bit of a register reads the register first.\n"
+    "                Read-only items and values the item cannot hold are refused with\n"
+    "                status 2 before anything is sent\n"
+    "\n"
     "Finding devices:\n"
     "      --scan [FIRST-LAST]\n"
     "                send the read (-t, -r, -c; default 03, offset 1, 1 register) to every\n"
@@ -174,6 +200,9 @@ const char kPollUsage[] =
     "  vantrel-poll -t 0 -r 1 COM3 1 0 1        coils 1 to 3\n"
     "  vantrel-poll -t 4:int16 COM3 -5 -300     a negative value after the device is a value\n"
     "  vantrel-poll -t 4:int16 COM3 -- -1       but -1 is \"poll once\" unless after --\n"
+    "  vantrel-poll --map meter.csv -a 1 COM3   the items of meter.csv, by name\n"
+    "  vantrel-poll --map meter.csv -a 1 --write \"Alarm temperature=47.5\" COM3\n"
+    "                                           one item, in its unit\n"
     "  vantrel-poll --scan 1-30 -o 0.05 COM3    which of slave ids 1 to 30 answer\n"
     "  vantrel-poll --scan --sweep --bauds 9600,19200 /dev/ttyUSB0\n"
     "                                           and at which speed, parity and stop bits\n";
@@ -335,6 +364,54 @@ std::string WorkspaceClash(const PollConfig& config, const std::string& requestO
   return "";
 }
 
+// Loads --map, keeps the items --item names, and checks --write's names and values, so that
+// a value the map refuses is told before anything is sent. A bit item is checked against a
+// register of zeros: its own bit is all that a value can get wrong.
+bool PrepareMap(const std::vector<std::string>& itemNames, PollConfig& config, std::string& error) {
+  std::string why;
+  if (!LoadMap(config.mapPath, config.map, why)) {
+    error = "--map: " + why;
+    return false;
+  }
+  auto known = [&](const std::string& option, const std::string& name) {
+    if (config.map.Find(name) != nullptr) return true;
+    error = option + " " + name + ": " + config.mapPath + " has no item of that name";
+    return false;
+  };
+  for (const std::string& name : itemNames) {
+    if (!known("--item", name)) return false;
+  }
+  for (const auto& w : config.mapWrites) {
+    if (!known("--write", w.item)) return false;
+    std::vector<std::uint16_t> raw;
+    if (!EncodeItem(*config.map.Find(w.item), w.value, config.wordOrder, raw, why)) {
+      error = "--write: " + why;
+      return false;
+    }
+  }
+  if (!itemNames.empty()) {
+    RegisterMap picked;
+    for (const MapItem& item : config.map.items) {
+      if (std::find(itemNames.begin(), itemNames.end(), item.name) != itemNames.end()) picked.items.push_back(item);
+    }
+    config.map = std::move(picked);
+  }
+  config.byMap = true;
+  return true;
+}
+
+// Why --map cannot go with the other options given; "" when it can.
+std::string MapClash(const PollConfig& config, const std::string& requestOption) {
+  if (!config.workspace.empty()) return "--map reads slave -a by a map file; --workspace definitions have maps of their own";
+  if (!requestOption.empty()) return "--map gives the tables, offsets and counts of its items: leave out " + requestOption;
+  if (config.IsWrite()) return "--map writes items by name: --write NAME=VALUE, not values after the device";
+  if (config.scan || config.idInfo) return std::string("--map is for reads and writes: ") + (config.scan ? "--scan" : "--id-info") + " goes without it";
+  if (config.IsMapWrite() && !config.saveWorkspace.empty()) return "--save-workspace saves a read: leave out --write";
+  if (config.IsMapWrite() && config.periodMs > 0) return "-l polls again and again, but values are written once: leave out -l to write";
+  if (config.IsMapWrite() && config.json) return "--json is for reads: a write prints what it wrote, and its exit status tells the outcome";
+  return "";
+}
+
 }  // namespace
 
 std::string OptionValue(const std::vector<std::string>& args, const std::string& name) {
@@ -388,6 +465,9 @@ PollDefinition DefinitionOf(const PollConfig& c) {
   d.view.wordOrder = c.wordOrder;
   d.view.show64 = c.show64;
   d.view.wireAddress = c.wireAddress;
+  d.map = c.map;
+  d.byMap = c.byMap;
+  d.mergeGap = c.mergeGap;
   return d;
 }
 
@@ -399,6 +479,9 @@ void ApplyDefinition(const PollDefinition& d, PollConfig& c) {
   c.wordOrder = d.view.wordOrder;
   c.show64 = d.view.show64;
   c.wireAddress = d.view.wireAddress;
+  c.map = d.map;
+  c.byMap = d.byMap && !d.map.empty();
+  c.mergeGap = d.mergeGap;
 }
 
 ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& config,
@@ -408,6 +491,9 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   bool rs485Given = false;
   bool typeGiven = false, offsetGiven = false;
   std::string requestOption;  // the last option given that belongs to the request or its view
+  std::string mapRequestOption;  // the last of -t, -r and -c given, which --map refuses
+  std::vector<std::string> itemNames;
+  std::string mapOption;  // the last option given that needs --map
   bool onlyValues = false;  // after "--"
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -534,6 +620,39 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       config.pollNames.push_back(value);
       continue;
     }
+    if (const int taken = LongValue(args, i, "--map", value, error)) {
+      if (taken < 0) return ParseOutcome::Error;
+      config.mapPath = value;
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--item", value, error)) {
+      if (taken < 0) return ParseOutcome::Error;
+      itemNames.push_back(value);
+      mapOption = "--item";
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--gap", value, error)) {
+      long gap = 0;
+      if (taken < 0) return ParseOutcome::Error;
+      if (!ToLong(value, 0, kMaxReadBits, gap)) {
+        error = "--gap: registers or bits, 0 to 2000";
+        return ParseOutcome::Error;
+      }
+      config.mergeGap = static_cast<int>(gap);
+      mapOption = "--gap";
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--write", value, error)) {
+      if (taken < 0) return ParseOutcome::Error;
+      const std::size_t eq = value.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        error = "--write wants NAME=VALUE, e.g. \"Alarm temperature=47.5\"";
+        return ParseOutcome::Error;
+      }
+      config.mapWrites.push_back({value.substr(0, eq), value.substr(eq + 1)});
+      mapOption = "--write";
+      continue;
+    }
     if (const int taken = LongValue(args, i, "--save-workspace", value, error)) {
       if (taken < 0) return ParseOutcome::Error;
       config.saveWorkspace = value;
@@ -560,6 +679,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     long n = 0;
     const char f = flag[1];
     if (std::strchr("atrc", f) != nullptr) requestOption = flag;
+    if (std::strchr("trc", f) != nullptr) mapRequestOption = flag;
     switch (f) {
       case 'm': {
         std::string name = value;
@@ -679,6 +799,16 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     error = "--json is for reads: a write prints what it wrote, and its exit status tells the outcome";
     return ParseOutcome::Error;
   }
+  if (!config.mapPath.empty()) {
+    if (const std::string clash = MapClash(config, mapRequestOption); !clash.empty()) {
+      error = clash;
+      return ParseOutcome::Error;
+    }
+    if (!PrepareMap(itemNames, config, error)) return ParseOutcome::Error;
+  } else if (!mapOption.empty()) {
+    error = mapOption + " names items of a --map file";
+    return ParseOutcome::Error;
+  }
   if (!config.workspace.empty() || !config.saveWorkspace.empty()) {
     if (const std::string clash = WorkspaceClash(config, requestOption); !clash.empty()) {
       error = clash;
@@ -710,7 +840,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   }
   if (config.IsWrite()) {
     if (!PrepareWrite(lengthGiven, config, error)) return ParseOutcome::Error;
-  } else if (config.alwaysMultiple) {
+  } else if (config.alwaysMultiple && !config.IsMapWrite()) {
     error = "--multiple is for writes: give the values after the device";
     return ParseOutcome::Error;
   }

@@ -74,6 +74,21 @@ struct PollConfig {
   std::string workspace;
   std::vector<std::string> pollNames;
   std::string saveWorkspace;
+
+  // Reading by register map: --map's items (those --item names, in the map's order) read in
+  // the session's cycles, requests merged across gaps of at most mergeGap; a workspace
+  // definition read by map carries its own. --write sets items by name instead of a read.
+  std::string mapPath;
+  RegisterMap map;
+  bool byMap = false;
+  int mergeGap = kDefaultMergeGap;
+  struct MapWrite {
+    std::string item;
+    std::string value;  // in shown units, as EncodeItem takes it
+  };
+  std::vector<MapWrite> mapWrites;
+
+  bool IsMapWrite() const { return !mapWrites.empty(); }
 };
 
 // Distinct exit statuses, one per kind of failure.

@@ -10,6 +10,7 @@
 #include "modbus/ExceptionText.h"
 #include "session/DataLog.h"
 #include "session/Line.h"
+#include "session/MapTable.h"
 #include "session/PollTexts.h"
 #include "session/ResponseTable.h"
 #include "session/TableText.h"
@@ -103,6 +104,39 @@ std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
   return text;
 }
 
+// The requests that write the map writes of cfg, in the order given, and the line each
+// prints once confirmed: "Wrote Alarm temperature = 47.5 °C: 1 holding register at offset
+// 101 (40101) with function 06: 475". A bit item changes its bit of registers[address],
+// which then holds the change for the next bit of that register.
+bool FrameMapWrites(const PollConfig& cfg, std::map<int, std::uint16_t>& registers, std::vector<WriteFrame>& frames,
+                    std::vector<std::string>& lines, std::string& error) {
+  for (const auto& w : cfg.mapWrites) {
+    const MapItem* item = cfg.map.Find(w.item);
+    if (item == nullptr) {
+      error = "no item " + w.item;
+      return false;
+    }
+    std::vector<std::uint16_t> raw;
+    const bool bit = item->type == MapType::Bit;
+    if (bit) raw.push_back(registers[item->address]);
+    if (!EncodeItem(*item, w.value, cfg.wordOrder, raw, error)) return false;
+    if (bit) registers[item->address] = raw[0];
+    const bool coils = item->table == MapTable::Coil;
+    // A string may take more than one request; it is cut anywhere, a number never.
+    const int perValue = item->type == MapType::String ? 1 : static_cast<int>(raw.size());
+    const std::vector<WriteFrame> made = FrameWrites(cfg.slaveId, coils, item->address, raw, cfg.alwaysMultiple, perValue, error);
+    if (made.empty()) return false;
+    std::size_t from = w.value.find_first_not_of(" \t"), to = w.value.find_last_not_of(" \t");
+    const std::string value = from == std::string::npos ? "" : w.value.substr(from, to - from + 1);
+    for (const WriteFrame& f : made) {
+      frames.push_back(f);
+      lines.push_back("Wrote " + item->name + " = " + value + (item->unit.empty() ? "" : " " + item->unit) + ": " +
+                      WriteText(f));
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 // --- output -------------------------------------------------------------------------------
@@ -134,6 +168,20 @@ void PollOutput::Values(PollTarget& target, const ResponseTable& table, std::chr
     // A blank line between the tables of polls at a period, and of definitions.
     if (!options_.csv && (named_ || options_.periodMs > 0)) text += "\n";
   }
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void PollOutput::MapValues(PollTarget& target, const MapReading& reading,
+                           std::chrono::system_clock::time_point arrived) {
+  const PollConfig& cfg = target.cfg;
+  if (!options_.json) {
+    Values(target, MakeMapTable(cfg.map, reading, cfg.wordOrder), arrived);
+    return;
+  }
+  std::string text = MapPollJson(ZonedIsoTime(arrived), RequestJson(cfg, connection_),
+                                 MapValuesJson(cfg.map, reading, cfg.wordOrder));
+  text = (named_ ? NamedJson(target.name, text) : text) + "\n";
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
 }
@@ -184,6 +232,43 @@ int PollRun::Write(const std::vector<WriteFrame>& requests) {
   session_.Write(0, requests);
   Drive();
   return status_;
+}
+
+int PollRun::WriteMap() {
+  PollTarget target;
+  target.cfg = options_;
+  target.cfg.periodMs = 0;
+  // The registers of the bit items written, read as they stand: one cycle by map of those
+  // items alone, neighbours merged.
+  RegisterMap bits;
+  for (const auto& w : options_.mapWrites) {
+    const MapItem* item = options_.map.Find(w.item);
+    if (item != nullptr && item->type == MapType::Bit && bits.Find(item->name) == nullptr) bits.items.push_back(*item);
+  }
+  target.cfg.map = bits;
+  target.cfg.byMap = !bits.empty();
+  target.cfg.mergeGap = 0;
+  targets_ = {target};
+  session_.Add(DefinitionOf(target.cfg));
+  if (target.cfg.byMap) {
+    readingBits_ = true;
+    session_.Start(0);
+  } else {
+    SendMapWrites({});
+  }
+  Drive();
+  return status_;
+}
+
+void PollRun::SendMapWrites(std::map<int, std::uint16_t> registers) {
+  std::vector<WriteFrame> frames;
+  std::string why;
+  if (!FrameMapWrites(options_, registers, frames, wrote_, why)) {
+    Finish(out_.Failure(nullptr, kExitBadRequest, why));
+    return;
+  }
+  writes_ = frames.size();
+  session_.Write(0, std::move(frames));
 }
 
 void PollRun::Drive() {
@@ -254,6 +339,23 @@ void PollRun::OnReply(int poll, const ModbusMaster& master) {
   Done();
 }
 
+void PollRun::OnMapValues(int poll, const MapReading& reading) {
+  if (done_) return;
+  const auto arrived = std::chrono::system_clock::now();
+  PollTarget& t = targets_[static_cast<std::size_t>(poll)];
+  if (readingBits_) {
+    readingBits_ = false;
+    std::map<int, std::uint16_t> registers;
+    for (std::size_t i = 0; i < t.cfg.map.items.size() && i < reading.raw.size(); ++i) {
+      if (!reading.raw[i].empty()) registers[t.cfg.map.items[i].address] = reading.raw[i][0];
+    }
+    SendMapWrites(std::move(registers));
+    return;
+  }
+  out_.MapValues(t, reading, arrived);
+  Done();
+}
+
 void PollRun::OnPollFailed(int poll, const LineFailure& failure) {
   if (done_) return;
   std::string text;
@@ -263,7 +365,8 @@ void PollRun::OnPollFailed(int poll, const LineFailure& failure) {
 
 void PollRun::OnWriteConfirmed(int, const WriteFrame& write) {
   if (done_) return;
-  std::printf("%s\n", WroteText(options_, write).c_str());
+  const std::string text = confirmed_ < wrote_.size() ? wrote_[confirmed_++] : WroteText(options_, write);
+  std::printf("%s\n", text.c_str());
   std::fflush(stdout);
   if (--writes_ == 0) Finish(kExitOk);
 }

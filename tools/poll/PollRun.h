@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,9 @@ class PollOutput {
   void Attempt(PollTarget& target);
   // The values of a good poll, its reply arrived then.
   void Values(PollTarget& target, const ResponseTable& table, std::chrono::system_clock::time_point arrived);
+  // The values of a good cycle by map: its table (MakeMapTable) as Values prints a table,
+  // or with --json the values by item name.
+  void MapValues(PollTarget& target, const MapReading& reading, std::chrono::system_clock::time_point arrived);
   // A failure: the explanation on standard error, and with --json its object on standard
   // output, with the target's request (none: the line's, or unnamed the command line's).
   // Returns status.
@@ -66,11 +71,16 @@ class PollRun final : public LineObserver {
   int Read(std::vector<PollTarget> targets);
   // Writes the requests one after the other, each confirmed one printed; the exit status.
   int Write(const std::vector<WriteFrame>& requests);
+  // Writes the items of the options' map by name (--write), each with its own requests, in
+  // the order given; the registers of bit items are read first, in one cycle by map. Each
+  // confirmed request is printed with its item.
+  int WriteMap();
 
  private:
   void OnLog(int, const std::string&) override {}
   void OnPollAttempt(int poll) override;
   void OnReply(int poll, const ModbusMaster& master) override;
+  void OnMapValues(int poll, const MapReading& reading) override;
   void OnPollFailed(int poll, const LineFailure& failure) override;
   void OnWriteConfirmed(int poll, const WriteFrame& write) override;
   void OnWriteFailed(int poll, const WriteFrame& write, const LineFailure& failure) override;
@@ -87,6 +97,8 @@ class PollRun final : public LineObserver {
   int Explain(const LineFailure& failure, bool write, std::string& text) const;
   // Drives the session until the run ends.
   void Drive();
+  // Frames the map writes over the registers that bit items change, and sends them.
+  void SendMapWrites(std::map<int, std::uint16_t> registers);
 
   Line& line_;
   PollOutput& out_;
@@ -97,6 +109,11 @@ class PollRun final : public LineObserver {
   int remaining_ = 0;  // once: targets not yet polled
   int keptStatus_ = 0;  // the first failure of a target whose policy keeps polling
   std::size_t writes_ = 0;  // requests of the write not yet confirmed
+  // Writing by map: the registers of bit items are being read first; then what each
+  // request wrote, as printed when it is confirmed.
+  bool readingBits_ = false;
+  std::vector<std::string> wrote_;
+  std::size_t confirmed_ = 0;
   bool done_ = false;
   int status_ = kExitOk;
 };

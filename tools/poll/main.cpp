@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
     if (writes.empty()) return out.Failure(nullptr, kExitBadRequest, why);
   } else {
     for (const PollTarget& t : targets) {
+      if (t.cfg.byMap) continue;  // the map's plan is framed within the function's limits
       const int check = CheckRequestSettings(t.cfg.function, t.cfg.slaveId, t.cfg.offset, t.cfg.length);
       if (check != MB_REQUEST_OK) {
         const std::string text = RequestErrorText(check);
@@ -156,5 +157,6 @@ int main(int argc, char** argv) {
   if (cfg.scan) return RunScan(line, cfg, out.connection());
   if (cfg.idInfo) return RunIdInfo(master, cfg);
   if (cfg.IsWrite()) return run.Write(writes);
+  if (cfg.IsMapWrite()) return run.WriteMap();
   return run.Read(std::move(targets));
 }

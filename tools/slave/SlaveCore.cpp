@@ -385,6 +385,34 @@ std::string IdListText(const std::vector<std::uint8_t>& ids) {
   return text;
 }
 
+bool MemoryImage::ApplyMap(const vantrel::RegisterMap& map, std::string& error) {
+  using vantrel::MapTable;
+  for (const vantrel::MapItem& item : map.items) {
+    if (item.value.empty()) continue;
+    // Read-only items start with their value too: the simulator is the device.
+    vantrel::MapItem settable = item;
+    settable.writable = true;
+    const auto first = static_cast<std::size_t>(item.address - 1);
+    const bool bits = vantrel::IsBitTable(item.table);
+    std::vector<std::uint16_t>& words = item.table == MapTable::Input ? input : holding;
+    std::vector<std::uint16_t> raw;
+    if (item.type == vantrel::MapType::Bit) raw.push_back(words.at(first));
+    if (!vantrel::EncodeItem(settable, item.value, vantrel::WordOrder::LowFirst, raw, error)) return false;
+    if (first + raw.size() > kSize) {
+      error = "\"" + item.name + "\" lies past the last address";
+      return false;
+    }
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (bits) {
+        (item.table == MapTable::Coil ? coils : discrete)[first + i] = raw[i] != 0 ? 1 : 0;
+      } else {
+        words[first + i] = raw[i];
+      }
+    }
+  }
+  return true;
+}
+
 SlaveCore::SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply, std::map<int, Fault> byOffset)
     : SlaveCore(std::vector<std::uint8_t>{id}, std::move(image), everyReply, std::move(byOffset)) {}
 
@@ -403,6 +431,14 @@ MemoryImage& SlaveCore::image(std::uint8_t id) {
 const MemoryImage& SlaveCore::image(std::uint8_t id) const {
   const auto it = own_.find(id);
   return it != own_.end() ? it->second : common_;
+}
+
+bool SlaveCore::ApplyMap(const vantrel::RegisterMap& map, std::string& error) {
+  if (!common_.ApplyMap(map, error)) return false;
+  for (auto& [id, own] : own_) {
+    if (!own.ApplyMap(map, error)) return false;
+  }
+  return true;
 }
 
 bool SlaveCore::Load(const std::string& path, std::string& error, std::string* note) {

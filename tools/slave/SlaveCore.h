@@ -12,6 +12,7 @@
 
 #include "DeviceIdentity.h"
 #include "modbus/Framing.h"
+#include "session/RegisterMap.h"
 
 namespace vantrel::slave {
 
@@ -73,6 +74,11 @@ struct MemoryImage {
   // Applies lines "TABLE ADDRESS[-LAST] [TYPE] VALUE" to the image; see --help.
   bool Load(const std::string& path, std::string& error);
   bool ApplyLine(const std::string& line, std::string& error);
+  // Sets each item of the map that has a starting value, in the map's order: the value
+  // encoded in the item's word order (low-first when it has none); a bit item changes only
+  // its bit of the register as it stands. False, with error naming the item, for a value
+  // that cannot be encoded; the items before it stay set.
+  bool ApplyMap(const vantrel::RegisterMap& map, std::string& error);
 
   // The image as lines that Load reads back to the same tables: a comment, then Lines().
   std::string Text() const;
@@ -171,6 +177,8 @@ class SlaveCore {
   // after one the tables of the ids it lists only. Lines for ids not served are skipped,
   // and note tells which ids those were ("" when none).
   bool Load(const std::string& path, std::string& error, std::string* note = nullptr);
+  // Applies the map's starting values (MemoryImage::ApplyMap) to the tables of every id.
+  bool ApplyMap(const vantrel::RegisterMap& map, std::string& error);
   // The tables as an image file that Load reads back to the same: with one id
   // MemoryImage::Text(); with several, an "id N" line before the lines of each id whose
   // tables differ from the pattern.

@@ -87,6 +87,10 @@ const char kUsage[] =
     "                       (see below)\n"
     "  -i, --image FILE     load values from FILE over the default pattern, into the\n"
     "                       tables of every id (see \"id LIST\" below)\n"
+    "      --map FILE       set the items of the register map FILE (a CSV map, as the\n"
+    "                       program and vantrel-poll --map read it) to the values of its\n"
+    "                       value column, in the tables of every id: over the pattern and\n"
+    "                       after -i; a bit item sets its bit of the register as it stands\n"
     "      --save FILE      on exit (Ctrl+C, SIGTERM, SIGHUP) write the values that differ\n"
     "                       from the default pattern to FILE, for -i FILE next time; with\n"
     "                       several ids, under an \"id N\" line for each id that differs\n"
@@ -376,7 +380,7 @@ int main(int argc, char** argv) {
   int parityBits = 0;
   const char* parityName = "none";
   bool pacing = true, faultOffsets = true, readOnly = false, strictLine = false, basicIdOnly = false;
-  std::string imagePath, savePath;
+  std::string imagePath, savePath, mapPath;
   Fault every;
   std::map<int, Fault> extraFaults;
   std::map<std::uint8_t, Fault> idFaults;
@@ -388,7 +392,7 @@ int main(int argc, char** argv) {
 
   enum {
     kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly, kTcp, kRtuOverTcp, kIdle, kFaultId,
-    kVendor, kProduct, kRevision, kModel, kIdObject, kBasicIdOnly, kNoDeviceId, kIdChunk, kStrictLine,
+    kVendor, kProduct, kRevision, kModel, kIdObject, kBasicIdOnly, kNoDeviceId, kIdChunk, kStrictLine, kMap,
   };
   static const option longOptions[] = {
       {"id", required_argument, nullptr, 'a'},
@@ -403,6 +407,7 @@ int main(int argc, char** argv) {
       {"no-pacing", no_argument, nullptr, kNoPacing},
       {"image", required_argument, nullptr, 'i'},
       {"save", required_argument, nullptr, kSave},
+      {"map", required_argument, nullptr, kMap},
       {"read-only", no_argument, nullptr, kReadOnly},
       {"fault", required_argument, nullptr, 'f'},
       {"fault-at", required_argument, nullptr, kFaultAt},
@@ -475,6 +480,7 @@ int main(int argc, char** argv) {
       case kNoPacing: pacing = false; break;
       case 'i': imagePath = optarg; break;
       case kSave: savePath = optarg; break;
+      case kMap: mapPath = optarg; break;
       case kReadOnly: readOnly = true; break;
       case 'f':
         if (!ParseFault(optarg, every, error)) return Fail(error);
@@ -542,6 +548,12 @@ int main(int argc, char** argv) {
   std::string note;
   if (!imagePath.empty() && !core.Load(imagePath, error, &note)) return Fail(error);
   if (!note.empty()) std::fprintf(stderr, "vantrel-slave: %s\n", note.c_str());
+  if (!mapPath.empty()) {
+    // The map's own message names the file, line and column.
+    vantrel::RegisterMap map;
+    if (!vantrel::LoadMap(mapPath, map, error)) return Fail("--map: " + error);
+    if (!core.ApplyMap(map, error)) return Fail("--map: " + mapPath + ": " + error);
+  }
   for (const auto& [id, f] : idFaults) {
     if (!core.Serves(id)) return Fail("--fault-id: slave id " + std::to_string(id) + " is not served (-a)");
     core.setFaultForId(id, f);
