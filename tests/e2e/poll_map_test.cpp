@@ -149,6 +149,30 @@ TEST_F(PollMap, timed_csv_logs_each_item_under_its_heading) {
   EXPECT_EQ(first.substr(first.find(',')), ",11.75,5");
 }
 
+// A workspace definition read by its map, beside an ordinary one: each named, the mapped
+// one's values by item.
+TEST_F(PollMap, a_workspace_definition_is_read_by_its_map) {
+  std::ofstream(dir_ / "site.vantrel.json") << R"({"format": "vantrel-workspace", "version": 1,
+    "connection": {"mode": "rtu", "device": ")"
+                                            << slave_->linkPath() << R"(", "baud": 115200, "timeout_ms": 2000},
+    "polls": [{"name": "Meter", "slave_id": 1, "by_map": true, "merge_gap": 0,
+               "map": [{"name": "Voltage L2", "table": "input", "address": 3, "type": "float32",
+                        "word_order": "high-first", "unit": "V"},
+                       {"name": "Setpoint", "table": "holding", "address": 101, "type": "int16", "scale": 0.1}]},
+              {"name": "Block", "slave_id": 1, "function": 3, "offset": 102, "length": 1}]})";
+  const RunResult r = vantrel::test::Run({PollBinary(), "--workspace", dir_ / "site.vantrel.json", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string meter, block;
+  std::getline(lines, meter);
+  std::getline(lines, block);
+  EXPECT_EQ(meter.rfind("{\"poll\":\"Meter\",", 0), 0u) << meter;
+  EXPECT_EQ(ValuesOf(meter),
+            "\"values\":{\"Voltage L2\":{\"value\":229.8,\"unit\":\"V\",\"raw\":[17253,52429]},"
+            "\"Setpoint\":{\"value\":45.0,\"raw\":[450]}}}");
+  EXPECT_EQ(block.rfind("{\"poll\":\"Block\",", 0), 0u) << block;
+}
+
 TEST_F(PollMap, writes_items_by_name_in_their_units) {
   const struct {
     std::string write;
