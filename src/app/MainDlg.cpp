@@ -38,6 +38,7 @@
 #include "app/LogBox.h"
 #include "app/PollTab.h"
 #include "app/ScanDriver.h"
+#include "session/MapEdits.h"
 #include "session/PollTexts.h"
 #include "app/ResponseModel.h"
 #include "session/ResponseTable.h"
@@ -192,6 +193,7 @@ void CMainDlg::BuildLayout() {
     show64_->setChecked(v.show64);
     wireAddress->setChecked(v.wireAddress);
   });
+  BuildMapMenus(polls, view);
 
   banner_ = new QLabel;
   banner_->setObjectName(QStringLiteral("banner"));
@@ -426,6 +428,7 @@ void CMainDlg::UpdateRequestSummary() {
 }
 
 std::string CMainDlg::RequestText() const {
+  if (const PollDefinition& m = CurrentDefinition(); m.byMap && !m.map.empty()) return MapRequestCaption(m);
   if (CurrentPoll() == 0) {
     return RequestCaption(settings_.request_function_code, settings_.request_id, settings_.request_offset,
                           settings_.request_length);
@@ -471,6 +474,7 @@ void CMainDlg::SyncDefinition() {
   d.name = now.name;  // settings.ini keeps no name
   d.enabled = now.enabled;
   d.unknownFields = now.unknownFields;
+  d.map = now.map, d.byMap = now.byMap, d.mergeGap = now.mergeGap;  // settings.ini keeps no map
   ShowRequest(0, d);
   if (!(d == now)) session_->Change(0, d);
 }
@@ -481,7 +485,7 @@ void CMainDlg::ShowRequest(int poll, const PollDefinition& d) {
   PollTab* tab = tabs_.at(static_cast<std::size_t>(poll));
   const PollDefinition& shown = tab->shown;
   if (d.slaveId != shown.slaveId || d.function != shown.function || d.offset != shown.offset ||
-      d.length != shown.length) {
+      d.length != shown.length || d.byMap != shown.byMap || (d.byMap && d.map != shown.map)) {
     tab->Clear();
   }
   tab->shown = d;
@@ -667,6 +671,7 @@ void CMainDlg::OnConnectWarning(const std::string& text, bool box) {
 void CMainDlg::OpenWriteDialog(std::vector<int> rows) {
   const int poll = CurrentPoll();
   const ResponseTable& table = CurrentTab()->model()->table();
+  if (!table.headings.empty()) return rows.empty() ? void() : WriteMapItem(rows.front());  // read by map
   if (const std::string readOnly = ReadOnlyText(table.function); !readOnly.empty()) {
     ShowMessage("%s", readOnly.c_str());
     return;
@@ -838,13 +843,19 @@ void CMainDlg::DisplayResponse(int poll, const ModbusMaster* master) {
   const ViewOptions v = session_->Definition(poll).view;
   ResponseTable table = MakeResponseTableOrPanic(master, v.wordOrder, v.show64, v.wireAddress);
   if (table.fill == TableFill::Unchanged) return;
-  dataLogBar_->Append(table, session_->Count() > 1 ? PollName(poll) : std::string());
+  ShowTable(poll, std::move(table), master->request_slave_id);
+}
+
+void CMainDlg::ShowTable(int poll, ResponseTable table, int device) {
+  const std::string name = session_->Count() > 1 ? PollName(poll) : std::string();
+  dataLogBar_->Append(table, name);
   PollTab* tab = tabs_.at(static_cast<std::size_t>(poll));
   // Armed for the oldest mark; marks made meanwhile are seen to when it ticks.
   if (tab->Show(std::move(table), MarkClockMs()) && tab->model()->HasChanges() && !IsTimerArmed(TIMER_CHANGES)) {
     SetTimer(TIMER_CHANGES, kChangeMarkMs);
   }
-  if (chart_) chart_->AddReply(tab->model()->table(), master->request_slave_id);
+  RefreshNames(poll);
+  if (chart_) chart_->AddReply(tab->model()->table(), device, name);
   ShowLogFilePath();
 }
 
@@ -1180,6 +1191,7 @@ PollTab* CMainDlg::AddTab() {
   tab->view()->addActions(tableActions_);
   tab->writeClicked = [this](std::vector<int> rows) { OpenWriteDialog(std::move(rows)); };
   tab->resetClicked = [this] { ResetStatistics(); };
+  WireMapTab(tab);
   tabs_.push_back(tab);
   tabWidget_->addTab(tab, QString::fromStdString(PollName(static_cast<int>(tabs_.size()) - 1)));
   ShowStatistics(static_cast<int>(tabs_.size()) - 1);
@@ -1202,6 +1214,7 @@ void CMainDlg::ShowCurrentPoll() {
   // gets no line for it.
   SetSummary(requestButton_, RequestText());
   SetSummary(pollFrequencyButton_, PollFrequencySummary(PeriodShown()));
+  UpdateMapActions();
   UpdateStartButton();
 }
 
@@ -1268,103 +1281,6 @@ void CMainDlg::FirstPollChanged() {
   ws.polls.push_back(session_->Definition(0));
   StoreInSettings(ws, settings_);
   settings_.Save();
-}
-
-// --- workspaces -------------------------------------------------------------------------
-
-Workspace CMainDlg::CurrentWorkspace() const {
-  Workspace ws = workspace_;  // its members that this version does not know stay
-  ws.connection = ConnectionFromSettings();
-  ws.polls.clear();
-  for (int i = 0; i < session_->Count(); ++i) ws.polls.push_back(session_->Definition(i));
-  return ws;
-}
-
-void CMainDlg::ApplyWorkspace(const Workspace& ws, const std::string& path) {
-  workspace_ = ws;
-  workspacePath_ = path;
-  // The first poll and the connection are settings.ini's; the others are tabs beside it.
-  StoreInSettings(ws, settings_);
-  while (session_->Count() > 1) {
-    session_->Remove(session_->Count() - 1);
-    tabs_.back()->deleteLater();
-    tabs_.pop_back();
-    tabWidget_->removeTab(static_cast<int>(tabs_.size()));
-  }
-  tabWidget_->setCurrentIndex(0);
-  if (!ws.polls.empty()) {
-    session_->Change(0, ws.polls.front());
-    ShowRequest(0, ws.polls.front());
-    tabWidget_->setTabText(0, QString::fromStdString(PollName(0)));
-  }
-  for (std::size_t i = 1; i < ws.polls.size(); ++i) AddPoll(ws.polls[i]);
-  settings_.Save();
-  UpdateConnectionSummary();
-  UpdateRequestSummary();
-  UpdatePollFrequencySummary();
-  ConnectSerialPort();
-  AfterSession();
-}
-
-bool CMainDlg::OpenWorkspace(const std::string& path) {
-  if (session_->Count() == 0) OnTimer(TIMER_STARTUP);  // asked for before start-up ran: it runs first
-  Workspace ws;
-  std::string error;
-  if (!LoadWorkspace(path, ws, error)) {
-    MessageAndLog(kBoxStop, "Error - Can not open the workspace\n\n%s\n\nThe program goes on with its settings as "
-                  "they were.", error.c_str());
-    return false;
-  }
-  AddLogLine("Workspace opened: %s (%zu polls)", path.c_str(), ws.polls.size());
-  ApplyWorkspace(ws, path);
-  RememberWorkspace(path);
-  return true;
-}
-
-void CMainDlg::OpenWorkspaceFile() {
-  const std::string path = chooseWorkspace ? chooseWorkspace(settings_.startup_path, false) : std::string();
-  if (!path.empty()) OpenWorkspace(path);
-}
-
-bool CMainDlg::SaveWorkspaceFile(bool askName) {
-  std::string path = workspacePath_;
-  if (askName || path.empty()) path = chooseWorkspace ? chooseWorkspace(settings_.startup_path, true) : std::string();
-  if (path.empty()) return false;
-  std::string error;
-  if (!SaveWorkspace(path, CurrentWorkspace(), error)) {
-    ShowMessage("Error - The workspace could not be saved\n\n%s\n\nChoose another folder or name and try again.",
-                error.c_str());
-    return false;
-  }
-  workspacePath_ = path;
-  AddLogLine("Workspace saved: %s", path.c_str());
-  RememberWorkspace(path);
-  return true;
-}
-
-void CMainDlg::NewWorkspace() {
-  // A fresh start on the same line: one poll with the first release's request.
-  Workspace ws;
-  ws.connection = ConnectionFromSettings();
-  ws.polls.push_back(WorkspaceFromSettings(ScannerSettings(settings_.startup_path)).polls.front());
-  AddLogLine("New workspace");
-  ApplyWorkspace(ws, "");
-}
-
-void CMainDlg::RememberWorkspace(const std::string& path) {
-  std::vector<std::string>& recent = settings_.recent_workspaces;
-  std::erase(recent, path);
-  recent.insert(recent.begin(), path);
-  if (recent.size() > kRecentWorkspaces) recent.resize(kRecentWorkspaces);
-  settings_.Save();
-}
-
-void CMainDlg::FillRecentMenu() {
-  recentMenu_->clear();
-  for (const std::string& path : settings_.recent_workspaces) {
-    recentMenu_->addAction(QString::fromStdString(path), this, [this, path] { OpenWorkspace(path); });
-  }
-  if (settings_.recent_workspaces.empty()) recentMenu_->addAction(QStringLiteral("(none)"))->setEnabled(false);
 }
 
 // --- close --------------------------------------------------------------------------

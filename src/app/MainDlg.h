@@ -184,6 +184,24 @@ class CMainDlg : public QDialog, private LineObserver {
   std::function<std::string(const std::string& folder, bool save)> chooseWorkspace;
   static constexpr std::size_t kRecentWorkspaces = 4;
 
+  // Register maps of the poll in front (see MapActions.cpp). "Import register map...": a
+  // CSV map (one refused is explained in a box, and nothing changes), read by map from then
+  // on; "Export register map...": its map as CSV; "Read by map": by its map or by its
+  // block request.
+  void ImportMap();
+  void ExportMap();
+  void SetReadByMap(bool on);
+  // "Show names": every reply's table gets an editable Name column, whose names are the
+  // items of its definition's map.
+  void SetShowNames(bool on);
+  bool namesShown() const { return showNames_; }
+  // A row of a table read by map clicked: asks for the item's new value in its shown units
+  // (askText) and writes it; a value the item cannot take is explained, nothing sent.
+  void WriteMapItem(int row);
+  // Asks for a map file to import (save false) or to export to (true), from a folder (""
+  // when cancelled). The program shows a file dialog.
+  std::function<std::string(const std::string& folder, bool save)> chooseMapFile;
+
   // Close button, Enter and the menu's "Close": report, save, end; once per run, however
   // often it is asked for while the report is on its way.
   void OnCloseRequest();
@@ -317,6 +335,16 @@ class CMainDlg : public QDialog, private LineObserver {
   std::string RequestText() const;
   int PeriodShown() const;
   void ApplyWorkspace(const Workspace& workspace, const std::string& path);
+  // A reply's table, or a map's: shown, logged and charted.
+  void ShowTable(int poll, ResponseTable table, int device);
+  // The map's part of the window: its menu entries, a tab's name edits, the Name column
+  // and Read by map following the definition, a definition's map changed.
+  void BuildMapMenus(QMenu* polls, QMenu* view);
+  void WireMapTab(PollTab* tab);
+  void RefreshNames(int poll);
+  void UpdateMapActions();
+  void ChangeMap(int poll, const PollDefinition& definition, bool readNow);
+  void NameRow(PollTab* tab, int row, const std::string& name);
   void RememberWorkspace(const std::string& path);
   void FillRecentMenu();
 
@@ -325,6 +353,7 @@ class CMainDlg : public QDialog, private LineObserver {
   void OnPollAttempt(int poll) override;
   void OnSent(int poll) override;
   void OnReply(int poll, const ModbusMaster& master) override;
+  void OnMapValues(int poll, const MapReading& reading) override;
   void OnPollFailed(int poll, const LineFailure& failure) override;
   void OnWriteFailed(int poll, const WriteFrame& write, const LineFailure& failure) override;
   void OnLineLost() override;
@@ -357,6 +386,9 @@ class CMainDlg : public QDialog, private LineObserver {
   QSocketNotifier* watch_ = nullptr;  // on what the session waits for
   DataLogBar* dataLogBar_ = nullptr;
   QAction* show64_ = nullptr;
+  QAction* readByMap_ = nullptr;
+  QAction* showNamesAction_ = nullptr;
+  bool showNames_ = false;
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
   bool closing_ = false;           // Close has begun: the report is on its way
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile

@@ -28,7 +28,8 @@ PollTab::PollTab(QWidget* parent) : QWidget(parent) {
   view_->setObjectName(QStringLiteral("responseList"));
   view_->setModel(model_);
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Only the Name column, while names are shown, takes edits.
+  view_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   view_->verticalHeader()->hide();
   view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
   view_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -106,6 +107,16 @@ bool PollTab::Show(ResponseTable table, std::int64_t nowMs) {
 
 void PollTab::Clear() { model_->Clear(); }
 
+void PollTab::ShowNames(bool on) {
+  if (on == model_->NamesShown() || model_->table().rows.empty()) {
+    model_->ShowNames(on);
+    return;
+  }
+  model_->ShowNames(on);
+  FitColumns(model_->table(), false);
+  if (on) view_->setColumnWidth(ResponseModel::kNameColumn, 8 * view_->fontMetrics().averageCharWidth() + 40);
+}
+
 void PollTab::ShowStatistics(const std::string& line) {
   const QString text = QString::fromStdString(line);
   status_->setText(text);
@@ -128,7 +139,7 @@ void PollTab::FitColumns(const ResponseTable& table, bool widenOnly) {
   // least widths: a column widens to show its longest text and its caption whole.
   const double scale = std::max(1.0, metrics.averageCharWidth() / 5.0);
   for (std::size_t c = 0; c < columns.size(); ++c) {
-    const int col = static_cast<int>(c);
+    const int col = model_->ViewColumn(static_cast<int>(c));
     const int text =
         longest[c] != nullptr ? metrics.horizontalAdvance(QString::fromStdString(*longest[c])) + margin : 0;
     int width = std::max({static_cast<int>(columns[c].width * scale), text, view_->horizontalHeader()->sectionSizeHint(col)});

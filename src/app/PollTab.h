@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "session/MapReads.h"
 #include "session/PollDefinition.h"
 #include "session/ResponseTable.h"
 
@@ -36,6 +37,8 @@ class PollTab : public QWidget {
   // changed.
   bool Show(ResponseTable table, std::int64_t nowMs);
   void Clear();
+  // The editable Name column of a reply's table (see ResponseModel::ShowNames).
+  void ShowNames(bool on);
   void ShowStatistics(const std::string& line);
   // The rows selected, in order.
   std::vector<int> SelectedRows() const;
@@ -55,6 +58,8 @@ class PollTab : public QWidget {
   // last poll went out (the Start button's countdown counts from it).
   PollDefinition shown;
   std::time_t lastPollTime = 0;
+  // Read by map: the raw values of the last cycle shown, which a write of a bit keeps.
+  MapReading reading;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

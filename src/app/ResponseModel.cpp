@@ -51,9 +51,13 @@ bool ResponseModel::Update(const ResponseTable& table, std::int64_t nowMs) {
       if (first < 0) first = static_cast<int>(c);
       last = static_cast<int>(c);
     }
-    if (first >= 0) emit dataChanged(index(static_cast<int>(r), first), index(static_cast<int>(r), last));
+    if (first >= 0) {
+      emit dataChanged(index(static_cast<int>(r), ViewColumn(first)), index(static_cast<int>(r), ViewColumn(last)));
+    }
   }
   table_.values = table.values;
+  table_.numbers = table.numbers;  // the chart's values of a table read by map
+  table_.headings = table.headings;
   SetStale(false);
   return true;
 }
@@ -83,7 +87,10 @@ int ResponseModel::ExpireChanges(std::int64_t nowMs, int lifeMs) {
       if (first < 0) first = static_cast<int>(c);
       last = static_cast<int>(c);
     }
-    if (first >= 0) emit dataChanged(index(static_cast<int>(r), first), index(static_cast<int>(r), last), {Qt::BackgroundRole});
+    if (first >= 0) {
+      emit dataChanged(index(static_cast<int>(r), ViewColumn(first)), index(static_cast<int>(r), ViewColumn(last)),
+                       {Qt::BackgroundRole});
+    }
   }
   return static_cast<int>(next);
 }
@@ -99,26 +106,67 @@ int ResponseModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ResponseModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(table_.columns.size());
+  return parent.isValid() ? 0 : static_cast<int>(table_.columns.size()) + (NamesShown() ? 1 : 0);
+}
+
+bool ResponseModel::NamesShown() const {
+  return showNames_ && table_.headings.empty() && static_cast<int>(table_.columns.size()) > kNameColumn;
+}
+
+int ResponseModel::ViewColumn(int tableColumn) const {
+  return NamesShown() && tableColumn >= kNameColumn ? tableColumn + 1 : tableColumn;
+}
+
+int ResponseModel::TableColumn(int viewColumn) const {
+  if (!NamesShown() || viewColumn < kNameColumn) return viewColumn;
+  return viewColumn == kNameColumn ? -1 : viewColumn - 1;
+}
+
+void ResponseModel::ShowNames(bool on) {
+  if (on == showNames_) return;
+  beginResetModel();
+  showNames_ = on;
+  endResetModel();
+}
+
+void ResponseModel::SetNames(std::vector<std::string> names) {
+  if (names == names_) return;
+  names_ = std::move(names);
+  if (NamesShown() && rowCount() > 0) emit dataChanged(index(0, kNameColumn), index(rowCount() - 1, kNameColumn));
+}
+
+Qt::ItemFlags ResponseModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (index.isValid() && TableColumn(index.column()) < 0) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool ResponseModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::EditRole || !index.isValid() || TableColumn(index.column()) >= 0) return false;
+  if (nameEdited) nameEdited(index.row(), value.toString().toStdString());
+  return true;
 }
 
 QVariant ResponseModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
+  const int column = TableColumn(index.column());
   if (role == Qt::BackgroundRole) {
-    return IsChanged(index.row(), index.column()) ? QVariant(kChangedBackground) : QVariant();
+    return column >= 0 && IsChanged(index.row(), column) ? QVariant(kChangedBackground) : QVariant();
   }
   if (role == Qt::ForegroundRole) return stale_ ? QVariant(kStaleText) : QVariant();
-  if (role != Qt::DisplayRole) return {};
-  const auto& row = table_.rows[static_cast<std::size_t>(index.row())];
-  return QString::fromStdString(row[static_cast<std::size_t>(index.column())]);
+  if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
+  const auto r = static_cast<std::size_t>(index.row());
+  if (column < 0) return QString::fromStdString(r < names_.size() ? names_[r] : std::string());
+  if (role == Qt::EditRole) return {};
+  return QString::fromStdString(table_.rows[r][static_cast<std::size_t>(column)]);
 }
 
 QVariant ResponseModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 ||
-      section >= static_cast<int>(table_.columns.size())) {
-    return {};
+  if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+  const int column = TableColumn(section);
+  if (role == Qt::DisplayRole) {
+    return column < 0 ? QStringLiteral("Name") : QString::fromLatin1(table_.columns[static_cast<std::size_t>(column)].caption);
   }
-  if (role == Qt::DisplayRole) return QString::fromLatin1(table_.columns[static_cast<std::size_t>(section)].caption);
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
   return {};
 }

@@ -4,6 +4,10 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "session/ResponseTable.h"
 
 namespace vantrel {
@@ -34,16 +38,34 @@ class ResponseModel : public QAbstractTableModel {
   bool IsChanged(int row, int column) const;
   const ResponseTable& table() const { return table_; }
 
+  // An editable "Name" column before "Offset" in a table of a reply (not one read by map):
+  // each row's name of the definition's map. The table itself keeps its columns; the view's
+  // columns after Write are one further right while it shows.
+  void ShowNames(bool on);
+  bool NamesShown() const;
+  // The rows' names ("" for none); shorter lists leave the other rows blank.
+  void SetNames(std::vector<std::string> names);
+  static constexpr int kNameColumn = 1;
+  // The view's column of a column of the table, and back (-1 for the Name column).
+  int ViewColumn(int tableColumn) const;
+  int TableColumn(int viewColumn) const;
+  // A name typed into a row's Name cell (the window changes the map, then SetNames).
+  std::function<void(int row, const std::string& name)> nameEdited;
+
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
  private:
   ResponseTable table_;
   std::vector<std::vector<std::int64_t>> markedAt_;  // per cell: when it changed, or kUnmarked
   int changes_ = 0;
   bool stale_ = false;
+  bool showNames_ = false;
+  std::vector<std::string> names_;
 };
 
 }  // namespace vantrel

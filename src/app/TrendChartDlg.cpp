@@ -20,6 +20,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 
 #include "session/Summaries.h"
@@ -37,12 +38,12 @@ constexpr QRgb kLineColours[TrendHistory::kMaxLines] = {
     0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf,
     0xaec7e8, 0xffbb78, 0x98df8a, 0xff9896, 0xc5b0d5, 0xc49c94, 0xf7b6d2, 0xc7c7c7, 0xdbdb8d, 0x9edae5};
 
-// A step of 1, 2 or 5 times a power of ten, at least a whole unit (the values are whole).
-double NiceStep(double atLeast) {
-  double step = 1;
-  while (step * 5 < atLeast) step *= 10;
-  if (step < atLeast) step *= step * 2 < atLeast ? 5 : 2;
-  return step;
+// A step of 1, 2 or 5 times a power of ten, at least a whole unit while every value is
+// whole (registers, bits), else as fine as the mapped values need.
+double NiceStep(double atLeast, bool whole) {
+  double step = std::pow(10.0, std::floor(std::log10(std::max(atLeast, 1e-9))));
+  if (step < atLeast) step *= step * 2 >= atLeast ? 2 : step * 5 >= atLeast ? 5 : 10;
+  return whole ? std::max(step, 1.0) : step;
 }
 
 }  // namespace
@@ -129,9 +130,9 @@ void CTrendChartDlg::AddRows(const ResponseTable& table, int device, const std::
   Redraw();
 }
 
-void CTrendChartDlg::AddReply(const ResponseTable& table, int device) {
+void CTrendChartDlg::AddReply(const ResponseTable& table, int device, const std::string& poll) {
   const std::int64_t now = NowMs();
-  history_.Add(table, device, now);
+  history_.Add(table, device, now, poll);
   if (pausedAt_) return;
   // The plot moves on once it has moved two pixels, at most twice a second and at least
   // every two seconds; replies in between wait for that redraw. A redraw of 20 full lines
@@ -158,10 +159,12 @@ void CTrendChartDlg::Redraw() {
   // the envelope of a noisy value stays, a one-sample spike too, at half the drawing cost
   // of a point per column.
   const int buckets = std::max(50, static_cast<int>(chart_->plotArea().width()) / 4);
-  double low = 65535, high = 0;
+  double low = HUGE_VAL, high = -HUGE_VAL;
+  bool whole = true;
   const QList<QAbstractSeries*> series = chart_->series();
   for (std::size_t i = 0; i < history_.lines().size(); ++i) {
     const TrendLine& line = history_.lines()[i];
+    whole = whole && line.key.item.empty();
     QList<QPointF> points;
     for (const TrendSample& s : TrendHistory::Decimate(line.samples, from, to, buckets)) {
       points.append(QPointF(static_cast<double>(s.ms), s.value));
@@ -183,7 +186,12 @@ void CTrendChartDlg::Redraw() {
   const double pad = std::max((high - low) * 0.05, 0.5);
   // Changed in the order that never asks for more labels than either end needs: a range of
   // thousands at an interval of 1 would make thousands of labels on the way.
-  const double interval = NiceStep((high - low + 2 * pad) / 6);
+  const double interval = NiceStep((high - low + 2 * pad) / 6, whole);
+  const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(interval))), 0, 6);
+  valueAxis_->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+  // The unit of the mapped items, when every line has the same.
+  const QString unit = QString::fromStdString(history_.Unit());
+  valueAxis_->setTitleText(unit.isEmpty() ? QStringLiteral("Value") : unit);
   if (interval >= valueAxis_->tickInterval()) valueAxis_->setTickInterval(interval);
   valueAxis_->setRange(low - pad, high + pad);
   valueAxis_->setTickInterval(interval);

@@ -54,9 +54,9 @@ class CTrendChartDlg : public QDialog {
   // Adds a line for each of these rows of the table (rows charted already keep theirs); poll
   // names the definition they come from when several share the line.
   void AddRows(const ResponseTable& table, int device, const std::vector<int>& rows, const std::string& poll = "");
-  // A good reply of the device: a point for each line whose item the table holds, at the
-  // time the clock tells.
-  void AddReply(const ResponseTable& table, int device);
+  // A good reply of the device (of the poll named, with several on the line): a point for
+  // each line whose item the table holds, at the time the clock tells.
+  void AddReply(const ResponseTable& table, int device, const std::string& poll = "");
   // Draws the lines from the history now. The window does it by itself after replies,
   // while it is not paused: at most once for every two pixels the plot moves, at most twice
   // a second and at least every two seconds.
@@ -83,6 +83,7 @@ class CTrendChartDlg : public QDialog {
   QChart* chart() const { return chart_; }
   QDateTimeAxis* timeAxis() const { return timeAxis_; }
   QLabel* note() const { return note_; }
+  QValueAxis* valueAxis() const { return valueAxis_; }
 
  private:
   std::int64_t NowMs() const;

@@ -14,23 +14,27 @@
 
 namespace vantrel {
 
-// What one line of the chart follows: one item of one device.
+// What one line of the chart follows: one item of one device, a row of a reply's table or
+// an item of a table read by register map.
 struct TrendKey {
   int device = 0;
-  int function = 0;  // 1 to 4, the read function
+  int function = 0;  // 1 to 4, the read function; 0 for a mapped item
   int offset = 0;    // counted from 1, as the table's rows
+  std::string item;  // a mapped item's name ("" for a row of a reply)
   bool operator==(const TrendKey&) const = default;
 };
 
 struct TrendSample {
   std::int64_t ms = 0;  // milliseconds since the epoch
-  std::uint16_t value = 0;  // a register as uint16, a coil or input as 0 or 1
+  // A register as uint16, a coil or input as 0 or 1, a mapped item in its shown units.
+  double value = 0;
   bool operator==(const TrendSample&) const = default;
 };
 
 struct TrendLine {
   TrendKey key;
-  std::string address;  // the 5-digit address as the table shows it: "40010"
+  std::string address;  // the 5-digit address as the table shows it ("40010"), or the item's name
+  std::string unit;     // a mapped item's unit ("" for none, and for a row of a reply)
   std::deque<TrendSample> samples;  // oldest first
   // The latest reply held the item (or none came since it was followed); false once the
   // request no longer reads it.
@@ -53,13 +57,17 @@ class TrendHistory {
 
   // Follows these rows of a filled table of the device's reply (of the poll named, with
   // several on the line); rows followed already and rows out of the table are passed over.
-  // Returns how many rows were left out because the chart has kMaxLines lines.
+  // The rows of a table read by map are followed by item, so that a new map order keeps
+  // them; an item without a number (text, or not read) is passed over. Returns how many
+  // rows were left out because the chart has kMaxLines lines.
   std::size_t Follow(const ResponseTable& table, int device, const std::vector<int>& rows,
                      const std::string& poll = "");
 
   // A good reply at ms: one sample for every line whose item the table holds. Times never
-  // go back (a clock set back repeats the last time), so the samples stay ordered.
-  void Add(const ResponseTable& table, int device, std::int64_t ms);
+  // go back (a clock set back repeats the last time), so the samples stay ordered. With a
+  // poll named, the lines taken from another named poll are left as they are: its reply
+  // says nothing of them.
+  void Add(const ResponseTable& table, int device, std::int64_t ms, const std::string& poll = "");
 
   const std::vector<TrendLine>& lines() const { return lines_; }
   // The time of the latest reply, 0 before the first.
@@ -68,6 +76,8 @@ class TrendHistory {
   // address, its device when the chart holds lines of several devices, and "not polled"
   // when it no longer gets samples.
   std::string Caption(const TrendLine& line) const;
+  // The unit of every line, for the value axis; "" when the lines have none, or not the same.
+  std::string Unit() const;
 
   // The samples of [from, to] with the one just before and just after (so that a line
   // runs to the edges), reduced when there are more than two per bucket: time is cut into

@@ -1,5 +1,7 @@
 #include "session/TrendHistory.h"
 
+#include "session/MapTable.h"
+
 #include <gtest/gtest.h>
 
 #include "support/DetachedMaster.h"
@@ -92,7 +94,7 @@ TEST(trend_history, a_reply_feeds_the_lines_whose_item_it_holds) {
       if (c.last[i] == 0xFFFF) {
         EXPECT_TRUE(line.samples.empty()) << c.what << " " << i;
       } else {
-        EXPECT_EQ(line.samples, (std::deque<TrendSample>{{5000, c.last[i]}})) << c.what << " " << i;
+        EXPECT_EQ(line.samples, (std::deque<TrendSample>{{5000, double(c.last[i])}})) << c.what << " " << i;
       }
     }
   }
@@ -120,7 +122,7 @@ TEST(trend_history, a_reply_feeds_the_lines_whose_item_it_holds) {
 TEST(trend_history, decimation_keeps_each_buckets_lowest_and_highest) {
   const auto samples = [](const std::vector<std::uint16_t>& values, std::int64_t step) {
     std::deque<TrendSample> s;
-    for (std::size_t i = 0; i < values.size(); ++i) s.push_back({static_cast<std::int64_t>(i) * step, values[i]});
+    for (std::size_t i = 0; i < values.size(); ++i) s.push_back({static_cast<std::int64_t>(i) * step, double(values[i])});
     return s;
   };
   std::vector<std::uint16_t> spike(1000, 20);
@@ -148,4 +150,65 @@ TEST(trend_history, decimation_keeps_each_buckets_lowest_and_highest) {
   for (const Case& c : cases) {
     EXPECT_EQ(TrendHistory::Decimate(c.in, c.from, c.to, c.buckets), c.out) << c.what;
   }
+}
+
+namespace {
+
+// The table of a cycle read by map: Flow (l/s, scale 0.1), Level (m), Name (a string).
+ResponseTable MapCycle(std::uint16_t flow, std::uint16_t level, const char* unit = "m") {
+  RegisterMap map;
+  std::string error;
+  const std::string csv = std::string("name,table,address,type,scale,unit\nFlow,holding,1,uint16,0.1,l/s\n"
+                                      "Level,holding,2,uint16,,") + unit + "\nName,holding,3,string:1,,\n";
+  EXPECT_TRUE(ParseMap(csv, "map.csv", map, error)) << error;
+  MapReading reading;
+  reading.raw = {{flow}, {level}, {0x4142}};
+  return MakeMapTable(map, reading, WordOrder::LowFirst);
+}
+
+}  // namespace
+
+// Rows of a table read by map are followed by item name, in shown units; text has no line.
+TEST(trend_history, follows_mapped_items_by_name_in_shown_units) {
+  TrendHistory history;
+  EXPECT_EQ(history.Follow(MapCycle(123, 7), 1, {0, 1, 2}), 0u);
+  ASSERT_EQ(history.lines().size(), 2u) << "the string item is passed over";
+  EXPECT_EQ(history.Unit(), "") << "l/s and m";
+  history.Add(MapCycle(123, 7), 1, 1000);
+  history.Add(MapCycle(250, 8), 1, 2000);
+  history.Add(MapCycle(1, 1), 2, 3000);   // another device: none of these lines
+  history.Add(Reply(3, 1, {5, 6}), 1, 4000);  // the same registers, not by map
+  const auto& flow = history.lines()[0].samples;
+  ASSERT_EQ(flow.size(), 2u);
+  EXPECT_DOUBLE_EQ(flow[0].value, 12.3);
+  EXPECT_DOUBLE_EQ(flow[1].value, 25.0);
+  EXPECT_EQ(history.lines()[1].samples.back(), (TrendSample{2000, 8}));
+  EXPECT_EQ(history.Caption(history.lines()[0]), "Flow (not polled)");
+  history.Add(MapCycle(0, 9), 1, 5000);
+  EXPECT_EQ(history.Caption(history.lines()[1]), "Level");
+
+  struct Case {
+    std::vector<int> rows;
+    const char* unit;
+    std::string shared;
+  };
+  const Case cases[] = {{{0}, "m", "l/s"}, {{1}, "m", "m"}, {{1}, "", ""}, {{0, 1}, "l/s", "l/s"}};
+  for (const Case& c : cases) {
+    TrendHistory h;
+    h.Follow(MapCycle(1, 1, c.unit), 1, c.rows);
+    EXPECT_EQ(h.Unit(), c.shared) << c.unit;
+  }
+}
+
+// With polls named, a reply of one poll leaves the lines of another as they are.
+TEST(trend_history, a_reply_of_another_poll_leaves_a_line_alone) {
+  TrendHistory history;
+  history.Follow(MapCycle(10, 1), 1, {1}, "Tank");
+  history.Follow(Reply(3, 1, {4, 5}), 1, {0}, "Block");
+  history.Add(MapCycle(10, 2), 1, 1000, "Tank");
+  history.Add(Reply(3, 1, {6, 7}), 1, 2000, "Block");
+  EXPECT_EQ(history.Caption(history.lines()[0]), "Tank Level");
+  EXPECT_EQ(history.Caption(history.lines()[1]), "Block 40001");
+  EXPECT_EQ(history.lines()[0].samples.size(), 1u);
+  EXPECT_EQ(history.lines()[1].samples.back(), (TrendSample{2000, 6}));
 }
