@@ -699,20 +699,11 @@ void LineSession::EndPoll(int result) {
     observer_.OnReply(poll, m);
     return;
   }
-  LineFailure f;
-  f.cls = ClassifyExchange(result, false);
-  f.result = result;
-  if (result == MB_RESPONCE_EXCEPTION) {
-    ExplainException(m.exception_function, m.exception_code, f.text);
-    f.boxType = kBoxStop;
-  } else {
-    f.text = ReplyErrorText(result);
-  }
-  PollFailed(poll, std::move(f));
+  PollFailed(poll, ReadFailure(result));
 }
 
-void LineSession::EndMapRead(int poll, int result, bool live) {
-  ModbusMaster& m = line_.master();
+LineFailure LineSession::ReadFailure(int result) {
+  const ModbusMaster& m = line_.master();
   LineFailure f;
   f.cls = ClassifyExchange(result, false);
   f.result = result;
@@ -722,6 +713,12 @@ void LineSession::EndMapRead(int poll, int result, bool live) {
   } else if (result != MB_RESPONCE_OK) {
     f.text = ReplyErrorText(result);
   }
+  return f;
+}
+
+void LineSession::EndMapRead(int poll, int result, bool live) {
+  ModbusMaster& m = line_.master();
+  LineFailure f = ReadFailure(result);
   if (!live) {  // its cycle ended as the definition changed: counted, and no more
     Log(poll, result == MB_RESPONCE_OK
                   ? "<= Responce: " + HexBytes(m.data, m.byte_count) + " (not used: the definition changed)"

@@ -241,6 +241,8 @@ class LineSession {
   void EndWrite(int result);
   // what: the read that failed, when it is one request of a cycle ("" for the definition's
   // own request); the log and the box name it.
+  // The failure of a read that ended with result (not OK): its class and explanation.
+  LineFailure ReadFailure(int result);
   void PollFailed(int poll, LineFailure failure, const std::string& what = "");
   void WriteFailed(int poll, const WriteFrame& write, LineFailure failure);
   // The definition's polling falls back to once: its period is 0 and no poll of it waits.

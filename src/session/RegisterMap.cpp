@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -1092,23 +1091,6 @@ std::string CsvField(const std::string& text, bool first) {
   return out;
 }
 
-bool ReadFile(const std::string& path, std::string& text, std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    error = path + ": cannot be read: " + std::strerror(errno);
-    return false;
-  }
-  char buf[65536];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  const int err = std::ferror(f) ? errno : 0;
-  std::fclose(f);
-  if (err != 0) {
-    error = path + ": cannot be read: " + std::strerror(err);
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -1118,7 +1100,7 @@ bool ParseMap(std::string_view text, const std::string& source, RegisterMap& map
 
 bool LoadMap(const std::string& path, RegisterMap& map, std::string& error) {
   std::string text;
-  return ReadFile(path, text, error) && ParseMap(text, path, map, error);
+  return ReadWholeFile(path, text, error) && ParseMap(text, path, map, error);
 }
 
 std::string MapToCsv(const RegisterMap& map) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -362,22 +361,8 @@ bool ReadWorkspace(const std::string& text, const std::string& source, Workspace
 }
 
 bool LoadWorkspace(const std::string& path, Workspace& out, std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    error = path + ": cannot be read: " + std::strerror(errno);
-    return false;
-  }
   std::string text;
-  char buf[65536];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  const int err = std::ferror(f) ? errno : 0;
-  std::fclose(f);
-  if (err != 0) {
-    error = path + ": cannot be read: " + std::strerror(err);
-    return false;
-  }
-  return ReadWorkspace(text, path, out, error);
+  return ReadWholeFile(path, text, error) && ReadWorkspace(text, path, out, error);
 }
 
 std::string WorkspaceJson(const Workspace& workspace) {

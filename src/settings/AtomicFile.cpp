@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -139,6 +140,24 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text, c
   if (dir >= 0) {
     fsync(dir);
     close(dir);
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    error = path + ": cannot be read: " + std::strerror(errno);
+    return false;
+  }
+  char buf[65536];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  const int err = std::ferror(f) ? errno : 0;
+  std::fclose(f);
+  if (err != 0) {
+    error = path + ": cannot be read: " + std::strerror(err);
+    return false;
   }
   return true;
 }

@@ -1,5 +1,5 @@
-// Replacing a file as a whole: readers see either the old file or the whole new one, never
-// a part, whatever happens during the write (a crash, a full disk, a power loss).
+// Reading and replacing a file as a whole: readers see either the old file or the whole new
+// one, never a part, whatever happens during the write (a crash, a full disk, a power loss).
 #pragma once
 
 #include <string>
@@ -14,5 +14,8 @@ namespace vantrel {
 // and the same "could not <step>: <reason>" goes to *why when given.
 bool ReplaceFileAtomically(const std::string& target, const std::string& text, const char* who,
                            std::string* why = nullptr);
+
+// Reads the whole file into text; on failure error says "<path>: cannot be read: <reason>".
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error);
 
 }  // namespace vantrel
