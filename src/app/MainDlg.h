@@ -195,6 +195,9 @@ class CMainDlg : public QDialog, private LineObserver {
   // items of its definition's map.
   void SetShowNames(bool on);
   bool namesShown() const { return showNames_; }
+  // "Show register formats": the tables read by map show each item's offset, 6-digit
+  // address and first registers in every format of a block table, after Raw.
+  void SetShowFormats(bool on);
   // A row of a table read by map clicked: asks for the item's new value in its shown units
   // (askText) and writes it; a value the item cannot take is explained, nothing sent.
   void WriteMapItem(int row);
@@ -388,7 +391,9 @@ class CMainDlg : public QDialog, private LineObserver {
   QAction* show64_ = nullptr;
   QAction* readByMap_ = nullptr;
   QAction* showNamesAction_ = nullptr;
+  QAction* showFormatsAction_ = nullptr;
   bool showNames_ = false;
+  bool showFormats_ = false;
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
   bool closing_ = false;           // Close has begun: the report is on its way
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile

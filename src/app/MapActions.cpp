@@ -35,6 +35,10 @@ void CMainDlg::BuildMapMenus(QMenu* polls, QMenu* view) {
   showNamesAction_->setObjectName(QStringLiteral("showNames"));
   showNamesAction_->setCheckable(true);
   connect(showNamesAction_, &QAction::triggered, this, [this](bool on) { SetShowNames(on); });
+  showFormatsAction_ = view->addAction(QStringLiteral("Show register formats"));
+  showFormatsAction_->setObjectName(QStringLiteral("showFormats"));
+  showFormatsAction_->setCheckable(true);
+  connect(showFormatsAction_, &QAction::triggered, this, [this](bool on) { SetShowFormats(on); });
 }
 
 void CMainDlg::UpdateMapActions() {
@@ -116,7 +120,20 @@ void CMainDlg::OnMapValues(int poll, const MapReading& reading) {
   tattler_.SetValue("RespCount", std::to_string(m_respCount));
   const PollDefinition& d = session_->Definition(poll);
   tabs_.at(static_cast<std::size_t>(poll))->reading = reading;
-  ShowTable(poll, MakeMapTable(d.map, reading, d.view.wordOrder), d.slaveId);
+  ShowTable(poll, MakeMapTable(d.map, reading, d.view.wordOrder, showFormats_), d.slaveId);
+}
+
+void CMainDlg::SetShowFormats(bool on) {
+  showFormats_ = on;
+  showFormatsAction_->setChecked(on);
+  // The tables read by map show their last values again, with or without the formats (not
+  // a reply: nothing goes to the data log or the chart).
+  for (std::size_t i = 0; i < tabs_.size(); ++i) {
+    const PollDefinition& d = session_->Definition(static_cast<int>(i));
+    if (d.byMap && !d.map.empty() && !tabs_[i]->reading.raw.empty()) {
+      tabs_[i]->Show(MakeMapTable(d.map, tabs_[i]->reading, d.view.wordOrder, on), MarkClockMs());
+    }
+  }
 }
 
 void CMainDlg::WriteMapItem(int row) {

@@ -99,6 +99,23 @@ TEST_F(MapWindow, imported_map_is_read_shown_and_exported) {
   EXPECT_EQ(dlg_->statusLine()->text().toStdString(), dlg_->statistics().StatusLine());
   EXPECT_EQ(dlg_->statistics().polls(), 4) << "a request per table: coils, discrete, holding, input";
 
+  // Show register formats: each item's first registers in the block table's formats, after
+  // Raw, from the last values (no new reply: the data log and the counters stay).
+  Action("showFormats")->trigger();
+  EXPECT_EQ(dlg_->statistics().replies(), 4);
+  const std::vector<std::vector<std::string>> formats = {
+      {"2", "300002", "20", "20", "", "", "", "", "", ""},
+      {"3", "300003", "30", "30", "1966120", "1966120", "2.755121e-39", "", "", ""},
+      {"1", "000001", "", "", "", "", "", "", "", ""},
+  };
+  for (const auto& [row, cells] : {std::pair{0, formats[0]}, std::pair{1, formats[1]}, std::pair{4, formats[2]}}) {
+    const std::vector<std::string> shown = Rows()[static_cast<std::size_t>(row)];
+    ASSERT_EQ(shown.size(), 15u);
+    EXPECT_EQ(std::vector<std::string>(shown.begin() + 5, shown.end()), cells) << row;
+  }
+  Action("showFormats")->trigger();
+  EXPECT_EQ(Rows()[0].size(), 5u);
+
   exportTo_ = dir_ / "copy.csv";
   Action("exportMap")->trigger();
   RegisterMap back;
