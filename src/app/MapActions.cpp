@@ -149,8 +149,7 @@ void CMainDlg::WriteMapItem(int row) {
   const std::string question = "New value of " + item.name + (item.unit.empty() ? "" : " (" + item.unit + ")") + ":";
   const std::string text = askText ? askText(question, current) : std::string();
   if (text.empty()) return;
-  const std::vector<std::uint16_t> none;
-  const std::vector<std::uint16_t>& raw = r < tab->reading.raw.size() ? tab->reading.raw[r] : none;
+  std::vector<std::uint16_t> raw = r < tab->reading.raw.size() ? tab->reading.raw[r] : std::vector<std::uint16_t>{};
   std::vector<WriteFrame> frames;
   std::string error;
   if (!FrameItemWrite(item, text, d.view.wordOrder, raw, d.slaveId, settings_.always_write_multiple != 0, frames,

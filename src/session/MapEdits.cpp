@@ -79,22 +79,23 @@ bool NameMapRow(RegisterMap& map, int function, int offset, const std::string& n
   return true;
 }
 
-bool FrameItemWrite(const MapItem& item, const std::string& text, WordOrder viewOrder,
-                    const std::vector<std::uint16_t>& lastRaw, int slaveId, bool alwaysMultiple,
-                    std::vector<WriteFrame>& frames, std::string& error) {
-  if (item.type == MapType::Bit && lastRaw.empty() && item.writable) {
+bool FrameItemWrite(const MapItem& item, const std::string& text, WordOrder viewOrder, std::vector<std::uint16_t>& raw,
+                    int slaveId, bool alwaysMultiple, std::vector<WriteFrame>& frames, std::string& error) {
+  if (item.type == MapType::Bit && raw.empty() && item.writable) {
     error = "\"" + item.name + "\" is a bit of a register not read yet: poll it first, so that its other bits are kept";
     return false;
   }
-  std::vector<std::uint16_t> raw = lastRaw;
-  if (!EncodeItem(item, text, viewOrder, raw, error)) return false;
-  std::vector<WriteFrame> framed = FrameWrites(slaveId, item.table == MapTable::Coil, item.address, raw, alwaysMultiple,
-                                               std::max<int>(1, static_cast<int>(raw.size())), error);
+  std::vector<std::uint16_t> written = raw;
+  if (!EncodeItem(item, text, viewOrder, written, error)) return false;
+  const int perValue = item.type == MapType::String ? 1 : std::max<int>(1, static_cast<int>(written.size()));
+  std::vector<WriteFrame> framed =
+      FrameWrites(slaveId, item.table == MapTable::Coil, item.address, written, alwaysMultiple, perValue, error);
   if (framed.empty()) {
     error = "\"" + item.name + "\": " + error;
     return false;
   }
   frames = std::move(framed);
+  raw = std::move(written);
   return true;
 }
 

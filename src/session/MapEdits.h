@@ -33,12 +33,12 @@ std::vector<std::string> RowNames(const RegisterMap& map, const ResponseTable& t
 bool NameMapRow(RegisterMap& map, int function, int offset, const std::string& name, std::string& error);
 
 // The requests that write text, a value in shown units, to the item of slaveId: a coil
-// with 05, one register with 06, more with 16 (15 and 16 always with alwaysMultiple).
-// lastRaw is the item's raw values as last read, which a bit of a register keeps but for
-// its own bit. False, nothing framed, with error naming the item, for a value it cannot
-// take, an item that is not writable, or a bit whose register was not read yet.
-bool FrameItemWrite(const MapItem& item, const std::string& text, WordOrder viewOrder,
-                    const std::vector<std::uint16_t>& lastRaw, int slaveId, bool alwaysMultiple,
-                    std::vector<WriteFrame>& frames, std::string& error);
+// with 05, one register with 06, more with 16 (15 and 16 always with alwaysMultiple); a
+// string too long for one request is cut anywhere, a number never. raw holds the item's
+// raw values as last read (a bit of a register keeps its other bits) and then those
+// written. False, nothing framed, with error naming the item, for a value it cannot take,
+// an item that is not writable, or a bit whose register was not read yet.
+bool FrameItemWrite(const MapItem& item, const std::string& text, WordOrder viewOrder, std::vector<std::uint16_t>& raw,
+                    int slaveId, bool alwaysMultiple, std::vector<WriteFrame>& frames, std::string& error);
 
 }  // namespace vantrel

@@ -107,7 +107,8 @@ TEST(map_edits, an_item_written_in_shown_units) {
     const MapItem& item = *map.Find(c.item);
     std::vector<WriteFrame> frames;
     std::string error;
-    const bool framed = FrameItemWrite(item, c.text, WordOrder::LowFirst, c.lastRaw, 1, false, frames, error);
+    std::vector<std::uint16_t> raw = c.lastRaw;
+    const bool framed = FrameItemWrite(item, c.text, WordOrder::LowFirst, raw, 1, false, frames, error);
     ASSERT_EQ(framed, !c.frame.empty()) << c.item << " " << c.text << ": " << error;
     if (!framed) {
       EXPECT_NE(error.find(c.item), std::string::npos) << error;
@@ -117,5 +118,16 @@ TEST(map_edits, an_item_written_in_shown_units) {
     ASSERT_EQ(frames.size(), 1u);
     const std::vector<std::uint8_t> bytes(frames[0].bytes.begin(), frames[0].bytes.end() - 2);
     EXPECT_EQ(bytes, c.frame) << c.item << " " << c.text;
+    EXPECT_EQ(raw.size(), static_cast<std::size_t>(item.Span())) << "raw holds what was written";
   }
+  // A string longer than one request carries is cut where the limit falls.
+  const RegisterMap label = Map("Label,holding,100,string:125,,,\n");
+  std::vector<std::uint16_t> raw;
+  std::vector<WriteFrame> frames;
+  std::string error;
+  ASSERT_TRUE(FrameItemWrite(label.items[0], std::string(250, 'A'), WordOrder::LowFirst, raw, 1, false, frames, error))
+      << error;
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].count + frames[1].count, 125);
+  EXPECT_EQ(raw, std::vector<std::uint16_t>(125, 0x4141));
 }

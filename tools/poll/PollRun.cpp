@@ -10,6 +10,7 @@
 #include "modbus/ExceptionText.h"
 #include "session/DataLog.h"
 #include "session/Line.h"
+#include "session/MapEdits.h"
 #include "session/MapTable.h"
 #include "session/PollTexts.h"
 #include "session/ResponseTable.h"
@@ -119,13 +120,9 @@ bool FrameMapWrites(const PollConfig& cfg, std::map<int, std::uint16_t>& registe
     std::vector<std::uint16_t> raw;
     const bool bit = item->type == MapType::Bit;
     if (bit) raw.push_back(registers[item->address]);
-    if (!EncodeItem(*item, w.value, cfg.wordOrder, raw, error)) return false;
+    std::vector<WriteFrame> made;
+    if (!FrameItemWrite(*item, w.value, cfg.wordOrder, raw, cfg.slaveId, cfg.alwaysMultiple, made, error)) return false;
     if (bit) registers[item->address] = raw[0];
-    const bool coils = item->table == MapTable::Coil;
-    // A string may take more than one request; it is cut anywhere, a number never.
-    const int perValue = item->type == MapType::String ? 1 : static_cast<int>(raw.size());
-    const std::vector<WriteFrame> made = FrameWrites(cfg.slaveId, coils, item->address, raw, cfg.alwaysMultiple, perValue, error);
-    if (made.empty()) return false;
     std::size_t from = w.value.find_first_not_of(" \t"), to = w.value.find_last_not_of(" \t");
     const std::string value = from == std::string::npos ? "" : w.value.substr(from, to - from + 1);
     for (const WriteFrame& f : made) {
