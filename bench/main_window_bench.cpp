@@ -19,11 +19,9 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchSlave.h"
 #include "session/DataLog.h"
 #include "app/MainDlg.h"
 #include "app/ResponseModel.h"
@@ -34,9 +32,9 @@
 #include "settings/ScannerSettings.h"
 #include "web/Tattler.h"
 
-extern char** environ;
-
 using namespace vantrel;
+using vantrel::bench::StartSlave;
+using vantrel::bench::StopSlave;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -66,36 +64,6 @@ long ResidentKb() {
 double HeapMb() { return static_cast<double>(mallinfo2().uordblks) / (1024 * 1024); }
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Starts vantrel-slave on <dir>/COM3 and waits for its first line.
-pid_t StartSlave(const std::string& bin, const std::string& dir, std::vector<std::string> opts) {
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  std::vector<std::string> args{bin + "/vantrel-slave", "-q"};
-  args.insert(args.end(), opts.begin(), opts.end());
-  args.push_back(dir + "/COM3");
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  close(out[1]);
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') {
-  }
-  close(out[0]);
-  return pid;
-}
-
-void StopSlave(pid_t pid) {
-  if (pid <= 0) return;  // kill(-1) would signal every process of the user
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-}
 
 // Polls per second that vantrel-poll -l reaches on the same line in the same time: the
 // lines of its timed CSV after the header.

@@ -6,9 +6,6 @@
 // value read is the one the simulator serves.
 // Usage: map_reads_bench [BIN_DIR [CYCLES]]
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,44 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "BenchSlave.h"
 #include "session/LineSession.h"
 
-extern char** environ;
-
 using namespace vantrel;
+using vantrel::bench::StartSlave;
+using vantrel::bench::StopSlave;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kBaud = 115200;
-
-// Starts vantrel-slave for slave id 1 on <dir>/COM3 and waits for its first line.
-pid_t StartSlave(const std::string& bin, const std::string& dir) {
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  std::vector<std::string> args{bin + "/vantrel-slave", "-q", "-a", "1", "-b", std::to_string(kBaud), dir + "/COM3"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  close(out[1]);
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') {
-  }
-  close(out[0]);
-  return pid;
-}
-
-void StopSlave(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-}
 
 // 200 items: holding registers in 10 runs of 10, input registers in 6 runs of 10, coils in
 // 4 runs of 10. Within a run the gaps before the items go 0 1 0 3 0 0 2 5 0 1 (registers
@@ -231,7 +201,7 @@ int main(int argc, char** argv) {
   const char* made = mkdtemp(pattern);
   if (made == nullptr) return 2;
   const std::string dir = made;
-  const pid_t slave = StartSlave(bin, dir);
+  const pid_t slave = StartSlave(bin, dir, {"-a", "1", "-b", std::to_string(kBaud)});
   if (slave <= 0) {
     std::fprintf(stderr, "map_reads_bench: vantrel-slave did not start\n");
     return 2;
