@@ -69,9 +69,10 @@ int RunMonitor(const PollConfig& cfg) {
   }
   CatchStop();
   const bool aligned = !cfg.csv && !cfg.json;
-  if (aligned) {
-    std::printf("Listening on %s (%s), nothing is sent. Ctrl+C ends.\n", connection.c_str(), ModeName(options.mode));
-  } else if (cfg.csv) {
+  // On standard error, so that CSV and JSON stay machine-readable: the port is open from here.
+  std::fprintf(stderr, "vantrel-poll: listening on %s (%s), nothing is sent; Ctrl+C ends\n", connection.c_str(),
+               ModeName(options.mode));
+  if (cfg.csv) {
     std::printf("%s\n", FrameCsvHeader().c_str());
   }
   std::fflush(stdout);
