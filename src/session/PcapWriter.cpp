@@ -83,7 +83,7 @@ bool PcapWriter::Write(const MonitorFrame& frame) {
   Put16(tcp + 2, request ? kModbusPort : kMasterPort);
   std::uint32_t& seq = request ? masterSeq_ : slaveSeq_;
   Put32(tcp + 4, seq);
-  Put32(tcp + 8, request ? slaveSeq_ : masterSeq_ + static_cast<std::uint32_t>(payload));
+  Put32(tcp + 8, request ? slaveSeq_ : masterSeq_);  // the next byte expected from the other side
   seq += static_cast<std::uint32_t>(payload);
   tcp[12] = (kTcpHeader / 4) << 4;
   tcp[13] = 0x18;  // PSH, ACK
