@@ -54,7 +54,11 @@ void BusMonitor::Tick(double nowMs, std::vector<MonitorFrame>& frames) {
   // frame stops for 1.5 characters at most (the split replies of a failing device, for
   // longer, still fit in the window).
   const bool quiet = lastByteMs_ >= 0 && nowMs - lastByteMs_ > options_.replyWindowMs;
-  if (!quiet) return;
+  if (quiet) Finish(nowMs, frames);
+}
+
+void BusMonitor::Finish(double nowMs, std::vector<MonitorFrame>& frames) {
+  Expire(nowMs);
   if (options_.mode == ModbusMode::Ascii) {
     if (inAscii_) {
       text_.insert(text_.begin(), ':');
@@ -66,10 +70,6 @@ void BusMonitor::Tick(double nowMs, std::vector<MonitorFrame>& frames) {
     ParseRtu(true, frames);
   }
   FlushNoise(frames);
-}
-
-void BusMonitor::Finish(double nowMs, std::vector<MonitorFrame>& frames) {
-  Tick(std::max(nowMs, lastByteMs_ + options_.replyWindowMs + 1), frames);
 }
 
 void BusMonitor::Expire(double nowMs) {
@@ -95,6 +95,10 @@ BusMonitor::Found BusMonitor::TryRtu(std::size_t at, bool final) const {
     const int pdu = PduLength(form, b + 1, static_cast<int>(avail - 1));
     if (pdu < 0) continue;
     if (pdu == 0 || avail < static_cast<std::size_t>(pdu) + 3) {
+      // The form tried first (the one the pairing expects; else a request) is given its
+      // bytes before the other is taken: the first bytes of a long frame pass for a short
+      // one of the other form by chance (one in 65536).
+      if (!final && form == order[0]) return {Try::Wait};
       wait = true;
       continue;
     }
@@ -107,11 +111,11 @@ BusMonitor::Found BusMonitor::TryRtu(std::size_t at, bool final) const {
   return {Try::Fail};
 }
 
-std::size_t BusMonitor::FindInnerFrame(std::size_t at, std::size_t limit) const {
+std::size_t BusMonitor::FindInnerFrame(std::size_t at, std::size_t limit, bool afterSilenceOnly) const {
   limit = std::min(limit, buf_.size());
   const double silence = SilenceMs();
   // A start after a silence first: that is where a device begins after noise.
-  for (int pass = 0; pass < 2; ++pass) {
+  for (int pass = 0; pass < (afterSilenceOnly ? 1 : 2); ++pass) {
     for (std::size_t q = at; q < limit; ++q) {
       const bool afterSilence = silence > 0 && times_[q] - times_[q - 1] >= silence;
       if (pass == 0 && !afterSilence) continue;
@@ -136,17 +140,20 @@ void BusMonitor::ParseRtu(bool final, std::vector<MonitorFrame>& frames) {
     }
     if (found.result == Try::Wait) {
       // The bytes so far may be the start of a frame, or noise in front of one that has
-      // already come whole: a later start that completes with a right CRC settles it. A
-      // reply expected from this device is given its time instead.
+      // already come whole: a start after a silence that completes with a right CRC settles
+      // it. Anywhere else, the data of a long frame would now and then pass for a short one
+      // (one in 65536 positions has a matching CRC); without a silence (a pseudo-terminal)
+      // the bytes wait for the frame's length or the quiet that ends it. A reply expected
+      // from this device is given its time.
       if (ExpectsReply(buf_[head_], buf_[head_ + 1 < buf_.size() ? head_ + 1 : head_])) break;
-      const std::size_t q = FindInnerFrame(head_ + 1, buf_.size());
+      const std::size_t q = FindInnerFrame(head_ + 1, buf_.size(), true);
       if (q == 0) break;
       AddNoise(buf_.data() + head_, q - head_, times_[head_], times_[q - 1]);
       head_ = q;
       continue;
     }
     if (found.result == Try::BadCheck) {
-      const std::size_t q = FindInnerFrame(head_ + 1, head_ + found.size);
+      const std::size_t q = FindInnerFrame(head_ + 1, head_ + found.size, false);
       if (q == 0) {
         FlushNoise(frames);
         EmitBadCheck({buf_.begin() + head_, buf_.begin() + head_ + found.size}, times_[head_],

@@ -55,7 +55,8 @@ class BusMonitor {
   void Feed(const std::uint8_t* bytes, std::size_t count, double arrivalMs, std::vector<MonitorFrame>& frames);
   // Nothing arrived up to nowMs.
   void Tick(double nowMs, std::vector<MonitorFrame>& frames);
-  // The end of the monitoring: bytes still waiting to complete a frame are noise.
+  // The end of the monitoring: bytes still waiting to complete a frame are noise. A request
+  // whose reply window has not passed by nowMs is not counted as unanswered.
   void Finish(double nowMs, std::vector<MonitorFrame>& frames);
 
   // Per slave id, for the ids seen in frames (noise has none).
@@ -87,8 +88,9 @@ class BusMonitor {
 
   Found TryRtu(std::size_t at, bool final) const;
   void ParseRtu(bool final, std::vector<MonitorFrame>& frames);
-  // A frame start after at that completes with a right CRC: its position, or 0.
-  std::size_t FindInnerFrame(std::size_t at, std::size_t limit) const;
+  // A frame start from at to limit that completes with a right CRC: its position, or 0.
+  // afterSilenceOnly: only where a silence of 3.5 characters came before it.
+  std::size_t FindInnerFrame(std::size_t at, std::size_t limit, bool afterSilenceOnly) const;
   void FeedAscii(std::uint8_t byte, double timeMs, std::vector<MonitorFrame>& frames);
   void EndAsciiFrame(std::vector<MonitorFrame>& frames);
   bool ExpectsReply(std::uint8_t slaveId, std::uint8_t function) const;

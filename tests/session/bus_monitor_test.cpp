@@ -300,7 +300,7 @@ TEST(BusMonitorPairing, a_late_reply_is_not_paired_and_its_request_is_unanswered
 
 TEST(BusMonitorPairing, a_reply_of_another_slave_or_function_is_not_paired) {
   BusMonitor monitor(Rtu9600());
-  const auto frames = Monitor(monitor, {{kRead, 0}, {Rtu("02 03 04 00 01 00 02"), 20}, {Rtu("01 04 02 00 01"), 40}});
+  const auto frames = Monitor(monitor, {{kRead, 0}, {Rtu("02 03 04 00 01 00 02"), 20}, {Rtu("01 04 02 00 01"), 40}}, 50);
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_LT(frames[1].turnaroundMs, 0);
   EXPECT_LT(frames[2].turnaroundMs, 0);
