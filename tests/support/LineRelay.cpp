@@ -87,45 +87,43 @@ bool LineRelay::WaitQuiet(int quietMs, int withinMs) {
 }
 
 void LineRelay::Loop() {
-  struct Byte {
-    long long dueNs;  // when its last bit has gone over the wire
-    std::uint8_t value;
+  // What one read took from a side goes on as one write once the wire has carried its last
+  // byte: paced at the baud rate, yet never cut where the sender did not cut it, since a
+  // scheduling pause in the middle of a frame would look to the slave like the silence that
+  // ends one.
+  struct Chunk {
+    long long dueNs;
+    std::vector<std::uint8_t> bytes;
     bool toSlave;
   };
-  std::deque<Byte> wire;
+  std::deque<Chunk> wire;
   long long busFreeNs = 0;
   std::uint8_t buf[512];
   while (!stop_) {
     const long long now = NowNs();
     long long waitNs = 5000000;  // look at stop_ now and then
-    if (!wire.empty()) waitNs = std::max(0LL, wire.front().dueNs - now);
+    if (!wire.empty()) waitNs = std::max(0LL, std::min(waitNs, wire.front().dueNs - now));
     pollfd fds[2] = {{master_.master(), POLLIN, 0}, {slaveFd_, POLLIN, 0}};
     const timespec timeout{0, static_cast<long>(waitNs)};
     ppoll(fds, 2, &timeout, nullptr);
     for (int i = 0; i < 2; ++i) {
       if (!(fds[i].revents & POLLIN)) continue;
       const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      // The bytes go out one after another as the bus is free, a character time each.
-      for (ssize_t k = 0; k < n; ++k) {
-        busFreeNs = std::max(busFreeNs, NowNs()) + charNs_;
-        wire.push_back({busFreeNs, buf[k], i == 0});
-      }
+      if (n <= 0) continue;
+      // One direction at a time: the bytes start once the bus is free, a character time each.
+      busFreeNs = std::max(busFreeNs, NowNs()) + n * charNs_;
+      wire.push_back({busFreeNs, {buf, buf + n}, i == 0});
     }
-    // Deliver what is due, each direction's run in one write.
     const long long t = NowNs();
     while (!wire.empty() && wire.front().dueNs <= t) {
-      const bool toSlave = wire.front().toSlave;
-      std::vector<std::uint8_t> run;
-      while (!wire.empty() && wire.front().dueNs <= t && wire.front().toSlave == toSlave) {
-        run.push_back(wire.front().value);
-        wire.pop_front();
-      }
-      WriteAll(toSlave ? slaveFd_ : master_.master(), run.data(), run.size());
-      WriteAll(monitor_.master(), run.data(), run.size());
+      const Chunk& c = wire.front();
+      WriteAll(c.toSlave ? slaveFd_ : master_.master(), c.bytes.data(), c.bytes.size());
+      WriteAll(monitor_.master(), c.bytes.data(), c.bytes.size());
       {
         std::lock_guard<std::mutex> hold(lock_);
-        carried_.insert(carried_.end(), run.begin(), run.end());
+        carried_.insert(carried_.end(), c.bytes.begin(), c.bytes.end());
       }
+      wire.pop_front();
       lastCarriedNs_ = NowNs();
     }
   }

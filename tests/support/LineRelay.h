@@ -1,6 +1,7 @@
 // A serial line for three: joins a master's pseudo-terminal to a slave's, carrying the bytes
-// as a wire at the baud rate would (one character time each, one direction at a time), and
-// copies both directions to a third pseudo-terminal where a bus monitor listens.
+// as a wire at the baud rate would (one character time each, one direction at a time; each
+// read passed on whole when its last byte has gone over), and copies both directions to a
+// third pseudo-terminal where a bus monitor listens.
 #pragma once
 
 #include <atomic>
