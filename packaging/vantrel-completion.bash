@@ -55,7 +55,7 @@ _vantrel_tool() {
       -m | --mode) choices="rtu ascii tcp rtutcp" ;;
       -P | --parity) choices="none even odd mark space" ;;
       --word-order) choices="low-first high-first low-first-swapped high-first-swapped" ;;
-      -i | --image | --save | --workspace | --save-workspace | --map)
+      -i | --image | --save | --workspace | --save-workspace | --map | --pcap)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return

@@ -154,6 +154,11 @@ int SerialPort::OpenPath(const std::string& device, int baudRate, char parity, i
     return 0;
   }
   ioctl(fd, TCFLSH, TCIOFLUSH);
+  if (listen_only_) {
+    // Not an error on a line without modem lines (ENOTTY, EINVAL): there is nothing to drive.
+    int lines = TIOCM_RTS | TIOCM_DTR;
+    ioctl(fd, TIOCMBIC, &lines);
+  }
   const int parityBits = std::toupper(static_cast<unsigned char>(parity)) == 'N' ? 0 : 1;
   const int bitsPerChar = 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2);
   quiet_gap_ms_ = vantrel::QuietGapMs(baudRate, bitsPerChar);
@@ -174,7 +179,7 @@ int SerialPort::Close() {
 }
 
 int SerialPort::SetRs485(bool on) {
-  if (!is_open || handle_ < 0) return 0;
+  if (!is_open || handle_ < 0 || listen_only_) return 0;
   serial_rs485 conf{};
   if (on) conf.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
   if (ioctl(handle_, TIOCSRS485, &conf) != 0) {
@@ -195,7 +200,7 @@ int SerialPort::SetRs485(bool on) {
 }
 
 int SerialPort::Write(const std::uint8_t* bytes, int count) {
-  if (!is_open || handle_ < 0) return 0;
+  if (!is_open || handle_ < 0 || listen_only_) return 0;
   if (count <= 0 || bytes == nullptr) return 0;
   const auto start = std::chrono::steady_clock::now();
   int done = 0;

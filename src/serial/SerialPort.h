@@ -33,9 +33,17 @@ class SerialPort : public Link {
   // Always 1.
   int Close() override;
 
+  // For a bus monitor, before Open: the port only listens. Open then drops RTS and DTR,
+  // which the tty layer raises on every open, so that an adapter switching the line's
+  // direction by them stays receiving; RS-485 mode is left as the driver has it; Write
+  // sends nothing and returns 0. A pseudo-terminal, which has no modem lines, opens all the
+  // same. (The raise at open is the kernel's and lasts until Open drops them again.)
+  void SetListenOnly(bool on) { listen_only_ = on; }
+  bool ListenOnly() const { return listen_only_; }
+
   // Asks the driver for RS-485 mode (Linux TIOCSRS485): RTS raised while sending, for
   // adapters that switch the line's direction by it; off turns the mode off. 1 when the
-  // driver reports the mode asked for; 0 when the port is not open or the driver has no
+  // driver reports the mode asked for; 0 when the port is not open, only listens, or the driver has no
   // RS-485 mode (LastError: ENOTTY as a pseudo-terminal gives, EINVAL, or EOPNOTSUPP when it
   // took the request but kept its own mode), never a silent success.
   int SetRs485(bool on);
@@ -88,6 +96,7 @@ class SerialPort : public Link {
   std::string settings_text_;
   int last_error_ = 0;
   bool device_lost_ = false;
+  bool listen_only_ = false;
   int quiet_gap_ms_ = 5;
   int idle_gap_ms_ = 50;
   double byte_time_ms_ = 0;

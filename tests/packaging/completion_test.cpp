@@ -62,6 +62,9 @@ TEST(completion, options_values_and_devices) {
       {{kPoll, "--save-workspace", "si"}, {"site.vantrel.json"}},
       {{kPoll, "--map", "si"}, {"site.vantrel.json"}},  // any file: a map is a CSV file
       {{kSlave, "--map", "si"}, {"site.vantrel.json"}},
+      {{kPoll, "--mon"}, {"--monitor"}},
+      {{kPoll, "--monitor", "--pcap", "si"}, {"site.vantrel.json"}},
+      {{kPoll, "--monitor", "--count", ""}, {}},
       {{kSlave, "-m", ""}, {"rtu", "ascii"}},  // as its --help names them
       {{kSlave, "--data-bits", ""}, {"7", "8"}},
       {{kSlave, "--fault-a"}, {"--fault-at"}},

@@ -508,3 +508,58 @@ TEST(poll_options, map_options_and_what_goes_with_them) {
     EXPECT_NE(error.find(r.says), std::string::npos) << error;
   }
 }
+
+TEST(poll_options, monitor_options_and_what_goes_with_them) {
+  const PollConfig m = Parse({"--monitor", "-m", "ascii", "-b", "19200", "-P", "even", "-d", "7", "--count", "5",
+                              "--duration=2.5", "--reply-window", "250", "--pcap", "bus.pcap", "--json", "/dev/ttyUSB1"});
+  EXPECT_TRUE(m.monitor);
+  EXPECT_EQ(m.mode, vantrel::ModbusMode::Ascii);
+  EXPECT_EQ(m.baudRate, 19200);
+  EXPECT_EQ(m.parity, 'E');
+  EXPECT_EQ(m.dataBits, 7);
+  EXPECT_EQ(m.monitorCount, 5);
+  EXPECT_DOUBLE_EQ(m.monitorSeconds, 2.5);
+  EXPECT_DOUBLE_EQ(m.replyWindowMs, 250);
+  EXPECT_EQ(m.pcapPath, "bus.pcap");
+  EXPECT_EQ(m.device, "/dev/ttyUSB1");
+
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } refused[] = {
+      {{"--monitor", "-a", "3", "COM3"}, "leave out -a"},
+      {{"--monitor", "-t", "4", "COM3"}, "leave out -t"},
+      {{"--monitor", "-r", "10", "COM3"}, "leave out -r"},
+      {{"--monitor", "-c", "2", "COM3"}, "leave out -c"},
+      {{"--monitor", "-l", "100", "COM3"}, "leave out -l"},
+      {{"--monitor", "-o", "1", "COM3"}, "leave out -o"},
+      {{"--monitor", "-B", "COM3"}, "leave out -B"},
+      {{"--monitor", "--rs485", "COM3"}, "--rs485 would drive RTS"},
+      {{"--monitor", "COM3", "1", "2"}, "writes nothing"},
+      {{"--monitor", "--map", "m.csv", "COM3"}, "leave out --map"},
+      {{"--monitor", "--workspace", "w.json"}, "leave out --workspace"},
+      {{"--monitor", "--scan"}, "leave out --scan"},
+      {{"--monitor", "--id-info"}, "leave out --id-info"},
+      {{"--monitor", "--cells"}, "--cells is the response table's"},
+      {{"--monitor", "-m", "tcp", "127.0.0.1"}, "-m rtu or ascii"},
+      {{"--monitor", "--csv", "--json"}, "two outputs"},
+      {{"--monitor", "--count", "0"}, "--count: "},
+      {{"--monitor", "--duration", "-1"}, "--duration: "},
+      {{"--monitor", "--pcap"}, "--pcap needs a value"},
+      {{"--count", "3", "COM3"}, "--count goes with --monitor"},
+      {{"--pcap=x.pcap", "COM3"}, "--pcap goes with --monitor"},
+      {{"--duration", "1", "COM3"}, "--duration goes with --monitor"},
+  };
+  for (const auto& r : refused) {
+    PollConfig config;
+    std::string error;
+    EXPECT_EQ(ParsePollOptions(r.args, config, error), ParseOutcome::Error) << r.says;
+    EXPECT_NE(error.find(r.says), std::string::npos) << error;
+  }
+  // settings.ini's RS-485 switch would drive RTS: a monitor leaves it off.
+  PollConfig fromSettings;
+  fromSettings.rs485 = true;
+  std::string error;
+  ASSERT_EQ(ParsePollOptions({"--monitor", "COM3"}, fromSettings, error), ParseOutcome::Run) << error;
+  EXPECT_FALSE(fromSettings.rs485);
+}

@@ -23,6 +23,8 @@ const char kPollUsage[] =
     "   or: vantrel-poll -m tcp|rtutcp [options] HOST[:PORT] [VALUE...]\n"
     "   or: vantrel-poll --map FILE [--item NAME]... [--write NAME=VALUE]... [options] [DEVICE]\n"
     "   or: vantrel-poll --workspace FILE [--poll NAME]... [options] [DEVICE]\n"
+    "   or: vantrel-poll --monitor [-m rtu|ascii] [-b -d -s -P] [--count N] [--duration SECONDS]\n"
+    "                    [--csv|--json] [--pcap FILE] DEVICE\n"
     "\n"
     "Reads one Modbus slave (functions 01 to 04), on a serial line or over TCP, and prints\n"
     "every value in the formats of the Vantrel Modbus Scanner's response table; with values\n"
@@ -167,6 +169,31 @@ const char kPollUsage[] =
     "                basic objects (vendor name, product code, revision) and the regular\n"
     "                ones the device offers\n"
     "\n"
+    "Bus monitor (listens only: never sends, never raises RTS):\n"
+    "      --monitor\n"
+    "                print every frame that goes over the serial line DEVICE between a\n"
+    "                master and its slaves, at the line settings -b -d -s -P and mode -m\n"
+    "                rtu or ascii, until Ctrl+C: time in ms since the start, gap since the\n"
+    "                previous frame, request, reply, exception or noise, slave id,\n"
+    "                function, what it reads or writes (references counted from 1, and\n"
+    "                the 0-based wire address), the values, a reply's turnaround, the\n"
+    "                bytes. At the end, the figures per slave id: requests, replies,\n"
+    "                exceptions, CRC errors, unanswered requests, min/avg/max turnaround.\n"
+    "                --csv prints a header and a CSV line per frame, --json a JSON object\n"
+    "                per frame (time, kind, slave_id, function, hex, turnaround_ms, ...).\n"
+    "                -a, -t, -r, -c, -l, -o, --rs485, values, --map, --workspace and\n"
+    "                --scan do not go with it\n"
+    "      --count N\n"
+    "                with --monitor, stop after N frames (noise counts as one)\n"
+    "      --duration SECONDS\n"
+    "                with --monitor, stop after SECONDS (fractions allowed)\n"
+    "      --reply-window MS\n"
+    "                with --monitor, how long a reply may take to start after its\n"
+    "                request; later, the request counts as unanswered (default 1000)\n"
+    "      --pcap FILE\n"
+    "                with --monitor, also write the frames to FILE for Wireshark or\n"
+    "                tshark, each as a Modbus/TCP packet (port 502 for requests)\n"
+    "\n"
     "Writing: coils take 1 or 0 (on or off), holding registers a value in the -t format\n"
     "(see the examples below). Discrete inputs and input registers are read-only. A write\n"
     "is made once, and prints what was written.\n"
@@ -205,7 +232,9 @@ const char kPollUsage[] =
     "                                           one item, in its unit\n"
     "  vantrel-poll --scan 1-30 -o 0.05 COM3    which of slave ids 1 to 30 answer\n"
     "  vantrel-poll --scan --sweep --bauds 9600,19200 /dev/ttyUSB0\n"
-    "                                           and at which speed, parity and stop bits\n";
+    "                                           and at which speed, parity and stop bits\n"
+    "  vantrel-poll --monitor -b 19200 -P even --pcap bus.pcap /dev/ttyUSB0\n"
+    "                                           watch a line, and keep it for Wireshark\n";
 
 namespace {
 
@@ -412,6 +441,21 @@ std::string MapClash(const PollConfig& config, const std::string& requestOption)
   return "";
 }
 
+// Why --monitor cannot go with the other options given; "" when it can. It listens to a
+// serial line, so anything that asks, writes or names a request is refused.
+std::string MonitorClash(const PollConfig& config, const std::string& pollOption, bool rs485Given) {
+  const std::string listens = "--monitor only listens to the line: ";
+  if (IsNetworkMode(config.mode)) return "--monitor listens to a serial line: -m rtu or ascii";
+  if (!pollOption.empty()) return listens + "leave out " + pollOption;
+  if (rs485Given) return listens + "--rs485 would drive RTS";
+  if (config.IsWrite() || config.IsMapWrite()) return listens + "it writes nothing (no values after the device)";
+  if (!config.mapPath.empty()) return listens + "leave out --map";
+  if (!config.workspace.empty() || !config.saveWorkspace.empty()) return listens + "leave out --workspace and --save-workspace";
+  if (config.scan || config.idInfo) return listens + (config.scan ? "leave out --scan" : "leave out --id-info");
+  if (config.cells) return "--cells is the response table's; --monitor prints frames (--csv or --json for other forms)";
+  return "";
+}
+
 }  // namespace
 
 std::string OptionValue(const std::vector<std::string>& args, const std::string& name) {
@@ -494,6 +538,8 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   std::string mapRequestOption;  // the last of -t, -r and -c given, which --map refuses
   std::vector<std::string> itemNames;
   std::string mapOption;  // the last option given that needs --map
+  std::string monitorOption;  // the last option given that needs --monitor
+  std::string pollOption;     // the last of -a -t -r -c -l -o, which a monitor has no use for
   bool onlyValues = false;  // after "--"
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -580,6 +626,38 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         at = comma + 1;
       }
       (arg == "--bauds" ? config.sweepBauds : config.sweepStopBits) = list;
+      continue;
+    }
+    if (arg == "--monitor") {
+      config.monitor = true;
+      continue;
+    }
+    if (arg == "--count" || arg == "--duration" || arg == "--reply-window" || arg == "--pcap" ||
+        arg.rfind("--count=", 0) == 0 || arg.rfind("--duration=", 0) == 0 || arg.rfind("--reply-window=", 0) == 0 ||
+        arg.rfind("--pcap=", 0) == 0) {
+      const std::string name = arg.substr(0, arg.find('='));
+      std::string value;
+      if (LongValue(args, i, name, value, error) < 0) return ParseOutcome::Error;
+      monitorOption = name;
+      if (name == "--pcap") {
+        if (value.empty()) { error = "--pcap: the capture file to write"; return ParseOutcome::Error; }
+        config.pcapPath = value;
+        continue;
+      }
+      if (name == "--count") {
+        long n = 0;
+        if (!ToLong(value, 1, 2000000000L, n)) { error = "--count: frames, at least 1"; return ParseOutcome::Error; }
+        config.monitorCount = n;
+        continue;
+      }
+      char* end = nullptr;
+      const double number = std::strtod(value.c_str(), &end);
+      const bool seconds = name == "--duration";
+      if (end == value.c_str() || *end != '\0' || !(number > 0) || number > (seconds ? 31536000 : 3600000)) {
+        error = seconds ? "--duration: seconds, above 0" : "--reply-window: milliseconds, above 0 and at most 3600000";
+        return ParseOutcome::Error;
+      }
+      (seconds ? config.monitorSeconds : config.replyWindowMs) = number;
       continue;
     }
     if (arg == "--multiple") {
@@ -679,6 +757,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     long n = 0;
     const char f = flag[1];
     if (std::strchr("atrc", f) != nullptr) requestOption = flag;
+    if (std::strchr("atrclo", f) != nullptr) pollOption = flag;
     if (std::strchr("trc", f) != nullptr) mapRequestOption = flag;
     switch (f) {
       case 'm': {
@@ -787,6 +866,17 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
     }
   }
   if (!positional.empty()) config.values.assign(positional.begin() + 1, positional.end());
+  if (config.monitor) {
+    if (const std::string clash = MonitorClash(config, pollOption.empty() ? requestOption : pollOption, rs485Given);
+        !clash.empty()) {
+      error = clash;
+      return ParseOutcome::Error;
+    }
+    config.rs485 = false;  // settings.ini's switch asks the driver to drive RTS
+  } else if (!monitorOption.empty()) {
+    error = monitorOption + " goes with --monitor";
+    return ParseOutcome::Error;
+  }
   if (config.json && (config.csv || config.cells)) {
     error = std::string("--json and ") + (config.csv ? "--csv" : "--cells") + " are two outputs: give one of them";
     return ParseOutcome::Error;

@@ -89,6 +89,15 @@ struct PollConfig {
   std::vector<MapWrite> mapWrites;
 
   bool IsMapWrite() const { return !mapWrites.empty(); }
+
+  // --monitor: listen to the serial line without ever sending, and print each frame seen
+  // until Ctrl+C, monitorCount frames (0: no bound) or monitorSeconds (0: no bound); with
+  // pcapPath, write them to that capture file too.
+  bool monitor = false;
+  long monitorCount = 0;
+  double monitorSeconds = 0;
+  double replyWindowMs = 1000;
+  std::string pcapPath;
 };
 
 // Distinct exit statuses, one per kind of failure.

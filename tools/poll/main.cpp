@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Monitor.h"
 #include "PollOptions.h"
 #include "PollRun.h"
 #include "Scan.h"
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
     case ParseOutcome::Run:
       break;
   }
+  if (cfg.monitor) return RunMonitor(cfg);
   const bool named = !cfg.workspace.empty();
   PollOutput out(cfg, named);
   if (!workspaceRead) return out.Failure(nullptr, kExitBadWorkspace, workspaceError);
