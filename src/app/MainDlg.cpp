@@ -32,6 +32,7 @@
 #include <numeric>
 
 #include "Artwork.h"
+#include "app/BusMonitorDlg.h"
 #include "app/CaptionButton.h"
 #include "app/DataLogBar.h"
 #include "app/FindDevicesDlg.h"
@@ -130,6 +131,8 @@ void CMainDlg::BuildLayout() {
       ->setObjectName(QStringLiteral("findDevicesAction"));
   menu->addAction(QStringLiteral("Device identification"), this, [this] { ShowDeviceIdentification(); })
       ->setObjectName(QStringLiteral("deviceIdAction"));
+  menu->addAction(QStringLiteral("Bus monitor..."), this, [this] { OpenBusMonitor(); })
+      ->setObjectName(QStringLiteral("busMonitorAction"));
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   // After the first release's menu: the workspace files (the connection and every poll
@@ -1071,6 +1074,15 @@ bool CMainDlg::SetScanLine(const LineSettings& line) {
                          : line_.serial().OpenDevice(settings_.device_path, line.baud, line.parity, line.dataBits,
                                                    line.stopBits);
   return opened != 0;
+}
+
+CBusMonitorDlg* CMainDlg::OpenBusMonitor() {
+  auto* monitor = new CBusMonitorDlg(ConnectionFromSettings(), [this] {
+    return line_.serial().IsOpen() ? line_.serial().Device() : std::string();
+  }, this);
+  monitor->setAttribute(Qt::WA_DeleteOnClose);
+  monitor->show();
+  return monitor;
 }
 
 void CMainDlg::OpenFindDevices() {

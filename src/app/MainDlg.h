@@ -35,6 +35,7 @@ class CTreePropSheet;
 class CTrendChartDlg;
 class CWriteDlg;
 class CFindDevicesDlg;
+class CBusMonitorDlg;
 struct LineSettings;
 class DataLogBar;
 class LogBox;
@@ -231,6 +232,9 @@ class CMainDlg : public QDialog, private LineObserver {
   // "Find devices": polling pauses, the dialog scans; a device double-clicked there is
   // taken into the connection and request, saved, and polled once. Polling goes on after.
   void OpenFindDevices();
+  // "Bus monitor...": a window of its own, not modal (one per line, several at once), that
+  // proposes the connection's line and refuses the one this window has open.
+  CBusMonitorDlg* OpenBusMonitor();
   // "Device identification": the current slave's objects (43/14) in a box.
   void ShowDeviceIdentification();
   // Asks for a file that is appended to (the activity log, the data log): folder and
