@@ -280,7 +280,9 @@ bool CBusMonitorDlg::StartListening() {
 void CBusMonitorDlg::StopListening() {
   if (!Listening()) return;
   tick_->stop();
-  delete notifier_;
+  // Stop may come from the notifier's own signal (the device went away): not deleted under it.
+  notifier_->setEnabled(false);
+  notifier_->deleteLater();
   notifier_ = nullptr;
   std::vector<MonitorFrame> frames;
   OnReadable();
