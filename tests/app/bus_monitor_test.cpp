@@ -21,6 +21,7 @@
 
 #include "MainWindowTest.h"
 #include "app/BusMonitorDlg.h"
+#include "app/TrafficDlg.h"
 #include "serial/PortMap.h"
 #include "session/MonitorTexts.h"
 #include "support/LineRelay.h"
@@ -182,6 +183,49 @@ TEST_F(MainWindow, bus_monitor_opens_from_the_menu_and_refuses_the_line_the_wind
   EXPECT_FALSE(m->StartListening());
   EXPECT_TRUE(m->statusLabel()->text().contains(QStringLiteral("cannot be opened"))) << m->statusLabel()->text().toStdString();
   EXPECT_TRUE(line_.serial().IsOpen()) << "the main window's line is left alone";
+}
+
+TEST_F(MainWindow, traffic_shows_the_windows_own_bytes_the_noise_it_skipped_and_a_late_reply) {
+  StartSlave({"-a", "1", "-b", "115200", "--fault-at", "30=noise"});
+  WriteSettings("request_function_code=3\nrequest_length=2\n");
+  StartWindow();
+  QAction* action = dlg_->findChild<QAction*>(QStringLiteral("trafficAction"));
+  ASSERT_NE(action, nullptr);
+  action->trigger();
+  action->trigger();  // one window at a time
+  ASSERT_EQ(dlg_->findChildren<CTrafficDlg*>().size(), 1);
+  CTrafficDlg* traffic = dlg_->findChild<CTrafficDlg*>();
+
+  settings_.request_offset = 30;  // a stray byte before a good reply
+  dlg_->Poll();
+  StepReplyTicks();
+  settings_.recv_time_out = 200;   // given up before the reply comes, after 500 ms
+  settings_.request_offset = 9022;
+  dlg_->Poll();
+  StepReplyTicks();
+  std::this_thread::sleep_for(700ms);
+  settings_.recv_time_out = 0;
+  settings_.request_offset = 30;
+  dlg_->Poll();
+  StepReplyTicks();
+
+  std::vector<TrafficEntry> out, in, notes;
+  for (const TrafficEntry& e : traffic->log().entries()) {
+    (e.kind == TrafficKind::Sent ? out : e.kind == TrafficKind::Received ? in : notes).push_back(e);
+  }
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].text.rfind("01 03 00 1D 00 02", 0), 0u) << out[0].text;
+  EXPECT_EQ(out[1].text.rfind("01 03 23 3D", 0), 0u) << out[1].text;
+  ASSERT_GE(in.size(), 3u);
+  EXPECT_GE(in.front().sinceSentMs, 0);
+  // The noise before the first reply, and the late reply dropped before the third request.
+  std::string said;
+  for (const TrafficEntry& e : notes) said += e.text + "\n";
+  EXPECT_NE(said.find("noise"), std::string::npos) << said;
+  EXPECT_NE(said.find("abandoned exchange"), std::string::npos) << said;
+  const QString shown = traffic->lines()->toPlainText();
+  EXPECT_EQ(shown.count(QLatin1Char('\n')) + 1, static_cast<int>(traffic->log().entries().size()));
+  EXPECT_TRUE(shown.contains(QStringLiteral("  out   01 03 00 1D 00 02")));
 }
 
 }  // namespace
