@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <stdexcept>
 
 #include "serial/PortMap.h"
 #include "session/MonitorTexts.h"
