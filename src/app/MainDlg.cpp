@@ -32,12 +32,14 @@
 #include <numeric>
 
 #include "Artwork.h"
+#include "app/BusMonitorDlg.h"
 #include "app/CaptionButton.h"
 #include "app/DataLogBar.h"
 #include "app/FindDevicesDlg.h"
 #include "app/LogBox.h"
 #include "app/PollTab.h"
 #include "app/ScanDriver.h"
+#include "app/TrafficDlg.h"
 #include "session/MapEdits.h"
 #include "session/PollTexts.h"
 #include "app/ResponseModel.h"
@@ -108,7 +110,13 @@ CMainDlg::CMainDlg(ScannerSettings& settings, Line& line, Tattler& tattler, QWid
     timers_[static_cast<std::size_t>(id)] = t;
   }
   // The noise and the frames the master skips while looking for a reply go to the debug log.
-  master_.note = [](const std::string& line) { WriteDebugLogText(line); };
+  master_.note = [this](const std::string& line) {
+    WriteDebugLogText(line);
+    if (traffic_) traffic_->AddNote(line);
+  };
+  master_.traffic = [this](bool sent, const std::uint8_t* bytes, int size) {
+    if (traffic_) traffic_->AddBytes(sent, bytes, size, master_.Mode() == ModbusMode::Ascii);
+  };
   InitArtwork();
   setWindowIcon(QIcon(QStringLiteral(":/vantrel-modbus-scanner.png")));
   LineObserver& observer = *this;  // private: only the window tells its session what to report to
@@ -119,7 +127,10 @@ CMainDlg::CMainDlg(ScannerSettings& settings, Line& line, Tattler& tattler, QWid
   SetTimer(TIMER_STARTUP, 1);  // start-up runs once the window is on screen
 }
 
-CMainDlg::~CMainDlg() { master_.note = nullptr; }
+CMainDlg::~CMainDlg() {
+  master_.note = nullptr;
+  master_.traffic = nullptr;
+}
 
 void CMainDlg::BuildLayout() {
   auto* menuBar = new QMenuBar(this);
@@ -130,6 +141,8 @@ void CMainDlg::BuildLayout() {
       ->setObjectName(QStringLiteral("findDevicesAction"));
   menu->addAction(QStringLiteral("Device identification"), this, [this] { ShowDeviceIdentification(); })
       ->setObjectName(QStringLiteral("deviceIdAction"));
+  menu->addAction(QStringLiteral("Bus monitor..."), this, [this] { OpenBusMonitor(); })
+      ->setObjectName(QStringLiteral("busMonitorAction"));
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   // After the first release's menu: the workspace files (the connection and every poll
@@ -245,6 +258,7 @@ void CMainDlg::BuildLayout() {
   connect(copyAll, &QAction::triggered, this, [this] { CopyRows(true); });
   auto* saveCsv = new QAction(QStringLiteral("Save table as CSV..."), this);
   connect(saveCsv, &QAction::triggered, this, [this] { SaveTableAsCsv(); });
+  view->addAction(QStringLiteral("Traffic"), this, [this] { OpenTraffic(); })->setObjectName(QStringLiteral("trafficAction"));
   QAction* chart = view->addAction(QStringLiteral("Chart"), this, [this] { OpenChart(); });
   chart->setObjectName(QStringLiteral("chartAction"));
   tableActions_ = {copyRows, copyAll, saveCsv, chart};
@@ -1071,6 +1085,25 @@ bool CMainDlg::SetScanLine(const LineSettings& line) {
                          : line_.serial().OpenDevice(settings_.device_path, line.baud, line.parity, line.dataBits,
                                                    line.stopBits);
   return opened != 0;
+}
+
+CBusMonitorDlg* CMainDlg::OpenBusMonitor() {
+  auto* monitor = new CBusMonitorDlg(ConnectionFromSettings(), [this] {
+    return line_.serial().IsOpen() ? line_.serial().Device() : std::string();
+  }, this);
+  monitor->setAttribute(Qt::WA_DeleteOnClose);
+  monitor->show();
+  return monitor;
+}
+
+CTrafficDlg* CMainDlg::OpenTraffic() {
+  if (!traffic_) {
+    traffic_ = new CTrafficDlg(this);
+    traffic_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  traffic_->show();
+  traffic_->raise();
+  return traffic_;
 }
 
 void CMainDlg::OpenFindDevices() {

@@ -35,6 +35,8 @@ class CTreePropSheet;
 class CTrendChartDlg;
 class CWriteDlg;
 class CFindDevicesDlg;
+class CBusMonitorDlg;
+class CTrafficDlg;
 struct LineSettings;
 class DataLogBar;
 class LogBox;
@@ -231,6 +233,11 @@ class CMainDlg : public QDialog, private LineObserver {
   // "Find devices": polling pauses, the dialog scans; a device double-clicked there is
   // taken into the connection and request, saved, and polled once. Polling goes on after.
   void OpenFindDevices();
+  // "Bus monitor...": a window of its own, not modal (one per line, several at once), that
+  // proposes the connection's line and refuses the one this window has open.
+  CBusMonitorDlg* OpenBusMonitor();
+  // "Traffic" (View menu): the window of this window's own bytes out and in; one at a time.
+  CTrafficDlg* OpenTraffic();
   // "Device identification": the current slave's objects (43/14) in a box.
   void ShowDeviceIdentification();
   // Asks for a file that is appended to (the activity log, the data log): folder and
@@ -395,6 +402,7 @@ class CMainDlg : public QDialog, private LineObserver {
   bool showNames_ = false;
   bool showFormats_ = false;
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
+  QPointer<CTrafficDlg> traffic_;   // null until Traffic, and again once closed
   bool closing_ = false;           // Close has begun: the report is on its way
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile
 };

@@ -81,20 +81,20 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
     PutMbap(framed, ++transaction_, frame[0], pdu);
     std::memcpy(framed + kMbapHeaderSize, frame + 1, static_cast<std::size_t>(pdu));
     framedSize = kMbapHeaderSize + pdu;
-    written = link().Write(framed, framedSize);
+    written = Send(framed, framedSize);
   } else {
     DrainLine();
     link().DiscardInput();  // a late reply to an earlier request must not answer this one
     pending_size_ = 0;
     if (rtu) {
       std::memcpy(framed, frame, static_cast<std::size_t>(size));
-      written = link().Write(frame, size);
+      written = Send(frame, size);
     } else {
       const std::string line = EncodeAscii(frame, size - 2);
       std::memcpy(framed, frame, static_cast<std::size_t>(size - 2));
       framed[size - 2] = Lrc(frame, size - 2);
       framedSize = size - 1;
-      written = link().Write(reinterpret_cast<const std::uint8_t*>(line.data()), static_cast<int>(line.size()));
+      written = Send(reinterpret_cast<const std::uint8_t*>(line.data()), static_cast<int>(line.size()));
     }
   }
 
@@ -134,7 +134,14 @@ std::string ModbusMaster::Shown(const std::uint8_t* bytes, int size) const {
   return text;
 }
 
+int ModbusMaster::Send(const std::uint8_t* bytes, int size) {
+  const int written = link().Write(bytes, size);
+  if (written > 0 && traffic) traffic(true, bytes, size);
+  return written;
+}
+
 void ModbusMaster::NoteReceived(const std::uint8_t* bytes, int size) {
+  if (traffic) traffic(false, bytes, size);
   const int keep = static_cast<int>(std::min<long long>(size, std::max<long long>(kFrameCap - received_count_, 0)));
   received_.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(keep));
   received_count_ += size;
@@ -183,6 +190,7 @@ void ModbusMaster::DrainLine() {
       continue;
     }
     const int n = link().Read(chunk, kReadChunk);
+    if (n > 0 && traffic) traffic(false, chunk, n);
     if (dropped.size() < 3 * kFrameCapacity) dropped += HexBytes(chunk, n);
   }
   if (!dropped.empty() && note) note(drain_what_ + dropped);

@@ -110,6 +110,11 @@ class ModbusMaster {
   // ("Skipped 846 frames of other transactions ..."), and where the bytes dropped before a
   // request are named; unset, they are not named.
   std::function<void(const std::string&)> note;
+  // Every byte the master writes to the link (sent) and reads from it, as it goes: the
+  // requests as framed, the replies, and the noise, other exchanges' frames and late replies
+  // it reads and skips or drops; unset, nothing. Bytes the driver discards unread before a
+  // request are not among them.
+  std::function<void(bool sent, const std::uint8_t* bytes, int size)> traffic;
 
   // Classifies reply against request (a read, a write or a device identification request,
   // 43/14), both framed as the mode frames them (without ASCII's characters), and fills the
@@ -152,6 +157,8 @@ class ModbusMaster {
   // Bytes as notes show them: hex, or for ASCII the characters.
   std::string Shown(const std::uint8_t* bytes, int size) const;
   void NoteReceived(const std::uint8_t* bytes, int size);
+  // Writes to the link, telling traffic what went.
+  int Send(const std::uint8_t* bytes, int size);
   // Removes the first count gathered bytes, naming them with what they were; wholeFrame: a
   // frame of another exchange, not noise.
   void Drop(int count, const std::string& what, bool wholeFrame = false);
