@@ -175,8 +175,11 @@ XServer::XServer() {
     server_ = std::make_unique<BackgroundProcess>(
         std::vector<std::string>{"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
         "", std::vector<std::string>{}, fd >= 0 ? log : "/dev/null");
-    for (int i = 0; i < 600 && server_->Running(); ++i) {  // up to 30 s for its socket
-      if (access(socket.c_str(), F_OK) == 0) {
+    // Up to 30 s for its socket. Another test may have taken the same number a moment
+    // before: the display is ours only when the lock file names our server.
+    const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+    for (int i = 0; i < 600 && server_->Running(); ++i) {
+      if (access(socket.c_str(), F_OK) == 0 && std::atoi(ReadFile(lock).c_str()) == server_->pid()) {
         ok_ = true;
         break;
       }

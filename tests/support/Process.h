@@ -64,6 +64,7 @@ class BackgroundProcess {
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   bool Running();
   // Its exit status once it has ended within timeoutMs; -1 if it has not (or was killed).
   int Wait(int timeoutMs);
