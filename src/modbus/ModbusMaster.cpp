@@ -136,7 +136,7 @@ std::string ModbusMaster::Shown(const std::uint8_t* bytes, int size) const {
 
 int ModbusMaster::Send(const std::uint8_t* bytes, int size) {
   const int written = link().Write(bytes, size);
-  if (written > 0 && traffic) traffic(true, bytes, size);
+  if (written > 0 && traffic) traffic(true, bytes, written);
   return written;
 }
 

@@ -10,27 +10,17 @@
 #include "modbus/ModbusFrame.h"
 #include "session/BusMonitor.h"
 #include "session/MonitorTexts.h"
+#include "support/Frames.h"
 #include "support/Hex.h"
 
 using namespace vantrel;
 using vantrel::test::Bytes;
+using vantrel::test::Ascii;
+using vantrel::test::Rtu;
 using vantrel::test::HexOf;
 
 namespace {
 
-// An RTU frame: the bytes and their CRC.
-std::vector<std::uint8_t> Rtu(const std::string& hex) {
-  std::vector<std::uint8_t> b = Bytes(hex);
-  const std::uint16_t crc = Crc16(b.data(), static_cast<std::uint16_t>(b.size()));
-  b.push_back(static_cast<std::uint8_t>(crc >> 8));
-  b.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  return b;
-}
-std::vector<std::uint8_t> Ascii(const std::string& hex) {
-  const std::vector<std::uint8_t> b = Bytes(hex);
-  const std::string text = EncodeAscii(b.data(), static_cast<int>(b.size()));
-  return {text.begin(), text.end()};
-}
 std::vector<std::uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
 std::vector<std::uint8_t> Cat(std::initializer_list<std::vector<std::uint8_t>> parts) {
   std::vector<std::uint8_t> all;

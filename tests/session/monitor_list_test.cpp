@@ -14,11 +14,13 @@
 #include "session/BusMonitor.h"
 #include "session/MonitorList.h"
 #include "session/MonitorTexts.h"
+#include "support/Frames.h"
 #include "support/Hex.h"
 #include "support/TempDir.h"
 
 using namespace vantrel;
 using vantrel::test::Bytes;
+using vantrel::test::Rtu;
 using vantrel::test::ReadFile;
 using vantrel::test::TempDir;
 
@@ -145,14 +147,6 @@ TEST(MonitorList, keeps_the_last_frames_and_says_which_rows_went) {
   MonitorList small(2);
   EXPECT_TRUE(small.Add(frames).reset);
   EXPECT_EQ(Shown(small), "U2/16 R0/6");
-}
-
-std::vector<std::uint8_t> Rtu(const std::string& hex) {
-  std::vector<std::uint8_t> b = Bytes(hex);
-  const std::uint16_t crc = Crc16(b.data(), static_cast<std::uint16_t>(b.size()));
-  b.push_back(static_cast<std::uint8_t>(crc >> 8));
-  b.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  return b;
 }
 
 TEST(MonitorList, rows_and_details_of_a_decoded_exchange) {

@@ -10,23 +10,17 @@
 #include "modbus/ModbusFrame.h"
 #include "session/BusMonitor.h"
 #include "session/PcapWriter.h"
+#include "support/Frames.h"
 #include "support/Hex.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
 using namespace vantrel;
 using vantrel::test::Bytes;
+using vantrel::test::Rtu;
 using vantrel::test::TempDir;
 
 namespace {
-
-std::vector<std::uint8_t> Rtu(const std::string& hex) {
-  std::vector<std::uint8_t> b = Bytes(hex);
-  const std::uint16_t crc = Crc16(b.data(), static_cast<std::uint16_t>(b.size()));
-  b.push_back(static_cast<std::uint8_t>(crc >> 8));
-  b.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  return b;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
