@@ -28,6 +28,38 @@ long long MsBetween(TimePoint from, TimePoint to) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
 
+// An RTU frame for slave id 0 goes to every device, and none answers.
+bool IsBroadcast(const std::vector<std::uint8_t>& frame) { return !frame.empty() && frame[0] == 0; }
+
+// The functions every device may carry out at once: writes, and no read (nobody answers).
+bool MayBroadcast(int function) {
+  return IsWriteFunction(function) || function == 21 || function == 22;
+}
+
+// The RTU frame of a request of any function into out; 0 when it cannot be one.
+int FramePduRequest(int slaveId, const std::vector<std::uint8_t>& pdu, std::uint8_t* out) {
+  if (slaveId < 0 || slaveId > kMaxSlaveId || pdu.empty() || pdu.size() > kFrameCapacity - 7) return 0;
+  if (slaveId == 0 && !MayBroadcast(pdu[0])) return 0;
+  out[0] = static_cast<std::uint8_t>(slaveId);
+  std::copy(pdu.begin(), pdu.end(), out + 1);
+  const auto size = static_cast<std::uint16_t>(pdu.size() + 1);
+  const std::uint16_t crc = Crc16(out, size);
+  out[size] = static_cast<std::uint8_t>(crc >> 8);
+  out[size + 1] = static_cast<std::uint8_t>(crc & 0xFF);
+  return size + 2;
+}
+
+std::string PduRefusalText(int slaveId, const std::vector<std::uint8_t>& pdu) {
+  if (pdu.empty()) return "The request is empty: it needs a function code at least.";
+  if (pdu.size() > kFrameCapacity - 7) return "The request is longer than the 253 bytes a Modbus PDU may have.";
+  if (slaveId == 0) {
+    return "Function " + std::to_string(pdu[0]) +
+           " cannot be broadcast: no device answers a request to slave id 0, so only writes "
+           "(05, 06, 15, 16, 21 and 22) go to every device.";
+  }
+  return "Slave id " + std::to_string(slaveId) + " is not one of 0 to 255.";
+}
+
 }  // namespace
 
 std::string ConnectionSummary(const LineConnection& c) {
@@ -169,6 +201,7 @@ void LineSession::LineLost() {
   const std::string mapRead = was == Kind::Poll && poll_read_ == PollRead::Cycle
                                   ? MapRequestText(slots_[Index(poll)].def.map, cycle_.requests.front())
                                   : "";
+  if (was == Kind::Pdu) EndPdu(MB_RESPONCE_EMPTY, "The line went away before the reply came.");
   on_line_ = Kind::None;
   on_line_poll_ = -1;
   poll_read_ = PollRead::Definition;
@@ -179,7 +212,7 @@ void LineSession::LineLost() {
   line_.master().Close();
   lost_ = true;
   down_told_ = true;
-  if (was != Kind::None) CountEnd(poll, ExchangeClass::OtherError, was == Kind::Write);
+  if (was == Kind::Poll || was == Kind::Write) CountEnd(poll, ExchangeClass::OtherError, was == Kind::Write);
   if (Network()) {
     Log(-1, "The connection to " + ConnectionText() + " has been lost (" + std::strerror(error) +
                 "); it is made again at the next poll");
@@ -198,6 +231,15 @@ void LineSession::LineLost() {
 }
 
 void LineSession::GiveUpExchange(const char* poll, const char* write) {
+  if (on_line_ == Kind::Quiet) {
+    on_line_ = Kind::None;
+    return;
+  }
+  if (on_line_ == Kind::Pdu) {
+    line_.master().AbandonExchange(std::max(connection_.timeoutMs, 0));
+    EndPdu(MB_RESPONCE_EMPTY, "The reply was given up: the line was taken for something else.");
+    return;
+  }
   const bool writing = on_line_ == Kind::Write;
   const int who = on_line_poll_;
   on_line_ = Kind::None;
@@ -400,6 +442,10 @@ void LineSession::Schedule() {
     SendWrite();
     return;
   }
+  if (!pdus_.empty()) {
+    SendPdu();
+    return;
+  }
   // A cycle of reads by map goes on before any other definition is served.
   if (cycle_.poll >= 0) {
     SendPoll(cycle_.poll);
@@ -556,7 +602,8 @@ void LineSession::SendWrite() {
   if (lost_ && !IsOpen() && !Network() && OpenLink() == OpenResult::Open) Opened(false);
   Log(poll, DescribeWrite(request));
   write_on_line_ = request;
-  CountSent(poll, true);
+  // A broadcast is no exchange: nobody answers it, so the figures do not count it.
+  if (!IsBroadcast(request.bytes)) CountSent(poll, true);
   const int sent = line_.master().SendRequest(request.bytes.data(), static_cast<int>(request.bytes.size()));
   Log(poll, "=>Write request: " + WireText(line_.master().Mode(), line_.master().request, line_.master().request_size));
   on_line_ = Kind::Write;
@@ -576,6 +623,77 @@ void LineSession::SendWrite() {
   }
   sent_at_ = Now();
   wait_ms_ = 0;
+  if (IsBroadcast(request.bytes)) {
+    EndWrite(MB_RESPONCE_OK);
+    Broadcasted(poll);
+    observer_.OnWriteConfirmed(poll, request);
+  }
+}
+
+// --- requests of any function -----------------------------------------------------------
+
+void LineSession::Send(PduRequest request) {
+  pdus_.push_back(std::move(request));
+  Schedule();
+}
+
+void LineSession::SendPdu() {
+  PduRequest r = std::move(pdus_.front());
+  pdus_.pop_front();
+  pdu_on_line_ = PduOutcome{};
+  pdu_on_line_.tag = r.tag;
+  pdu_on_line_.broadcast = r.slaveId == 0;
+  std::uint8_t frame[kFrameCapacity];
+  const int size = FramePduRequest(r.slaveId, r.pdu, frame);
+  if (size <= 0) {
+    EndPdu(MB_RESPONCE_EMPTY, PduRefusalText(r.slaveId, r.pdu));
+    Schedule();
+    return;
+  }
+  if (lost_ && !IsOpen() && !Network() && OpenLink() == OpenResult::Open) Opened(false);
+  const int sent = line_.master().SendRequest(frame, size);
+  ModbusMaster& m = line_.master();
+  pdu_on_line_.request.assign(m.request, m.request + m.request_size);
+  Log(-1, std::string(pdu_on_line_.broadcast ? "=>Broadcast: " : "=>Request: ") + WireText(m.Mode(), m.request, m.request_size));
+  on_line_ = Kind::Pdu;
+  on_line_poll_ = -1;
+  sent_at_ = Now();
+  wait_ms_ = 0;
+  if (m.link().DeviceLost()) {
+    LineLost();
+    return;
+  }
+  if (!sent) {
+    EndPdu(MB_RESPONCE_EMPTY, CannotWriteText(ConnectionText()));
+    return;
+  }
+  pdu_on_line_.sent = true;
+  if (pdu_on_line_.broadcast) {
+    EndPdu(MB_RESPONCE_EMPTY, "");
+    Broadcasted(-1);
+  }
+}
+
+void LineSession::EndPdu(int result, std::string text) {
+  on_line_ = Kind::None;
+  wait_ms_ = 0;
+  PduOutcome done = std::move(pdu_on_line_);
+  pdu_on_line_ = PduOutcome{};
+  done.result = result;
+  done.text = std::move(text);
+  if (done.sent && !done.broadcast) done.ms = std::chrono::duration<double, std::milli>(Now() - sent_at_).count();
+  if (result != MB_RESPONCE_EMPTY) {
+    const ModbusMaster& m = line_.master();
+    done.replyPdu.assign(m.ResponsePdu(), m.ResponsePdu() + m.ResponsePduSize());
+  }
+  if (!done.text.empty()) Log(-1, "Failed: " + done.text.substr(0, done.text.find('\n')));
+  observer_.OnPduDone(done);
+}
+
+void LineSession::Broadcasted(int poll) {
+  Log(poll, "Broadcast: no device answers; the next request waits " + std::to_string(connection_.turnaroundMs) + " ms");
+  on_line_ = Kind::Quiet;
+  quiet_until_ = Now() + std::chrono::milliseconds(std::max(connection_.turnaroundMs, 0));
 }
 
 // --- replies ----------------------------------------------------------------------------
@@ -586,7 +704,8 @@ void LineSession::TimePassed() {
     // The name lookup may outlast the connect's own bound: the session's word is final.
     FinishConnect(-1);
   }
-  if (on_line_ != Kind::None) {
+  if (on_line_ == Kind::Quiet && now >= quiet_until_) on_line_ = Kind::None;
+  if (on_line_ != Kind::None && on_line_ != Kind::Quiet) {
     // Compared in 64 bits: a negative stored time-out times out at once instead of never.
     if (static_cast<long long>(wait_ms_) > static_cast<long long>(connection_.timeoutMs)) {
       TimeOut();
@@ -604,7 +723,7 @@ void LineSession::LinkReadable() {
   if (connecting_) {
     const int result = line_.FinishConnect();
     if (result >= 0) FinishConnect(result);
-  } else if (on_line_ != Kind::None) {
+  } else if (on_line_ != Kind::None && on_line_ != Kind::Quiet) {
     TakeReply();
   }
   Schedule();
@@ -614,6 +733,16 @@ void LineSession::TakeReply() {
   const int result = line_.master().ReadResponse();
   if (ReplyPending(result)) {
     if (line_.master().link().DeviceLost()) LineLost();
+    return;
+  }
+  if (on_line_ == Kind::Pdu) {
+    std::string text;
+    if (result == MB_RESPONCE_EXCEPTION) {
+      ExplainException(line_.master().exception_function, line_.master().exception_code, text);
+    } else if (result != MB_RESPONCE_OK) {
+      text = ReplyErrorText(result);
+    }
+    EndPdu(result, std::move(text));
     return;
   }
   const int poll = on_line_poll_;
@@ -648,6 +777,10 @@ void LineSession::TimeOut() {
   const bool writing = on_line_ == Kind::Write;
   ModbusMaster& m = line_.master();
   m.AbandonExchange(static_cast<int>(std::min<unsigned>(wait_ms_, INT_MAX)));
+  if (on_line_ == Kind::Pdu) {
+    EndPdu(MB_RESPONCE_EMPTY, TimeoutText(m.request, m.request_size));
+    return;
+  }
   LineFailure f;
   f.result = MB_RESPONCE_EMPTY;
   f.shortReply = m.SawShortReply();
@@ -849,7 +982,7 @@ void LineSession::CountEnd(int poll, ExchangeClass how, bool write) {
 
 int LineSession::WatchHandle() const {
   if (connecting_) return line_.ConnectHandle();
-  if (on_line_ != Kind::None) return line_.master().link().Handle();
+  if (on_line_ != Kind::None && on_line_ != Kind::Quiet) return line_.master().link().Handle();
   return -1;
 }
 
@@ -864,6 +997,12 @@ TimePoint LineSession::NextPollDue() const {
 TimePoint LineSession::NextWake() const {
   TimePoint next = TimePoint::max();
   if (connecting_) next = connect_deadline_;
+  if (on_line_ == Kind::Quiet) return std::min(next, quiet_until_);
+  if (on_line_ == Kind::Pdu) {
+    // A reply that only silence ends (a function the codec does not know) is looked at
+    // again once the line has been quiet for its gap.
+    next = std::min(next, Now() + std::chrono::milliseconds(std::max(line_.master().link().IdleGapMs(), 1)));
+  }
   if (on_line_ != Kind::None) {
     // Once the wait counted passes the time-out, the next call times it out.
     const TimePoint counted = sent_at_ + std::chrono::milliseconds(std::max(connection_.timeoutMs, 0) + 1);

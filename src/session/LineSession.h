@@ -53,6 +53,29 @@ struct LineFailure {
   bool lineGone = false;    // the link went away, or could not be opened
 };
 
+// A request of any function, as the Test center, Diagnostics and vantrel-poll --raw make
+// them: the PDU (function code and data) for a slave id. Slave id 0 broadcasts.
+struct PduRequest {
+  int slaveId = 1;
+  std::vector<std::uint8_t> pdu;
+  int tag = 0;  // the caller's, told back with the outcome
+};
+
+// How a PduRequest ended.
+struct PduOutcome {
+  int tag = 0;
+  // The reply check's result: MB_RESPONCE_OK, MB_RESPONCE_EXCEPTION or a failure; a reply
+  // still pending (0) for a time-out, a request refused or not sent, and a broadcast.
+  int result = 0;
+  bool sent = false;       // the request went on the line
+  bool broadcast = false;  // sent to every device: no reply awaited
+  std::vector<std::uint8_t> request;   // as the mode framed it (ASCII: the bytes its characters carry)
+  std::vector<std::uint8_t> replyPdu;  // the reply's function code and data
+  double ms = 0;  // from the send to the reply, or to the time-out
+  // Why it failed, as a box explains it (an exception explained); empty when it did not.
+  std::string text;
+};
+
 class LineObserver {
  public:
   virtual ~LineObserver() = default;
@@ -75,6 +98,8 @@ class LineObserver {
   // is dropped).
   virtual void OnWriteConfirmed(int /*poll*/, const WriteFrame& /*write*/) {}
   virtual void OnWriteFailed(int poll, const WriteFrame& write, const LineFailure& failure) = 0;
+  // A request of any function ended (see LineSession::Send).
+  virtual void OnPduDone(const PduOutcome& /*outcome*/) {}
   // The link is open (again): the values shown may be read again.
   virtual void OnLineOpen() {}
   // The link went away (a device unplugged, a connection dropped): the values shown are the
@@ -170,6 +195,18 @@ class LineSession {
   // turn): it goes as soon as the line is free; once confirmed, the definition is read again.
   void Write(int poll, std::vector<WriteFrame> requests);
 
+  // --- requests of any function ---------------------------------------------------------
+  // Goes when the line is free, after the writes waiting and before the next poll. Its end
+  // is told by OnPduDone: the reply, taken by the codec's rules for the function or, for a
+  // function it does not know, by the framing's own; a time-out; or a refusal (a function
+  // that cannot be broadcast, a PDU that does not fit a frame). A broadcast awaits no reply:
+  // it ends when sent, and the line is left quiet for the connection's turnaround first.
+  // Requests and broadcasts of any kind are not counted in the poll figures: they belong to
+  // no definition.
+  void Send(PduRequest request);
+  // Requests not yet sent are dropped (the Test center closed).
+  void DropRequests() { pdus_.clear(); }
+
   // --- driving -----------------------------------------------------------------------
   // Time has passed: time-outs, a connect's bound, polls that fell due.
   void TimePassed();
@@ -186,7 +223,8 @@ class LineSession {
   TimePoint NextPollDue() const;
 
  private:
-  enum class Kind { None, Poll, Write };
+  // Quiet: a broadcast went out; nothing is sent until quiet_until_.
+  enum class Kind { None, Poll, Write, Pdu, Quiet };
   struct Slot {
     PollDefinition def;
     PollStatistics stats;
@@ -232,6 +270,10 @@ class LineSession {
   // now on, and the cycle goes on with their new requests.
   void SplitRefusedRead(int poll, const MapRequest& refused);
   void SendWrite();
+  void SendPdu();
+  void EndPdu(int result, std::string text);
+  // A broadcast went out: the line stays quiet for the turnaround.
+  void Broadcasted(int poll);
   // The link is closed: opens it again for a due poll (a lost line, a network connection).
   // True when the poll may go now; false when it waits for a connect or failed (counted).
   bool ReopenForPoll(int poll);
@@ -268,6 +310,9 @@ class LineSession {
   LineConnection connection_;
   std::vector<Slot> slots_;
   std::deque<PendingWrite> writes_;
+  std::deque<PduRequest> pdus_;
+  PduOutcome pdu_on_line_;
+  TimePoint quiet_until_{};
   PollStatistics line_stats_;
   Kind on_line_ = Kind::None;
   int on_line_poll_ = -1;

@@ -26,6 +26,9 @@ struct LineConnection {
   int port = 502;
   // The reply time-out, also the bound of a TCP connect (at least a second for that).
   int timeoutMs = 10000;
+  // After a broadcast (slave id 0), which no device answers, the line is left this long
+  // before the next request, so that every device has carried it out.
+  int turnaroundMs = 100;
 
   bool operator==(const LineConnection&) const = default;
 };

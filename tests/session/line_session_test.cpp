@@ -166,6 +166,8 @@ struct Recorder final : LineObserver {
     writeFailures.push_back(f.text);
     writeFailurePolls.push_back(poll);
   }
+  std::vector<std::pair<TimePoint, PduOutcome>> pdus;
+  void OnPduDone(const PduOutcome& outcome) override { pdus.emplace_back(*now, outcome); }
   void OnLineOpen() override { ++opened; }
   void OnLineLost() override { ++lost; }
   void OnConnectFailed(const std::string& text) override { boxes.push_back(text); }
@@ -680,5 +682,67 @@ TEST_F(LineSessionTest, change_plans_again) {
   ASSERT_EQ(rec_.mapValues.size(), values + 1) << "none for the cycle cut short";
   EXPECT_EQ(rec_.mapValues.back().second.raw, (Raw{{6}, {7}, {1}}));
   EXPECT_TRUE(rec_.failures.empty());
+  ExpectCountersAddUp();
+}
+
+// Requests of any function share the line with the polls: each goes when the line is free,
+// is told with its reply or why it failed, and is not counted in the poll figures. A
+// broadcast awaits no reply and keeps the line quiet for the turnaround; a read cannot be
+// broadcast.
+TEST_F(LineSessionTest, requests_of_any_function_and_broadcasts) {
+  const int poll = session_.Add(Holding(2000));
+  const auto sentHex = [&](std::size_t i) { return vantrel::test::HexOf(line_.link.sent.at(i).bytes); };
+
+  session_.Send({1, {0x06, 0x00, 0x09, 0x04, 0xD2}, 7});
+  session_.Send({0, {0x03, 0x00, 0x00, 0x00, 0x01}, 8});              // a read to everyone: refused
+  session_.Send({1, {0x03, 0x23, 0x3C, 0x00, 0x01}, 9});              // address 9020: no answer
+  RunUntil(1500);
+  ASSERT_EQ(rec_.pdus.size(), 3u);
+  const PduOutcome& reply = rec_.pdus[0].second;
+  EXPECT_EQ(reply.tag, 7);
+  EXPECT_EQ(reply.result, MB_RESPONCE_OK);
+  EXPECT_TRUE(reply.sent);
+  EXPECT_EQ(vantrel::test::HexOf(reply.replyPdu), "06 00 09 04 D2");
+  EXPECT_EQ(vantrel::test::HexOf(reply.request), sentHex(0));
+  EXPECT_DOUBLE_EQ(reply.ms, 20.0);
+  const PduOutcome& refused = rec_.pdus[1].second;
+  EXPECT_EQ(refused.tag, 8);
+  EXPECT_FALSE(refused.sent);
+  EXPECT_NE(refused.text.find("cannot be broadcast"), std::string::npos) << refused.text;
+  ASSERT_EQ(line_.link.sent.size(), 2u);  // the refused one never went
+  const PduOutcome& unanswered = rec_.pdus[2].second;
+  EXPECT_EQ(unanswered.tag, 9);
+  EXPECT_TRUE(unanswered.sent);
+  EXPECT_EQ(unanswered.result, MB_RESPONCE_EMPTY);
+  EXPECT_FALSE(unanswered.text.empty());
+  EXPECT_GT(unanswered.ms, 1000.0);
+  EXPECT_EQ(session_.LineStatistics().polls() + session_.LineStatistics().writes(), 0);
+
+  // A broadcast just before the poll falls due: the poll waits the turnaround.
+  RunUntil(2000 - 10);
+  const std::size_t before = line_.link.sent.size();
+  session_.Send({0, {0x06, 0x00, 0x01, 0x00, 0x03}, 10});
+  RunUntil(2200);
+  ASSERT_EQ(rec_.pdus.size(), 4u);
+  EXPECT_TRUE(rec_.pdus[3].second.broadcast);
+  EXPECT_TRUE(rec_.pdus[3].second.sent);
+  EXPECT_TRUE(rec_.pdus[3].second.text.empty());
+  ASSERT_EQ(line_.link.sent.size(), before + 2);
+  EXPECT_EQ(sentHex(before), vantrel::test::HexOf(rec_.pdus[3].second.request));
+  EXPECT_EQ(Ms(line_.link.sent[before + 1].at) - Ms(line_.link.sent[before].at), 100);
+  EXPECT_EQ(rec_.Count("Broadcast: no device answers; the next request waits 100 ms"), 1);
+
+  // A broadcast write of a definition is done once sent, and not counted as an exchange.
+  const PollStatistics figures = session_.LineStatistics();
+  WriteFrame w;
+  w.function = kWriteSingleRegister;
+  w.offset = 2;
+  w.count = 1;
+  w.bytes = vantrel::test::Bytes("00 06 00 01 00 03 99 DA");
+  session_.Write(poll, {w});
+  RunUntil(2500);
+  EXPECT_EQ(rec_.writesConfirmed, 1);
+  EXPECT_EQ(session_.LineStatistics().writes(), figures.writes());
+  EXPECT_EQ(rec_.Count("Broadcast: no device answers"), 2);
   ExpectCountersAddUp();
 }
