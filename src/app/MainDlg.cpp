@@ -667,6 +667,20 @@ void CMainDlg::OnLineLost() {
   UpdateStartButton();
 }
 
+void CMainDlg::SendPdu(int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done) {
+  const int tag = nextPduTag_++;
+  pduDone_[tag] = std::move(done);
+  session_->Send({slaveId, std::move(pdu), tag});
+  AfterSession();
+}
+
+void CMainDlg::OnPduDone(const PduOutcome& outcome) {
+  const auto waiter = pduDone_.extract(outcome.tag);
+  if (!waiter.empty() && waiter.mapped()) waiter.mapped()(outcome);
+}
+
+int CMainDlg::CurrentSlaveId() const { return CurrentDefinition().slaveId; }
+
 void CMainDlg::OnConnectFailed(const std::string& text) {
   UpdateTimers();
   ShowMessage("%s", text.c_str());

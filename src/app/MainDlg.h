@@ -10,6 +10,7 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -238,6 +239,14 @@ class CMainDlg : public QDialog, private LineObserver {
   CBusMonitorDlg* OpenBusMonitor();
   // "Traffic" (View menu): the window of this window's own bytes out and in; one at a time.
   CTrafficDlg* OpenTraffic();
+  // A request of any function (the Test center, Diagnostics) through the line session, after
+  // the writes waiting and before the next poll; done is told its outcome once, unless the
+  // window goes first. Callers that may close before the reply guard themselves (QPointer).
+  void SendPdu(int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done);
+  // The line as the Connection page sets it: the mode and line settings a frame preview uses.
+  LineConnection Connection() const { return ConnectionFromSettings(); }
+  // The slave id of the poll in front.
+  int CurrentSlaveId() const;
   // "Device identification": the current slave's objects (43/14) in a box.
   void ShowDeviceIdentification();
   // Asks for a file that is appended to (the activity log, the data log): folder and
@@ -367,6 +376,7 @@ class CMainDlg : public QDialog, private LineObserver {
   void OnPollFailed(int poll, const LineFailure& failure) override;
   void OnWriteFailed(int poll, const WriteFrame& write, const LineFailure& failure) override;
   void OnLineLost() override;
+  void OnPduDone(const PduOutcome& outcome) override;
   void OnConnectFailed(const std::string& text) override;
   void OnConnectWarning(const std::string& text, bool box) override;
 
@@ -403,6 +413,8 @@ class CMainDlg : public QDialog, private LineObserver {
   bool showFormats_ = false;
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
   QPointer<CTrafficDlg> traffic_;   // null until Traffic, and again once closed
+  std::map<int, std::function<void(const PduOutcome&)>> pduDone_;  // by the request's tag
+  int nextPduTag_ = 1;
   bool closing_ = false;           // Close has begun: the report is on its way
   bool scanning_ = false;          // a scan has the line: no poll, write or countdown meanwhile
 };
