@@ -141,8 +141,8 @@ TEST_P(MasterSlave, silence_and_other_slave_ids_time_out) {
 TEST_P(MasterSlave, slave_answers_exceptions_as_a_real_one) {
   EXPECT_EQ(PollByTicks(master_, 3, 1, 1, 0).code, MB_RESPONCE_EXCEPTION);
   EXPECT_EQ(master_.exception_code, 0x03);  // quantity 0
-  // an unsupported function (07, read exception status) gets exception 01
-  std::uint8_t frame[4] = {0x01, 0x07};
+  // a function it does not serve (0x41, user-defined) gets exception 01
+  std::uint8_t frame[4] = {0x01, 0x41};
   const std::uint16_t crc = Crc16(frame, 2);
   frame[2] = static_cast<std::uint8_t>(crc >> 8);
   frame[3] = static_cast<std::uint8_t>(crc & 0xFF);
@@ -153,7 +153,7 @@ TEST_P(MasterSlave, slave_answers_exceptions_as_a_real_one) {
     if (line_.serial().WaitReadable(100) == 1) got += line_.serial().Read(reply + got, 16 - got);
   }
   ASSERT_EQ(got, 5);
-  EXPECT_EQ(reply[1], 0x87);
+  EXPECT_EQ(reply[1], 0xC1);
   EXPECT_EQ(reply[2], 0x01);
   const std::uint16_t replyCrc = Crc16(reply, 3);
   EXPECT_EQ(reply[3], replyCrc >> 8);

@@ -57,7 +57,8 @@ Frame Padded(Frame frame, std::size_t size) {
 }
 
 // Modbus TCP: the header of a write of 123 registers, 260 bytes long, and zeros. RTU over
-// TCP: function 07 without its CRC, whose frames end at each pause and never check out.
+// TCP: function 0x41 (user-defined, not served) without its CRC, whose frames end at each
+// pause and never check out.
 const Mode kTcp{"tcp",
                 "--tcp",
                 Bytes("00 01 00 00 00 06 01 03 00 00 00 01"),
@@ -69,7 +70,7 @@ const Mode kRtuOverTcp{"rtu_over_tcp",
                        WithCrc("01 03 00 00 00 01"),
                        WithCrc("01 03 02 00 01"),
                        WithCrc("02 03 00 00 00 01"),
-                       Repeated(Bytes("01 07"), 30)};
+                       Repeated(Bytes("01 41"), 30)};
 
 void PrintTo(const Mode& mode, std::ostream* out) { *out << mode.name; }
 
@@ -277,6 +278,6 @@ INSTANTIATE_TEST_SUITE_P(
     Floods, SlaveTcpFlood,
     ::testing::Values(FloodCase{"tcp_requests", kTcp, kTcp.request, false},
                       FloodCase{"rtu_over_tcp_requests", kRtuOverTcp, kRtuOverTcp.request, false},
-                      // function 07 has no fixed layout: its request ends when the bytes stop
-                      FloodCase{"rtu_over_tcp_garbage", kRtuOverTcp, Bytes("01 07"), true}),
+                      // function 0x41 has no fixed layout: its request ends when the bytes stop
+                      FloodCase{"rtu_over_tcp_garbage", kRtuOverTcp, Bytes("01 41"), true}),
     [](const auto& info) { return info.param.name; });

@@ -68,6 +68,8 @@ TEST(completion, options_values_and_devices) {
       {{kSlave, "-m", ""}, {"rtu", "ascii"}},  // as its --help names them
       {{kSlave, "--data-bits", ""}, {"7", "8"}},
       {{kSlave, "--fault-a"}, {"--fault-at"}},
+      {{kSlave, "--run-indicator", ""}, {"on", "off"}},
+      {{kSlave, "--fi"}, {"--files", "--file-records", "--fifo"}},
       {{kSlave, "-q", "CO"}, {"COM3"}},
   };
   for (const auto& c : cases) EXPECT_EQ(Complete(dir.path(), c.words), c.offered) << c.words[1];

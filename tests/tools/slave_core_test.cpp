@@ -60,9 +60,9 @@ TEST(slave_core, exceptions_of_a_real_slave) {
   EXPECT_EQ(Answer(core, Request(1, 3, 0, 126)).substr(0, 8), "01 83 03");
   EXPECT_EQ(Answer(core, Request(1, 1, 0, 0)).substr(0, 8), "01 81 03");
   EXPECT_EQ(Answer(core, Request(1, 4, 65535, 2)).substr(0, 8), "01 84 02");
-  std::vector<std::uint8_t> diag{1, 0x11};
-  AppendCrc(diag);
-  EXPECT_EQ(Answer(core, diag).substr(0, 8), "01 91 01");
+  std::vector<std::uint8_t> userDefined{1, 0x41};
+  AppendCrc(userDefined);
+  EXPECT_EQ(Answer(core, userDefined).substr(0, 8), "01 C1 01");
 }
 
 TEST(slave_core, faults_by_offset) {
@@ -108,7 +108,7 @@ TEST(slave_core, request_lengths_for_framing) {
   EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 03").data(), 2), 8);
   EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 10 00 00 00 02").data(), 6), 0);
   EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 10 00 00 00 02 04").data(), 7), 13);
-  EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 11").data(), 2), -1);
+  EXPECT_EQ(SlaveCore::RequestLength(Bytes("01 41").data(), 2), -1);
 }
 
 TEST(memory_image, lines_set_values_and_refuse_nonsense) {
@@ -383,7 +383,7 @@ TEST(slave_core, where_the_next_request_lies_in_each_mode) {
   const Case cases[] = {
       {ModbusMode::Rtu, "01 03", 0, 0},
       {ModbusMode::Rtu, "01 03 00 00 00 01 84 0A 01", 0, 8},
-      {ModbusMode::RtuOverTcp, "01 11", 0, Span::kEndsBySilence},
+      {ModbusMode::RtuOverTcp, "01 41", 0, Span::kEndsBySilence},
       {ModbusMode::Ascii, ":0103", 0, 0},
       {ModbusMode::Ascii, "xx:0103", 2, 0},
       {ModbusMode::Ascii, ":01\r\n:02", 0, 5},

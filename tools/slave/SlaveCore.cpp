@@ -14,6 +14,8 @@
 #include <sstream>
 #include <utility>
 
+#include "FileRecords.h"
+#include "Version.h"
 #include "modbus/DeviceIdentification.h"
 #include "modbus/ModbusFrame.h"
 
@@ -48,7 +50,49 @@ void ReplaceCrc(std::vector<std::uint8_t>& frame) {
   AppendCrc(frame);
 }
 
-bool IsRead(std::uint8_t function) { return function >= 1 && function <= 4; }
+// The functions served beside reads, writes of 05, 06, 15 and 16, and 43.
+enum : std::uint8_t {
+  kReadExceptionStatus = 7,
+  kDiagnostics = 8,
+  kGetCommEventCounter = 11,
+  kGetCommEventLog = 12,
+  kReportServerId = 17,
+  kReadFileRecord = 20,
+  kWriteFileRecord = 21,
+  kMaskWriteRegister = 22,
+  kReadWriteRegisters = 23,
+  kReadFifoQueue = 24,
+};
+
+constexpr std::size_t kMaxPdu = 253;
+
+// The longest RTU request a length can be given for: 23 with a byte count of 255. A frame
+// longer than that overruns any buffer for a request.
+constexpr std::size_t kMaxRtuRequest = 13 + 255;
+
+// The writes that a broadcast carries out on every id.
+bool BroadcastWrite(std::uint8_t function) {
+  return IsWriteFunction(function) || function == kWriteFileRecord || function == kMaskWriteRegister;
+}
+
+unsigned Word(const std::uint8_t* p) { return static_cast<unsigned>(p[0] << 8 | p[1]); }
+
+void Put16(std::vector<std::uint8_t>& out, unsigned value) {
+  out.push_back(static_cast<std::uint8_t>(value >> 8 & 0xFF));
+  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+}
+
+std::string WriteRegisters(std::vector<std::uint16_t>& table, unsigned address, unsigned quantity,
+                           const std::uint8_t* values) {
+  for (unsigned i = 0; i < quantity; ++i) table[address + i] = static_cast<std::uint16_t>(Word(values + 2 * i));
+  const std::string where = std::to_string(address);
+  if (quantity == 1) return "wrote " + std::to_string(table[address]) + " to holding register " + where;
+  return "wrote " + std::to_string(quantity) + " holding registers from address " + where;
+}
+
+const char* RestartText(bool clearLog) {
+  return clearLog ? "counters and event log cleared" : "counters cleared, event log kept";
+}
 
 // The exception code for a well-framed request that cannot be served, 0 when it can.
 // field is the quantity, or the value for 05 and 06, which write one item.
@@ -158,13 +202,19 @@ std::map<int, Fault> DefaultFaultOffsets() {
   return m;
 }
 
-MemoryImage MemoryImage::Pattern() {
+MemoryImage MemoryImage::Pattern(FileLayout layout) {
   MemoryImage m;
   for (std::size_t a = 0; a < kSize; ++a) {
     m.coils[a] = (a % 2 == 0) ? 1 : 0;
     m.discrete[a] = (a % 3 == 0) ? 1 : 0;
     m.holding[a] = static_cast<std::uint16_t>(a + 1);
     m.input[a] = static_cast<std::uint16_t>((a + 1) * 10);
+  }
+  m.files.resize(static_cast<std::size_t>(layout.files));
+  for (std::size_t f = 0; f < m.files.size(); ++f) {
+    auto& records = m.files[f];
+    records.resize(static_cast<std::size_t>(layout.records));
+    for (std::size_t r = 0; r < records.size(); ++r) records[r] = static_cast<std::uint16_t>((f + 1) * 10000 + r);
   }
   return m;
 }
@@ -174,6 +224,18 @@ bool MemoryImage::ApplyLine(const std::string& raw, std::string& error) {
   std::istringstream in(line);
   std::string table, range, type, value;
   if (!(in >> table)) return true;  // empty or comment
+  // A file's records are registers of their own table, named by the file's number.
+  std::vector<std::uint16_t>* records = nullptr;
+  if (table == "file") {
+    std::string number;
+    long n = 0;
+    if (!(in >> number) || !ParseNumber(number, n) || n < 1 || n > static_cast<long>(files.size())) {
+      error = files.empty() ? "there are no files" : "expected: file F RECORD[-LAST] [TYPE] VALUE, F 1 to " +
+                                                         std::to_string(files.size());
+      return false;
+    }
+    records = &files[static_cast<std::size_t>(n - 1)];
+  }
   if (!(in >> range >> type)) {
     error = "expected: TABLE ADDRESS[-LAST] [TYPE] VALUE";
     return false;
@@ -195,15 +257,17 @@ bool MemoryImage::ApplyLine(const std::string& raw, std::string& error) {
   } else {
     ok = ok && ParseNumber(range.substr(dash + 1), last);
   }
-  if (!ok || first < 0 || last < first || last >= static_cast<long>(kSize)) {
-    error = "bad address '" + range + "' (0 to 65535, or FIRST-LAST)";
+  const long size = records != nullptr ? static_cast<long>(records->size()) : static_cast<long>(kSize);
+  if (!ok || first < 0 || last < first || last >= size) {
+    error = "bad " + std::string(records != nullptr ? "record" : "address") + " '" + range + "' (0 to " +
+            std::to_string(size - 1) + ", or FIRST-LAST)";
     return false;
   }
 
   const bool bits = table == "coil" || table == "discrete";
-  std::vector<std::uint16_t>* regs = table == "holding" ? &holding : table == "input" ? &input : nullptr;
+  std::vector<std::uint16_t>* regs = table == "holding" ? &holding : table == "input" ? &input : records;
   if (!bits && regs == nullptr) {
-    error = "unknown table '" + table + "' (coil, discrete, holding, input)";
+    error = "unknown table '" + table + "' (coil, discrete, holding, input, file)";
     return false;
   }
   if (bits) {
@@ -248,7 +312,7 @@ bool MemoryImage::ApplyLine(const std::string& raw, std::string& error) {
     error = "unknown type '" + type + "' (u16, i16, u32, i32, float)";
     return false;
   }
-  if (last + width - 1 >= static_cast<long>(kSize)) {
+  if (last + width - 1 >= size) {
     error = "a 32-bit value needs two registers";
     return false;
   }
@@ -282,21 +346,25 @@ std::string MemoryImage::Text() const {
 }
 
 std::string MemoryImage::Lines() const {
-  const MemoryImage pattern = Pattern();
+  FileLayout layout;
+  layout.files = static_cast<int>(files.size());
+  layout.records = files.empty() ? 0 : static_cast<int>(files.front().size());
+  const MemoryImage pattern = Pattern(layout);
   std::string out;
   // Runs of equal values, from their first entry that differs from the pattern to their
   // last: entries between that happen to equal the pattern (every other coil) do not cut
   // a run of written coils into single lines.
-  const auto table = [&out](const char* name, const auto& now, const auto& was) {
-    for (std::size_t a = 0; a < kSize;) {
-      std::size_t first = kSize, last = 0, end = a;
-      for (; end < kSize && now[end] == now[a]; ++end) {
+  const auto table = [&out](const std::string& name, const auto& now, const auto& was) {
+    const std::size_t size = now.size();
+    for (std::size_t a = 0; a < size;) {
+      std::size_t first = size, last = 0, end = a;
+      for (; end < size && now[end] == now[a]; ++end) {
         if (now[end] == was[end]) continue;
         first = std::min(first, end);
         last = end;
       }
-      if (first < kSize) {
-        out += std::string(name) + ' ' + std::to_string(first);
+      if (first < size) {
+        out += name + ' ' + std::to_string(first);
         if (last > first) out += '-' + std::to_string(last);
         out += ' ' + std::to_string(now[a]) + '\n';
       }
@@ -307,6 +375,7 @@ std::string MemoryImage::Lines() const {
   table("discrete", discrete, pattern.discrete);
   table("holding", holding, pattern.holding);
   table("input", input, pattern.input);
+  for (std::size_t f = 0; f < files.size(); ++f) table("file " + std::to_string(f + 1), files[f], pattern.files[f]);
   return out;
 }
 
@@ -418,7 +487,8 @@ SlaveCore::SlaveCore(std::uint8_t id, MemoryImage image, Fault everyReply, std::
 
 SlaveCore::SlaveCore(std::vector<std::uint8_t> ids, MemoryImage image, Fault everyReply,
                      std::map<int, Fault> byOffset)
-    : ids_(std::move(ids)), common_(std::move(image)), every_(everyReply), byOffset_(std::move(byOffset)) {}
+    : ids_(std::move(ids)), common_(std::move(image)), every_(everyReply), byOffset_(std::move(byOffset)),
+      comm_(ids_.size()) {}
 
 bool SlaveCore::Serves(std::uint8_t id) const { return std::binary_search(ids_.begin(), ids_.end(), id); }
 
@@ -481,7 +551,7 @@ bool SlaveCore::Load(const std::string& path, std::string& error, std::string* n
         served = true;
         ok = ok && image(id).ApplyLine(line, why);
       }
-      if (!served) ok = (check ? *check : check.emplace()).ApplyLine(line, why);
+      if (!served) ok = (check ? *check : check.emplace(common_)).ApplyLine(line, why);
     }
     if (!ok) {
       error = path + ":" + std::to_string(n) + ": " + why;
@@ -513,6 +583,18 @@ int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
       return 8;
     case 15: case 16:
       return size < 7 ? 0 : 9 + bytes[6];
+    case kReadExceptionStatus: case kGetCommEventCounter: case kGetCommEventLog: case kReportServerId:
+      return 4;
+    case kDiagnostics:  // Return Query Data (00) carries data of any length; the others two bytes
+      return size < 4 ? 0 : bytes[2] == 0 && bytes[3] == 0 ? -1 : 8;
+    case kReadFileRecord: case kWriteFileRecord:
+      return size < 3 ? 0 : 5 + bytes[2];
+    case kMaskWriteRegister:
+      return 10;
+    case kReadWriteRegisters:
+      return size < 11 ? 0 : 13 + bytes[10];
+    case kReadFifoQueue:
+      return 6;
     case kEncapsulatedInterface:  // Read Device Identification: id, 2B 0E code object, CRC
       return size < 3 ? 0 : bytes[2] == kMeiReadDeviceId ? 7 : -1;
     default:
@@ -541,9 +623,8 @@ RequestSpan SlaveCore::FindRequest(ModbusMode mode, const std::uint8_t* bytes, s
     const std::uint8_t* start = opening == std::make_reverse_iterator(bytes) ? crlf : opening.base() - 1;
     if (crlf == end) {
       // not whole yet, unless it is longer than any frame
-      span.skip = start == end || size - static_cast<std::size_t>(start - bytes) > kMaxAsciiFrame
-                      ? size
-                      : static_cast<std::size_t>(start - bytes);
+      span.overflow = start != end && size - static_cast<std::size_t>(start - bytes) > kMaxAsciiFrame;
+      span.skip = start == end || span.overflow ? size : static_cast<std::size_t>(start - bytes);
       return span;
     }
     if (start == crlf) {  // a CR LF with no frame before it
@@ -587,37 +668,56 @@ std::vector<std::uint8_t> SlaveCore::Normal(const MemoryImage& image, const std:
   return r;
 }
 
-std::string SlaveCore::Apply(MemoryImage& image, const std::uint8_t* frame, unsigned address, unsigned quantity) {
-  const std::uint8_t function = frame[1];
-  const bool bits = function == 5 || function == 15;
-  const std::uint8_t* data = function <= 6 ? frame + 4 : frame + 7;
-  unsigned last = 0;
-  for (unsigned i = 0; i < quantity; ++i) {
-    if (function == 5) {
-      last = data[0] == 0xFF ? 1 : 0;
-    } else if (bits) {
-      last = (data[i / 8] >> (i % 8)) & 1U;
-    } else {
-      last = static_cast<unsigned>(data[2 * i] << 8 | data[2 * i + 1]);
-    }
-    if (bits) {
-      image.coils[address + i] = static_cast<std::uint8_t>(last);
-    } else {
-      image.holding[address + i] = static_cast<std::uint16_t>(last);
-    }
-  }
+std::string SlaveCore::Apply(MemoryImage& image, const std::uint8_t* frame, std::size_t size) {
+  const unsigned address = Word(frame + 2);
   const std::string where = std::to_string(address);
-  if (quantity == 1) {
-    return "wrote " + std::to_string(last) + (bits ? " to coil " : " to holding register ") + where;
+  switch (frame[1]) {
+    case kWriteSingleCoil:
+      image.coils[address] = frame[4] == 0xFF ? 1 : 0;
+      return "wrote " + std::to_string(image.coils[address]) + " to coil " + where;
+    case kWriteMultipleCoils: {
+      const unsigned quantity = Word(frame + 4);
+      for (unsigned i = 0; i < quantity; ++i) {
+        image.coils[address + i] = static_cast<std::uint8_t>((frame[7 + i / 8] >> (i % 8)) & 1U);
+      }
+      if (quantity == 1) return "wrote " + std::to_string(image.coils[address]) + " to coil " + where;
+      return "wrote " + std::to_string(quantity) + " coils from address " + where;
+    }
+    case kWriteSingleRegister:
+      return WriteRegisters(image.holding, address, 1, frame + 4);
+    case kWriteMultipleRegisters:
+      return WriteRegisters(image.holding, address, Word(frame + 4), frame + 7);
+    case kReadWriteRegisters:
+      return WriteRegisters(image.holding, Word(frame + 6), Word(frame + 8), frame + 11);
+    case kMaskWriteRegister: {
+      const unsigned was = image.holding[address];
+      const unsigned andMask = Word(frame + 4);
+      const unsigned orMask = Word(frame + 6);
+      image.holding[address] = static_cast<std::uint16_t>((was & andMask) | (orMask & ~andMask));
+      char masks[40];
+      std::snprintf(masks, sizeof masks, "(was %u; AND 0x%04X, OR 0x%04X)", was, andMask, orMask);
+      return "wrote " + std::to_string(image.holding[address]) + " to holding register " + where + " " + masks;
+    }
+    case kWriteFileRecord: {
+      std::vector<RecordRange> ranges;
+      CheckFileRequest(image.files, frame + 1, size - 3, ranges);
+      return WriteFileRecords(image.files, frame + 1, ranges);
+    }
+    default:
+      return "";
   }
-  return "wrote " + std::to_string(quantity) + (bits ? " coils" : " holding registers") +
-         " from address " + where;
 }
 
 std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t size,
                                        std::string* change) {
   if (change) change->clear();
+  // Every frame on the line is a message on the bus for every device there, whoever it is for.
+  for (CommState& state : comm_) state.Count(CommState::BusMessages);
   if (mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp) {
+    if (size > kMaxRtuRequest) {
+      NoteOverrun();
+      return std::nullopt;
+    }
     auto reply = AnswerRtu(frame, size, change);
     if (reply && reply->fault.kind == Fault::Garble) GarbleBytes(reply->bytes);
     return reply;
@@ -627,13 +727,19 @@ std::optional<Reply> SlaveCore::Answer(const std::uint8_t* frame, std::size_t si
   std::vector<std::uint8_t> rtu(size);
   std::uint16_t transaction = 0;
   if (mode_ == ModbusMode::Ascii) {
-    if (size < 3 || frame[0] != ':') return std::nullopt;
-    const int n = DecodeAsciiHex(frame + 1, static_cast<int>(size) - 3, rtu.data(), static_cast<int>(rtu.size()));
+    const int n = size < 3 || frame[0] != ':' ? 0
+                  : DecodeAsciiHex(frame + 1, static_cast<int>(size) - 3, rtu.data(), static_cast<int>(rtu.size()));
     // A bad LRC is treated as a bad CRC: no reply.
-    if (n < 3 || Lrc(rtu.data(), n - 1) != rtu[static_cast<std::size_t>(n - 1)]) return std::nullopt;
+    if (n < 3 || Lrc(rtu.data(), n - 1) != rtu[static_cast<std::size_t>(n - 1)]) {
+      LineError();
+      return std::nullopt;
+    }
     rtu.resize(static_cast<std::size_t>(n - 1));
   } else {
-    if (size < kMbapHeaderSize + 1) return std::nullopt;
+    if (size < kMbapHeaderSize + 1) {
+      LineError();
+      return std::nullopt;
+    }
     const MbapHeader header = ParseMbap(frame);
     if (header.protocol != 0) return std::nullopt;  // not Modbus
     transaction = header.transaction;
@@ -713,54 +819,211 @@ bool SlaveCore::CorrectReply(Fault::Kind fault) const {
   }
 }
 
+// What a request asks, worked out before any fault: the reply a correct device gives, and
+// what decides how faults and effects apply to it.
+struct SlaveCore::Handling {
+  std::vector<std::uint8_t> reply;  // RTU, with its CRC; empty when the function has none (08/04)
+  int refusal = 0;                  // the exception code of the reply; 0 when it serves
+  bool plain = false;               // no function served, or badly framed: a plain exception, no fault
+  bool hasAddress = false;          // the address that faults by offset go by
+  unsigned address = 0;
+  bool changes = false;             // a write: carried out once its correct reply goes out
+  DiagnosticsAnswer::Effect diagnostics = DiagnosticsAnswer::None;
+  bool echoesAddress = false;       // the reply names the address written: the echo fault's
+  int shortBy = 0;                  // bytes the short fault takes off a normal read reply
+  bool deviceId = false;            // 43/14: the short fault leaves out an object
+};
+
+SlaveCore::Handling SlaveCore::Handle(std::uint8_t id, const std::uint8_t* frame, std::size_t size) const {
+  Handling h;
+  const std::uint8_t function = frame[1];
+  const std::uint8_t* pdu = frame + 1;
+  const std::size_t pduSize = size - 3;
+  // A broadcast reads the first id's tables for a reply that nobody gets. Read through the
+  // const accessor: a read makes no copy of the tables.
+  const MemoryImage& tables = image(id == 0 ? ids_.front() : id);
+  const auto plain = [&](int code) {
+    h.plain = true;
+    h.refusal = code;
+    h.reply = ExceptionReply(id, function, code);
+    return h;
+  };
+  std::vector<std::uint8_t> out{function};  // the reply PDU, for the functions below the first
+  switch (function) {
+    case 1: case 2: case 3: case 4: case 5: case 6: case 15: case 16: {
+      const bool multiple = function == 15 || function == 16;
+      if (multiple ? size < 7 || size != 9U + frame[6] : size != 8) return plain(0x03);
+      const bool write = IsWriteFunction(function);
+      const unsigned field = Word(frame + 4);
+      h.hasAddress = true;
+      h.address = Word(frame + 2);
+      h.refusal = Refusal(frame, h.address, field);
+      if (h.refusal == 0 && write && readOnly_) h.refusal = 0x01;
+      h.changes = write;
+      h.echoesAddress = write;
+      h.shortBy = write ? 0 : function <= 2 ? 1 : 2;
+      h.reply = h.refusal ? ExceptionReply(id, function, h.refusal)
+                          : Normal(tables, frame, h.address, write && !multiple ? 1 : field);
+      return h;
+    }
+    case kReadExceptionStatus: {
+      if (size != 4) return plain(0x03);
+      unsigned status = 0;
+      for (unsigned i = 0; i < 8; ++i) status |= static_cast<unsigned>(tables.coils[i]) << i;
+      out.push_back(static_cast<std::uint8_t>(server_.exceptionStatus >= 0 ? server_.exceptionStatus : status));
+      break;
+    }
+    case kDiagnostics: {
+      // Return Query Data echoes what came, so no more than a reply can carry may come.
+      if (size < 6 || pduSize > kMaxPdu) return plain(0x03);
+      DiagnosticsAnswer a = AnswerDiagnostics(comm(id), pdu, pduSize);
+      h.diagnostics = a.effect;
+      out = std::move(a.pdu);
+      if (out.empty()) return h;  // Force Listen Only Mode: never answered
+      break;
+    }
+    case kGetCommEventCounter:
+    case kGetCommEventLog:
+      if (size != 4) return plain(0x03);
+      out = function == kGetCommEventCounter ? AnswerEventCounter(comm(id)) : AnswerEventLog(comm(id));
+      break;
+    case kReportServerId:
+      if (size != 4) return plain(0x03);
+      out.push_back(static_cast<std::uint8_t>(2 + server_.data.size()));
+      out.push_back(static_cast<std::uint8_t>(server_.serverId >= 0 ? server_.serverId : id));
+      out.push_back(server_.running ? 0xFF : 0x00);
+      out.insert(out.end(), server_.data.begin(), server_.data.end());
+      break;
+    case kReadFileRecord:
+    case kWriteFileRecord: {
+      std::vector<RecordRange> ranges;
+      h.refusal = CheckFileRequest(tables.files, pdu, pduSize, ranges);
+      const bool write = function == kWriteFileRecord;
+      if (h.refusal == 0 && write && readOnly_) h.refusal = 0x01;
+      // Faults by offset go by the first record asked for, counted from 1 as offsets are.
+      h.hasAddress = size >= 10;
+      h.address = h.hasAddress ? Word(frame + 6) : 0;
+      h.changes = write;
+      if (h.refusal == 0) out = write ? std::vector<std::uint8_t>(pdu, pdu + pduSize) : ReadFileRecords(tables.files, ranges);
+      break;
+    }
+    case kMaskWriteRegister:
+      if (size != 10) return plain(0x03);
+      h.hasAddress = true;
+      h.address = Word(frame + 2);
+      h.refusal = readOnly_ ? 0x01 : 0;
+      h.changes = true;
+      h.echoesAddress = true;
+      out.assign(pdu, pdu + pduSize);
+      break;
+    case kReadWriteRegisters: {
+      if (size < 13 || size != 13U + frame[10]) return plain(0x03);
+      const unsigned read = Word(frame + 2), reads = Word(frame + 4);
+      const unsigned write = Word(frame + 6), writes = Word(frame + 8);
+      h.hasAddress = true;
+      h.address = read;
+      if (reads < 1 || reads > 125 || writes < 1 || writes > 121 || frame[10] != 2 * writes) {
+        h.refusal = 0x03;
+      } else if (read + reads > MemoryImage::kSize || write + writes > MemoryImage::kSize) {
+        h.refusal = 0x02;
+      } else if (readOnly_) {
+        h.refusal = 0x01;
+      }
+      h.changes = true;
+      h.shortBy = 2;
+      if (h.refusal != 0) break;
+      // The write goes first: a register both written and read reads the value written.
+      out.push_back(static_cast<std::uint8_t>(2 * reads));
+      for (unsigned a = read; a < read + reads; ++a) {
+        const bool written = a >= write && a < write + writes;
+        Put16(out, written ? Word(frame + 11 + 2 * (a - write)) : tables.holding[a]);
+      }
+      break;
+    }
+    case kReadFifoQueue: {
+      if (size != 6) return plain(0x03);
+      const unsigned pointer = Word(frame + 2);
+      h.hasAddress = true;
+      h.address = pointer;
+      const unsigned count = tables.holding[pointer];
+      if (!fifos_.empty() && !std::binary_search(fifos_.begin(), fifos_.end(), pointer)) {
+        h.refusal = 0x02;
+      } else if (count > 31) {
+        h.refusal = 0x03;
+      } else if (pointer + count >= MemoryImage::kSize) {
+        h.refusal = 0x02;
+      } else {
+        Put16(out, 2 + 2 * count);
+        Put16(out, count);
+        for (unsigned i = 1; i <= count; ++i) Put16(out, tables.holding[pointer + i]);
+      }
+      break;
+    }
+    case kEncapsulatedInterface:
+      out = AnswerDeviceId(identity_, pdu, pduSize);
+      h.deviceId = true;
+      h.refusal = out[0] & 0x80 ? out[1] : 0;
+      break;
+    default:
+      return plain(0x01);
+  }
+  if (h.refusal != 0 && !h.deviceId && !(out[0] & 0x80)) out = {static_cast<std::uint8_t>(function | 0x80),
+                                                                  static_cast<std::uint8_t>(h.refusal)};
+  if (out[0] & 0x80) h.refusal = out[1];
+  h.reply.assign(1, id);
+  h.reply.insert(h.reply.end(), out.begin(), out.end());
+  AppendCrc(h.reply);
+  return h;
+}
+
 std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t size, std::string* change) {
-  if (size < 4) return std::nullopt;
-  const std::uint16_t crc = Crc16(frame, static_cast<std::uint16_t>(size - 2));
-  if ((crc >> 8) != frame[size - 2] || (crc & 0xFF) != frame[size - 1]) return std::nullopt;
+  if (size < 4 || Crc16(frame, static_cast<std::uint16_t>(size)) != 0) {
+    LineError();
+    return std::nullopt;
+  }
   const std::uint8_t id = frame[0];
   const bool broadcast = id == 0;
   if (!broadcast && !Serves(id)) return std::nullopt;  // another device's, or nobody's: silence
   const std::uint8_t function = frame[1];
-  const bool write = IsWriteFunction(function);
-  if (broadcast && !write) return std::nullopt;  // only writes are meant for every slave
+  // A request at other line settings than ours is noise to us: it counts as an error, changes
+  // nothing, and its reply goes out garbled (see Answer).
+  const bool understood = !lineMismatch_;
+  if (!understood) LineError();
+  if (understood) {
+    for (std::uint8_t target : ids_) {
+      if (broadcast || target == id) CommOf(target).Received(broadcast);
+    }
+  }
+  if (broadcast && (!understood || !BroadcastWrite(function))) {
+    if (understood) {
+      for (CommState& state : comm_) state.Count(CommState::NoResponse);
+    }
+    return std::nullopt;  // only writes are meant for every slave
+  }
+  if (!broadcast && CommOf(id).listenOnly) {
+    // Nothing is answered or carried out; a restart only is taken, unanswered too.
+    CommState& state = CommOf(id);
+    if (!understood) return std::nullopt;
+    const unsigned data = size == 8 ? Word(frame + 4) : 1;
+    if (function == kDiagnostics && size == 8 && Word(frame + 2) == 0x0001 && (data == 0 || data == 0xFF00)) {
+      state.Restart(data == 0xFF00);
+      if (change) *change = std::string("left listen-only mode, restarted communications: ") + RestartText(data == 0xFF00);
+    } else {
+      state.Count(CommState::NoResponse);
+    }
+    return std::nullopt;
+  }
 
+  Handling h = Handle(id, frame, size);
   Reply reply;
-  const bool deviceId = function == kEncapsulatedInterface;
-  if (!IsRead(function) && !write && !deviceId) {
-    reply.bytes = ExceptionReply(id, function, 0x01);
-    if (lineMismatch_) reply.fault = Make(Fault::Garble);
-    return reply;
-  }
-  const bool multiple = function == 15 || function == 16;
-  if (!deviceId && (multiple ? size < 7 || size != 9U + frame[6] : size != 8)) {
-    if (broadcast) return std::nullopt;
-    reply.bytes = ExceptionReply(id, function, 0x03);
-    if (lineMismatch_) reply.fault = Make(Fault::Garble);
-    return reply;
-  }
-  unsigned address = 0, field = 0, quantity = 0;
-  int refusal = 0;
-  if (deviceId) {
-    reply.bytes.assign(1, id);
-    const auto pdu = AnswerDeviceId(identity_, frame + 1, size - 3);
-    reply.bytes.insert(reply.bytes.end(), pdu.begin(), pdu.end());
-    AppendCrc(reply.bytes);
-    refusal = pdu[0] & 0x80 ? pdu[1] : 0;
-  } else {
-    address = static_cast<unsigned>(frame[2] << 8 | frame[3]);
-    field = static_cast<unsigned>(frame[4] << 8 | frame[5]);
-    quantity = write && !multiple ? 1 : field;
-    refusal = Refusal(frame, address, field);
-    if (refusal == 0 && write && readOnly_) refusal = 0x01;
-    // A broadcast reads the first id's tables for a reply that nobody gets. Read through
-    // the const accessor: a read makes no copy of the tables.
-    const MemoryImage& tables = std::as_const(*this).image(broadcast ? ids_.front() : id);
-    reply.bytes = refusal ? ExceptionReply(id, function, refusal) : Normal(tables, frame, address, quantity);
-  }
-
-  // Device identification names no offset, so only the faults for every reply or id apply.
-  const Fault fault = FaultFor(id, deviceId ? nullptr : &address);
-  bool silent = false;
+  reply.bytes = std::move(h.reply);
+  const bool answered = !reply.bytes.empty();
+  // A request refused for its framing or function gets its exception as it is; the others
+  // the fault asked for (device identification and the diagnostics name no offset).
+  const Fault fault = !answered ? Fault{}
+                      : h.plain ? Make(lineMismatch_ ? Fault::Garble : Fault::None)
+                                : FaultFor(id, h.hasAddress ? &h.address : nullptr);
+  bool silent = !answered;
   switch (fault.kind) {
     case Fault::None:
     case Fault::Garble:  // once framed: see Answer
@@ -797,7 +1060,7 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
       break;
     case Fault::Short:
       // Normal read replies only: an exception or a write reply has no data to cut.
-      if (deviceId && refusal == 0) {
+      if (h.deviceId && h.refusal == 0) {
         // One object fewer than asked, the count to match.
         DeviceIdReply objects;
         if (ParseDeviceIdReply(reply.bytes.data() + 1, static_cast<int>(reply.bytes.size()) - 3, objects) &&
@@ -808,16 +1071,15 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
           reply.bytes.insert(reply.bytes.end(), pdu.begin(), pdu.end());
           AppendCrc(reply.bytes);
         }
-      } else if (!deviceId && !write && refusal == 0 && reply.bytes[2] > 0) {
-        const int cut = function <= 2 ? 1 : 2;
-        reply.bytes.erase(reply.bytes.end() - 2 - cut, reply.bytes.end() - 2);
-        reply.bytes[2] = static_cast<std::uint8_t>(reply.bytes[2] - cut);
+      } else if (h.shortBy > 0 && h.refusal == 0 && reply.bytes[2] > 0) {
+        reply.bytes.erase(reply.bytes.end() - 2 - h.shortBy, reply.bytes.end() - 2);
+        reply.bytes[2] = static_cast<std::uint8_t>(reply.bytes[2] - h.shortBy);
         ReplaceCrc(reply.bytes);
       }
       break;
     case Fault::Echo:
-      if (write && refusal == 0) {
-        const unsigned next = (address + 1) & 0xFFFF;
+      if (h.echoesAddress && h.refusal == 0) {
+        const unsigned next = (h.address + 1) & 0xFFFF;
         reply.bytes[2] = static_cast<std::uint8_t>(next >> 8);
         reply.bytes[3] = static_cast<std::uint8_t>(next & 0xFF);
         ReplaceCrc(reply.bytes);
@@ -832,18 +1094,101 @@ std::optional<Reply> SlaveCore::AnswerRtu(const std::uint8_t* frame, std::size_t
       break;  // the MBAP header's: see Reframe
   }
   reply.fault = fault;
+
   // The master can only take a write as done from its correct reply: no other changes
   // anything, so that what it reports and what a later read shows agree. A broadcast is
-  // taken by every id served.
-  if (write && refusal == 0 && CorrectReply(fault.kind)) {
-    std::string what;
+  // taken by every id served but those in listen-only mode. The same holds for the
+  // diagnostics that clear or restart; listen-only mode, which has no reply, is entered at once.
+  const bool takesEffect = understood && h.refusal == 0 && (!answered || CorrectReply(fault.kind));
+  std::string what;
+  if (takesEffect && h.changes) {
     for (std::uint8_t target : ids_) {
-      if (broadcast || target == id) what = Apply(image(target), frame, address, quantity);
+      if ((broadcast && !CommOf(target).listenOnly) || target == id) what = Apply(image(target), frame, size);
     }
-    if (change) *change = what;
   }
+  if (understood && broadcast) {
+    for (CommState& state : comm_) {
+      if (state.listenOnly) {
+        state.Count(CommState::NoResponse);
+      } else {
+        state.Handled(false, 0, takesEffect);
+      }
+    }
+  } else if (understood && h.diagnostics != DiagnosticsAnswer::ListenOnly) {
+    const int exception = fault.kind == Fault::Exception ? fault.arg : h.refusal;
+    const bool poll = function == kGetCommEventCounter || function == kGetCommEventLog;
+    CommOf(id).Handled(!silent, exception, !silent && exception == 0 && !poll);
+  }
+  if (takesEffect && !broadcast) {
+    CommState& state = CommOf(id);
+    switch (h.diagnostics) {
+      case DiagnosticsAnswer::None:
+        break;
+      case DiagnosticsAnswer::Restart:
+      case DiagnosticsAnswer::RestartClearingLog: {
+        const bool clearLog = h.diagnostics == DiagnosticsAnswer::RestartClearingLog;
+        state.Restart(clearLog);
+        what = std::string("restarted communications: ") + RestartText(clearLog);
+        break;
+      }
+      case DiagnosticsAnswer::ListenOnly:
+        state.Count(CommState::NoResponse);
+        state.listenOnly = true;
+        state.Log(kEventListenOnly);
+        what = "entered listen-only mode";
+        break;
+      case DiagnosticsAnswer::ClearCounters:
+        state.Clear();
+        what = "cleared the counters and the diagnostic register";
+        break;
+      case DiagnosticsAnswer::ClearOverrun:
+        state.counters[CommState::Overruns] = 0;
+        state.diagnosticRegister = static_cast<std::uint16_t>(state.diagnosticRegister & ~kRegisterOverrun);
+        what = "cleared the overrun count and flag";
+        break;
+    }
+  }
+  if (change) *change = what;
   if (silent || broadcast) return std::nullopt;
   return reply;
+}
+
+void SlaveCore::LineError() {
+  for (CommState& state : comm_) {
+    state.Count(CommState::BusErrors);
+    state.diagnosticRegister |= kRegisterCommError;
+    state.Log(static_cast<std::uint8_t>(kEventReceive | kReceiveCommError | (state.listenOnly ? kReceiveListenOnly : 0)));
+  }
+}
+
+void SlaveCore::NoteOverrun() {
+  for (CommState& state : comm_) {
+    state.Count(CommState::Overruns);
+    state.diagnosticRegister |= kRegisterOverrun;
+    state.Log(static_cast<std::uint8_t>(kEventReceive | kReceiveOverrun | (state.listenOnly ? kReceiveListenOnly : 0)));
+  }
+}
+
+CommState& SlaveCore::CommOf(std::uint8_t id) {
+  return comm_[static_cast<std::size_t>(std::lower_bound(ids_.begin(), ids_.end(), id) - ids_.begin())];
+}
+
+const CommState& SlaveCore::comm(std::uint8_t id) const {
+  static const CommState kNone;
+  const auto at = std::lower_bound(ids_.begin(), ids_.end(), id);
+  return at != ids_.end() && *at == id ? comm_[static_cast<std::size_t>(at - ids_.begin())] : kNone;
+}
+
+void SlaveCore::setFifos(std::vector<unsigned> pointers) {
+  std::sort(pointers.begin(), pointers.end());
+  pointers.erase(std::unique(pointers.begin(), pointers.end()), pointers.end());
+  fifos_ = std::move(pointers);
+}
+
+ServerInfo ServerInfo::Defaults() {
+  ServerInfo info;
+  info.data = std::string("vantrel-slave ") + kProjectVersion;
+  return info;
 }
 
 }  // namespace vantrel::slave

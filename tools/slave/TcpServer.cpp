@@ -233,6 +233,7 @@ class Server {
       }
       if (span.length <= 0) {
         if (c.pendingSize() == kInputBound) {
+          core_.NoteOverrun();  // the bytes go with the connection
           Drop(c, "sent " + std::to_string(kInputBound) + " bytes that hold no whole request: disconnected");
         }
         return;

@@ -39,8 +39,12 @@ const char kUsage[] =
     "   or: vantrel-slave [options] --tcp [ADDRESS:]PORT\n"
     "   or: vantrel-slave [options] --rtu-over-tcp [ADDRESS:]PORT\n"
     "\n"
-    "Serves Modbus functions 01 to 06, 15 and 16, and Read Device Identification (43/14),\n"
-    "for one slave id or several, each with tables of its own.\n"
+    "Serves the public Modbus functions: the reads and writes of bits and registers (01 to\n"
+    "06, 15, 16, 22 Mask Write Register, 23 Read/Write Multiple Registers), 07 Read\n"
+    "Exception Status, 08 Diagnostics, 11 Get Comm Event Counter, 12 Get Comm Event Log,\n"
+    "17 Report Server ID, 20 and 21 Read and Write File Record, 24 Read FIFO Queue, and\n"
+    "Read Device Identification (43/14), for one slave id or several, each with tables,\n"
+    "files, counters and an event log of its own.\n"
     "\n"
     "On a pseudo-terminal, in RTU or ASCII, it makes LINK (for example ./COM3) a symbolic\n"
     "link to it, so that vantrel-modbus-scanner (as port 3, when started in this folder) and\n"
@@ -122,21 +126,44 @@ const char kUsage[] =
     "      --id-chunk N     at most N objects per reply; the rest follows (\"more\n"
     "                       follows\") in the next, as when a stream outgrows a reply\n"
     "\n"
+    "The other functions, the same for every id (see below):\n"
+    "      --exception-status N\n"
+    "                       the byte that Read Exception Status (07) returns, 0 to 255\n"
+    "                       (default: coils 0 to 7 of the id asked, coil 0 in bit 0)\n"
+    "      --server-id N    the server id that Report Server ID (17) returns, 0 to 255\n"
+    "                       (default: the slave id asked)\n"
+    "      --run-indicator on|off\n"
+    "                       its run indicator: on (0xFF, the default) or off (0x00)\n"
+    "      --server-data TEXT\n"
+    "                       its additional data, at most 249 bytes (default\n"
+    "                       \"vantrel-slave " VANTREL_SLAVE_VERSION "\")\n"
+    "      --files N        the files of Read and Write File Record (20, 21), numbered\n"
+    "                       from 1: 0 to 64 (default 4)\n"
+    "      --file-records N\n"
+    "                       the records of each file, numbered from 0: 1 to 10000\n"
+    "                       (default 10000)\n"
+    "      --fifo ADDRESS   a FIFO of Read FIFO Queue (24): its count in holding register\n"
+    "                       ADDRESS, its values in the registers after it (repeatable;\n"
+    "                       without it every holding register address is a FIFO pointer)\n"
+    "\n"
     "Default values (a = 0-based address; offsets count from 1 as in the program):\n"
     "  coils              1 when a is even: 1 0 1 0 ...\n"
     "  discrete inputs    1 when a is a multiple of 3: 1 0 0 1 0 0 ...\n"
     "  holding registers  a + 1, so offset N reads N\n"
     "  input registers    (a + 1) * 10, so offset N reads 10 N (modulo 65536)\n"
+    "  file records       record r of file f holds f * 10000 + r (modulo 65536)\n"
     "\n"
     "Image file: one value per line, '#' starts a comment:\n"
-    "  TABLE ADDRESS[-LAST] [TYPE] VALUE, where TABLE is coil, discrete, holding or input;\n"
-    "  ADDRESS is 0-based (decimal or 0x hex); TYPE is u16 (default) or i16, or u32, i32 or\n"
+    "  TABLE ADDRESS[-LAST] [TYPE] VALUE, where TABLE is coil, discrete, holding, input,\n"
+    "  or file F for the records of file F; ADDRESS is 0-based (decimal or 0x hex), a\n"
+    "  record number for a file; TYPE is u16 (default) or i16, or u32, i32 or\n"
     "  float, which fill two registers with the low-order word first, as the program pairs\n"
     "  them. For example:\n"
     "    holding 0 1234        holding register 0 is 1234\n"
     "    holding 10-19 0xBEEF  holding registers 10 to 19 are 0xBEEF\n"
     "    input 20 float 3.5    input registers 20 and 21 hold the float32 3.5\n"
     "    coil 7 1              coil 7 is on\n"
+    "    file 2 0-9 7          records 0 to 9 of file 2 hold 7\n"
     "  With several ids, the lines before the first \"id LIST\" line (LIST as for -a) set\n"
     "  the tables of every id, those after it the tables of the ids listed only:\n"
     "    holding 0 100         every id's holding register 0 is 100\n"
@@ -154,7 +181,9 @@ const char kUsage[] =
     "reply's MBAP header gives length N). bad-crc spoils ASCII's LRC; Modbus TCP has no\n"
     "check to spoil, so it changes nothing there.\n"
     "\n"
-    "Built-in fault offsets, whatever the function (the request's first offset):\n"
+    "Built-in fault offsets, whatever the function, by the request's first offset (for 22\n"
+    "its address, for 23 its read address, for 24 its FIFO pointer, for 20 and 21 the first\n"
+    "record number; each counted from 1):\n"
     "  9001..9011  exception 01..0B\n"
     "  9020        bad CRC\n"
     "  9021        silence\n"
@@ -170,18 +199,47 @@ const char kUsage[] =
     "  9031        MBAP length 65535\n"
     "  9032        connection closed half way through the reply\n"
     "\n"
-    "Faults apply to device identification replies too, except those by offset (43/14\n"
-    "names none); short leaves out its last object. garble (the reply with every byte\n"
-    "inverted: no frame, no good check) is what a master at other line settings sees.\n"
+    "Faults apply to the replies of 07, 08, 11, 12, 17 and device identification too,\n"
+    "except those by offset (they name none); short leaves out the last object of a device\n"
+    "identification reply and the last register of 23's, echo names the next address in\n"
+    "22's reply. garble (the reply with every byte inverted: no frame, no good check) is\n"
+    "what a master at other line settings sees.\n"
     "\n"
     "A write changes the values only when its correct reply is sent (also delayed, split\n"
     "or after noise, except on Modbus TCP); a refused or otherwise faulted write changes\n"
-    "nothing.\n"
+    "nothing. The diagnostics that restart or clear take effect by the same rule.\n"
     "\n"
     "An unsupported function gets exception 01, a bad quantity, byte count or coil value\n"
     "exception 03, and a range beyond address 65535 exception 02. Requests with a bad CRC\n"
-    "or LRC or for an id not served get no reply, as on a real line; a broadcast (id 0)\n"
-    "write is applied to every id by the same rule, unanswered.\n"
+    "or LRC or for an id not served get no reply, as on a real line. A broadcast (id 0)\n"
+    "of 05, 06, 15, 16, 21 or 22 is carried out for every id by the same rule, unanswered;\n"
+    "a broadcast of any other function is ignored.\n"
+    "\n"
+    "Diagnostics (08): sub-functions 00 (the data echoed), 01 (restart: counters cleared,\n"
+    "the event log too with data FF00, listen-only mode left; unanswered when in that\n"
+    "mode), 02 (the diagnostic register: bit 0 an overrun, bit 1 a CRC or LRC error since\n"
+    "the last clear), 04 (listen-only mode: no reply, and from then on nothing is\n"
+    "answered or carried out, only counted, until a restart), 0A (counters and diagnostic\n"
+    "register cleared), 0B to 12 (the bus message, bus communication error, exception,\n"
+    "server message, no response, NAK, busy and character overrun counts) and 14 (the\n"
+    "overrun count and flag cleared); exception 01 for any other, 03 for data other than\n"
+    "0000 (or FF00 for 01). The bus counts are of every frame on the line (on TCP, of\n"
+    "every connection): any slave id's, those with a bad CRC or LRC, and the bytes\n"
+    "dropped because no request is that long (overruns). The others are per id: requests\n"
+    "to it or broadcast, exceptions it sent, those it left unanswered (broadcasts,\n"
+    "listen-only, silence); NAK and busy count exceptions 07 and 06, which only a fault\n"
+    "sends. Get Comm Event Counter (11) gives status 0000 (it is never busy) and the count\n"
+    "of normal replies and broadcast writes carried out, but not of 11 and 12 themselves;\n"
+    "Get Comm Event Log (12) the same, the bus message count and the last 64 events,\n"
+    "newest first: 80 (a request received; +02 bad check, +10 overrun, +20 in\n"
+    "listen-only mode, +40 broadcast), 40 (a request handled; +01 exception 01 to 03, +02\n"
+    "04, +04 05 or 06, +08 07), 04 (listen-only mode entered), 00 (restart).\n"
+    "\n"
+    "File records (20, 21): reference type 6; exception 03 for a byte count that does not\n"
+    "fit, a sub-request of no records or a reply longer than a PDU, 02 for another\n"
+    "reference type, a file not there or records past its end. Read/Write Multiple\n"
+    "Registers (23) writes first, then reads: 1 to 125 read, 1 to 121 written. Read FIFO\n"
+    "Queue (24): exception 03 for a count above 31, 02 for an address that is no FIFO.\n"
     "\n"
     "Device identification: read device id codes 01 (basic), 02 (regular) and 03\n"
     "(extended: every object there is) as streams, 04 one object. Conformity level 0x81\n"
@@ -329,13 +387,17 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
     for (;;) {
       const RequestSpan span = SlaveCore::FindRequest(core.mode(), buffer.data(), buffer.size());
       buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(span.skip));
+      if (span.overflow) core.NoteOverrun();
       if (span.length <= 0) break;
       const std::vector<std::uint8_t> frame(buffer.begin(), buffer.begin() + span.length);
       buffer.erase(buffer.begin(), buffer.begin() + span.length);
       Serve(master, core, frame, firstByteNs, line.charNs, strict);
       firstByteNs = NowNs();
     }
-    if (buffer.size() > 1024) buffer.clear();  // line noise: start afresh
+    if (buffer.size() > 1024) {  // line noise: start afresh, as a device whose buffer overran
+      buffer.clear();
+      core.NoteOverrun();
+    }
   }
 
   char target[4096];
@@ -385,6 +447,9 @@ int main(int argc, char** argv) {
   std::map<int, Fault> extraFaults;
   std::map<std::uint8_t, Fault> idFaults;
   DeviceIdentity identity = DeviceIdentity::Defaults();
+  ServerInfo server = ServerInfo::Defaults();
+  FileLayout files;
+  std::vector<unsigned> fifos;
 
   ModbusMode mode = ModbusMode::Rtu;
   TcpServerOptions tcp;
@@ -393,6 +458,7 @@ int main(int argc, char** argv) {
   enum {
     kNoPacing = 1000, kFaultAt, kNoFaultOffsets, kSave, kReadOnly, kTcp, kRtuOverTcp, kIdle, kFaultId,
     kVendor, kProduct, kRevision, kModel, kIdObject, kBasicIdOnly, kNoDeviceId, kIdChunk, kStrictLine, kMap,
+    kExceptionStatus, kServerId, kRunIndicator, kServerData, kFiles, kFileRecords, kFifo,
   };
   static const option longOptions[] = {
       {"id", required_argument, nullptr, 'a'},
@@ -421,6 +487,13 @@ int main(int argc, char** argv) {
       {"no-device-id", no_argument, nullptr, kNoDeviceId},
       {"id-chunk", required_argument, nullptr, kIdChunk},
       {"strict-line", no_argument, nullptr, kStrictLine},
+      {"exception-status", required_argument, nullptr, kExceptionStatus},
+      {"server-id", required_argument, nullptr, kServerId},
+      {"run-indicator", required_argument, nullptr, kRunIndicator},
+      {"server-data", required_argument, nullptr, kServerData},
+      {"files", required_argument, nullptr, kFiles},
+      {"file-records", required_argument, nullptr, kFileRecords},
+      {"fifo", required_argument, nullptr, kFifo},
       {"no-fault-offsets", no_argument, nullptr, kNoFaultOffsets},
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
@@ -526,6 +599,42 @@ int main(int argc, char** argv) {
         break;
       }
       case kStrictLine: strictLine = true; break;
+      case kExceptionStatus:
+      case kServerId: {
+        long byte = 0;
+        if (!ParseInt(optarg, 0, 255, byte)) {
+          return Fail(c == kServerId ? "--server-id: 0 to 255" : "--exception-status: 0 to 255");
+        }
+        (c == kServerId ? server.serverId : server.exceptionStatus) = static_cast<int>(byte);
+        break;
+      }
+      case kRunIndicator:
+        if (std::strcmp(optarg, "on") != 0 && std::strcmp(optarg, "off") != 0) return Fail("--run-indicator: on or off");
+        server.running = std::strcmp(optarg, "on") == 0;
+        break;
+      case kServerData:
+        server.data = optarg;
+        if (server.data.size() > ServerInfo::kMaxDataSize) {
+          return Fail("--server-data: at most " + std::to_string(ServerInfo::kMaxDataSize) + " bytes, to fit a reply");
+        }
+        break;
+      case kFiles:
+      case kFileRecords: {
+        long n = 0;
+        const bool count = c == kFiles;
+        if (!ParseInt(optarg, count ? 0 : 1, count ? FileLayout::kMostFiles : FileLayout::kMostRecords, n)) {
+          return Fail(count ? "--files: 0 to " + std::to_string(FileLayout::kMostFiles)
+                            : "--file-records: 1 to " + std::to_string(FileLayout::kMostRecords));
+        }
+        (count ? files.files : files.records) = static_cast<int>(n);
+        break;
+      }
+      case kFifo: {
+        long pointer = 0;
+        if (!ParseInt(optarg, 0, 65535, pointer)) return Fail("--fifo: a holding register address, 0 to 65535");
+        fifos.push_back(static_cast<unsigned>(pointer));
+        break;
+      }
       case 'q': SetQuiet(true); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case 'V': std::printf("vantrel-slave %s\n", vantrel::kProjectVersion); return 0;
@@ -544,7 +653,7 @@ int main(int argc, char** argv) {
 
   std::map<int, Fault> faults = faultOffsets ? DefaultFaultOffsets() : std::map<int, Fault>{};
   for (const auto& [offset, f] : extraFaults) faults[offset] = f;
-  SlaveCore core(ids, MemoryImage::Pattern(), every, faults);
+  SlaveCore core(ids, MemoryImage::Pattern(files), every, faults);
   std::string note;
   if (!imagePath.empty() && !core.Load(imagePath, error, &note)) return Fail(error);
   if (!note.empty()) std::fprintf(stderr, "vantrel-slave: %s\n", note.c_str());
@@ -560,6 +669,8 @@ int main(int argc, char** argv) {
   }
   if (basicIdOnly) identity.objects.erase(identity.objects.upper_bound(0x02), identity.objects.end());
   core.setIdentity(std::move(identity));
+  core.setServerInfo(std::move(server));
+  core.setFifos(std::move(fifos));
   core.setReadOnly(readOnly);
   core.setMode(mode);
 
