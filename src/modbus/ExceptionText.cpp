@@ -1,5 +1,6 @@
 #include "modbus/ExceptionText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 
@@ -92,6 +93,14 @@ void ExplainException(std::uint8_t errorCode, std::uint8_t exceptionCode, std::s
                 "Exception code: 0x%02X\n",
                 errorCode, exceptionCode);
   text = buf;
+}
+
+std::string ExceptionTitle(std::uint8_t exceptionCode) {
+  std::string text;
+  ExplainException(0x80, exceptionCode, text);
+  text.erase(std::min(text.find('\n'), text.size()));
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
 }
 
 }  // namespace vantrel

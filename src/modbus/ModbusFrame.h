@@ -48,6 +48,11 @@ enum : int {
   // Writes.
   MB_REQUEST_WRITE_BAD_QUANTITY = -14,  // 05/06 write one item; 15 1 to 1968 coils, 16 1 to 123 registers
   MB_REQUEST_WRITE_OUT_OF_RANGE = -15,  // the written range ends past address 65535
+  // Request PDUs of every function (Functions.h).
+  MB_REQUEST_BAD_QUANTITY = -16,  // a count the function does not carry (23 reads 1 to 125, ...)
+  MB_REQUEST_BAD_FIELD = -17,     // a field value the function does not take (a file number 0, ...)
+  MB_REQUEST_BAD_PDU_SIZE = -18,  // not 1 to 253 bytes, or not the size the function's fields give
+  MB_REQUEST_NO_BROADCAST = -19,  // slave id 0 for a function that reads: no device answers a broadcast
 };
 
 inline constexpr int kMinSlaveId = 1;
@@ -81,6 +86,10 @@ enum : int {
   // Modbus TCP: an MBAP header with a length that no frame can have (under 2, over 254). The
   // byte stream can no longer be followed: the master has closed the connection.
   MB_RESPONCE_BAD_MBAP_LENGTH = -11,
+  // A reply from the right device with a right check whose fields do not answer the request
+  // (Functions.h, CheckReplyPdu): another sub-function or other data echoed, a byte count or
+  // sub-response that the quantity or records asked for do not give, a FIFO count over 31.
+  MB_RESPONCE_REPLY_MISMATCH = -12,
 };
 
 // 0, -1 and -2: no complete reply has arrived yet, keep waiting.

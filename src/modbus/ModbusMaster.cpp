@@ -1,6 +1,7 @@
 #include "modbus/ModbusMaster.h"
 
 #include "modbus/DeviceIdentification.h"
+#include "modbus/Functions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,9 +19,22 @@ int ExpectedReplySize(const std::uint8_t* reply, int size) {
   return -1;
 }
 
+bool ExpectsReply(const std::uint8_t* frame, int size) {
+  return frame != nullptr && size >= 1 && RequestExpectsReply(frame[0], frame + 1, size - 3);
+}
+
 namespace {
 
 constexpr int kFrameCap = static_cast<int>(kFrameCapacity);
+
+// The functions whose replies the master has always found by rules of their own: the reads,
+// the writes, and 43/14 (with the request too short to tell its MEI type).
+bool ClassicFunction(std::uint8_t function) {
+  return (function >= 1 && function <= 4) || IsWriteFunction(function);
+}
+bool DeviceIdRequest(const std::uint8_t* request, int size) {
+  return size >= 2 && request[1] == kEncapsulatedInterface && (size < 3 || request[2] == kMeiReadDeviceId);
+}
 // JudgeFrame's answer for a frame that is not the reply; no reply check code is positive
 // but OK.
 constexpr int kNotTheReply = 2;
@@ -37,6 +51,8 @@ std::string WhyNotTheReply(const std::uint8_t* request, const std::uint8_t* fram
     std::snprintf(why, sizeof why, "from slave %d, not %d", frame[0], request[0]);
   } else if ((frame[1] & 0x7F) != request[1]) {
     std::snprintf(why, sizeof why, "function %d, not %d", frame[1], request[1]);
+  } else if (!ClassicFunction(request[1])) {
+    std::snprintf(why, sizeof why, "which does not fit the request");
   } else {
     std::snprintf(why, sizeof why, "%d data bytes, not the %d asked for", frame[2], neededBytes);
   }
@@ -65,6 +81,8 @@ int ModbusMaster::Close() {
 
 int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   if (frame == nullptr || size <= 0 || size > kFrameCap) return 0;
+  // No device answers a broadcast: one that reads would only wait for the time-out.
+  if (frame[0] == 0 && size >= 2 && !MayBroadcast(frame[1])) return 0;
   SumUpSkipped();  // of an exchange that neither ended nor was abandoned
   const bool rtu = mode_ == ModbusMode::Rtu || mode_ == ModbusMode::RtuOverTcp;
   // The other framings carry the RTU frame's PDU, the bytes between the slave id and the CRC.
@@ -109,7 +127,8 @@ int ModbusMaster::SendRequest(const std::uint8_t* frame, int size) {
   received_.clear();
   received_count_ = 0;
   skipped_bytes_ = 0;
-  exchange_over_ = false;
+  awaits_reply_ = ExpectsReply(frame, size);
+  exchange_over_ = !awaits_reply_;
 
   std::memcpy(request, framed, static_cast<std::size_t>(framedSize));
   request_size = static_cast<std::uint16_t>(framedSize);
@@ -243,6 +262,7 @@ int ModbusMaster::GatherRtu() {
   std::uint8_t chunk[kReadChunk];
   const int n = link().Read(chunk, kReadChunk);
   if (n > 0) {
+    last_arrival_ = std::chrono::steady_clock::now();
     NoteReceived(chunk, n);
     // Should the bytes outgrow the buffer, the oldest go: the reply is among the newest.
     const int overflow = pending_size_ + n - kGatherCapacity;
@@ -358,7 +378,10 @@ int ModbusMaster::JudgeFrame(const std::uint8_t* frame, int size, std::string& w
   const bool read = req[1] >= 1 && req[1] <= 4;
   const int needed = read ? static_cast<int>(ReadReplyByteCount(req[1], static_cast<unsigned>(req[4] << 8 | req[5]))) : 0;
   const std::uint8_t f = got[1];
-  const bool readShaped = (f >= 1 && f <= 4) || (f >= 0x80 && f <= 0x84);
+  // The reads, writes and 43/14 let a reply of another function have the last word; any
+  // other request is answered by its own function only.
+  const bool classic = ClassicFunction(req[1]) || DeviceIdRequest(req, request_size - h + 1);
+  const bool readShaped = (f >= 1 && f <= 4) || (f >= 0x80 && f <= 0x84) || !classic;
   bool skip = got[0] != req[0] || (f != req[1] && f != (req[1] | 0x80) && readShaped);
   if (!skip && read && f == req[1] && size > h + 1 && got[2] != needed) {
     if (got[2] < needed) ++short_replies_;
@@ -386,8 +409,11 @@ int ModbusMaster::FindRtuReply() {
   // Reads and writes say what their reply looks like; anything else gets the plain check.
   const bool read = request_size >= kReadRequestSize && request[1] >= 1 && request[1] <= 4;
   const bool write = request_size >= kReadRequestSize && IsWriteFunction(request[1]);
-  if (request_size >= 2 && request[1] == kEncapsulatedInterface) return FindDeviceIdReply();
+  if (DeviceIdRequest(request, request_size)) return FindDeviceIdReply();
   if (!read && !write) {
+    if (request_size >= 4 && !ClassicFunction(request[1])) {
+      return KnownRequest(request + 1, request_size - 3) ? FindSizedReply() : FindUnsizedReply();
+    }
     return CheckResponse(request, request_size, pending_, std::min(pending_size_, kFrameCap));
   }
   const std::uint8_t id = request[0];
@@ -498,13 +524,14 @@ int ModbusMaster::CheckResponse(const std::uint8_t* req, int reqSize, const std:
   const int c = layout.check;
   const std::uint8_t* asked = request + h - 1;  // slave id, function, address, quantity
   const std::uint8_t* got = response + h - 1;
-  const bool deviceId = reqSize >= h + 1 && asked[1] == kEncapsulatedInterface;
+  if (reqSize < h + 1 + c) return MB_RESPONCE_INCOMPLETE;
+  const bool deviceId = DeviceIdRequest(asked, reqSize - h + 1);
+  if (!deviceId && !ClassicFunction(asked[1])) return CheckPduResponse(reqSize, replySize);
   if (reqSize < h + (deviceId ? 4 : 5) + c) return MB_RESPONCE_INCOMPLETE;
   request_slave_id = asked[0];
   request_function = asked[1];
   if (deviceId) return CheckDeviceIdResponse(replySize);
   const bool write = IsWriteFunction(request_function);
-  if (!write && (request_function < 1 || request_function > 4)) return MB_RESPONCE_UNSUPPORTED_REQUEST;
   request_address = static_cast<std::uint16_t>(asked[2] << 8 | asked[3]);
   const bool single = request_function == kWriteSingleCoil || request_function == kWriteSingleRegister;
   request_quantity = single ? 1 : static_cast<std::uint16_t>(asked[4] << 8 | asked[5]);
@@ -557,6 +584,176 @@ int ModbusMaster::CheckDeviceIdResponse(int replySize) {
     return MB_RESPONCE_EXCEPTION;
   }
   return MB_RESPONCE_OK;
+}
+
+int ModbusMaster::CheckPduResponse(int reqSize, int replySize) {
+  const FrameLayout layout = LayoutOf(mode_);
+  const int h = layout.header;
+  const int c = layout.check;
+  const std::uint8_t* asked = request + h - 1;  // slave id, then the PDU
+  const std::uint8_t* got = response + h - 1;
+  const int askedSize = reqSize - h - c;
+  request_slave_id = asked[0];
+  request_function = asked[1];
+  request_address = request_quantity = 0;
+  byte_count = 0;
+  const bool known = KnownRequest(asked + 1, askedSize);
+  if (known && CheckRequestPdu(asked + 1, askedSize) != MB_REQUEST_OK) return MB_RESPONCE_UNSUPPORTED_REQUEST;
+  switch (request_function) {
+    case kMaskWriteRegister:
+      request_address = static_cast<std::uint16_t>(asked[2] << 8 | asked[3]);
+      request_quantity = 1;
+      break;
+    case kReadFifoQueue:
+      request_address = static_cast<std::uint16_t>(asked[2] << 8 | asked[3]);
+      break;
+    case kReadWriteMultipleRegisters:
+      request_address = static_cast<std::uint16_t>(asked[2] << 8 | asked[3]);
+      request_quantity = static_cast<std::uint16_t>(asked[4] << 8 | asked[5]);
+      break;
+    default: break;
+  }
+
+  // The header and the function, and on the serial line a check byte.
+  if (replySize < h + 1 + (c > 0 ? 1 : 0)) return MB_RESPONCE_INCOMPLETE;
+  response_function = got[1];
+  if (response_function == 0) return MB_RESPONCE_INVALID_FUNCTION_CODE;
+  if (got[0] != asked[0]) return MB_RESPONCE_UNKOWN;
+  const bool exception = response_function == (request_function | 0x80);
+  if (response_function != request_function && !exception) return MB_RESPONCE_UNKOWN;
+  const std::uint8_t* pdu = got + 1;
+  const int pduSize = replySize - h - c;
+  if (pduSize < 1) return MB_RESPONCE_INCOMPLETE;
+  // Nothing in a frame can be trusted before its check; that needs the frame's bounds, which a
+  // count that no reply can have does not give (its check decides, and then its fields).
+  const int expected = exception ? 2 : known ? ReplyPduSize(asked + 1, askedSize, pdu, pduSize) : pduSize;
+  if (expected == 0 || (expected > 0 && pduSize != expected)) return MB_RESPONCE_INCOMPLETE;
+  if (!CheckBytesMatch(response, replySize)) {
+    return mode_ == ModbusMode::Ascii ? MB_RESPONCE_INVALID_LRC : MB_RESPONCE_INVALID_CRC;
+  }
+  if (exception) {
+    exception_function = got[1];
+    exception_code = got[2];
+    return MB_RESPONCE_EXCEPTION;
+  }
+  if (!known) return MB_RESPONCE_OK;
+  const int result = CheckReplyPdu(asked + 1, askedSize, pdu, pduSize);
+  if (result != MB_RESPONCE_OK) return result;
+  // The values the reply carries, as a read's: after a byte count, or the FIFO's registers.
+  int from = 0;
+  switch (request_function) {
+    case kGetCommEventLog:
+    case kReportServerId:
+    case kReadFileRecord:
+    case kReadWriteMultipleRegisters: from = 2; break;
+    case kReadFifoQueue: from = 5; break;
+    default: break;
+  }
+  if (from > 0) {
+    byte_count = static_cast<std::uint8_t>(pduSize - from);
+    std::memcpy(data, pdu + from, byte_count);
+  }
+  return MB_RESPONCE_OK;
+}
+
+int ModbusMaster::FindSizedReply() {
+  // As for a read: the reply wherever it starts, other devices' frames skipped; the size of
+  // each comes from the request's function.
+  const std::uint8_t id = request[0];
+  const std::uint8_t function = request[1];
+  const std::uint8_t* asked = request + 1;
+  const int askedSize = request_size - 3;
+  for (;;) {
+    int open = pending_size_;  // where the first frame of the reply's shape begins that is not whole yet
+    int damaged = -1;          // where the first one begins that is whole but fails its CRC
+    int damagedSize = 0;
+    for (int p = 0; p < pending_size_; ++p) {
+      if (pending_[p] != id) continue;
+      if (p + 1 >= pending_size_) {
+        open = std::min(open, p);
+        continue;
+      }
+      const std::uint8_t f = pending_[p + 1];
+      if (f != function && f != (function | 0x80)) continue;
+      const int pdu = ReplyPduSize(asked, askedSize, pending_ + p + 1, pending_size_ - p - 1);
+      if (pdu < 0) continue;
+      const int size = 1 + pdu + 2;
+      if (pdu == 0 || p + size > pending_size_) {
+        open = std::min(open, p);
+        continue;
+      }
+      if (!CrcMatches(pending_ + p, size)) {
+        if (damaged < 0) {
+          damaged = p;
+          damagedSize = size;
+        }
+        continue;
+      }
+      if (p > 0) Drop(p, "Line noise before the reply, skipped");
+      return CheckResponse(request, request_size, pending_, size);
+    }
+    // A whole frame with a right CRC of any other shape answers another question.
+    int skipAt = -1;
+    int skipSize = 0;
+    for (int p = 0; p + 1 < open && skipAt < 0; ++p) {
+      const int size = 3 + ReplyPduSizeAlone(pending_ + p + 1, pending_size_ - p - 1);
+      if (size >= 5 && p + size <= open && CrcMatches(pending_ + p, size)) {
+        skipAt = p;
+        skipSize = size;
+      }
+    }
+    if (skipAt >= 0) {
+      if (skipAt > 0) Drop(skipAt, "Line noise, skipped");
+      Drop(skipSize, "Skipped a frame that does not answer the request (" + WhyNotTheReply(request, pending_, 0) + ")",
+           true);
+      continue;
+    }
+    if (open < pending_size_) return MB_RESPONCE_INCOMPLETE;
+    if (damaged >= 0) {
+      // The reply's bounds, and a CRC that does not match them: its check decides.
+      if (damaged > 0) Drop(damaged, "Line noise before the reply, skipped");
+      return CheckResponse(request, request_size, pending_, damagedSize);
+    }
+    // Bytes have come, none of them the reply (yet).
+    return received_count_ > 0 ? MB_RESPONCE_INCOMPLETE : MB_RESPONCE_EMPTY;
+  }
+}
+
+int ModbusMaster::FindUnsizedReply() {
+  const std::uint8_t id = request[0];
+  const std::uint8_t function = request[1];
+  // An exception says how long it is: it is taken at once.
+  for (int p = 0; p + 5 <= pending_size_; ++p) {
+    if (pending_[p] == id && pending_[p + 1] == (function | 0x80) && CrcMatches(pending_ + p, 5)) {
+      if (p > 0) Drop(p, "Line noise before the reply, skipped");
+      return CheckResponse(request, request_size, pending_, 5);
+    }
+  }
+  if (pending_size_ == 0) return MB_RESPONCE_EMPTY;
+  // Any other reply ends where the line goes quiet.
+  const auto quiet = std::chrono::steady_clock::now() - last_arrival_;
+  if (quiet < std::chrono::milliseconds(link().IdleGapMs())) return MB_RESPONCE_INCOMPLETE;
+  int first = -1;  // where a frame of the reply's slave id and function starts
+  for (int p = 0; p + 4 <= pending_size_; ++p) {
+    if (pending_[p] != id || pending_[p + 1] != function) continue;
+    if (first < 0) first = p;
+    if (pending_size_ - p <= kFrameCap && CrcMatches(pending_ + p, pending_size_ - p)) {
+      if (p > 0) Drop(p, "Line noise before the reply, skipped");
+      return CheckResponse(request, request_size, pending_, pending_size_);
+    }
+  }
+  if (pending_size_ >= 4 && pending_size_ <= kFrameCap && CrcMatches(pending_, pending_size_)) {
+    Drop(pending_size_, "Skipped a frame that does not answer the request (" + WhyNotTheReply(request, pending_, 0) + ")",
+         true);
+    return MB_RESPONCE_INCOMPLETE;
+  }
+  if (first < 0) {
+    Drop(pending_size_, "Line noise, skipped");
+    return MB_RESPONCE_INCOMPLETE;
+  }
+  // The reply's start, and no CRC that matches up to the quiet: its check decides.
+  if (first > 0) Drop(first, "Line noise before the reply, skipped");
+  return CheckResponse(request, request_size, pending_, std::min(pending_size_, kFrameCap));
 }
 
 }  // namespace vantrel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,8 +50,9 @@ class ModbusMaster {
   // what arrives meanwhile is dropped. Nothing to wait for on Modbus TCP.
   void AwaitQuietLine(int boundMs);
 
-  // Sends a request and starts a new exchange. frame is the request as BuildReadRequest and
-  // BuildWriteRequest make it, the RTU frame (slave id, PDU, CRC); the mode frames its slave
+  // Sends a request and starts a new exchange. frame is the request as BuildReadRequest,
+  // BuildWriteRequest and FrameRequest make it, the RTU frame (slave id, PDU, CRC), of any
+  // function, known to the program (Functions.h) or not; the mode frames its slave
   // id and PDU: RTU and RTU over TCP as they are, ASCII as hex pairs between ':' and CR LF
   // with the LRC, TCP behind an MBAP header with the next transaction id and the slave id as
   // unit id. request then holds the request as the mode frames it (see LayoutOf; for ASCII
@@ -61,8 +63,13 @@ class ModbusMaster {
   // is one stream whose late replies are told by their transaction id, so its bytes are
   // kept. 1 if the link took the bytes, else 0; the request is stored even when the link is
   // closed. Nothing happens for a missing frame, size 0, a frame without a PDU outside RTU,
-  // or a framed size above 260.
+  // a framed size above 260, or a request to slave id 0 (broadcast) of a function that may
+  // not be broadcast (MayBroadcast). A request that no device answers (ExpectsReply: a
+  // broadcast, 08 Force Listen Only Mode) ends its exchange as it goes: nothing is read for
+  // it, and ReadResponse returns 0.
   int SendRequest(const std::uint8_t* frame, int size);
+  // Whether the last request sent awaits a reply.
+  bool AwaitsReply() const { return awaits_reply_; }
 
   // Takes what is queued at the link and adds it to the bytes gathered since the last send,
   // then looks in them for the reply to the request: a frame from the request's slave id
@@ -78,6 +85,13 @@ class ModbusMaster {
   // ASCII: frames run from ':' to CR LF; one with a bad LRC is MB_RESPONCE_INVALID_LRC.
   // TCP: a frame of another transaction (a late reply) is skipped; an MBAP length that no
   // frame can have closes the connection: MB_RESPONCE_BAD_MBAP_LENGTH.
+  // The other functions of Functions.h are sized by ReplyPduSize: in RTU the first frame of
+  // the request's slave id and function (or its exception) with a right CRC is the reply,
+  // and CheckResponse has the last word on it; other devices' frames are skipped. A function
+  // the program does not know has a reply of any size: in RTU the bytes there are once the
+  // line has been quiet for the link's IdleGapMs, from the request's slave id and function
+  // and with a right CRC (its exception, 5 bytes, is taken at once). ReadResponse never
+  // waits, so that reply is taken on the first call after the quiet gap.
   int ReadResponse();
 
   // The caller gave up waiting for the reply (a time-out). Nothing more is read for this
@@ -119,7 +133,14 @@ class ModbusMaster {
   // Classifies reply against request (a read, a write or a device identification request,
   // 43/14), both framed as the mode frames them (without ASCII's characters), and fills the
   // decoded fields; a write's reply leaves byte_count 0, and request_quantity is 1 for 05
-  // and 06.
+  // and 06. Any other request (Functions.h, or a function the program does not know): a
+  // reply from another slave id or of another function is MB_RESPONCE_UNKOWN, a wrong check
+  // MB_RESPONCE_INVALID_CRC or _LRC, then CheckReplyPdu decides; a function the program does
+  // not know takes any normal reply, and an exception of 2 PDU bytes. Their replies fill
+  // byte_count and data with the values that follow a byte count (12, 17, 20, 23) or the
+  // FIFO's registers (24); request_address and request_quantity are those of the registers
+  // read by 23, the address of 22 (quantity 1) and of 24's FIFO. A known function's request
+  // that CheckRequestPdu refuses is MB_RESPONCE_UNSUPPORTED_REQUEST.
   int CheckResponse(const std::uint8_t* req, int reqSize, const std::uint8_t* reply,
                     int replySize);
 
@@ -170,10 +191,17 @@ class ModbusMaster {
   // Read Device Identification (43/14): the reply's size comes from its objects.
   int FindDeviceIdReply();
   int CheckDeviceIdResponse(int replySize);
+  // The other functions of Functions.h, whose replies ReplyPduSize sizes, and those the
+  // program does not know, whose replies end in a quiet line.
+  int FindSizedReply();
+  int FindUnsizedReply();
+  int CheckPduResponse(int reqSize, int replySize);
 
   std::uint8_t pending_[kGatherCapacity] = {};
   int pending_size_ = 0;
   bool exchange_over_ = true;  // no request sent yet, or a final result given
+  bool awaits_reply_ = false;
+  std::chrono::steady_clock::time_point last_arrival_{};  // of the newest bytes gathered
   int short_replies_ = 0;
   std::string received_;  // the first bytes since the send
   long long received_count_ = 0;
@@ -194,5 +222,9 @@ class ModbusMaster {
 // reply, 5 for an exception, 0 when not known yet, -1 when the function code names no
 // frame we can measure (the check then decides on the bytes there are).
 int ExpectedReplySize(const std::uint8_t* reply, int size);
+
+// Whether a device answers the request frame (slave id, PDU, CRC, as SendRequest takes it):
+// not for a broadcast (slave id 0), nor for 08 Force Listen Only Mode.
+bool ExpectsReply(const std::uint8_t* frame, int size);
 
 }  // namespace vantrel

@@ -174,6 +174,13 @@ std::string ReplyErrorText(int result) {
           "port are a Modbus TCP device's (a gateway that passes RTU frames on needs RTU over TCP) and "
           "try again \nmb_responce_code=%d - MB_RESPONCE_BAD_MBAP_LENGTH",
           result);
+    case MB_RESPONCE_REPLY_MISMATCH:
+      return WithCode(
+          "Error - The reply does not answer the request\n\nThe device answered with a good check, but with "
+          "fields that do not fit the request: another sub-function or other data echoed, another number of "
+          "registers or records than were asked for, or a count that its bytes do not fill. \nCheck your "
+          "request and the device and try again \nmb_responce_code=%d - MB_RESPONCE_REPLY_MISMATCH",
+          result);
     case MB_RESPONCE_WRITE_ECHO_MISMATCH:
       return WithCode(
           "Error - The write was not confirmed\n\nThe device answered with another address or quantity "
@@ -230,6 +237,46 @@ std::string WriteRequestErrorText(int check) {
              "06, 15 and 16.\n";
     default:
       return RequestErrorText(check);
+  }
+}
+
+std::string PduRequestErrorText(int check) {
+  switch (check) {
+    case MB_REQUEST_BAD_PDU_SIZE:
+      return "Error - The request does not fit its function\nA request is a function code and up to 252 "
+             "data bytes, laid out as its function has them: 07, 11, 12 and 17 carry no data; 08 a "
+             "sub-function and data words (one word for all sub-functions but 00); 20 and 21 a byte count "
+             "and the references it counts; 15, 16 and 23 a byte count that the values written fill."
+             "\n\nCheck the request's bytes and try again. \n";
+    case MB_REQUEST_BAD_QUANTITY:
+      return "Error - The quantity is out of range\nOne request reads up to 2000 coils or inputs or up to "
+             "125 registers (23 too), and writes up to 1968 coils, up to 123 registers, or up to 121 with "
+             "23; each file record reference asks for at least one register, and the records read must "
+             "fit in one reply.\n\nCheck the quantities and try again. \n";
+    case MB_REQUEST_BAD_FIELD:
+      return "Error - A field of the request is out of range\nThe function does not take that value: a "
+             "coil is written with FF00 (on) or 0000 (off); file records have reference type 6, file "
+             "numbers 1 to 65535 and record numbers 0 to 9999; diagnostics sub-functions other than 00 "
+             "carry 0000 (01 also FF00, which clears the event log); device identification read codes are "
+             "1 to 4.\n\nCheck the request's fields and try again. \n";
+    case MB_REQUEST_NO_BROADCAST:
+      return "Error - This request cannot be broadcast\nSlave id 0 is the broadcast address: every device "
+             "takes the request and no device answers a broadcast, so a request that reads has no use "
+             "there. Only writes may be broadcast: functions 05, 06, 15, 16, 21 and 22.\n\nChoose a slave "
+             "id from 1 to 255 and try again. \n";
+    case MB_REQUEST_UNKNOWN_FUNCTION_CODE:
+      return "Error - Invalid function code\nA request's function code is 1 to 127: 0 is no function, and "
+             "128 and up are the codes of exception replies.\n\nCheck the function code and try again. \n";
+    case MB_REQUEST_BAD_SLAVE_ID:
+      return "Error - The slave id is out of range\nA request goes to one slave id from 1 to 255, or a "
+             "write to 0, the broadcast address.\n\nCheck your slave id and try again. \n";
+    case MB_REQUEST_OUT_OF_RANGE:
+    case MB_REQUEST_WRITE_OUT_OF_RANGE:
+      return "Error - The request goes past the last address\nWhat it reads or writes would go past "
+             "address 65535 (offset 65536), or past record 9999 of a file.\n\nCheck the address and the "
+             "quantity and try again. \n";
+    default:
+      return "";
   }
 }
 

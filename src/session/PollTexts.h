@@ -49,6 +49,9 @@ std::string ReplyErrorText(int result);
 std::string RequestErrorText(int check);
 // The write check's message for a code of CheckWriteRequest other than OK.
 std::string WriteRequestErrorText(int check);
+// The message for a request PDU refused by CheckRequest (modbus/Functions.h) or by one of its
+// builders, a raw request's among them; empty for MB_REQUEST_OK and codes they do not give.
+std::string PduRequestErrorText(int check);
 // Why an item that the read function reads cannot be written: discrete inputs (2) and
 // input registers (4) are read-only in Modbus. Empty for coils and holding registers.
 std::string ReadOnlyText(int readFunction);

@@ -2,13 +2,19 @@
 // of MB_RESPONCE_OK only for a frame that came over the link and answers the request sent:
 // its slave id and function, for a read the byte count that the quantity needs, for a write
 // the echo of its address and value or quantity, for 43/14 the MEI type and a length that its
-// objects fill; the transaction id in Modbus TCP, a right CRC or LRC on the serial line.
+// objects fill, for 23 the byte count of the registers read, for 24 a FIFO count up to 31
+// that its byte count fills, for 08 the echo (or a counter's sub-function and one register);
+// the transaction id in Modbus TCP, a right CRC or LRC on the serial line.
 //
 // Input: the mode (byte % 4: ASCII, RTU, TCP, RTU over TCP), then up to four exchanges,
-// each: the request (kind % 9: read 01 to 04, write 05, 06, 15, 16, device identification),
-// slave id (0 taken as 1), address and quantity or value (2 bytes each; for 43/14 the object
-// id and the read code), then the number of chunks (byte % 8) and the chunks, each a length
-// byte and the bytes that arrive at once. Quantities are taken modulo what a function allows.
+// each: the request (kind % 13: read 01 to 04, write 05, 06, 15, 16, device identification,
+// read/write 23, FIFO 24, diagnostics 08, a function the program does not know), slave id (0
+// taken as 1), address and quantity or value (2 bytes each; for 43/14 the object id and the
+// read code; for 23 the addresses, and the quantities read and written in the low and high
+// byte of the second; for 24 the FIFO's address; for 08 the data words and the sub-function
+// by its place in the table; for the unknown function, 0x41 to 0x50, its data's size and
+// value), then the number of chunks (byte % 8) and the chunks, each a length byte and the
+// bytes that arrive at once. Quantities are taken modulo what a function allows.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -19,6 +25,7 @@
 
 #include "FuzzInput.h"
 #include "modbus/DeviceIdentification.h"
+#include "modbus/Functions.h"
 #include "modbus/Link.h"
 #include "modbus/ModbusMaster.h"
 
@@ -69,7 +76,7 @@ class FakeLink : public Link {
 
 // The request as BuildReadRequest and BuildWriteRequest make it: slave id, PDU, CRC.
 std::vector<std::uint8_t> Request(FuzzInput& in) {
-  const unsigned kind = in.Byte() % 9;
+  const unsigned kind = in.Byte() % 13;
   const std::uint8_t id = std::max<std::uint8_t>(in.Byte(), 1);  // 0 is the broadcast, never answered
   const unsigned address = in.Word();
   const unsigned field = in.Word();
@@ -91,10 +98,33 @@ std::vector<std::uint8_t> Request(FuzzInput& in) {
     const int size = BuildWriteRequest(function, id, static_cast<int>(address) + 1, values.data(), count, frame.data());
     Require(size > 0, "a write request that the fuzzer makes is refused");
     frame.resize(static_cast<std::size_t>(size - 2));
-  } else {
+  } else if (kind == 8) {
     frame = {id};
     const auto pdu = DeviceIdRequestPdu(static_cast<std::uint8_t>(1 + field % 4), static_cast<std::uint8_t>(address));
     frame.insert(frame.end(), pdu.begin(), pdu.end());
+  } else {
+    RequestPdu built;
+    if (kind == 9) {
+      const int reads = static_cast<int>(1 + (field & 0xFF) % std::min(125U, 65536 - address));
+      const std::size_t writes = 1 + (field >> 8) % std::min(121U, 65536 - address);
+      built = ReadWriteRegistersPdu(static_cast<std::uint16_t>(address), reads, static_cast<std::uint16_t>(address),
+                                    std::vector<std::uint16_t>(writes, static_cast<std::uint16_t>(field)));
+    } else if (kind == 10) {
+      built = ReadFifoQueuePdu(static_cast<std::uint16_t>(address));
+    } else if (kind == 11) {
+      const DiagnosticInfo& sub = DiagnosticFunctions()[field % DiagnosticFunctions().size()];
+      std::vector<std::uint16_t> data{0};
+      if (sub.kind == DiagnosticKind::Echo) data.assign(1 + address % 4, static_cast<std::uint16_t>(address));
+      if (sub.code == kDiagRestartCommunications && (address & 1) != 0) data = {kDiagClearEventLog};
+      built = DiagnosticsPdu(sub.code, data);
+    } else {
+      built.pdu = {static_cast<std::uint8_t>(0x41 + field % 16)};
+      built.pdu.resize(1 + address % 8, static_cast<std::uint8_t>(field >> 8));
+      built.check = CheckRequestPdu(built.pdu.data(), static_cast<int>(built.pdu.size()));
+    }
+    Require(built.ok(), "a request that the fuzzer makes is refused");
+    frame = {id};
+    frame.insert(frame.end(), built.pdu.begin(), built.pdu.end());
   }
   const std::uint16_t crc = Crc16(frame.data(), static_cast<std::uint16_t>(frame.size()));
   frame.push_back(static_cast<std::uint8_t>(crc >> 8));
@@ -116,7 +146,23 @@ int DeviceIdPduSize(const std::uint8_t* pdu, int size) {
 // Whether body (slave id and PDU) answers request (slave id, PDU, CRC) normally.
 bool Answers(const std::vector<std::uint8_t>& request, const std::uint8_t* body, int size) {
   const std::uint8_t function = request[1];
-  if (size < 3 || body[0] != request[0] || body[1] != function) return false;
+  if (size < 2 || body[0] != request[0] || body[1] != function) return false;
+  if (function >= 0x41 && function <= 0x50) return true;  // the device's own: any data
+  if (size < 3) return false;
+  const auto word = [](const std::uint8_t* p) { return static_cast<unsigned>(p[0] << 8 | p[1]); };
+  if (function == 23) return body[2] == 2 * word(request.data() + 4) && size == 3 + body[2];
+  if (function == 24) {
+    if (size < 6) return false;
+    const unsigned count = word(body + 4);
+    return count <= 31 && word(body + 2) == 2 + 2 * count && size == 4 + static_cast<int>(word(body + 2));
+  }
+  if (function == 8) {
+    const unsigned sub = word(request.data() + 2);
+    const bool counter = sub == 2 || (sub >= 0x0B && sub <= 0x12);  // one register of the device's
+    const int echo = static_cast<int>(request.size()) - 2;
+    if (counter) return size == 6 && word(body + 2) == sub;
+    return size == echo && std::memcmp(body, request.data(), static_cast<std::size_t>(echo)) == 0;
+  }
   if (function >= 1 && function <= 4) {
     const unsigned needed = ReadReplyByteCount(function, static_cast<unsigned>(request[4] << 8 | request[5]));
     return body[2] == needed && size == static_cast<int>(needed) + 3;
@@ -166,7 +212,7 @@ void CheckOk(const ModbusMaster& master, const std::vector<std::uint8_t>& reques
     }
   }
   Require(Answers(request, body, bodySize), "OK for a frame that does not answer the request");
-  if (request[1] >= 1 && request[1] <= 4) {
+  if ((request[1] >= 1 && request[1] <= 4) || request[1] == 23) {
     Require(master.byte_count == body[2] && std::memcmp(master.data, body + 3, body[2]) == 0,
             "the data of an OK read are not the reply's");
   }
@@ -216,7 +262,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (result == MB_RESPONCE_OK) CheckOk(master, request, sent, stream);
     if (ReplyPending(result)) {
-      master.AbandonExchange(1000);  // the next send drains what is queued; the fake never waits
+      // The next send drains what is queued. The fake has no quiet gap and never waits, so the
+      // drain would spin for its whole bound: 1 ms keeps it short.
+      master.AbandonExchange(1);
     } else {
       Require(master.ReadResponse() == MB_RESPONCE_EMPTY, "a result after the final one");
     }

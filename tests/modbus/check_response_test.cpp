@@ -229,3 +229,54 @@ TEST(check_response, write_replies_must_echo_the_request) {
   EXPECT_EQ(m.request_quantity, 1);
   EXPECT_EQ(m.request_address, 1);
 }
+
+// The other functions' replies: from the request's slave id, of its function, with a right
+// CRC (an exception's too), then answering it as CheckReplyPdu has it; the values carried
+// fill byte_count and data as a read's do.
+TEST(check_response, replies_of_the_other_functions) {
+  const std::string rw = Crc("11 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF");
+  const std::string rwReply = "11 17 0C 00 FE 0A CD 00 01 00 03 00 0D 00 FF";
+  const std::string fifo = Crc("11 18 04 DE");
+  const std::string own = Crc("11 41 01");
+  struct Row {
+    std::string request, reply;
+    int result;
+    const char* data = "";  // byte_count bytes of data
+  };
+  const Row rows[] = {
+      {rw, Crc(rwReply), MB_RESPONCE_OK, "00 FE 0A CD 00 01 00 03 00 0D 00 FF"},
+      {rw, Crc("12" + rwReply.substr(2)), MB_RESPONCE_UNKOWN},  // another slave
+      {rw, Crc(rwReply).substr(0, 3 * 15) + "00 00", MB_RESPONCE_INVALID_CRC},
+      {rw, Crc(rwReply.substr(0, rwReply.size() - 3)), MB_RESPONCE_INCOMPLETE},  // one byte short
+      {rw, Crc("11 17 04 00 FE 0A CD"), MB_RESPONCE_REPLY_MISMATCH},
+      {rw, Crc("11 97 02"), MB_RESPONCE_EXCEPTION},
+      {rw, "11 97 02 00 00", MB_RESPONCE_INVALID_CRC},
+      {rw, Crc("11 03 02 00 01"), MB_RESPONCE_UNKOWN},
+      {rw, Crc("11 00 02"), MB_RESPONCE_INVALID_FUNCTION_CODE},
+      {fifo, Crc("11 18 00 06 00 02 01 B8 12 84"), MB_RESPONCE_OK, "01 B8 12 84"},
+      {Crc("11 16 00 04 00 F2 00 25"), Crc("11 16 00 04 00 F2 00 25"), MB_RESPONCE_OK},
+      {Crc("11 16 00 04 00 F2 00 25"), Crc("11 16 00 04 00 F2 00 24"), MB_RESPONCE_WRITE_ECHO_MISMATCH},
+      {own, Crc("11 41 05 06 07"), MB_RESPONCE_OK},
+      {own, Crc("11 C1 01"), MB_RESPONCE_EXCEPTION},
+      {own, Crc("11 C1 01 02"), MB_RESPONCE_INCOMPLETE},
+      {own, Crc("11 42 01"), MB_RESPONCE_UNKOWN},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.request + " / " + row.reply);
+    Line line;
+    ModbusMaster& m = line.master();
+    EXPECT_EQ(Check(m, row.reply, Bytes(row.request)), row.result);
+    EXPECT_EQ(HexOf(m.data, m.byte_count), row.data);
+  }
+  Line line;
+  ModbusMaster& m = line.master();
+  ASSERT_EQ(Check(m, Crc(rwReply), Bytes(rw)), MB_RESPONCE_OK);
+  EXPECT_EQ(m.request_function, 0x17);
+  EXPECT_EQ(m.response_function, 0x17);
+  EXPECT_EQ(m.request_address, 3);
+  EXPECT_EQ(m.request_quantity, 6);
+  EXPECT_EQ(HexOf(m.ResponsePdu(), static_cast<std::size_t>(m.ResponsePduSize())), rwReply.substr(3));
+  ASSERT_EQ(Check(m, Crc("11 97 02"), Bytes(rw)), MB_RESPONCE_EXCEPTION);
+  EXPECT_EQ(m.exception_function, 0x97);
+  EXPECT_EQ(m.exception_code, 2);
+}

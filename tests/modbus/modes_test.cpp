@@ -28,6 +28,11 @@ namespace {
 // Slave 1, function 3, two registers; the reply carries 10 and 11.
 const auto kRead = Bytes("01 03 00 00 00 02 C4 0B");
 const auto kWrite = Bytes("11 06 00 01 00 03 9A 9B");
+// Requests of other functions, slave 0x11; their CRC, which these modes do not send, is left 0.
+const auto kReadWrite = Bytes("11 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF 00 00");
+const auto kDiagnostics = Bytes("11 08 00 00 A5 37 00 00");
+const auto kOwnFunction = Bytes("11 41 01 02 00 00");  // a function the program does not know
+const std::string kReadWriteReply = "11 17 0C 00 FE 0A CD 00 01 00 03 00 0D 00 FF";
 
 struct Row {
   const char* what;
@@ -124,6 +129,32 @@ TEST_F(Ascii, frames_from_colon_to_cr_lf_with_their_lrc) {
   EXPECT_EQ(master_.ReceivedText(), ":010302000AF0\\r\\n ");
 }
 
+// The characters of an ASCII frame carrying these bytes.
+std::string AsciiLine(const std::string& hex) {
+  const auto b = Bytes(hex);
+  return EncodeAscii(b.data(), static_cast<int>(b.size()));
+}
+
+TEST_F(Ascii, replies_of_the_other_functions_and_of_one_it_does_not_know) {
+  std::string badLrc = AsciiLine(kReadWriteReply);
+  badLrc[badLrc.size() - 3] = badLrc[badLrc.size() - 3] == '0' ? '1' : '0';
+  const Row rows[] = {
+      {"23", {AsciiLine(kReadWriteReply)}, {MB_RESPONCE_OK}, 0, &kReadWrite},
+      {"23 after another device's", {AsciiLine("12 17 02 00 01") + AsciiLine(kReadWriteReply)}, {MB_RESPONCE_OK}, 1, &kReadWrite},
+      {"23 with a bad LRC", {badLrc}, {MB_RESPONCE_INVALID_LRC}, 0, &kReadWrite},
+      {"23 with two registers of six", {AsciiLine("11 17 04 00 FE 0A CD")}, {MB_RESPONCE_REPLY_MISMATCH}, 0, &kReadWrite},
+      {"08 with other data echoed", {AsciiLine("11 08 00 00 A5 38")}, {MB_RESPONCE_REPLY_MISMATCH}, 0, &kDiagnostics},
+      {"another function's frame, then the reply", {AsciiLine("11 03 02 00 01"), AsciiLine("11 41 0A 0B 0C")},
+       {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}, 1, &kOwnFunction},
+      {"its exception", {AsciiLine("11 C1 01")}, {MB_RESPONCE_EXCEPTION}, 0, &kOwnFunction},
+      {"the reply of any size", {AsciiLine("11 41 0A 0B 0C")}, {MB_RESPONCE_OK}, 0, &kOwnFunction},
+  };
+  for (const Row& row : rows) Run(row);
+  EXPECT_EQ(HexOf(master_.ResponsePdu(), static_cast<std::size_t>(master_.ResponsePduSize())), "41 0A 0B 0C");
+  Run(rows[0]);
+  EXPECT_EQ(HexOf(master_.data, master_.byte_count), "00 FE 0A CD 00 01 00 03 00 0D 00 FF");
+}
+
 class Tcp : public Modes {
  protected:
   void SetUp() override {
@@ -198,6 +229,22 @@ TEST_F(Tcp, mbap_frames_of_this_transaction_only) {
   for (const Row& row : rows) Run(row);
   EXPECT_EQ(HexOf(master_.response, master_.response_size), HexOf(Fill("TT TT 00 00 00 06 11 06 00 01 00 04")));
   EXPECT_EQ(HexOf(master_.request, master_.request_size), HexOf(Fill("TT TT 00 00 00 06 11 06 00 01 00 03")));
+}
+
+TEST_F(Tcp, replies_of_the_other_functions_and_of_one_it_does_not_know) {
+  const Row rows[] = {
+      {"23", {"TT TT 00 00 00 0F " + kReadWriteReply}, {MB_RESPONCE_OK}, 0, &kReadWrite},
+      {"23 a late one first", {"UU UU 00 00 00 0F " + kReadWriteReply + " TT TT 00 00 00 0F " + kReadWriteReply},
+       {MB_RESPONCE_OK}, 1, &kReadWrite},
+      {"23 with two registers of six", {"TT TT 00 00 00 07 11 17 04 00 FE 0A CD"}, {MB_RESPONCE_REPLY_MISMATCH}, 0,
+       &kReadWrite},
+      {"08 echo", {"TT TT 00 00 00 06 11 08 00 00 A5 37"}, {MB_RESPONCE_OK}, 0, &kDiagnostics},
+      {"another unit, then the reply", {"TT TT 00 00 00 05 12 41 0A 0B 0C", "TT TT 00 00 00 03 11 41 0A"},
+       {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}, 1, &kOwnFunction},
+      {"the reply of any size", {"TT TT 00 00 00 05 11 41 0A 0B 0C"}, {MB_RESPONCE_OK}, 0, &kOwnFunction},
+  };
+  for (const Row& row : rows) Run(row);
+  EXPECT_EQ(HexOf(master_.ResponsePdu(), static_cast<std::size_t>(master_.ResponsePduSize())), "41 0A 0B 0C");
 }
 
 // The transaction id goes up by one a request; a late reply's bytes are never cut from the

@@ -1,6 +1,7 @@
 // ModbusMaster::ReadResponse on a pseudo-terminal: the test plays the device and writes the
 // bytes of each tick before the master reads them.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -222,4 +223,140 @@ TEST_F(ReadResponse, the_line_goes_quiet_before_a_request_after_a_time_out_or_an
     ASSERT_FALSE(notes_.empty());
     EXPECT_EQ(notes_[0].rfind(row.note, 0), 0u) << notes_[0];
   }
+}
+
+// The other functions' replies are found by the size their function gives them, and must
+// answer the request; 23, 24 and 08 from the protocol's examples, slave 0x11.
+TEST_F(ReadResponse, finds_the_reply_of_the_other_functions_by_its_size) {
+  const std::string rw = WithCrc("11 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF");
+  const std::string rwReply = WithCrc("11 17 0C 00 FE 0A CD 00 01 00 03 00 0D 00 FF");
+  const std::string fifo = WithCrc("11 18 04 DE");
+  const std::string diag = WithCrc("11 08 00 00 A5 37");
+  std::string fifo32 = "11 18 00 42 00 20";  // 32 values: one more than a FIFO holds
+  for (int i = 0; i < 64; ++i) fifo32 += " 11";
+  struct Row {
+    const char* what;
+    std::string request;
+    std::vector<std::string> ticks;
+    std::vector<int> results;
+    int notes = 0;
+  };
+  const Row rows[] = {
+      {"23", rw, {rwReply}, {MB_RESPONCE_OK}},
+      {"23 straddling two ticks", rw, {rwReply.substr(0, 9), rwReply.substr(9)}, {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}},
+      {"noise and another device's reply first", rw, {"00 " + WithCrc("12 17 02 00 01"), rwReply},
+       {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_OK}, 2},
+      {"23 damaged", rw, {rwReply.substr(0, rwReply.size() - 2) + "00"}, {MB_RESPONCE_INVALID_CRC}},
+      {"23 with two registers of six", rw, {WithCrc("11 17 04 00 FE 0A CD")}, {MB_RESPONCE_REPLY_MISMATCH}},
+      {"23 exception straddling", rw, {"11 97", WithCrc("11 97 02").substr(6)}, {MB_RESPONCE_INCOMPLETE, MB_RESPONCE_EXCEPTION}},
+      {"a damaged exception", rw, {"11 97 02 00 00"}, {MB_RESPONCE_INVALID_CRC}},
+      {"24", fifo, {WithCrc("11 18 00 06 00 02 01 B8 12 84")}, {MB_RESPONCE_OK}},
+      {"24 with a FIFO count over 31", fifo, {WithCrc(fifo32)}, {MB_RESPONCE_REPLY_MISMATCH}},
+      {"08 echo", diag, {diag}, {MB_RESPONCE_OK}},
+      {"08 with other data echoed", diag, {WithCrc("11 08 00 00 A5 38")}, {MB_RESPONCE_REPLY_MISMATCH}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    notes_.clear();
+    Send(row.request);
+    EXPECT_TRUE(master_.AwaitsReply());
+    for (std::size_t t = 0; t < row.ticks.size(); ++t) {
+      Device(row.ticks[t]);
+      EXPECT_EQ(master_.ReadResponse(), row.results[t]) << "tick " << t;
+    }
+    EXPECT_EQ(static_cast<int>(notes_.size()), row.notes) << (notes_.empty() ? "" : notes_.back());
+    std::uint8_t rest[1024];
+    while (line_.serial().Read(rest, sizeof rest) > 0) {
+    }
+  }
+  // The registers read are the reply's data, as a read's are.
+  Send(rw);
+  Device(rwReply);
+  ASSERT_EQ(master_.ReadResponse(), MB_RESPONCE_OK);
+  EXPECT_EQ(master_.byte_count, 12);
+  EXPECT_EQ(HexOf(master_.data, master_.byte_count), "00 FE 0A CD 00 01 00 03 00 0D 00 FF");
+  EXPECT_EQ(master_.request_address, 3);
+  EXPECT_EQ(master_.request_quantity, 6);
+  EXPECT_EQ(HexOf(master_.ResponsePdu(), static_cast<std::size_t>(master_.ResponsePduSize())),
+            "17 0C 00 FE 0A CD 00 01 00 03 00 0D 00 FF");
+}
+
+// A function the program does not know says nothing of its reply's size: the reply is the
+// bytes there are once the line has been quiet for the link's idle gap, from the request's
+// slave id and function, with a right CRC. Its exception says its size, and is taken at once.
+TEST_F(ReadResponse, takes_the_reply_to_a_function_it_does_not_know_once_the_line_is_quiet) {
+  // 1200 baud: a gap of 134 ms, which a busy machine does not pass between two steps.
+  line_.serial().Close();
+  ASSERT_EQ(line_.serial().OpenDevice(pty_.path(), 1200, 'N', 8, 1), 1);
+  const std::string request = WithCrc("11 41 01 02");
+  const std::string reply = WithCrc("11 41 0A 0B 0C");
+  const auto gap = std::chrono::milliseconds(master_.link().IdleGapMs());
+  struct Row {
+    const char* what;
+    std::vector<std::string> parts;  // written with a pause shorter than the gap between them
+    int result;
+    int notes = 0;
+  };
+  const Row rows[] = {
+      {"the reply", {reply}, MB_RESPONCE_OK},
+      {"the reply in two parts", {reply.substr(0, 6), reply.substr(6)}, MB_RESPONCE_OK},
+      {"noise before it", {"00 FF " + reply}, MB_RESPONCE_OK, 1},
+      {"a damaged reply", {reply.substr(0, reply.size() - 2) + "00"}, MB_RESPONCE_INVALID_CRC},
+      {"another device's frame: the wait goes on", {WithCrc("12 41 00")}, MB_RESPONCE_INCOMPLETE, 1},
+      {"noise only: the wait goes on", {"55 AA 55"}, MB_RESPONCE_INCOMPLETE, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    notes_.clear();
+    Send(request);
+    for (const std::string& part : row.parts) {
+      Device(part);
+      EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_INCOMPLETE) << "taken before the line was quiet";
+      std::this_thread::sleep_for(gap / 5);
+    }
+    int result = MB_RESPONCE_INCOMPLETE;
+    for (int i = 0; i < 3 && ReplyPending(result); ++i) {
+      std::this_thread::sleep_for(gap);
+      result = master_.ReadResponse();
+    }
+    if (ReplyPending(row.result)) {
+      EXPECT_TRUE(ReplyPending(result)) << result;
+    } else {
+      EXPECT_EQ(result, row.result);
+    }
+    EXPECT_EQ(static_cast<int>(notes_.size()), row.notes) << (notes_.empty() ? "" : notes_.back());
+    if (row.result == MB_RESPONCE_OK) {
+      EXPECT_EQ(HexOf(master_.ResponsePdu(), static_cast<std::size_t>(master_.ResponsePduSize())), "41 0A 0B 0C");
+      EXPECT_EQ(master_.byte_count, 0);
+    }
+  }
+  Send(request);
+  Device(WithCrc("11 C1 01"));
+  EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_EXCEPTION);
+  EXPECT_EQ(master_.exception_code, 1);
+}
+
+// No device answers a broadcast, nor a device told to listen only: the exchange ends as the
+// request goes. A read is never broadcast.
+TEST_F(ReadResponse, a_request_that_no_device_answers_awaits_no_reply) {
+  for (const std::string& hex : {WithCrc("00 06 00 01 00 03"), WithCrc("00 15 0D 06 00 04 00 07 00 03 06 AF 04 BE 10 0D"),
+                                 WithCrc("11 08 00 04 00 00")}) {
+    SCOPED_TRACE(hex);
+    const auto frame = Bytes(hex);
+    EXPECT_FALSE(ExpectsReply(frame.data(), static_cast<int>(frame.size())));
+    Send(hex);
+    EXPECT_FALSE(master_.AwaitsReply());
+    Device(hex);  // whatever comes is no reply
+    EXPECT_EQ(master_.ReadResponse(), MB_RESPONCE_EMPTY);
+  }
+  for (const std::string& hex : {WithCrc("00 03 00 00 00 01"), WithCrc("00 17 00 03 00 06 00 0E 00 01 02 00 FF")}) {
+    SCOPED_TRACE(hex);
+    const auto frame = Bytes(hex);
+    EXPECT_FALSE(ExpectsReply(frame.data(), static_cast<int>(frame.size())));
+    EXPECT_EQ(master_.SendRequest(frame.data(), static_cast<int>(frame.size())), 0);
+    pollfd p{pty_.master(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 50), 0) << "nothing went on the line";
+  }
+  const auto read = Bytes(kRequest);
+  EXPECT_TRUE(ExpectsReply(read.data(), static_cast<int>(read.size())));
 }

@@ -113,3 +113,31 @@ TEST(poll_texts, rs485_refused_names_the_device_and_the_cause) {
             0u)
       << text;
 }
+
+// A request refused by the codec of every function, a raw one among them, says why in its
+// own words; so does a reply whose fields do not answer its request.
+TEST(poll_texts, refused_requests_of_every_function_and_replies_that_do_not_answer) {
+  const struct {
+    int check;
+    const char* title;
+    const char* why;
+  } rows[] = {
+      {MB_REQUEST_BAD_PDU_SIZE, "Error - The request does not fit its function\n", "up to 252 data bytes"},
+      {MB_REQUEST_BAD_QUANTITY, "Error - The quantity is out of range\n", "up to 121 with 23"},
+      {MB_REQUEST_BAD_FIELD, "Error - A field of the request is out of range\n", "record numbers 0 to 9999"},
+      {MB_REQUEST_NO_BROADCAST, "Error - This request cannot be broadcast\n", "no device answers a broadcast"},
+      {MB_REQUEST_UNKNOWN_FUNCTION_CODE, "Error - Invalid function code\n", "1 to 127"},
+      {MB_REQUEST_BAD_SLAVE_ID, "Error - The slave id is out of range\n", "from 1 to 255"},
+      {MB_REQUEST_WRITE_OUT_OF_RANGE, "Error - The request goes past the last address\n", "record 9999"},
+  };
+  for (const auto& row : rows) {
+    const std::string text = PduRequestErrorText(row.check);
+    EXPECT_EQ(text.rfind(row.title, 0), 0u) << text;
+    EXPECT_NE(text.find(row.why), std::string::npos) << text;
+  }
+  EXPECT_EQ(PduRequestErrorText(MB_REQUEST_OK), "");
+  const std::string mismatch = ReplyErrorText(MB_RESPONCE_REPLY_MISMATCH);
+  EXPECT_EQ(mismatch.rfind("Error - The reply does not answer the request\n\n", 0), 0u);
+  const std::string code = "\nmb_responce_code=-12 - MB_RESPONCE_REPLY_MISMATCH";
+  EXPECT_EQ(mismatch.substr(mismatch.size() - code.size()), code);
+}
