@@ -9,6 +9,7 @@
 
 #include "diag/Diagnostics.h"
 #include "modbus/ExceptionText.h"
+#include "modbus/Functions.h"
 #include "modbus/ModbusFrame.h"
 #include "session/PollTexts.h"
 #include "session/ResponseTable.h"
@@ -30,35 +31,6 @@ long long MsBetween(TimePoint from, TimePoint to) {
 
 // An RTU frame for slave id 0 goes to every device, and none answers.
 bool IsBroadcast(const std::vector<std::uint8_t>& frame) { return !frame.empty() && frame[0] == 0; }
-
-// The functions every device may carry out at once: writes, and no read (nobody answers).
-bool MayBroadcast(int function) {
-  return IsWriteFunction(function) || function == 21 || function == 22;
-}
-
-// The RTU frame of a request of any function into out; 0 when it cannot be one.
-int FramePduRequest(int slaveId, const std::vector<std::uint8_t>& pdu, std::uint8_t* out) {
-  if (slaveId < 0 || slaveId > kMaxSlaveId || pdu.empty() || pdu.size() > kFrameCapacity - 7) return 0;
-  if (slaveId == 0 && !MayBroadcast(pdu[0])) return 0;
-  out[0] = static_cast<std::uint8_t>(slaveId);
-  std::copy(pdu.begin(), pdu.end(), out + 1);
-  const auto size = static_cast<std::uint16_t>(pdu.size() + 1);
-  const std::uint16_t crc = Crc16(out, size);
-  out[size] = static_cast<std::uint8_t>(crc >> 8);
-  out[size + 1] = static_cast<std::uint8_t>(crc & 0xFF);
-  return size + 2;
-}
-
-std::string PduRefusalText(int slaveId, const std::vector<std::uint8_t>& pdu) {
-  if (pdu.empty()) return "The request is empty: it needs a function code at least.";
-  if (pdu.size() > kFrameCapacity - 7) return "The request is longer than the 253 bytes a Modbus PDU may have.";
-  if (slaveId == 0) {
-    return "Function " + std::to_string(pdu[0]) +
-           " cannot be broadcast: no device answers a request to slave id 0, so only writes "
-           "(05, 06, 15, 16, 21 and 22) go to every device.";
-  }
-  return "Slave id " + std::to_string(slaveId) + " is not one of 0 to 255.";
-}
 
 }  // namespace
 
@@ -625,7 +597,7 @@ void LineSession::SendWrite() {
   wait_ms_ = 0;
   if (IsBroadcast(request.bytes)) {
     EndWrite(MB_RESPONCE_OK);
-    Broadcasted(poll);
+    Unanswered(poll, true);
     observer_.OnWriteConfirmed(poll, request);
   }
 }
@@ -643,15 +615,14 @@ void LineSession::SendPdu() {
   pdu_on_line_ = PduOutcome{};
   pdu_on_line_.tag = r.tag;
   pdu_on_line_.broadcast = r.slaveId == 0;
-  std::uint8_t frame[kFrameCapacity];
-  const int size = FramePduRequest(r.slaveId, r.pdu, frame);
-  if (size <= 0) {
-    EndPdu(MB_RESPONCE_EMPTY, PduRefusalText(r.slaveId, r.pdu));
+  std::vector<std::uint8_t> frame;
+  if (const int check = FrameRequest(r.slaveId, r.pdu, frame); check != MB_REQUEST_OK) {
+    EndPdu(MB_RESPONCE_EMPTY, PduRequestErrorText(check));
     Schedule();
     return;
   }
   if (lost_ && !IsOpen() && !Network() && OpenLink() == OpenResult::Open) Opened(false);
-  const int sent = line_.master().SendRequest(frame, size);
+  const int sent = line_.master().SendRequest(frame.data(), static_cast<int>(frame.size()));
   ModbusMaster& m = line_.master();
   pdu_on_line_.request.assign(m.request, m.request + m.request_size);
   Log(-1, std::string(pdu_on_line_.broadcast ? "=>Broadcast: " : "=>Request: ") + WireText(m.Mode(), m.request, m.request_size));
@@ -668,9 +639,9 @@ void LineSession::SendPdu() {
     return;
   }
   pdu_on_line_.sent = true;
-  if (pdu_on_line_.broadcast) {
+  if (!m.AwaitsReply()) {  // a broadcast, or a device told to listen only
     EndPdu(MB_RESPONCE_EMPTY, "");
-    Broadcasted(-1);
+    Unanswered(-1, IsBroadcast(frame));
   }
 }
 
@@ -690,8 +661,9 @@ void LineSession::EndPdu(int result, std::string text) {
   observer_.OnPduDone(done);
 }
 
-void LineSession::Broadcasted(int poll) {
-  Log(poll, "Broadcast: no device answers; the next request waits " + std::to_string(connection_.turnaroundMs) + " ms");
+void LineSession::Unanswered(int poll, bool broadcast) {
+  Log(poll, std::string(broadcast ? "Broadcast: no device answers" : "No reply awaited: the device listens only from now on") +
+                "; the next request waits " + std::to_string(connection_.turnaroundMs) + " ms");
   on_line_ = Kind::Quiet;
   quiet_until_ = Now() + std::chrono::milliseconds(std::max(connection_.turnaroundMs, 0));
 }

@@ -272,8 +272,9 @@ class LineSession {
   void SendWrite();
   void SendPdu();
   void EndPdu(int result, std::string text);
-  // A broadcast went out: the line stays quiet for the turnaround.
-  void Broadcasted(int poll);
+  // A request that nobody answers went out (a broadcast, or 08 Force Listen Only Mode): the
+  // line stays quiet for the turnaround.
+  void Unanswered(int poll, bool broadcast);
   // The link is closed: opens it again for a due poll (a lost line, a network connection).
   // True when the poll may go now; false when it waits for a connect or failed (counted).
   bool ReopenForPoll(int poll);
