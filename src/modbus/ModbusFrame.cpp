@@ -110,7 +110,10 @@ int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t 
 
 int CheckWriteRequest(int function, int slaveId, int offset, int count) {
   if (!IsWriteFunction(function)) return MB_REQUEST_UNKNOWN_FUNCTION_CODE;
-  if (const int fields = CheckRequestFields(slaveId, offset, 1); fields != MB_REQUEST_OK) return fields;
+  // Slave id 0 broadcasts the write: every device carries it out.
+  if (const int fields = CheckRequestFields(slaveId == 0 ? kMinSlaveId : slaveId, offset, 1); fields != MB_REQUEST_OK) {
+    return fields;
+  }
   const int most = function == kWriteMultipleCoils      ? kMaxWriteCoils
                    : function == kWriteMultipleRegisters ? kMaxWriteRegisters
                                                          : 1;

@@ -123,8 +123,9 @@ int BuildReadRequest(std::uint8_t function, std::uint8_t slaveId, std::uint16_t 
                      std::uint16_t length, std::uint8_t* out);
 
 // Checks a write of count items from the user's 1-based offset: the function (one of the
-// four), the slave id and offset as CheckRequestFields checks them, the quantity, and that
-// the range ends at or below address 65535.
+// four), the slave id and offset as CheckRequestFields checks them (and slave id 0, the
+// broadcast every device carries out), the quantity, and that the range ends at or below
+// address 65535.
 int CheckWriteRequest(int function, int slaveId, int offset, int count);
 
 // Frames a write of count items from the user's 1-based offset into out (at least

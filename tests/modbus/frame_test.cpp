@@ -177,7 +177,10 @@ TEST(check_write_request, quantities_and_the_end_of_the_address_space) {
       {16, 1, 65414, 123, MB_REQUEST_OK},  // the last register written is address 65535
       {16, 1, 65415, 123, MB_REQUEST_WRITE_OUT_OF_RANGE},
       {15, 1, 65536, 2, MB_REQUEST_WRITE_OUT_OF_RANGE},
-      {16, 0, 1, 1, MB_REQUEST_BAD_SLAVE_ID},
+      {16, 0, 1, 1, MB_REQUEST_OK},  // a broadcast
+      {5, 0, 1, 1, MB_REQUEST_OK},
+      {16, -1, 1, 1, MB_REQUEST_BAD_SLAVE_ID},
+      {6, 256, 1, 1, MB_REQUEST_BAD_SLAVE_ID},
       {16, 1, 0, 123, MB_REQUEST_OK},
       {16, 1, -1, 1, MB_REQUEST_BAD_OFFSET},
       {16, 1, 65537, 1, MB_REQUEST_BAD_OFFSET},

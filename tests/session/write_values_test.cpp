@@ -162,8 +162,12 @@ TEST(write_values, frame_runs_with_the_quantity_limits) {
 
   EXPECT_TRUE(FrameWrites(1, false, 65536, {1, 2}, false, 1, error).empty());
   EXPECT_NE(error.find("out of range"), std::string::npos) << error;
-  EXPECT_TRUE(FrameWrites(0, false, 1, {1}, false, 1, error).empty());
+  EXPECT_TRUE(FrameWrites(256, false, 1, {1}, false, 1, error).empty());
   EXPECT_NE(error.find("slave id"), std::string::npos) << error;
+  // Slave id 0 broadcasts: every device writes, none answers.
+  const std::vector<WriteFrame> broadcast = FrameWrites(0, false, 1, {1}, false, 1, error);
+  ASSERT_EQ(broadcast.size(), 1u);
+  EXPECT_EQ(broadcast[0].bytes[0], 0);
   EXPECT_TRUE(FrameWrites(1, false, 1, {}, false, 1, error).empty());
   EXPECT_FALSE(error.empty());
 }
