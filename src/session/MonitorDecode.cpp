@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "modbus/ExceptionText.h"
+#include "modbus/Functions.h"
 
 namespace vantrel {
 namespace {
@@ -13,15 +14,6 @@ int Word(const std::uint8_t* p) { return (p[0] << 8) | p[1]; }
 
 // A length counted from a byte count field, refused beyond what a PDU holds.
 int Counted(int length) { return length > kMaxPdu ? -1 : length; }
-
-bool KnownFunction(int f) {
-  switch (f) {
-    case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 0x0B: case 0x0C: case 0x0F:
-    case 0x10: case 0x11: case 0x14: case 0x15: case 0x16: case 0x17: case 0x18: case kEncapsulatedInterface:
-      return true;
-    default: return false;
-  }
-}
 
 std::string Hex4(int value) {
   char text[8];
@@ -92,7 +84,7 @@ int PduLength(FrameForm form, const std::uint8_t* pdu, int size) {
   const std::uint8_t f = pdu[0];
   if (f & 0x80) {
     if (form == FrameForm::Request) return -1;
-    return KnownFunction(f & 0x7F) ? 2 : -1;
+    return FindFunction(f & 0x7F) != nullptr ? 2 : -1;
   }
   if (form == FrameForm::Request) {
     switch (f) {
@@ -136,34 +128,6 @@ int PduLength(FrameForm form, const std::uint8_t* pdu, int size) {
     case kEncapsulatedInterface: return DeviceIdReplySize(pdu, size);
     default: return -1;
   }
-}
-
-std::string ModbusFunctionName(std::uint8_t function) {
-  switch (function & 0x7F) {
-    case 0x01: return "Read Coils";
-    case 0x02: return "Read Discrete Inputs";
-    case 0x03: return "Read Holding Registers";
-    case 0x04: return "Read Input Registers";
-    case 0x05: return "Write Single Coil";
-    case 0x06: return "Write Single Register";
-    case 0x07: return "Read Exception Status";
-    case 0x08: return "Diagnostics";
-    case 0x0B: return "Get Comm Event Counter";
-    case 0x0C: return "Get Comm Event Log";
-    case 0x0F: return "Write Multiple Coils";
-    case 0x10: return "Write Multiple Registers";
-    case 0x11: return "Report Server ID";
-    case 0x14: return "Read File Record";
-    case 0x15: return "Write File Record";
-    case 0x16: return "Mask Write Register";
-    case 0x17: return "Read/Write Multiple Registers";
-    case 0x18: return "Read FIFO Queue";
-    case 0x2B: return "Read Device Identification";
-    default: break;
-  }
-  char text[24];
-  std::snprintf(text, sizeof text, "Function 0x%02X", function & 0x7F);
-  return text;
 }
 
 void DecodeFrame(MonitorFrame& frame, int readQuantity) {

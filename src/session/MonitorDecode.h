@@ -25,11 +25,6 @@ enum class FrameForm { Request, Reply };
 // with its top bit set) is 2 bytes in the reply form and no request.
 int PduLength(FrameForm form, const std::uint8_t* pdu, int size);
 
-// "Read Holding Registers", "Write Multiple Coils", "Read Device Identification", ... for
-// the public function codes; "Function 0x41" for another. The top bit (exception) is
-// ignored.
-std::string ModbusFunctionName(std::uint8_t function);
-
 // One frame as the monitor saw it. Times are on the clock of the bytes' arrival that the
 // caller gives the monitor, in milliseconds with fractions.
 struct MonitorFrame {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "modbus/Functions.h"
 #include "serial/PortMap.h"
 #include "session/MonitorTexts.h"
 #include "session/ValueNames.h"
@@ -24,7 +25,7 @@ std::string FunctionText(const MonitorFrame& f) {
   if (f.kind == FrameKind::Noise) return "";
   char code[8];
   std::snprintf(code, sizeof code, "0x%02X ", f.function);
-  return code + ModbusFunctionName(f.function);
+  return code + FunctionName(f.function);
 }
 
 }  // namespace

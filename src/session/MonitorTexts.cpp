@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "modbus/Functions.h"
 #include "session/DataLog.h"
 
 namespace vantrel {
@@ -46,7 +47,7 @@ std::string FrameSummaryLine(const MonitorFrame& f) {
     std::snprintf(head, sizeof head, "%12s %11s  %-9s %-32s", Ms(f.timeMs).c_str(), gap.c_str(), "noise", "");
   } else {
     char fn[48];
-    std::snprintf(fn, sizeof fn, "%02X %s", f.function, ModbusFunctionName(f.function).c_str());
+    std::snprintf(fn, sizeof fn, "%02X %s", f.function, FunctionName(f.function).c_str());
     std::snprintf(head, sizeof head, "%12s %11s  %-9s id %3d  %-25s", Ms(f.timeMs).c_str(), gap.c_str(),
                   f.crcError ? "crc-error" : FrameKindName(f.kind), f.slaveId, fn);
   }
@@ -71,7 +72,7 @@ std::string FrameCsvLine(const MonitorFrame& f) {
   std::string line = Ms(f.timeMs) + "," + (f.gapMs < 0 ? "" : Ms(f.gapMs)) + "," +
                      (f.crcError ? "crc-error" : FrameKindName(f.kind)) + ",";
   line += framed ? std::to_string(f.slaveId) + "," + std::to_string(f.function) + "," +
-                       CsvField(ModbusFunctionName(f.function)) + ","
+                       CsvField(FunctionName(f.function)) + ","
                  : ",,,";
   line += f.wireAddress >= 0 ? std::to_string(f.wireAddress + 1) + "," + std::to_string(f.wireAddress) + "," : ",,";
   line += (f.quantity >= 0 ? std::to_string(f.quantity) : "") + ",";
@@ -89,7 +90,7 @@ std::string FrameJson(const MonitorFrame& f) {
   if (framed) {
     j["slave_id"] = f.slaveId;
     j["function"] = f.function;
-    j["function_name"] = ModbusFunctionName(f.function);
+    j["function_name"] = FunctionName(f.function);
   } else {
     j["slave_id"] = nullptr;
     j["function"] = nullptr;
