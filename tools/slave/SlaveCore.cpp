@@ -17,6 +17,7 @@
 #include "FileRecords.h"
 #include "Version.h"
 #include "modbus/DeviceIdentification.h"
+#include "modbus/Functions.h"
 #include "modbus/ModbusFrame.h"
 
 namespace vantrel::slave {
@@ -49,20 +50,6 @@ void ReplaceCrc(std::vector<std::uint8_t>& frame) {
   frame.erase(frame.end() - 2, frame.end());
   AppendCrc(frame);
 }
-
-// The functions served beside reads, writes of 05, 06, 15 and 16, and 43.
-enum : std::uint8_t {
-  kReadExceptionStatus = 7,
-  kDiagnostics = 8,
-  kGetCommEventCounter = 11,
-  kGetCommEventLog = 12,
-  kReportServerId = 17,
-  kReadFileRecord = 20,
-  kWriteFileRecord = 21,
-  kMaskWriteRegister = 22,
-  kReadWriteRegisters = 23,
-  kReadFifoQueue = 24,
-};
 
 constexpr std::size_t kMaxPdu = 253;
 
@@ -591,7 +578,7 @@ int SlaveCore::RequestLength(const std::uint8_t* bytes, std::size_t size) {
       return size < 3 ? 0 : 5 + bytes[2];
     case kMaskWriteRegister:
       return 10;
-    case kReadWriteRegisters:
+    case kReadWriteMultipleRegisters:
       return size < 11 ? 0 : 13 + bytes[10];
     case kReadFifoQueue:
       return 6;
@@ -687,7 +674,7 @@ std::string SlaveCore::Apply(MemoryImage& image, const std::uint8_t* frame, std:
       return WriteRegisters(image.holding, address, 1, frame + 4);
     case kWriteMultipleRegisters:
       return WriteRegisters(image.holding, address, Word(frame + 4), frame + 7);
-    case kReadWriteRegisters:
+    case kReadWriteMultipleRegisters:
       return WriteRegisters(image.holding, Word(frame + 6), Word(frame + 8), frame + 11);
     case kMaskWriteRegister: {
       const unsigned was = image.holding[address];
@@ -916,7 +903,7 @@ SlaveCore::Handling SlaveCore::Handle(std::uint8_t id, const std::uint8_t* frame
       h.echoesAddress = true;
       out.assign(pdu, pdu + pduSize);
       break;
-    case kReadWriteRegisters: {
+    case kReadWriteMultipleRegisters: {
       if (size < 13 || size != 13U + frame[10]) return plain(0x03);
       const unsigned read = Word(frame + 2), reads = Word(frame + 4);
       const unsigned write = Word(frame + 6), writes = Word(frame + 8);
