@@ -35,6 +35,7 @@
 #include "app/BusMonitorDlg.h"
 #include "app/CaptionButton.h"
 #include "app/DataLogBar.h"
+#include "app/DiagnosticsDlg.h"
 #include "app/FindDevicesDlg.h"
 #include "app/LogBox.h"
 #include "app/PollTab.h"
@@ -143,6 +144,8 @@ void CMainDlg::BuildLayout() {
       ->setObjectName(QStringLiteral("deviceIdAction"));
   menu->addAction(QStringLiteral("Bus monitor..."), this, [this] { OpenBusMonitor(); })
       ->setObjectName(QStringLiteral("busMonitorAction"));
+  menu->addAction(QStringLiteral("Diagnostics..."), this, [this] { OpenDiagnostics(); })
+      ->setObjectName(QStringLiteral("diagnosticsAction"));
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   // After the first release's menu: the workspace files (the connection and every poll
@@ -1118,6 +1121,18 @@ CTrafficDlg* CMainDlg::OpenTraffic() {
   traffic_->show();
   traffic_->raise();
   return traffic_;
+}
+
+CDiagnosticsDlg* CMainDlg::OpenDiagnostics() {
+  if (!diagnostics_) {
+    diagnostics_ = new CDiagnosticsDlg([this](int id, std::vector<std::uint8_t> pdu, auto done) {
+      SendPdu(id, std::move(pdu), std::move(done));
+    }, [this] { return CurrentSlaveId(); }, this);
+    diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  diagnostics_->show();
+  diagnostics_->raise();
+  return diagnostics_;
 }
 
 void CMainDlg::OpenFindDevices() {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -74,18 +75,66 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
   valueTable_->horizontalHeader()->setStretchLastSection(true);
   valueTable_->setMinimumHeight(160);
 
+  slaveIdBox_ = new QSpinBox;
+  slaveIdBox_->setObjectName(QStringLiteral("slaveIdBox"));
+  slaveIdBox_->setRange(0, 255);
+  slaveIdBox_->setValue(target_.slaveId);
+  slaveIdBox_->setToolTip(QStringLiteral("0 broadcasts the write: every device carries it out, none answers"));
+  broadcastLabel_ = new QLabel(QStringLiteral("Broadcast to every device: no reply is awaited"));
+  broadcastLabel_->setObjectName(QStringLiteral("broadcastLabel"));
+  auto* slaveRow = new QWidget;
+  auto* slaveLayout = new QHBoxLayout(slaveRow);
+  slaveLayout->setContentsMargins(0, 0, 0, 0);
+  slaveLayout->addWidget(slaveIdBox_);
+  slaveLayout->addWidget(broadcastLabel_, 1);
+
+  // One register: a bit of it, set or cleared by the device, so that the other bits keep
+  // what it holds then, whatever the table last showed.
+  bitBox_ = new QSpinBox;
+  bitBox_->setObjectName(QStringLiteral("bitBox"));
+  bitBox_->setRange(0, kMaxBitNumber);
+  bitBox_->setToolTip(QStringLiteral("0 is the lowest bit, 15 the highest"));
+  setBitButton_ = new QPushButton(QStringLiteral("Set bit"));
+  setBitButton_->setObjectName(QStringLiteral("setBitButton"));
+  setBitButton_->setAutoDefault(false);
+  clearBitButton_ = new QPushButton(QStringLiteral("Clear bit"));
+  clearBitButton_->setObjectName(QStringLiteral("clearBitButton"));
+  clearBitButton_->setAutoDefault(false);
+  setBitButton_->setToolTip(QStringLiteral("Function 22 (Mask Write Register): the device sets the bit and keeps the others"));
+  clearBitButton_->setToolTip(setBitButton_->toolTip().replace(QStringLiteral("sets"), QStringLiteral("clears")));
+  connect(setBitButton_, &QPushButton::clicked, this, [this] { OnBit(true); });
+  connect(clearBitButton_, &QPushButton::clicked, this, [this] { OnBit(false); });
+  auto* bitRow = new QWidget;
+  auto* bitLayout = new QHBoxLayout(bitRow);
+  bitLayout->setContentsMargins(0, 0, 0, 0);
+  bitLayout->addWidget(bitBox_);
+  bitLayout->addWidget(setBitButton_);
+  bitLayout->addWidget(clearBitButton_);
+  bitLayout->addStretch();
+
   auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Slave ID:"), slaveRow);
   if (!coils) form->addRow(QStringLiteral("Format:"), formatBox_);
   form->addRow(QString(), modeRow);
   form->addRow(QStringLiteral("Value:"), coils ? coilRow_ : static_cast<QWidget*>(valueEdit_));
   (coils ? static_cast<QWidget*>(valueEdit_) : coilRow_)->hide();
   formatBox_->setVisible(!coils);
+  if (!coils && !several) {
+    form->addRow(QStringLiteral("Bit:"), bitRow);
+  } else {
+    bitRow->setParent(this);
+    bitRow->hide();
+  }
 
   multipleBox_ = new QCheckBox(QStringLiteral("Always use function %1 (for devices without function %2)")
                                    .arg(coils ? 15 : 16)
                                    .arg(coils ? QStringLiteral("05") : QStringLiteral("06")));
   multipleBox_->setObjectName(QStringLiteral("multipleBox"));
   multipleBox_->setChecked(alwaysMultiple);
+  readBackBox_ = new QCheckBox(QStringLiteral("Write and read back in one request (23)"));
+  readBackBox_->setObjectName(QStringLiteral("readBackBox"));
+  readBackBox_->setToolTip(QStringLiteral("Function 23 writes the registers and returns what the device then holds"));
+  readBackBox_->setVisible(!coils);
 
   planLabel_ = new QLabel;
   planLabel_->setObjectName(QStringLiteral("planLabel"));
@@ -111,6 +160,7 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
   root->addLayout(form);
   root->addWidget(valueTable_, 1);
   root->addWidget(multipleBox_);
+  root->addWidget(readBackBox_);
   root->addWidget(planLabel_);
   root->addWidget(messageLabel_);
   root->addWidget(buttons);
@@ -125,7 +175,10 @@ CWriteDlg::CWriteDlg(WriteTarget target, bool alwaysMultiple, QWidget* parent)
   connect(onButton_, &QRadioButton::toggled, this, [this] { ShowPlan(); });
   connect(valueTable_, &QTableWidget::itemChanged, this, [this] { ShowPlan(); });
   connect(multipleBox_, &QCheckBox::toggled, this, [this] { ShowPlan(); });
+  connect(readBackBox_, &QCheckBox::toggled, this, [this] { ShowPlan(); });
+  connect(slaveIdBox_, &QSpinBox::valueChanged, this, [this] { ShowSlaveId(); });
   ShowCurrentValues();
+  ShowSlaveId();
   ShowMode();
   resize(460, several ? 420 : 220);
 }
@@ -182,16 +235,25 @@ std::vector<std::string> CWriteDlg::EnteredValues() const {
   return values;
 }
 
+void CWriteDlg::ShowSlaveId() {
+  target_.slaveId = slaveIdBox_->value();
+  broadcastLabel_->setVisible(target_.slaveId == 0);
+  readBackBox_->setEnabled(CanReadBack(target_));
+  ShowPlan();
+}
+
 void CWriteDlg::ShowPlan() {
   const WriteFormat f = format();
-  planLabel_->setText(
-      QString::fromStdString(DescribePlan(target_, f, PlanWrite(target_, f, EnteredValues(), alwaysMultiple()))));
+  const bool readBack = readBackBox_->isEnabled() && readBackBox_->isChecked();
+  planLabel_->setText(QString::fromStdString(
+      DescribePlan(target_, f, PlanWrite(target_, f, EnteredValues(), alwaysMultiple(), readBack))));
 }
 
 void CWriteDlg::OnWrite() {
   const WriteFormat f = format();
   const std::vector<std::string> values = EnteredValues();
-  WritePlanResult plan = PlanWrite(target_, f, values, alwaysMultiple());
+  const bool readBack = readBackBox_->isEnabled() && readBackBox_->isChecked();
+  WritePlanResult plan = PlanWrite(target_, f, values, alwaysMultiple(), readBack);
   if (!plan.error.empty()) {
     messageLabel_->setText(QString::fromStdString(plan.error));
     if (values.size() > 1 && plan.badItem >= 0) {
@@ -201,6 +263,16 @@ void CWriteDlg::OnWrite() {
       valueEdit_->setFocus();
       valueEdit_->selectAll();
     }
+    return;
+  }
+  requests_ = std::move(plan.requests);
+  accept();
+}
+
+void CWriteDlg::OnBit(bool set) {
+  WritePlanResult plan = PlanBitWrite(target_, bitBox_->value(), set);
+  if (!plan.error.empty()) {
+    messageLabel_->setText(QString::fromStdString(plan.error));
     return;
   }
   requests_ = std::move(plan.requests);

@@ -1,5 +1,7 @@
 // CWriteDlg, the Write dialog: the value (or one per row) for the coils or holding
-// registers chosen in the response table. A thin view over WritePlan; Write keeps the
+// registers chosen in the response table, to the poll's slave id or another (0 broadcasts);
+// for one register, a bit set or cleared by the device (22); for a run of registers, the
+// write read back in the same request (23). A thin view over WritePlan; Write keeps the
 // dialog open with a message while a value is refused.
 #pragma once
 
@@ -15,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTableWidget;
 
 namespace vantrel {
@@ -27,6 +30,9 @@ class CWriteDlg : public QDialog {
 
   // The Write button: plans the write from what is entered; accepts, or shows why not.
   void OnWrite();
+  // "Set bit" and "Clear bit": the bit of the bit field, by the device itself (22); accepts,
+  // or shows why not.
+  void OnBit(bool set);
 
   // After acceptance: the requests to send, and the "always use 15/16" choice.
   const std::vector<WriteFrame>& requests() const { return requests_; }
@@ -41,6 +47,15 @@ class CWriteDlg : public QDialog {
   QLineEdit* valueEdit() const { return valueEdit_; }
   QTableWidget* valueTable() const { return valueTable_; }
   QCheckBox* multipleBox() const { return multipleBox_; }
+  // "Write and read back in one request (23)": enabled for what CanReadBack takes.
+  QCheckBox* readBackBox() const { return readBackBox_; }
+  QSpinBox* slaveIdBox() const { return slaveIdBox_; }
+  // "Broadcast to every device: no reply is awaited", shown for slave id 0.
+  QLabel* broadcastLabel() const { return broadcastLabel_; }
+  // The bit number and its buttons: one holding register only.
+  QSpinBox* bitBox() const { return bitBox_; }
+  QPushButton* setBitButton() const { return setBitButton_; }
+  QPushButton* clearBitButton() const { return clearBitButton_; }
   QLabel* messageLabel() const { return messageLabel_; }
   // What Write would send now: the addresses, their new registers (in the table's word
   // order) and the function, kept up to date as the values are entered.
@@ -53,6 +68,8 @@ class CWriteDlg : public QDialog {
   // Fills the value fields with the current values in the chosen format.
   void ShowCurrentValues();
   void ShowMode();
+  // The slave id chosen: the target's, the broadcast note, and what 23 may do.
+  void ShowSlaveId();
 
   WriteTarget target_;
   std::vector<WriteFormat> formats_;
@@ -67,6 +84,12 @@ class CWriteDlg : public QDialog {
   QLineEdit* valueEdit_ = nullptr;
   QTableWidget* valueTable_ = nullptr;
   QCheckBox* multipleBox_ = nullptr;
+  QCheckBox* readBackBox_ = nullptr;
+  QSpinBox* slaveIdBox_ = nullptr;
+  QLabel* broadcastLabel_ = nullptr;
+  QSpinBox* bitBox_ = nullptr;
+  QPushButton* setBitButton_ = nullptr;
+  QPushButton* clearBitButton_ = nullptr;
   QLabel* messageLabel_ = nullptr;
   QLabel* planLabel_ = nullptr;
 };

@@ -60,8 +60,10 @@ std::string LineSession::ConnectionText() const { return ConnectionSummary(conne
 void LineSession::SetConnection(const LineConnection& connection) {
   LineConnection sameLink = connection;
   sameLink.timeoutMs = connection_.timeoutMs;
-  if (sameLink == connection_) {  // only the time-out: the link stays as it is
+  sameLink.turnaroundMs = connection_.turnaroundMs;
+  if (sameLink == connection_) {  // only the time-out or the turnaround: the link stays as it is
     connection_.timeoutMs = connection.timeoutMs;
+    connection_.turnaroundMs = connection.turnaroundMs;
     return;
   }
   if (on_line_ != Kind::None) GiveUpExchange(nullptr, nullptr);

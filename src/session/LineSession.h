@@ -126,7 +126,7 @@ class LineSession {
 
   // --- the line ----------------------------------------------------------------------
   // The connection to use from now on; what is open or under way closes (unless only the
-  // time-out changed). Opened by Connect, or by the next poll.
+  // time-out or the turnaround changed). Opened by Connect, or by the next poll.
   void SetConnection(const LineConnection& connection);
   const LineConnection& connection() const { return connection_; }
   enum class OpenResult { Open, Pending, Failed };

@@ -153,6 +153,7 @@ void ReadConnection(const Json& object, LineConnection& c, std::string& unknown)
   m.Text("host", c.host);
   m.Int("port", c.port);
   m.Int("timeout_ms", c.timeoutMs);
+  m.Int("turnaround_ms", c.turnaroundMs);
   unknown = m.Unknown();
 }
 
@@ -268,6 +269,7 @@ std::string ConnectionProblem(const LineConnection& c) {
   if (!IsUtf8(c.host)) return "connection.host: must be UTF-8 text";
   if (c.port < 1 || c.port > 65535) return must("port", "1 to 65535", c.port);
   if (c.timeoutMs < 0) return must("timeout_ms", "0 or more", c.timeoutMs);
+  if (c.turnaroundMs < 0) return must("turnaround_ms", "0 or more", c.turnaroundMs);
   return "";
 }
 
@@ -377,6 +379,8 @@ std::string WorkspaceJson(const Workspace& workspace) {
                      {"host", c.host},
                      {"port", c.port},
                      {"timeout_ms", c.timeoutMs}};
+  // A line with the usual turnaround is written as before the turnaround was kept.
+  if (c.turnaroundMs != LineConnection{}.turnaroundMs) connection["turnaround_ms"] = c.turnaroundMs;
   AppendUnknown(connection, workspace.unknownConnectionFields);
   Json polls = Json::array();
   for (const PollDefinition& p : workspace.polls) {
@@ -439,6 +443,7 @@ Workspace WorkspaceFromSettings(const ScannerSettings& s) {
   c.host = s.tcp_host;
   c.port = s.tcp_port;
   c.timeoutMs = s.recv_time_out;
+  c.turnaroundMs = s.turnaround_ms;
   PollDefinition& p = ws.polls.emplace_back();
   p.slaveId = s.request_id;
   p.function = s.request_function_code;
@@ -470,6 +475,7 @@ void StoreInSettings(const Workspace& workspace, ScannerSettings& s) {
   s.tcp_host = c.host;
   s.tcp_port = c.port;
   s.recv_time_out = c.timeoutMs;
+  s.turnaround_ms = c.turnaroundMs;
   if (workspace.polls.empty()) return;
   const PollDefinition& p = workspace.polls.front();
   s.request_id = p.slaveId;

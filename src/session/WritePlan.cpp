@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "modbus/Functions.h"
+#include "session/PollTexts.h"
+
 namespace vantrel {
 namespace {
 
@@ -24,6 +27,24 @@ bool WholePairs(const WriteTarget& t) {
 }
 
 std::string FirstPart(const std::string& address) { return address.substr(0, address.find(',')); }
+
+// The most registers one 23 writes.
+constexpr std::size_t kMaxReadBackRegisters = 121;
+
+// A request of the codec as one write of the session: framed for the slave id, or the
+// request check's text.
+bool FrameCodecWrite(int slaveId, const RequestPdu& request, int offset, int count, WriteFrame& frame,
+                     std::string& error) {
+  const int check = request.ok() ? FrameRequest(slaveId, request.pdu, frame.bytes) : request.check;
+  if (check != MB_REQUEST_OK) {
+    error = PduRequestErrorText(check);
+    return false;
+  }
+  frame.function = request.pdu.front();
+  frame.offset = offset;
+  frame.count = count;
+  return true;
+}
 
 }  // namespace
 
@@ -91,7 +112,7 @@ std::string DescribeTarget(const WriteTarget& target) {
 }
 
 WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const std::vector<std::string>& values,
-                          bool alwaysMultiple) {
+                          bool alwaysMultiple, bool readBack) {
   WritePlanResult result;
   const int items = ItemCount(target, format);
   const int per = RegistersPerValue(format);
@@ -112,6 +133,16 @@ WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const s
     words.insert(words.end(), one.begin(), one.end());
   }
   result.words = words;
+  if (readBack && CanReadBack(target)) {
+    const auto address = static_cast<std::uint16_t>(WireAddress(target.offsets.front()));
+    WriteFrame frame;
+    if (!FrameCodecWrite(target.slaveId, ReadWriteRegistersPdu(address, static_cast<int>(words.size()), address, words),
+                         target.offsets.front(), static_cast<int>(words.size()), frame, result.error)) {
+      return result;
+    }
+    result.requests.push_back(std::move(frame));
+    return result;
+  }
   // One request per run of consecutive offsets.
   std::size_t start = 0;
   while (start < target.offsets.size()) {
@@ -128,6 +159,43 @@ WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const s
     for (auto& r : requests) result.requests.push_back(std::move(r));
     start = end;
   }
+  return result;
+}
+
+bool CanReadBack(const WriteTarget& target) {
+  return !Coils(target) && target.slaveId != 0 && !target.offsets.empty() &&
+         target.offsets.size() <= kMaxReadBackRegisters && Consecutive(target);
+}
+
+BitMasks BitWriteMasks(int bit, bool set) {
+  const auto mask = static_cast<std::uint16_t>(1u << (bit & kMaxBitNumber));
+  return {static_cast<std::uint16_t>(~mask), set ? mask : std::uint16_t{0}};
+}
+
+std::uint16_t MaskedRegister(std::uint16_t current, BitMasks m) {
+  return static_cast<std::uint16_t>((current & m.andMask) | (m.orMask & ~m.andMask));
+}
+
+WritePlanResult PlanBitWrite(const WriteTarget& target, int bit, bool set) {
+  WritePlanResult result;
+  if (Coils(target) || target.offsets.size() != 1) {
+    result.error = "A bit is set or cleared in one holding register: choose one row.";
+    return result;
+  }
+  if (bit < 0 || bit > kMaxBitNumber) {
+    result.error = "The bit number is 0 (the lowest) to 15 (the highest), not " + std::to_string(bit) + ".";
+    return result;
+  }
+  const BitMasks masks = BitWriteMasks(bit, set);
+  WriteFrame frame;
+  if (!FrameCodecWrite(target.slaveId,
+                       MaskWriteRegisterPdu(static_cast<std::uint16_t>(WireAddress(target.offsets[0])), masks.andMask,
+                                            masks.orMask),
+                       target.offsets[0], 1, frame, result.error)) {
+    return result;
+  }
+  result.words = {MaskedRegister(target.current.at(0), masks)};
+  result.requests.push_back(std::move(frame));
   return result;
 }
 

@@ -49,9 +49,31 @@ struct WritePlanResult {
   int badItem = -1;                  // the item whose value was refused
 };
 
-// The requests that write values: one text for every item, or one per item.
+// The requests that write values: one text for every item, or one per item. With readBack,
+// and rows that CanReadBack, one function 23 request that writes them and reads them back.
 WritePlanResult PlanWrite(const WriteTarget& target, WriteFormat format, const std::vector<std::string>& values,
-                          bool alwaysMultiple);
+                          bool alwaysMultiple, bool readBack = false);
+
+// Whether the rows can be written and read back in one request (23): holding registers, 1 to
+// 121 consecutive ones, to one device (23 cannot be broadcast).
+bool CanReadBack(const WriteTarget& target);
+
+// One bit of a register, set or cleared by the device itself with function 22 (Mask Write
+// Register), so that the other bits keep what the device holds now, not what was last read.
+// The device computes (current AND andMask) OR (orMask AND NOT andMask).
+inline constexpr int kMaxBitNumber = 15;
+struct BitMasks {
+  std::uint16_t andMask = 0xFFFF;
+  std::uint16_t orMask = 0;
+  bool operator==(const BitMasks&) const = default;
+};
+// Bit 0 to 15: AND ~(1 << bit), and OR (1 << bit) to set it or 0 to clear it.
+BitMasks BitWriteMasks(int bit, bool set);
+// What a register holds after a 22 with these masks.
+std::uint16_t MaskedRegister(std::uint16_t current, BitMasks masks);
+// The request that sets or clears the bit (0 to 15) of the target's register (one holding
+// register); words holds what the register becomes from its value as last read.
+WritePlanResult PlanBitWrite(const WriteTarget& target, int bit, bool set);
 
 // What a plan writes where, for the user to see before it is sent: each address with its
 // new value, the first kPlanShown of them and how many there are in all, the 32-bit format

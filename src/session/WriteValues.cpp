@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include "session/PollTexts.h"
+#include "modbus/Functions.h"
 #include "modbus/ModbusFrame.h"
 
 namespace vantrel {
@@ -245,8 +246,16 @@ std::string WriteText(const WriteFrame& request) {
                 (coils ? 0 : 40000) + request.offset, request.function);
   std::string text = head;
   const std::vector<std::uint8_t>& b = request.bytes;
+  if (request.function == kMaskWriteRegister) {
+    if (b.size() < 8) return text;
+    char masks[40];
+    std::snprintf(masks, sizeof masks, " AND 0x%02X%02X OR 0x%02X%02X", b[4], b[5], b[6], b[7]);
+    return text + masks;
+  }
   const bool single = request.function == kWriteSingleCoil || request.function == kWriteSingleRegister;
-  const std::size_t first = single ? 4 : 7;  // 05/06 carry the value after the address; 15/16 after the byte count
+  // 05/06 carry the value after the address; 15/16 after the byte count; 23 after its read
+  // fields, the write's address, quantity and byte count.
+  const std::size_t first = single ? 4 : request.function == kReadWriteMultipleRegisters ? 11 : 7;
   for (int i = 0; i < request.count; ++i) {
     const auto at = static_cast<std::size_t>(i);
     unsigned value = 0;

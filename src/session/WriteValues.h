@@ -56,7 +56,7 @@ std::string FormatWriteValue(const std::uint16_t* words, WriteFormat format,
 
 struct WriteFrame {
   std::vector<std::uint8_t> bytes;
-  int function = 0;  // 5, 6, 15 or 16
+  int function = 0;  // 5, 6, 15 or 16; 22 (a bit set or cleared), 23 (written and read back)
   int offset = 0;    // the first item written, counted from 1
   int count = 0;     // items written
 };
@@ -69,7 +69,8 @@ const char* ItemNoun(bool coils, int count);
 std::string DescribeWrite(const WriteFrame& request);
 // The write in full, as a failure names it: "1 holding register at offset 10 (40010) with
 // function 06: 1234", "3 coils from offset 5 (00005) with function 15: 1 0 1"; the values
-// as the request carries them (registers as uint16, coils as 0 or 1).
+// as the request carries them (registers as uint16, coils as 0 or 1); for 22 its masks,
+// "AND 0xFFF7 OR 0x0008".
 std::string WriteText(const WriteFrame& request);
 
 // The requests that write words to consecutive coils (values 0 or 1) or holding registers

@@ -144,6 +144,7 @@ bool ScannerSettings::Load() {
   rs485 = doc.GetBool(kSection, "rs485", rs485 != 0) ? 1 : 0;
   tcp_host = doc.GetString(kSection, "tcp_host", tcp_host);
   tcp_port = doc.GetInt(kSection, "tcp_port", tcp_port);
+  turnaround_ms = doc.GetInt(kSection, "turnaround_ms", turnaround_ms);
   recent_workspaces.clear();
   for (int i = 1; i <= kRecentWorkspaceKeys; ++i) {
     const std::string path = doc.GetString(kSection, "recent_workspace_" + std::to_string(i), "");
@@ -183,6 +184,7 @@ bool ScannerSettings::Save() const {
   doc.SetBool(kSection, "rs485", rs485 != 0);
   doc.SetString(kSection, "tcp_host", tcp_host);
   doc.SetInt(kSection, "tcp_port", tcp_port);
+  doc.SetInt(kSection, "turnaround_ms", turnaround_ms);
   for (int i = 1; i <= kRecentWorkspaceKeys; ++i) {
     const std::size_t at = static_cast<std::size_t>(i - 1);
     if (at < recent_workspaces.size() && StorableInSettings(recent_workspaces[at])) {

@@ -91,6 +91,9 @@ class ScannerSettings {
   // The Modbus TCP device or gateway of the network modes (modbus_mode 2 and 3).
   std::string tcp_host;
   int tcp_port = 502;
+  // After a broadcast (a write to slave id 0), which no device answers, how long the line
+  // is left quiet before the next request, in milliseconds.
+  int turnaround_ms = 100;
   // The workspace files opened or saved last, the newest first; kept as recent_workspace_1
   // to recent_workspace_4.
   std::vector<std::string> recent_workspaces;

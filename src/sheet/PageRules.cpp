@@ -68,6 +68,8 @@ std::string CheckRangeEdit(const std::string& text, int low, int high, int& valu
 }  // namespace
 
 std::string CheckSlaveIdEdit(const std::string& text, int& value) {
+  int parsed = 0;
+  if (CheckUnsignedEdit(text, parsed).empty() && parsed == 0) return PduRequestErrorText(MB_REQUEST_NO_BROADCAST);
   return CheckRangeEdit(text, kMinSlaveId, kMaxSlaveId, value);
 }
 

@@ -32,6 +32,8 @@ std::string IntegerRangeMessage(int low, int high);
 // A whole number of digits that fits the settings' int fields.
 std::string CheckUnsignedEdit(const std::string& text, int& value);
 // The slave id, offset and length: as above, then within their ranges (the message names it).
+// Slave id 0, the broadcast address, is refused with why: no device answers a broadcast, so
+// nothing polled there could be read.
 std::string CheckSlaveIdEdit(const std::string& text, int& value);
 std::string CheckOffsetEdit(const std::string& text, int& value);
 std::string CheckLengthEdit(const std::string& text, int& value);

@@ -42,7 +42,8 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
       device_path(s.device_path),
       rs485(s.rs485),
       tcp_host(s.tcp_host),
-      tcp_port(s.tcp_port) {
+      tcp_port(s.tcp_port),
+      turnaround_ms(s.turnaround_ms) {
   setObjectName(QStringLiteral("connectionPage"));
   mode_ = MakeCombo("modeCombo");
   port_ = MakeCombo("portCombo");
@@ -65,6 +66,10 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
   tcpPort_->setObjectName(QStringLiteral("tcpPortEdit"));
   timeout_ = new QLineEdit;
   timeout_->setObjectName(QStringLiteral("timeoutEdit"));
+  turnaround_ = new QLineEdit;
+  turnaround_->setObjectName(QStringLiteral("turnaroundEdit"));
+  turnaround_->setToolTip(QStringLiteral("After a broadcast (a write to slave id 0), which no device answers, the line "
+                                         "is left quiet this long so that every device has carried it out"));
 
   group_ = new QGroupBox(QStringLiteral("Serial Connection"));
   auto* grid = new QGridLayout(group_);
@@ -90,7 +95,7 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
   const int networkRows = grid->rowCount();
   AddLabelledRows(grid, {{"Host", host_}, {"TCP Port", tcpPort_}});
   networkWidgets_ = rowsFrom(networkRows);
-  AddLabelledRows(grid, {{"Timeout (Sec)", timeout_}});
+  AddLabelledRows(grid, {{"Timeout (Sec)", timeout_}, {"Turnaround (ms)", turnaround_}});
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group_);
   layout->addStretch(1);
@@ -104,6 +109,7 @@ CSettings_connectionDlg2::CSettings_connectionDlg2(const ScannerSettings& s, QWi
   });
   connect(rs485_, &QCheckBox::toggled, this, [this] { OnChange(); });
   connect(timeout_, &QLineEdit::textChanged, this, [this] { OnChange(); });
+  connect(turnaround_, &QLineEdit::textChanged, this, [this] { OnChange(); });
 }
 
 void CSettings_connectionDlg2::OnInitDialog() {
@@ -134,6 +140,7 @@ void CSettings_connectionDlg2::OnInitDialog() {
   ShowInEdit(tcpPort_, tcp_port);
   timeout_seconds = TimeoutSecondsFor(recv_time_out);
   ShowInEdit(timeout_, timeout_seconds);
+  ShowInEdit(turnaround_, turnaround_ms);
   ShowModeSettings();
   loading_ = false;
   ReadBack();
@@ -154,6 +161,7 @@ void CSettings_connectionDlg2::OnChange() {
 
 bool CSettings_connectionDlg2::ReadBack(bool strict) {
   if (!ReadEdit(timeout_, CheckUnsignedEdit, timeout_seconds)) return false;
+  if (!ReadEdit(turnaround_, CheckUnsignedEdit, turnaround_ms)) return false;
   ConnectionSelection s;
   s.mode = mode_->currentIndex();
   s.port = port_->currentIndex();
@@ -205,7 +213,7 @@ bool CSettings_connectionDlg2::Matches(const ScannerSettings& s) const {
   return modbus_mode == s.modbus_mode && com_port == s.com_port && buad_rate == s.buad_rate &&
          data_bits == s.data_bits && stop_bits == s.stop_bits && parity == s.parity &&
          recv_time_out == s.recv_time_out && device_path == s.device_path && rs485 == s.rs485 &&
-         tcp_host == s.tcp_host && tcp_port == s.tcp_port;
+         tcp_host == s.tcp_host && tcp_port == s.tcp_port && turnaround_ms == s.turnaround_ms;
 }
 
 void CSettings_connectionDlg2::StoreIn(ScannerSettings& s) const {
@@ -220,6 +228,7 @@ void CSettings_connectionDlg2::StoreIn(ScannerSettings& s) const {
   s.rs485 = rs485;
   s.tcp_host = tcp_host;
   s.tcp_port = tcp_port;
+  s.turnaround_ms = turnaround_ms;
 }
 
 }  // namespace vantrel

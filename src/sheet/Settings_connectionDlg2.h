@@ -1,6 +1,6 @@
 // The Connection page: the Modbus mode; for the serial modes the port (from the list, or a
 // device path typed in), the line settings and RS-485; for the network modes the host and
-// TCP port; and the reply time-out.
+// TCP port; the reply time-out, and the turnaround a broadcast leaves the line quiet for.
 #pragma once
 
 #include "sheet/PropertyPage.h"
@@ -27,7 +27,7 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   explicit CSettings_connectionDlg2(const ScannerSettings& settings, QWidget* parent = nullptr);
 
   bool OnKillActive() override;
-  // Reads the controls into the fields; false when the time-out, or (strict) for the mode in
+  // Reads the controls into the fields; false when the time-out, the turnaround, or (strict) for the mode in
   // use the port, the host or the TCP port, fails its check.
   bool ReadBack(bool strict = true);
   bool IsNetwork() const;
@@ -47,6 +47,7 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   int rs485;
   std::string tcp_host;
   int tcp_port;
+  int turnaround_ms;  // milliseconds
 
   QComboBox* modeCombo() const { return mode_; }
   QComboBox* portCombo() const { return port_; }
@@ -55,6 +56,7 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   QComboBox* stopBitsCombo() const { return stopBits_; }
   QComboBox* parityCombo() const { return parity_; }
   QLineEdit* timeoutEdit() const { return timeout_; }
+  QLineEdit* turnaroundEdit() const { return turnaround_; }
   QCheckBox* rs485Check() const { return rs485_; }
   QLineEdit* hostEdit() const { return host_; }
   QLineEdit* tcpPortEdit() const { return tcpPort_; }
@@ -78,6 +80,7 @@ class CSettings_connectionDlg2 : public CPropertyPage {
   QComboBox* stopBits_;  // 1004
   QComboBox* parity_;    // 1003
   QLineEdit* timeout_;   // 1040
+  QLineEdit* turnaround_;
   QCheckBox* rs485_;
   QLineEdit* host_;
   QLineEdit* tcpPort_;

@@ -123,6 +123,7 @@ TEST(workspace_test, a_bad_file_is_refused_naming_the_member_and_nothing_is_appl
       {BadFile::Connection, R"("port": 0)", "connection.port: must be 1 to 65535, not 0"},
       {BadFile::Connection, R"("port": 65536)", "connection.port: must be 1 to 65535, not 65536"},
       {BadFile::Connection, R"("timeout_ms": -1)", "connection.timeout_ms: must be 0 or more, not -1"},
+      {BadFile::Connection, R"("turnaround_ms": -5)", "connection.turnaround_ms: must be 0 or more, not -5"},
       {BadFile::ThirdPoll, R"("name": 3)", "polls[2].name: must be a text in quotes, not 3"},
       {BadFile::ThirdPoll, R"("slave_id": 0)", "polls[2].slave_id: must be 1 to 255, not 0"},
       {BadFile::ThirdPoll, R"("slave_id": 256)", "polls[2].slave_id: must be 1 to 255, not 256"},
@@ -221,7 +222,7 @@ TEST(workspace_test, save_then_load_gives_the_same_workspace_unknown_members_and
   // at each level.
   const std::string later = R"({"format": "vantrel-workspace", "version": 1, "comment": {"by": "script"},
     "connection": {"mode": "tcp", "host": "plc-7", "port": 1502, "gateway": [1, 2], "stop_bits": 1.5,
-                   "parity": "m", "timeout_ms": 0},
+                   "parity": "m", "timeout_ms": 0, "turnaround_ms": 250},
     "polls": [{"name": "Meter", "colour": "red", "on_failure": "keep", "word_order": "high-first-swapped",
                "show_64bit": true, "wire_address": true, "function": 4, "offset": 0, "length": 125,
                "slave_id": 255, "period_ms": 100, "enabled": false}, {"name": "Second"}]})";
@@ -234,6 +235,7 @@ TEST(workspace_test, save_then_load_gives_the_same_workspace_unknown_members_and
   EXPECT_EQ(ws.polls[1].unknownFields, "");
   EXPECT_EQ(ws.connection.stopBits, 3);
   EXPECT_EQ(ws.connection.parity, 'M');
+  EXPECT_EQ(ws.connection.turnaroundMs, 250);
 
   testing::TempFolder folder;
   ASSERT_TRUE(SaveWorkspace(folder.File("w.json"), ws, error)) << error;
@@ -243,7 +245,7 @@ TEST(workspace_test, save_then_load_gives_the_same_workspace_unknown_members_and
 
   const std::string saved = folder.Read("w.json");
   for (const char* member : {"format", "version", "connection", "mode", "device", "baud", "data_bits", "parity",
-                             "stop_bits", "rs485", "host", "port", "timeout_ms", "polls", "name", "slave_id",
+                             "stop_bits", "rs485", "host", "port", "timeout_ms", "turnaround_ms", "polls", "name", "slave_id",
                              "function", "offset", "length", "period_ms", "enabled", "on_failure", "word_order",
                              "show_64bit", "wire_address", "comment", "gateway", "colour"}) {
     EXPECT_THAT(saved, HasSubstr("\"" + std::string(member) + "\": ")) << member;
@@ -347,6 +349,7 @@ TEST(workspace_test, settings_become_a_one_poll_workspace_and_go_back_in_the_sam
   s.tcp_host = "gw";
   s.tcp_port = 4001;
   s.recv_time_out = 500;
+  s.turnaround_ms = 40;
   s.request_id = 17;
   s.request_function_code = 3;
   s.request_offset = 100;
@@ -359,7 +362,7 @@ TEST(workspace_test, settings_become_a_one_poll_workspace_and_go_back_in_the_sam
 
   const Workspace ws = WorkspaceFromSettings(s);
   Workspace expected;
-  expected.connection = {ModbusMode::Ascii, "COM4", 19200, 7, 'E', 3, true, "gw", 4001, 500};
+  expected.connection = {ModbusMode::Ascii, "COM4", 19200, 7, 'E', 3, true, "gw", 4001, 500, 40};
   expected.polls = {Poll("", 17, 3, 100, 10, 250)};
   expected.polls[0].policy = FailurePolicy::KeepPolling;
   expected.polls[0].view = {WordOrder::HighFirstSwapped, true, true};

@@ -21,7 +21,7 @@ std::string DefaultFile(const std::string& folder) {
          "/log.txt\ndata_format=0\nrequest_id=11\nrequest_length=20\nrequest_offset=1\n"
          "request_function_code=1\nalways_write_multiple=0\nword_order=0\nshow_64bit=0\npoll_period_ms=0\n"
          "keep_polling_on_failure=0\nshow_wire_address=0\ndata_log=0\ndata_log_path=\ndata_log_32bit=0\n"
-         "device_path=\nrs485=0\ntcp_host=\ntcp_port=502\n\n";
+         "device_path=\nrs485=0\ntcp_host=\ntcp_port=502\nturnaround_ms=100\n\n";
 }
 
 // Every persisted field, for whole-object comparisons.
@@ -31,7 +31,7 @@ std::string Fields(const ScannerSettings& s) {
                 s.buad_rate, s.data_bits, s.stop_bits, s.data_format, s.request_id,
                 s.request_length, s.request_offset, s.request_function_code, s.always_write_multiple,
                 s.word_order, s.show_64bit, s.poll_period_ms, s.keep_polling_on_failure, s.show_wire_address,
-                s.data_log, s.data_log_32bit, s.rs485, s.tcp_port}) {
+                s.data_log, s.data_log_32bit, s.rs485, s.tcp_port, s.turnaround_ms}) {
     text += std::to_string(v) + "|";
   }
   return text + s.parity + "|" + s.logfile_path + "|" + s.data_log_path + "|" + s.device_path + "|" + s.tcp_host;
@@ -156,6 +156,7 @@ TEST(scanner_settings, a_file_of_the_first_release_loads_the_new_keys_as_default
   ASSERT_TRUE(settings.Load());
   EXPECT_EQ(settings.word_order, 0);
   EXPECT_EQ(settings.show_64bit, 0);
+  EXPECT_EQ(settings.turnaround_ms, 100);
   ASSERT_TRUE(settings.Save());  // written with the new keys at the end
   EXPECT_EQ(folder.Read("settings.ini"), DefaultFile(folder.path()));
 }
@@ -250,6 +251,7 @@ TEST(scanner_settings, every_field_survives_a_save_and_a_load) {
   saved.rs485 = 1;
   saved.tcp_host = "192.168.1.20";
   saved.tcp_port = 1502;
+  saved.turnaround_ms = 250;
   ASSERT_TRUE(saved.Save());
   ASSERT_TRUE(loaded.Load());
   EXPECT_EQ(Fields(loaded), Fields(saved));

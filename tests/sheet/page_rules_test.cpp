@@ -6,6 +6,9 @@
 
 #include <climits>
 
+#include "modbus/ModbusFrame.h"
+#include "session/PollTexts.h"
+
 using namespace vantrel;
 
 TEST(edit_checks, unsigned_number_with_blanks_around) {
@@ -38,8 +41,13 @@ TEST(edit_checks, slave_id_and_length_name_their_ranges) {
   int value = 7;
   EXPECT_EQ(CheckSlaveIdEdit("255", value), "");
   EXPECT_EQ(value, 255);
-  for (const char* text : {"0", "256", "99999"}) {
+  for (const char* text : {"256", "99999"}) {
     EXPECT_EQ(CheckSlaveIdEdit(text, value), "Please enter an integer between 1 and 255.") << text;
+  }
+  // The broadcast address, with why a poll cannot use it.
+  for (const char* text : {"0", "000", " 0 "}) {
+    EXPECT_EQ(CheckSlaveIdEdit(text, value), PduRequestErrorText(MB_REQUEST_NO_BROADCAST)) << text;
+    EXPECT_EQ(value, 255) << "refused, not taken";
   }
   EXPECT_EQ(CheckLengthEdit("0", value), "Please enter an integer between 1 and 2000.");
   EXPECT_EQ(CheckLengthEdit("70000", value), "Please enter an integer between 1 and 2000.");
