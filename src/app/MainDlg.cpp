@@ -39,6 +39,7 @@
 #include "app/LogBox.h"
 #include "app/PollTab.h"
 #include "app/ScanDriver.h"
+#include "app/TestCenterDlg.h"
 #include "app/TrafficDlg.h"
 #include "session/MapEdits.h"
 #include "session/PollTexts.h"
@@ -143,6 +144,8 @@ void CMainDlg::BuildLayout() {
       ->setObjectName(QStringLiteral("deviceIdAction"));
   menu->addAction(QStringLiteral("Bus monitor..."), this, [this] { OpenBusMonitor(); })
       ->setObjectName(QStringLiteral("busMonitorAction"));
+  menu->addAction(QStringLiteral("Test center..."), this, [this] { OpenTestCenter(); })
+      ->setObjectName(QStringLiteral("testCenterAction"));
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   // After the first release's menu: the workspace files (the connection and every poll
@@ -1118,6 +1121,20 @@ CTrafficDlg* CMainDlg::OpenTraffic() {
   traffic_->show();
   traffic_->raise();
   return traffic_;
+}
+
+CTestCenterDlg* CMainDlg::OpenTestCenter() {
+  if (!testCenter_) {
+    const auto send = [this](int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done) {
+      SendPdu(slaveId, std::move(pdu), std::move(done));
+    };
+    testCenter_ = new CTestCenterDlg([this] { return Connection(); }, send, CurrentSlaveId(), this);
+    testCenter_->LoadHistory(workspace_.testCenter);
+  }
+  testCenter_->show();
+  testCenter_->raise();
+  testCenter_->activateWindow();
+  return testCenter_;
 }
 
 void CMainDlg::OpenFindDevices() {
