@@ -40,6 +40,7 @@
 #include "app/LogBox.h"
 #include "app/PollTab.h"
 #include "app/ScanDriver.h"
+#include "app/TestCenterDlg.h"
 #include "app/TrafficDlg.h"
 #include "session/MapEdits.h"
 #include "session/PollTexts.h"
@@ -146,6 +147,8 @@ void CMainDlg::BuildLayout() {
       ->setObjectName(QStringLiteral("busMonitorAction"));
   menu->addAction(QStringLiteral("Diagnostics..."), this, [this] { OpenDiagnostics(); })
       ->setObjectName(QStringLiteral("diagnosticsAction"));
+  menu->addAction(QStringLiteral("Test center..."), this, [this] { OpenTestCenter(); })
+      ->setObjectName(QStringLiteral("testCenterAction"));
   menu->addAction(QStringLiteral("Close"), this, [this] { OnCloseRequest(); });
 
   // After the first release's menu: the workspace files (the connection and every poll
@@ -1133,6 +1136,20 @@ CDiagnosticsDlg* CMainDlg::OpenDiagnostics() {
   diagnostics_->show();
   diagnostics_->raise();
   return diagnostics_;
+}
+
+CTestCenterDlg* CMainDlg::OpenTestCenter() {
+  if (!testCenter_) {
+    const auto send = [this](int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done) {
+      SendPdu(slaveId, std::move(pdu), std::move(done));
+    };
+    testCenter_ = new CTestCenterDlg([this] { return Connection(); }, send, CurrentSlaveId(), this);
+    testCenter_->LoadHistory(workspace_.testCenter);
+  }
+  testCenter_->show();
+  testCenter_->raise();
+  testCenter_->activateWindow();
+  return testCenter_;
 }
 
 void CMainDlg::OpenFindDevices() {

@@ -39,6 +39,7 @@ class CFindDevicesDlg;
 class CBusMonitorDlg;
 class CTrafficDlg;
 class CDiagnosticsDlg;
+class CTestCenterDlg;
 struct LineSettings;
 class DataLogBar;
 class LogBox;
@@ -243,6 +244,9 @@ class CMainDlg : public QDialog, private LineObserver {
   // "Diagnostics...": the current slave's counters and its 08 commands; one window, raised
   // when open.
   CDiagnosticsDlg* OpenDiagnostics();
+  // "Test center...": requests of any function through SendPdu, with their history (kept in
+  // the workspace); one window, raised when open already.
+  CTestCenterDlg* OpenTestCenter();
   // A request of any function (the Test center, Diagnostics) through the line session, after
   // the writes waiting and before the next poll; done is told its outcome once, unless the
   // window goes first. Callers that may close before the reply guard themselves (QPointer).
@@ -418,6 +422,7 @@ class CMainDlg : public QDialog, private LineObserver {
   QPointer<CTrendChartDlg> chart_;  // null until Chart, and again once closed
   QPointer<CTrafficDlg> traffic_;   // null until Traffic, and again once closed
   QPointer<CDiagnosticsDlg> diagnostics_;
+  QPointer<CTestCenterDlg> testCenter_;  // null until first opened; hidden, not deleted, when closed
   std::map<int, std::function<void(const PduOutcome&)>> pduDone_;  // by the request's tag
   int nextPduTag_ = 1;
   bool closing_ = false;           // Close has begun: the report is on its way

@@ -4,6 +4,7 @@
 
 #include "app/MainDlg.h"
 #include "app/PollTab.h"
+#include "app/TestCenterDlg.h"
 #include "diag/Diagnostics.h"
 #include "session/Workspace.h"
 #include "settings/ScannerSettings.h"
@@ -20,12 +21,14 @@ Workspace CMainDlg::CurrentWorkspace() const {
   ws.connection = ConnectionFromSettings();
   ws.polls.clear();
   for (int i = 0; i < session_->Count(); ++i) ws.polls.push_back(session_->Definition(i));
+  if (testCenter_) ws.testCenter = testCenter_->SavedHistory();
   return ws;
 }
 
 void CMainDlg::ApplyWorkspace(const Workspace& ws, const std::string& path) {
   workspace_ = ws;
   workspacePath_ = path;
+  if (testCenter_) testCenter_->LoadHistory(ws.testCenter);
   // The first poll and the connection are settings.ini's; the others are tabs beside it.
   StoreInSettings(ws, settings_);
   while (session_->Count() > 1) {

@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "modbus/ModbusFrame.h"
+#include "session/PollTexts.h"
+#include "session/TestCenter.h"
 #include "session/ValueNames.h"
 #include "settings/AtomicFile.h"
 #include "settings/ScannerSettings.h"
@@ -224,6 +226,19 @@ void ReadPoll(const Json& object, const std::string& path, PollDefinition& p) {
   p.unknownFields = m.Unknown();
 }
 
+// One request of the Test center's history; whether the codec sends it is checked with the
+// rest (TestCenterProblem).
+void ReadTestRequest(const Json& object, const std::string& path, SavedTestRequest& request) {
+  Members m(object, path);
+  m.Int("slave_id", request.slaveId);
+  const Json* pdu = m.Find("pdu");
+  if (pdu == nullptr) throw Refused{m.Field("pdu") + ": missing: every request needs its PDU"};
+  const TestPdu parsed = pdu->is_string() ? ParseTestPdu(pdu->get<std::string>()) : TestPdu{};
+  if (!pdu->is_string() || !parsed.problem.empty()) Refuse(m.Field("pdu"), "hex bytes such as \"08 00 00 A5 37\"", *pdu);
+  request.pdu = parsed.pdu;
+  request.unknownFields = m.Unknown();
+}
+
 Workspace Read(const Json& doc) {
   if (!doc.is_object()) throw Refused{"must be a JSON object {...}, not " + Shown(doc)};
   Members top(doc, "");
@@ -249,8 +264,19 @@ Workspace Read(const Json& doc) {
       ReadPoll((*polls)[i], path, ws.polls.emplace_back());
     }
   }
+  if (const Json* history = top.Nested("test_center", true)) {
+    for (std::size_t i = 0; i < history->size(); ++i) {
+      const std::string path = "test_center[" + std::to_string(i) + "]";
+      if (!(*history)[i].is_object()) Refuse(path, "an object {...}", (*history)[i]);
+      ReadTestRequest((*history)[i], path, ws.testCenter.emplace_back());
+    }
+  }
   ws.unknownFields = top.Unknown();
   if (std::string problem = WorkspaceProblem(ws); !problem.empty()) throw Refused{std::move(problem)};
+  // The last ones are kept, as the Test center keeps them.
+  if (ws.testCenter.size() > kTestHistorySize) {
+    ws.testCenter.erase(ws.testCenter.begin(), ws.testCenter.end() - static_cast<std::ptrdiff_t>(kTestHistorySize));
+  }
   return ws;
 }
 
@@ -317,6 +343,28 @@ void AppendUnknown(Json& object, const std::string& unknown) {
   }
 }
 
+// A request that the codec would not send: a broadcast of a function that reads is laid on
+// the slave id, the rest on the PDU, with the first line of the explanation.
+std::string TestCenterProblem(const std::vector<SavedTestRequest>& history) {
+  for (std::size_t i = 0; i < history.size(); ++i) {
+    const SavedTestRequest& r = history[i];
+    const std::string at = "test_center[" + std::to_string(i) + "]";
+    if (r.slaveId < 0 || r.slaveId > 255) return MustBe(at + ".slave_id", "0 to 255", std::to_string(r.slaveId));
+    const int check = CheckRequest(r.slaveId, r.pdu.data(), static_cast<int>(r.pdu.size()));
+    if (check == MB_REQUEST_NO_BROADCAST) {
+      return MustBe(at + ".slave_id", "1 to 255 for function " + std::to_string(r.pdu[0]) + ", which cannot be broadcast",
+                    "0");
+    }
+    if (check != MB_REQUEST_OK) {
+      std::string why = PduRequestErrorText(check);
+      why = why.substr(0, why.find('\n'));
+      if (why.rfind("Error - ", 0) == 0) why.erase(0, 8);
+      return at + ".pdu: " + PduText(r.pdu) + " is refused: " + why;
+    }
+  }
+  return "";
+}
+
 // An item with the members that differ from the defaults, but for the four that place it.
 Json MapItemJson(const MapItem& item) {
   Json object = {{"name", item.name},
@@ -344,7 +392,7 @@ std::string WorkspaceProblem(const Workspace& workspace) {
       return problem;
     }
   }
-  return "";
+  return TestCenterProblem(workspace.testCenter);
 }
 
 bool ReadWorkspace(const std::string& text, const std::string& source, Workspace& out, std::string& error) {
@@ -412,6 +460,16 @@ std::string WorkspaceJson(const Workspace& workspace) {
               {"version", kWorkspaceVersion},
               {"connection", std::move(connection)},
               {"polls", std::move(polls)}};
+  if (!workspace.testCenter.empty()) {
+    Json history = Json::array();
+    const auto& all = workspace.testCenter;
+    for (auto r = all.size() > kTestHistorySize ? all.end() - static_cast<std::ptrdiff_t>(kTestHistorySize) : all.begin(); r != all.end(); ++r) {
+      Json request = {{"slave_id", r->slaveId}, {"pdu", PduText(r->pdu)}};
+      AppendUnknown(request, r->unknownFields);
+      history.push_back(std::move(request));
+    }
+    doc["test_center"] = std::move(history);
+  }
   AppendUnknown(doc, workspace.unknownFields);
   // A text that is no UTF-8 is refused before a save; replaced here, so that this never throws.
   return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

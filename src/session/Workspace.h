@@ -19,6 +19,8 @@
 // but for name, table, address and type.
 // A definition without a map is written without by_map and merge_gap when they hold their
 // defaults. Members of another name are kept, as read, and written back on save.
+// "test_center", a list after "polls", holds the Test center's history, the last 50
+// requests: [{"slave_id": 1, "pdu": "08 00 00 A5 37"}, ...]; a longer list is read from its end.
 //
 // The version rule: this reader reads version 1. A file of a later version is refused,
 // with a message that names it, since its fields may mean something else by then. New
@@ -26,6 +28,7 @@
 // only a change of meaning of a member, or a member that a reader must understand, does.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,16 @@ class ScannerSettings;
 inline constexpr char kWorkspaceFormat[] = "vantrel-workspace";
 inline constexpr int kWorkspaceVersion = 1;
 
+// A request of the Test center's history, as "test_center" keeps it: {"slave_id": 1, "pdu":
+// "08 00 00 A5 37"}. A slave id is 0 to 255, and the PDU one that the codec sends to it.
+struct SavedTestRequest {
+  int slaveId = 1;
+  std::vector<std::uint8_t> pdu;
+  std::string unknownFields;
+
+  bool operator==(const SavedTestRequest&) const = default;
+};
+
 struct Workspace {
   LineConnection connection;
   std::vector<PollDefinition> polls;
@@ -47,6 +60,8 @@ struct Workspace {
   // its own (PollDefinition::unknownFields).
   std::string unknownFields;
   std::string unknownConnectionFields;
+  // The Test center's history, oldest first; written only when there is one.
+  std::vector<SavedTestRequest> testCenter;
 
   bool operator==(const Workspace&) const = default;
 };

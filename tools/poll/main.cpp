@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   PollOutput out(cfg, named);
   if (!workspaceRead) return out.Failure(nullptr, kExitBadWorkspace, workspaceError);
   if (!cfg.saveWorkspace.empty()) {
-    const Workspace saved{ConnectionOf(cfg), {DefinitionOf(cfg)}, "", ""};
+    const Workspace saved{ConnectionOf(cfg), {DefinitionOf(cfg)}, "", "", {}};
     return SaveWorkspace(cfg.saveWorkspace, saved, error) ? kExitOk : out.Failure(nullptr, kExitBadWorkspace, error);
   }
 
