@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   // or a workspace that do not fit the frame are refused, not cut.
   std::vector<WriteFrame> writes;
   if (cfg.IsPdu()) {
-    // checked above
+    // MakePdu checked it, with the codec's limits of its function
   } else if (cfg.IsWrite()) {
     std::string why;
     writes = FrameWrites(cfg.slaveId, cfg.function == 1, cfg.offset, cfg.words, cfg.alwaysMultiple,
