@@ -155,7 +155,9 @@ TEST_F(PollCli, shows_only_the_reply_to_its_own_request) {
 }
 
 TEST_F(PollCli, refuses_values_that_do_not_fit_the_frame) {
-  EXPECT_EQ(Poll({"-a", "0"}).status, 2);
+  const RunResult broadcast = Poll({"-a", "0"});  // a read: no device answers a broadcast
+  EXPECT_EQ(broadcast.status, 3);
+  EXPECT_NE(broadcast.err.find("Error - This request cannot be broadcast\n"), std::string::npos) << broadcast.err;
   EXPECT_EQ(Poll({"-a", "256"}).status, 2);
   EXPECT_EQ(Poll({"-r", "65537"}).status, 2);
   EXPECT_EQ(Poll({"-t", "3", "-r", "65536", "-c", "1"}).status, 3) << "in the field, past the range";

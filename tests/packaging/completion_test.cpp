@@ -63,6 +63,8 @@ TEST(completion, options_values_and_devices) {
       {{kPoll, "--map", "si"}, {"site.vantrel.json"}},  // any file: a map is a CSV file
       {{kSlave, "--map", "si"}, {"site.vantrel.json"}},
       {{kPoll, "--mon"}, {"--monitor"}},
+      {{kPoll, "--ev"}, {"--event-counter", "--event-log"}},
+      {{kPoll, "--diag", ""}, {}},  // SUB[:DATA]: nothing to offer
       {{kPoll, "--monitor", "--pcap", "si"}, {"site.vantrel.json"}},
       {{kPoll, "--monitor", "--count", ""}, {}},
       {{kSlave, "-m", ""}, {"rtu", "ascii"}},  // as its --help names them

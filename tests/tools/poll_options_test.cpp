@@ -563,3 +563,94 @@ TEST(poll_options, monitor_options_and_what_goes_with_them) {
   ASSERT_EQ(ParsePollOptions({"--monitor", "COM3"}, fromSettings, error), ParseOutcome::Run) << error;
   EXPECT_FALSE(fromSettings.rs485);
 }
+
+// The requests of any function: what each option reads, the PDU MakePdu builds from it (or
+// the check that refuses it), and the combinations refused on the command line.
+TEST(poll_options, requests_of_any_function) {
+  using namespace vantrel;
+  const struct {
+    std::vector<std::string> args;
+    const char* error;  // a piece of the usage error; nullptr when it parses
+    int check;          // MakePdu's result
+    const char* pdu;    // the PDU built, in hex
+  } cases[] = {
+      {{"--raw", "08 00 00 A5 37"}, nullptr, MB_REQUEST_OK, "08 00 00 A5 37 "},
+      {{"--raw=0800,00A537"}, nullptr, MB_REQUEST_OK, "08 00 00 A5 37 "},
+      {{"--raw", "41"}, nullptr, MB_REQUEST_OK, "41 "},  // no function the program knows: sent as it is
+      {{"--raw", "08 01"}, nullptr, MB_REQUEST_BAD_PDU_SIZE, ""},
+      {{"--raw", "00"}, nullptr, MB_REQUEST_UNKNOWN_FUNCTION_CODE, ""},
+      {{"-a", "0", "--raw", "06 00 01 00 05"}, nullptr, MB_REQUEST_OK, "06 00 01 00 05 "},
+      {{"-a", "0", "--raw", "03 00 00 00 01"}, nullptr, MB_REQUEST_NO_BROADCAST, ""},
+      {{"--diag", "0:A537"}, nullptr, MB_REQUEST_OK, "08 00 00 A5 37 "},
+      {{"--diag", "0:A537 1234"}, nullptr, MB_REQUEST_OK, "08 00 00 A5 37 12 34 "},
+      {{"--diag", "11"}, nullptr, MB_REQUEST_OK, "08 00 0B 00 00 "},
+      {{"--diag", "1:FF00"}, nullptr, MB_REQUEST_OK, "08 00 01 FF 00 "},
+      {{"--diag", "11:0001"}, nullptr, MB_REQUEST_BAD_FIELD, ""},
+      {{"-a", "0", "--diag", "11"}, nullptr, MB_REQUEST_NO_BROADCAST, ""},
+      {{"--report-id"}, nullptr, MB_REQUEST_OK, "11 "},
+      {{"--exception-status"}, nullptr, MB_REQUEST_OK, "07 "},
+      {{"--event-counter"}, nullptr, MB_REQUEST_OK, "0B "},
+      {{"--event-log"}, nullptr, MB_REQUEST_OK, "0C "},
+      {{"--mask-write", "5:0xFFF0:3"}, nullptr, MB_REQUEST_OK, "16 00 04 FF F0 00 03 "},
+      {{"-a", "0", "--mask-write", "65536:65535:0"}, nullptr, MB_REQUEST_OK, "16 FF FF FF FF 00 00 "},
+      {{"--fifo", "3"}, nullptr, MB_REQUEST_OK, "18 00 02 "},
+      {{"--file-read", "1:0:10"}, nullptr, MB_REQUEST_OK, "14 07 06 00 01 00 00 00 0A "},
+      {{"--file-read", "1:10000:1"}, nullptr, MB_REQUEST_BAD_FIELD, ""},
+      {{"--file-read", "1:9999:2"}, nullptr, MB_REQUEST_OUT_OF_RANGE, ""},
+      {{"--read-write", "-r", "10", "-c", "2", "d", "1", "2"}, nullptr, MB_REQUEST_OK,
+       "17 00 09 00 02 00 09 00 02 04 00 01 00 02 "},
+      {{"--read-write", "-t", "4:int", "-c", "1", "--write-ref", "20", "d", "--", "-1"}, nullptr, MB_REQUEST_OK,
+       "17 00 00 00 01 00 13 00 02 04 FF FF FF FF "},
+      {{"--read-write", "-c", "126", "d", "1"}, nullptr, MB_REQUEST_BAD_QUANTITY, ""},
+      // refused on the command line
+      {{"--raw", "0x08"}, "--raw: the PDU in hex", 0, ""},
+      {{"--raw", "080"}, "--raw: the PDU in hex", 0, ""},
+      {{"--diag", "x"}, "--diag: SUB[:DATA]", 0, ""},
+      {{"--diag", "0:A53"}, "hex words of four digits", 0, ""},
+      {{"--mask-write", "5:0x1FFFF:3"}, "--mask-write: REF:AND:OR", 0, ""},
+      {{"--mask-write", "0:1:1"}, "--mask-write: REF:AND:OR", 0, ""},
+      {{"--fifo", "0"}, "--fifo: the FIFO's pointer register", 0, ""},
+      {{"--file-read", "1:2"}, "--file-read: FILE:RECORD:LENGTH", 0, ""},
+      {{"--report-id=1"}, "--report-id takes no value", 0, ""},
+      {{"--raw", "11", "--diag", "0"}, "--raw and --diag are two requests: give one of them", 0, ""},
+      {{"--diag", "0", "-l", "100"}, "--diag sends one request: leave out -l", 0, ""},
+      {{"--report-id", "--map", "m.csv"}, "--report-id sends one request: leave out --map", 0, ""},
+      {{"--report-id", "--scan"}, "leave out --scan", 0, ""},
+      {{"--report-id", "--workspace", "w.json"}, "leave out --workspace", 0, ""},
+      {{"--monitor", "--event-log", "d"}, "--monitor only listens to the line: leave out --event-log", 0, ""},
+      {{"--diag", "0", "--csv"}, "--csv is for tables", 0, ""},
+      {{"--diag", "0", "--multiple"}, "--multiple is for the writes", 0, ""},
+      {{"--report-id", "-t", "4"}, "--report-id makes the whole request: leave out -t", 0, ""},
+      {{"--fifo", "1", "d", "5"}, "--fifo takes no values after the device", 0, ""},
+      {{"--read-write", "-t", "3", "d", "1"}, "--read-write reads and writes holding registers", 0, ""},
+      {{"--read-write", "d"}, "give at least one", 0, ""},
+      {{"--read-write", "d", "70000"}, "70000 is out of range for uint16", 0, ""},
+      {{"--write-ref", "5", "d", "1"}, "--write-ref is where --read-write writes", 0, ""},
+      {{"--turnaround", "-1"}, "--turnaround: milliseconds", 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& a : c.args) trace += a + " ";
+    SCOPED_TRACE(trace);
+    PollConfig config;
+    std::string error;
+    const ParseOutcome outcome = ParsePollOptions(c.args, config, error);
+    if (c.error != nullptr) {
+      EXPECT_EQ(outcome, ParseOutcome::Error);
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_EQ(outcome, ParseOutcome::Run) << error;
+    ASSERT_TRUE(config.IsPdu());
+    std::vector<std::uint8_t> pdu;
+    EXPECT_EQ(MakePdu(config, pdu), c.check);
+    EXPECT_EQ(vantrel::HexBytes(pdu.data(), static_cast<int>(pdu.size())), c.pdu);
+  }
+}
+
+TEST(poll_options, slave_id_zero_and_the_turnaround) {
+  EXPECT_EQ(Parse({"-a", "0", "-t", "4", "d", "5"}).slaveId, 0);  // a broadcast write
+  EXPECT_EQ(ConnectionOf(Parse({})).turnaroundMs, 100);
+  EXPECT_EQ(ConnectionOf(Parse({"--turnaround", "250"})).turnaroundMs, 250);
+  EXPECT_FALSE(Parse({"-a", "0"}).IsPdu());
+}

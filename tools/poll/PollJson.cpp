@@ -1,5 +1,6 @@
 #include "PollJson.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +36,13 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
     if ((byte(i + k) & 0xC0) != 0x80) return 0;
   }
   return n;
+}
+
+// "08 00 00 A5 37"
+std::string HexText(const std::vector<std::uint8_t>& bytes) {
+  std::string text = HexBytes(bytes.data(), static_cast<int>(bytes.size()));
+  if (!text.empty()) text.pop_back();
+  return text;
 }
 
 bool IsJsonNumber(const std::string& text) {
@@ -189,6 +197,34 @@ std::string MapPollJson(const std::string& time, const std::string& request, con
 std::string FailureJson(const std::string& time, const std::string& request, int status, const std::string& text) {
   return "{\"time\":" + JsonString(time) + ",\"request\":" + request + ",\"error\":{\"status\":" + Number(status) +
          ",\"text\":" + JsonString(text) + "}}";
+}
+
+std::string PduRequestJson(const PollConfig& cfg, const std::string& connection, const std::vector<std::uint8_t>& pdu) {
+  std::string json = LineJson(cfg.mode, connection);
+  json.pop_back();
+  return json + ",\"slave_id\":" + Number(cfg.slaveId) + ",\"pdu\":" + JsonString(HexText(pdu)) + "}";
+}
+
+std::string PduReplyJson(const std::string& time, const std::string& request, const std::vector<std::uint8_t>& reply,
+                         const PduFields& fields, double ms, int status, const std::string& text) {
+  std::string json = "{\"time\":" + JsonString(time) + ",\"request\":" + request + ",\"reply\":" +
+                     JsonString(HexText(reply)) + ",\"fields\":{";
+  std::vector<std::string> names;
+  for (const auto& [name, value] : fields) {
+    std::string key = name;
+    for (int n = 2; std::find(names.begin(), names.end(), key) != names.end(); ++n) key = name + " (" + Number(n) + ")";
+    names.push_back(key);
+    json += (names.size() > 1 ? "," : "") + JsonString(key) + ":" + JsonString(value);
+  }
+  char number[32];
+  std::snprintf(number, sizeof number, "%.1f", ms);
+  json += std::string("},\"response_ms\":") + number;
+  if (status != 0) json += ",\"error\":{\"status\":" + Number(status) + ",\"text\":" + JsonString(text) + "}";
+  return json + "}";
+}
+
+std::string BroadcastJson(const std::string& time, const std::string& request) {
+  return "{\"time\":" + JsonString(time) + ",\"request\":" + request + ",\"broadcast\":true}";
 }
 
 std::string NamedJson(const std::string& poll, const std::string& object) {

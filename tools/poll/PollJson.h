@@ -2,8 +2,10 @@
 // programs. Written by hand: a few flat objects need no library.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "PollOptions.h"
 #include "session/MapReads.h"
@@ -44,6 +46,18 @@ std::string PollJson(const std::string& time, const std::string& request, const 
 std::string MapPollJson(const std::string& time, const std::string& request, const std::string& values);
 // A failure: {"time":...,"request":...,"error":{"status":6,"text":"Error - Timeout..."}}.
 std::string FailureJson(const std::string& time, const std::string& request, int status, const std::string& text);
+// A request of any function: {"mode":"rtu","connection":"...","slave_id":11,"pdu":"08 00 00 A5 37"},
+// the PDU in hex.
+std::string PduRequestJson(const PollConfig& cfg, const std::string& connection, const std::vector<std::uint8_t>& pdu);
+// Its reply: {"time":...,"request":...,"reply":"08 00 00 A5 37","fields":{"Function":"08
+// Diagnostics",...},"response_ms":12.5}, the fields by name as DecodeReplyPdu gives them (a
+// name given twice gets " (2)"); with status other than 0 (an exception) an "error" after
+// them, as FailureJson's.
+std::string PduReplyJson(const std::string& time, const std::string& request, const std::vector<std::uint8_t>& reply,
+                         const PduFields& fields, double ms, int status, const std::string& text);
+// A broadcast: {"time":...,"request":...,"broadcast":true}, since no reply comes.
+std::string BroadcastJson(const std::string& time, const std::string& request);
+
 // The object of a workspace definition's poll or failure, with its name first:
 // {"poll":"Voltages","time":...}.
 std::string NamedJson(const std::string& poll, const std::string& object);

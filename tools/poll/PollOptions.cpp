@@ -8,6 +8,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "PduOptions.h"
 #include "session/PollTexts.h"
 #include "session/MapReads.h"
 #include "session/RegisterMap.h"
@@ -23,13 +24,15 @@ const char kPollUsage[] =
     "   or: vantrel-poll -m tcp|rtutcp [options] HOST[:PORT] [VALUE...]\n"
     "   or: vantrel-poll --map FILE [--item NAME]... [--write NAME=VALUE]... [options] [DEVICE]\n"
     "   or: vantrel-poll --workspace FILE [--poll NAME]... [options] [DEVICE]\n"
+    "   or: vantrel-poll --raw HEX | --diag SUB[:DATA] | --report-id | ... [options] DEVICE\n"
     "   or: vantrel-poll --monitor [-m rtu|ascii] [-b -d -s -P] [--count N] [--duration SECONDS]\n"
     "                    [--csv|--json] [--pcap FILE] DEVICE\n"
     "\n"
     "Reads one Modbus slave (functions 01 to 04), on a serial line or over TCP, and prints\n"
     "every value in the formats of the Vantrel Modbus Scanner's response table; with values\n"
     "after the device, writes them instead, to consecutive coils or holding registers from\n"
-    "the start reference.\n"
+    "the start reference. --raw and the options below it send a request of any function\n"
+    "and print its reply decoded.\n"
     "\n"
     "DEVICE is a path (/dev/ttyUSB0, ./COM3) or COMn, which names the device that the\n"
     "entry COMn in the current folder points to, or else the n-th serial port present\n"
@@ -50,7 +53,10 @@ const char kPollUsage[] =
     "                line (often with -d 7 -P even); tcp, Modbus TCP; rtutcp, RTU frames\n"
     "                over TCP, as serial-to-Ethernet gateways pass them on\n"
     "  -p PORT       TCP port for tcp and rtutcp (default 502)\n"
-    "  -a ID         slave id, 1 to 255 (default 11)\n"
+    "  -a ID         slave id, 1 to 255 (default 11); 0 broadcasts a write (values after\n"
+    "                the device, --mask-write, or --raw of 05, 06, 15, 16, 21 or 22) to every\n"
+    "                device: no reply is awaited, and none confirms it. A read to 0 is\n"
+    "                refused (status 3): no device answers a broadcast\n"
     "  -r REF        start reference, counted from 1 (default 1)\n"
     "  -c COUNT      number of coils, inputs or registers to read (default 20); when\n"
     "                writing, the values give the count\n"
@@ -144,6 +150,50 @@ const char kPollUsage[] =
     "                Read-only items and values the item cannot hold are refused with\n"
     "                status 2 before anything is sent\n"
     "\n"
+    "Requests of any function (one of these at a time, sent once to slave -a; the output is\n"
+    "the reply PDU in hex on the first line, then its fields one a line, \"Name: value\", then\n"
+    "\"Response time: 12.5 ms\"; --json an object with \"request\", \"reply\", \"fields\" and\n"
+    "\"response_ms\". An exception reply is shown too, and ends with status 8):\n"
+    "      --raw HEX\n"
+    "                send the PDU HEX, function code first, in hex pairs, blanks allowed:\n"
+    "                --raw \"08 00 00 A5 37\" or --raw 080000A537. A function the program\n"
+    "                does not know goes too, its reply taken once the line falls quiet\n"
+    "                (or by its length over Modbus TCP); a PDU that does not fit its\n"
+    "                function is refused with status 3, nothing sent\n"
+    "      --diag SUB[:DATA]\n"
+    "                08 Diagnostics, sub-function SUB in decimal with DATA in hex words\n"
+    "                (default 0000): --diag 0:A537 echoes A537, --diag 11 reads the bus\n"
+    "                message count, --diag 10 clears the counters, --diag 1:FF00 restarts\n"
+    "                communications and clears the event log\n"
+    "      --report-id\n"
+    "                17 Report Server ID: server id, run indicator and the device's data\n"
+    "      --mask-write REF:AND:OR\n"
+    "                22 Mask Write Register: holding register REF (counted from 1) becomes\n"
+    "                (its value AND the AND mask) OR (the OR mask AND NOT the AND mask);\n"
+    "                masks decimal, or hex after 0x: --mask-write 5:0xFFF0:0x0003\n"
+    "      --read-write\n"
+    "                23 Read/Write Multiple Registers: writes the values after the device\n"
+    "                (in the -t 4:FORMAT) from --write-ref, then reads -c holding registers\n"
+    "                from -r; the device writes first\n"
+    "      --write-ref REF\n"
+    "                with --read-write, the first register written, counted from 1\n"
+    "                (default: -r)\n"
+    "      --fifo REF\n"
+    "                24 Read FIFO Queue: the FIFO whose count is in holding register REF\n"
+    "                (counted from 1), the values after it\n"
+    "      --file-read FILE:RECORD:LENGTH\n"
+    "                20 Read File Record: LENGTH registers from record RECORD (0 to 9999)\n"
+    "                of file FILE (1 to 65535), reference type 6\n"
+    "      --exception-status\n"
+    "                07 Read Exception Status: the device's eight status bits\n"
+    "      --event-counter\n"
+    "                11 Get Comm Event Counter: status and event count\n"
+    "      --event-log\n"
+    "                12 Get Comm Event Log: status, event and message counts, the events\n"
+    "      --turnaround MS\n"
+    "                after a broadcast, the line is left quiet for MS milliseconds before\n"
+    "                the next request, for the devices to carry it out (default 100)\n"
+    "\n"
     "Finding devices:\n"
     "      --scan [FIRST-LAST]\n"
     "                send the read (-t, -r, -c; default 03, offset 1, 1 register) to every\n"
@@ -201,7 +251,7 @@ const char kPollUsage[] =
     "Exit status:\n"
     "  A failure prints the explanation that the desktop program shows on standard error,\n"
     "  and ends with its own status:\n"
-    "   0  values read or written\n"
+    "   0  values read or written, a normal reply, or a broadcast sent\n"
     "   2  bad command line\n"
     "   3  request refused\n"
     "   4  cannot open the port, or connect to the host\n"
@@ -210,7 +260,8 @@ const char kPollUsage[] =
     "   7  invalid CRC or LRC in the reply\n"
     "   8  Modbus exception reply\n"
     "   9  unsupported or invalid function code in the reply\n"
-    "  10  unknown reply\n"
+    "  10  unknown reply, or one whose fields do not answer the request (a byte count,\n"
+    "      sub-function or echo other than the request's)\n"
     "  11  reply shorter than the request needs\n"
     "  12  the device went away, or closed the connection\n"
     "  13  the write was not confirmed: the device answered with another address or\n"
@@ -230,6 +281,9 @@ const char kPollUsage[] =
     "  vantrel-poll --map meter.csv -a 1 COM3   the items of meter.csv, by name\n"
     "  vantrel-poll --map meter.csv -a 1 --write \"Alarm temperature=47.5\" COM3\n"
     "                                           one item, in its unit\n"
+    "  vantrel-poll --diag 11 COM3              the bus message count of slave 11\n"
+    "  vantrel-poll --raw \"08 00 00 A5 37\" COM3 any request PDU, and its reply decoded\n"
+    "  vantrel-poll -a 0 -t 4 -r 10 COM3 5      holding register 10 of every device = 5\n"
     "  vantrel-poll --scan 1-30 -o 0.05 COM3    which of slave ids 1 to 30 answer\n"
     "  vantrel-poll --scan --sweep --bauds 9600,19200 /dev/ttyUSB0\n"
     "                                           and at which speed, parity and stop bits\n"
@@ -453,6 +507,7 @@ std::string MonitorClash(const PollConfig& config, const std::string& pollOption
   if (!config.workspace.empty() || !config.saveWorkspace.empty()) return listens + "leave out --workspace and --save-workspace";
   if (config.scan || config.idInfo) return listens + (config.scan ? "leave out --scan" : "leave out --id-info");
   if (config.cells) return "--cells is the response table's; --monitor prints frames (--csv or --json for other forms)";
+  if (config.IsPdu()) return listens + "leave out " + config.pdu.option;
   return "";
 }
 
@@ -478,6 +533,7 @@ LineConnection ConnectionOf(const PollConfig& c) {
   line.host = c.host;
   line.port = c.tcpPort;
   line.timeoutMs = c.timeoutMs;
+  line.turnaroundMs = c.turnaroundMs;
   return line;
 }
 
@@ -497,6 +553,7 @@ void ApplyConnection(const LineConnection& line, PollConfig& c) {
   c.host = line.host;
   c.tcpPort = line.port;
   c.timeoutMs = line.timeoutMs;
+  c.turnaroundMs = line.turnaroundMs;
 }
 
 PollDefinition DefinitionOf(const PollConfig& c) {
@@ -541,6 +598,7 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   std::string monitorOption;  // the last option given that needs --monitor
   std::string pollOption;     // the last of -a -t -r -c -l -o, which a monitor has no use for
   bool onlyValues = false;  // after "--"
+  bool writeRefGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (onlyValues) {
@@ -683,6 +741,31 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
       continue;
     }
     std::string value;
+    if (bool takesValue = false; IsPduOption(arg.substr(0, arg.find('=')), takesValue)) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (!takesValue && name != arg) {
+        error = name + " takes no value";
+        return ParseOutcome::Error;
+      }
+      if (takesValue && LongValue(args, i, name, value, error) < 0) return ParseOutcome::Error;
+      if (!ParsePduOption(name, value, config.pdu, error)) return ParseOutcome::Error;
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--write-ref", value, error)) {
+      if (taken < 0 || !ParseWriteReference(value, config.pdu, error)) return ParseOutcome::Error;
+      writeRefGiven = true;
+      continue;
+    }
+    if (const int taken = LongValue(args, i, "--turnaround", value, error)) {
+      long ms = 0;
+      if (taken < 0) return ParseOutcome::Error;
+      if (!ToLong(value, 0, 60000, ms)) {
+        error = "--turnaround: milliseconds, 0 to 60000";
+        return ParseOutcome::Error;
+      }
+      config.turnaroundMs = static_cast<int>(ms);
+      continue;
+    }
     if (const int taken = LongValue(args, i, "--word-order", value, error)) {
       if (taken < 0 || !ParseWordOrder(value, config, error)) return ParseOutcome::Error;
       requestOption = "--word-order";
@@ -771,8 +854,9 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
         config.tcpPort = static_cast<int>(n);
         break;
       case 'a':
-        if (!ToLong(value, kMinSlaveId, kMaxSlaveId, n)) {
-          error = "-a: slave id 1 to 255 (0 is the broadcast address, which no device answers)";
+        // 0 broadcasts a write; a read to it is refused once the request is known.
+        if (!ToLong(value, 0, kMaxSlaveId, n)) {
+          error = "-a: slave id 1 to 255, or 0 to broadcast a write";
           return ParseOutcome::Error;
         }
         config.slaveId = static_cast<int>(n);
@@ -880,6 +964,14 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
   if (config.json && (config.csv || config.cells)) {
     error = std::string("--json and ") + (config.csv ? "--csv" : "--cells") + " are two outputs: give one of them";
     return ParseOutcome::Error;
+  }
+  if (writeRefGiven && config.pdu.kind != PduKind::ReadWrite) {
+    error = "--write-ref is where --read-write writes: give --read-write too";
+    return ParseOutcome::Error;
+  }
+  if (config.IsPdu()) {
+    error = PreparePdu(config, typeGiven, mapRequestOption);
+    return error.empty() ? ParseOutcome::Run : ParseOutcome::Error;
   }
   if (config.json && (config.scan || config.idInfo)) {
     error = std::string("--json is for reads: ") + (config.scan ? "--scan has --csv" : "--id-info prints its objects");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "modbus/Framing.h"
+#include "modbus/Functions.h"
 #include "session/PollDefinition.h"
 #include "session/ValueNames.h"
 #include "session/WriteValues.h"
@@ -15,6 +16,33 @@ class ScannerSettings;
 }
 
 namespace vantrel::poll {
+
+// The requests of any function that the poller sends (see PollConfig::pdu).
+enum class PduKind {
+  None,
+  Raw,                // --raw HEX
+  Diagnostics,        // --diag SUB[:DATA]
+  ReportServerId,     // --report-id
+  MaskWrite,          // --mask-write REF:AND:OR
+  ReadWrite,          // --read-write: reads -r/-c, writes the values from --write-ref
+  ReadFifo,           // --fifo REF
+  ReadFileRecord,     // --file-read FILE:RECORD:LENGTH
+  ExceptionStatus,    // --exception-status
+  EventCounter,       // --event-counter
+  EventLog,           // --event-log
+};
+
+struct PduOption {
+  PduKind kind = PduKind::None;
+  std::string option;              // as given, "--diag", for the messages
+  std::vector<std::uint8_t> raw;   // --raw
+  std::uint16_t subFunction = 0;   // --diag
+  std::vector<std::uint16_t> data;
+  int reference = 0;               // --mask-write, --fifo, --write-ref: counted from 1; 0 not given
+  std::uint16_t andMask = 0;
+  std::uint16_t orMask = 0;
+  FileRecordRef file;              // --file-read
+};
 
 struct PollConfig {
   ModbusMode mode = ModbusMode::Rtu;
@@ -98,6 +126,15 @@ struct PollConfig {
   double monitorSeconds = 0;
   double replyWindowMs = 1000;
   std::string pcapPath;
+
+  // A request of any function, sent once to slaveId through the line session and its reply
+  // printed whole and decoded: --raw's PDU, or one of the named options, whose parameters
+  // MakePdu turns into the PDU with the codec's builders once every option is known.
+  PduOption pdu;
+  // How long the line stays quiet after a broadcast before the next request.
+  int turnaroundMs = 100;
+
+  bool IsPdu() const { return pdu.kind != PduKind::None; }
 };
 
 // Distinct exit statuses, one per kind of failure.
@@ -154,6 +191,12 @@ ParseOutcome ParsePollOptions(const std::vector<std::string>& args, PollConfig& 
 using vantrel::ComPortNumber;
 using vantrel::ModeOptionName;
 using vantrel::WordOrderOptionName;
+
+// The PDU of config's request of any function, built by the codec's builders, with the
+// reads and writes of --read-write from -r, -c, --write-ref and the values: MB_REQUEST_OK, or
+// the code of the builder or of CheckRequest (slave id 0 for a function that may not be
+// broadcast among them) that refused it, pdu then empty.
+int MakePdu(const PollConfig& config, std::vector<std::uint8_t>& pdu);
 
 extern const char kPollUsage[];
 

@@ -8,6 +8,7 @@
 
 #include "PollJson.h"
 #include "modbus/ExceptionText.h"
+#include "modbus/Functions.h"
 #include "session/DataLog.h"
 #include "session/Line.h"
 #include "session/MapEdits.h"
@@ -52,23 +53,12 @@ std::string CannotSendText(const ModbusMaster& master, const std::string& connec
   return write ? CannotWriteText(connection) : CannotPollText(connection);
 }
 
-// The status and explanation of a reply that is not OK, the same for reads and writes.
-int ReplyFailure(const ModbusMaster& master, int result, bool shortReply, bool write, std::string& text) {
-  if (ReplyPending(result)) {
-    // A device that answers, but always too short, is told so rather than "too slow".
-    if (shortReply) {
-      text = kNotEnoughData;
-      return kExitShortReply;
-    }
-    text = write ? WriteTimeoutText(master.request, master.request_size)
-                 : TimeoutText(master.request, master.request_size);
-    return kExitTimeout;
-  }
-  text = ReplyErrorText(result);
+// The status of a reply that arrived whole: 0 for a normal one, else the kind of failure.
+int ReplyStatus(int result) {
   switch (result) {
+    case MB_RESPONCE_OK:
+      return kExitOk;
     case MB_RESPONCE_EXCEPTION:
-      ExplainException(master.exception_function, master.exception_code, text);
-      if (!text.empty() && text.back() == '\n') text.pop_back();
       return kExitException;
     case MB_RESPONCE_INVALID_CRC:
     case MB_RESPONCE_INVALID_LRC:
@@ -86,11 +76,36 @@ int ReplyFailure(const ModbusMaster& master, int result, bool shortReply, bool w
   }
 }
 
-// "Wrote 3 coils from offset 1 (00001) with function 15: 1 0 1", for what one request set.
+// The status and explanation of a reply that is not OK, the same for reads and writes.
+int ReplyFailure(const ModbusMaster& master, int result, bool shortReply, bool write, std::string& text) {
+  if (ReplyPending(result)) {
+    // A device that answers, but always too short, is told so rather than "too slow".
+    if (shortReply) {
+      text = kNotEnoughData;
+      return kExitShortReply;
+    }
+    text = write ? WriteTimeoutText(master.request, master.request_size)
+                 : TimeoutText(master.request, master.request_size);
+    return kExitTimeout;
+  }
+  text = ReplyErrorText(result);
+  if (result == MB_RESPONCE_EXCEPTION) {
+    ExplainException(master.exception_function, master.exception_code, text);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+  }
+  return ReplyStatus(result);
+}
+
+constexpr char kBroadcastNote[] = "Sent to slave id 0, the broadcast address: no device answers a broadcast, so none "
+                                  "confirms that it was carried out.";
+
+// "Wrote 3 coils from offset 1 (00001) with function 15: 1 0 1", for what one request set;
+// "Broadcast 3 coils ..." for a write to slave id 0, which every device takes.
 std::string WroteText(const PollConfig& cfg, const WriteFrame& frame) {
   const bool coils = IsCoilWrite(frame.function);
   char head[128];
-  std::snprintf(head, sizeof head, "Wrote %d %s from offset %d (%05d) with function %02d", frame.count,
+  std::snprintf(head, sizeof head, "%s %d %s from offset %d (%05d) with function %02d",
+                cfg.slaveId == 0 ? "Broadcast" : "Wrote", frame.count,
                 ItemNoun(coils, frame.count), frame.offset, (coils ? 0 : 40000) + frame.offset, frame.function);
   std::string text = head;
   const int per = RegistersPerValue(cfg.format);
@@ -183,11 +198,47 @@ void PollOutput::MapValues(PollTarget& target, const MapReading& reading,
   std::fflush(stdout);
 }
 
+void PollOutput::PduReply(const std::vector<std::uint8_t>& request, const PduOutcome& outcome, int status,
+                          const std::string& text) {
+  const std::vector<std::uint8_t>& reply = outcome.replyPdu;
+  const PduFields fields = DecodeReplyPdu(request.data(), static_cast<int>(request.size()), reply.data(),
+                                          static_cast<int>(reply.size()));
+  if (status != kExitOk) std::fprintf(stderr, "%s\n", text.c_str());
+  if (options_.json) {
+    std::printf("%s\n", PduReplyJson(ZonedIsoTime(std::chrono::system_clock::now()),
+                                     PduRequestJson(options_, connection_, request), reply, fields, outcome.ms, status,
+                                     text)
+                            .c_str());
+  } else {
+    std::string hex = HexBytes(reply.data(), static_cast<int>(reply.size()));
+    if (!hex.empty()) hex.pop_back();
+    char time[64];
+    std::snprintf(time, sizeof time, "Response time: %.1f ms\n", outcome.ms);
+    std::printf("%s\n%s%s", hex.c_str(), FieldsText(fields).c_str(), time);
+  }
+  std::fflush(stdout);
+}
+
+void PollOutput::Broadcast(const std::vector<std::uint8_t>& request) {
+  if (options_.json) {
+    std::printf("%s\n", BroadcastJson(ZonedIsoTime(std::chrono::system_clock::now()),
+                                      PduRequestJson(options_, connection_, request))
+                            .c_str());
+  } else {
+    std::string hex = HexBytes(request.data(), static_cast<int>(request.size()));
+    if (!hex.empty()) hex.pop_back();
+    std::printf("Broadcast %s (%s)\n%s\n", hex.c_str(), FunctionName(request.empty() ? 0 : request[0]).c_str(),
+                kBroadcastNote);
+  }
+  std::fflush(stdout);
+}
+
 int PollOutput::Failure(const PollTarget* target, int status, const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   if (options_.json) {
     const std::string request = target != nullptr ? RequestJson(target->cfg, connection_)
                                 : named_         ? LineJson(options_.mode, connection_)
+                                : !pdu_.empty()  ? PduRequestJson(options_, connection_, pdu_)
                                                  : RequestJson(options_, connection_);
     std::string json = FailureJson(ZonedIsoTime(std::chrono::system_clock::now()), request, status, text);
     if (named_ && target != nullptr) json = NamedJson(target->name, json);
@@ -257,6 +308,13 @@ int PollRun::WriteMap() {
   return status_;
 }
 
+int PollRun::Send(const std::vector<std::uint8_t>& pdu) {
+  out_.SetPdu(pdu);
+  session_.Send(PduRequest{options_.slaveId, pdu, 0});
+  Drive();
+  return status_;
+}
+
 void PollRun::SendMapWrites(std::map<int, std::uint16_t> registers) {
   std::vector<WriteFrame> frames;
   std::string why;
@@ -282,7 +340,9 @@ void PollRun::Drive() {
     pollfd watched{handle, POLLIN, 0};
     // Readable, or hung up: the session reads, and finds out which.
     if (::poll(&watched, 1, waitMs) > 0) session_.LinkReadable();
-    if (!done_ && SessionClock::now() >= session_.NextWake()) session_.TimePassed();
+    // The time asked for before the wait: a reply that only silence ends asks for "the gap
+    // from now" each time it is asked, a time never reached if asked again.
+    if (!done_ && SessionClock::now() >= wake) session_.TimePassed();
   }
 }
 
@@ -364,8 +424,11 @@ void PollRun::OnWriteConfirmed(int, const WriteFrame& write) {
   if (done_) return;
   const std::string text = confirmed_ < wrote_.size() ? wrote_[confirmed_++] : WroteText(options_, write);
   std::printf("%s\n", text.c_str());
+  if (--writes_ == 0) {
+    if (options_.slaveId == 0) std::printf("%s\n", kBroadcastNote);
+    Finish(kExitOk);
+  }
   std::fflush(stdout);
-  if (--writes_ == 0) Finish(kExitOk);
 }
 
 void PollRun::OnWriteFailed(int, const WriteFrame&, const LineFailure& failure) {
@@ -373,6 +436,41 @@ void PollRun::OnWriteFailed(int, const WriteFrame&, const LineFailure& failure) 
   std::string text;
   const int status = Explain(failure, true, text);
   Finish(out_.Failure(nullptr, status, text));
+}
+
+void PollRun::OnPduDone(const PduOutcome& outcome) {
+  if (done_) return;
+  const std::vector<std::uint8_t>& pdu = out_.pdu();
+  // The line went away on the way: OnLineLost, which follows, tells it.
+  if (line_.master().link().DeviceLost()) return;
+  if (!outcome.sent) {
+    Finish(out_.Failure(nullptr, kExitCannotPoll, CannotSendText(line_.master(), out_.connection(), false)));
+    return;
+  }
+  if (outcome.broadcast) {
+    out_.Broadcast(pdu);
+    Finish(kExitOk);
+    return;
+  }
+  if (ReplyPending(outcome.result)) {
+    Finish(out_.Failure(nullptr, kExitTimeout, outcome.text));
+    return;
+  }
+  const int status = ReplyStatus(outcome.result);
+  std::string text = outcome.text;
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  // A reply that came whole and checked out as a frame is shown, whatever it answers.
+  switch (outcome.result) {
+    case MB_RESPONCE_OK:
+    case MB_RESPONCE_EXCEPTION:
+    case MB_RESPONCE_REPLY_MISMATCH:
+    case MB_RESPONCE_WRITE_ECHO_MISMATCH:
+      out_.PduReply(pdu, outcome, status, text);
+      Finish(status);
+      return;
+    default:
+      Finish(out_.Failure(nullptr, status, text));
+  }
 }
 
 void PollRun::OnLineLost() {

@@ -48,6 +48,16 @@ class PollOutput {
   // The values of a good cycle by map: its table (MakeMapTable) as Values prints a table,
   // or with --json the values by item name.
   void MapValues(PollTarget& target, const MapReading& reading, std::chrono::system_clock::time_point arrived);
+  // A request of any function (--raw, --diag, ...): its PDU, which the JSON of a failure names.
+  void SetPdu(const std::vector<std::uint8_t>& pdu) { pdu_ = pdu; }
+  const std::vector<std::uint8_t>& pdu() const { return pdu_; }
+  // The reply to it, whole: the reply PDU in hex, its fields (DecodeReplyPdu) and the response
+  // time, or with --json its object; with a status other than 0 (an exception, a reply that
+  // does not answer the request) text explains it on standard error too.
+  void PduReply(const std::vector<std::uint8_t>& request, const PduOutcome& outcome, int status,
+                const std::string& text);
+  // It went to slave id 0: every device takes it, none answers.
+  void Broadcast(const std::vector<std::uint8_t>& request);
   // A failure: the explanation on standard error, and with --json its object on standard
   // output, with the target's request (none: the line's, or unnamed the command line's).
   // Returns status.
@@ -57,6 +67,7 @@ class PollOutput {
   const PollConfig& options_;
   bool named_;
   std::string connection_;
+  std::vector<std::uint8_t> pdu_;
 };
 
 // One run of reads or of a write over a line. Made before the line is opened (the session
@@ -71,6 +82,9 @@ class PollRun final : public LineObserver {
   int Read(std::vector<PollTarget> targets);
   // Writes the requests one after the other, each confirmed one printed; the exit status.
   int Write(const std::vector<WriteFrame>& requests);
+  // Sends the request PDU of any function to the options' slave id and prints its reply,
+  // or that it was broadcast; the exit status.
+  int Send(const std::vector<std::uint8_t>& pdu);
   // Writes the items of the options' map by name (--write), each with its own requests, in
   // the order given; the registers of bit items are read first, in one cycle by map. Each
   // confirmed request is printed with its item.
@@ -84,6 +98,7 @@ class PollRun final : public LineObserver {
   void OnPollFailed(int poll, const LineFailure& failure) override;
   void OnWriteConfirmed(int poll, const WriteFrame& write) override;
   void OnWriteFailed(int poll, const WriteFrame& write, const LineFailure& failure) override;
+  void OnPduDone(const PduOutcome& outcome) override;
   void OnLineLost() override;
   void OnConnectFailed(const std::string& text) override;
 

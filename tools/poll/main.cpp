@@ -111,10 +111,24 @@ int main(int argc, char** argv) {
                          cfg.workspace + ": no definition is enabled (--poll NAME polls one that is not)");
     }
   }
+  // A request of any function is checked by the codec; slave id 0 takes only writes, since
+  // no device answers a broadcast.
+  std::vector<std::uint8_t> pdu;
+  if (cfg.IsPdu()) {
+    const int check = MakePdu(cfg, pdu);
+    if (check != MB_REQUEST_OK) {
+      const std::string text = PduRequestErrorText(check);
+      return out.Failure(nullptr, kExitBadRequest, text.empty() ? RequestErrorText(check) : text);
+    }
+  } else if (cfg.slaveId == 0 && !cfg.scan && (!cfg.IsWrite() || cfg.byMap)) {
+    return out.Failure(nullptr, kExitBadRequest, PduRequestErrorText(MB_REQUEST_NO_BROADCAST));
+  }
   // The program's own check, on the offset as the user counts it; values from settings.ini
   // or a workspace that do not fit the frame are refused, not cut.
   std::vector<WriteFrame> writes;
-  if (cfg.IsWrite()) {
+  if (cfg.IsPdu()) {
+    // MakePdu checked it, with the codec's limits of its function
+  } else if (cfg.IsWrite()) {
     std::string why;
     writes = FrameWrites(cfg.slaveId, cfg.function == 1, cfg.offset, cfg.words, cfg.alwaysMultiple,
                          RegistersPerValue(cfg.format), why);
@@ -158,6 +172,7 @@ int main(int argc, char** argv) {
   }
   if (cfg.scan) return RunScan(line, cfg, out.connection());
   if (cfg.idInfo) return RunIdInfo(master, cfg);
+  if (cfg.IsPdu()) return run.Send(pdu);
   if (cfg.IsWrite()) return run.Write(writes);
   if (cfg.IsMapWrite()) return run.WriteMap();
   return run.Read(std::move(targets));
