@@ -68,7 +68,7 @@ class Program : public ::testing::Test {
            "request_length=10\nrequest_offset=1\nrequest_function_code=3\nalways_write_multiple=0\nword_order=0\nshow_64bit=0\n"
            "poll_period_ms=" + std::to_string(pollFrequency * 1000) +
            "\nkeep_polling_on_failure=0\nshow_wire_address=0\ndata_log=0\ndata_log_path=\ndata_log_32bit=0\n"
-           "device_path=\nrs485=0\ntcp_host=\ntcp_port=502\n\n";  // and the empty last line
+           "device_path=\nrs485=0\ntcp_host=\ntcp_port=502\nturnaround_ms=100\n\n";  // and the empty last line
   }
 
   TempDir dir_;
