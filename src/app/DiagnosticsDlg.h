@@ -27,11 +27,11 @@ class CDiagnosticsDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // Sends a request PDU to a slave id and tells done its outcome (CMainDlg::SendPdu).
-  using PduSender = std::function<void(int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done)>;
   // The periods offered, in milliseconds; 0 reads on demand only.
   static constexpr int kPeriodsMs[] = {0, 1000, 5000};
 
+  // send: how its requests go (CMainDlg::SendPdu); slaveId: the device asked, the poll in
+  // front's at each read.
   CDiagnosticsDlg(PduSender send, std::function<int()> slaveId, QWidget* parent = nullptr);
 
   // "Read": every row again (ignored while a read is under way).

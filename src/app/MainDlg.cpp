@@ -680,6 +680,12 @@ void CMainDlg::SendPdu(int slaveId, std::vector<std::uint8_t> pdu, std::function
   AfterSession();
 }
 
+PduSender CMainDlg::PduSenderOfLine() {
+  return [this](int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done) {
+    SendPdu(slaveId, std::move(pdu), std::move(done));
+  };
+}
+
 void CMainDlg::OnPduDone(const PduOutcome& outcome) {
   const auto waiter = pduDone_.extract(outcome.tag);
   if (!waiter.empty() && waiter.mapped()) waiter.mapped()(outcome);
@@ -1128,9 +1134,7 @@ CTrafficDlg* CMainDlg::OpenTraffic() {
 
 CDiagnosticsDlg* CMainDlg::OpenDiagnostics() {
   if (!diagnostics_) {
-    diagnostics_ = new CDiagnosticsDlg([this](int id, std::vector<std::uint8_t> pdu, auto done) {
-      SendPdu(id, std::move(pdu), std::move(done));
-    }, [this] { return CurrentSlaveId(); }, this);
+    diagnostics_ = new CDiagnosticsDlg(PduSenderOfLine(), [this] { return CurrentSlaveId(); }, this);
     diagnostics_->setAttribute(Qt::WA_DeleteOnClose);
   }
   diagnostics_->show();
@@ -1140,10 +1144,7 @@ CDiagnosticsDlg* CMainDlg::OpenDiagnostics() {
 
 CTestCenterDlg* CMainDlg::OpenTestCenter() {
   if (!testCenter_) {
-    const auto send = [this](int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done) {
-      SendPdu(slaveId, std::move(pdu), std::move(done));
-    };
-    testCenter_ = new CTestCenterDlg([this] { return Connection(); }, send, CurrentSlaveId(), this);
+    testCenter_ = new CTestCenterDlg([this] { return Connection(); }, PduSenderOfLine(), CurrentSlaveId(), this);
     testCenter_->LoadHistory(workspace_.testCenter);
   }
   testCenter_->show();

@@ -251,6 +251,8 @@ class CMainDlg : public QDialog, private LineObserver {
   // the writes waiting and before the next poll; done is told its outcome once, unless the
   // window goes first. Callers that may close before the reply guard themselves (QPointer).
   void SendPdu(int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done);
+  // SendPdu for a dialog that makes requests of any function.
+  PduSender PduSenderOfLine();
   // The line as the Connection page sets it: the mode and line settings a frame preview uses.
   LineConnection Connection() const { return ConnectionFromSettings(); }
   // The slave id of the poll in front.

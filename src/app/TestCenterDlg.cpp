@@ -21,7 +21,7 @@
 
 namespace vantrel {
 
-CTestCenterDlg::CTestCenterDlg(std::function<LineConnection()> connection, SendFunction send, int slaveId,
+CTestCenterDlg::CTestCenterDlg(std::function<LineConnection()> connection, PduSender send, int slaveId,
                                QWidget* parent)
     : QDialog(parent), connection_(std::move(connection)), sendPdu_(std::move(send)) {
   setObjectName(QStringLiteral("testCenter"));

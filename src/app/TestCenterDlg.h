@@ -29,13 +29,9 @@ class CTestCenterDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // Sends a PDU to a slave id and tells its outcome once (CMainDlg::SendPdu).
-  using SendFunction = std::function<void(int slaveId, std::vector<std::uint8_t> pdu,
-                                          std::function<void(const PduOutcome&)> done)>;
-
-  // connection: the line as the Connection page sets it now, for the frame shown; slaveId:
-  // the one proposed (the poll in front's).
-  CTestCenterDlg(std::function<LineConnection()> connection, SendFunction send, int slaveId, QWidget* parent = nullptr);
+  // connection: the line as the Connection page sets it now, for the frame shown; send: how
+  // its requests go (CMainDlg::SendPdu); slaveId: the one proposed (the poll in front's).
+  CTestCenterDlg(std::function<LineConnection()> connection, PduSender send, int slaveId, QWidget* parent = nullptr);
 
   // Chooses the function of the list whose code this is; false when the list has none.
   bool ChooseFunction(std::uint8_t code);
@@ -76,7 +72,7 @@ class CTestCenterDlg : public QDialog {
   void ShowSelected();
 
   std::function<LineConnection()> connection_;
-  SendFunction sendPdu_;
+  PduSender sendPdu_;
   TestPdu request_;  // what the raw field holds
   TestHistory history_;
 

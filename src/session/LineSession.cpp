@@ -752,7 +752,7 @@ void LineSession::TimeOut() {
   ModbusMaster& m = line_.master();
   m.AbandonExchange(static_cast<int>(std::min<unsigned>(wait_ms_, INT_MAX)));
   if (on_line_ == Kind::Pdu) {
-    EndPdu(MB_RESPONCE_EMPTY, TimeoutText(m.request, m.request_size));
+    EndPdu(MB_RESPONCE_EMPTY, RequestTimeoutText(m.request, m.request_size));
     return;
   }
   LineFailure f;

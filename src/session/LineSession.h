@@ -76,6 +76,11 @@ struct PduOutcome {
   std::string text;
 };
 
+// How a window that makes requests of any function has them sent (through the session of
+// the line it belongs to), and is told the outcome.
+using PduSender =
+    std::function<void(int slaveId, std::vector<std::uint8_t> pdu, std::function<void(const PduOutcome&)> done)>;
+
 class LineObserver {
  public:
   virtual ~LineObserver() = default;
@@ -204,8 +209,6 @@ class LineSession {
   // Requests and broadcasts of any kind are not counted in the poll figures: they belong to
   // no definition.
   void Send(PduRequest request);
-  // Requests not yet sent are dropped (the Test center closed).
-  void DropRequests() { pdus_.clear(); }
 
   // --- driving -----------------------------------------------------------------------
   // Time has passed: time-outs, a connect's bound, polls that fell due.

@@ -139,6 +139,11 @@ std::string WriteTimeoutText(const std::uint8_t* request, int requestSize) {
                           requestSize);
 }
 
+std::string RequestTimeoutText(const std::uint8_t* request, int requestSize) {
+  return TimeoutWithFrame("the request", "Check the function and its data, then send it again.", "Request: ", request,
+                          requestSize);
+}
+
 std::string ReplyErrorText(int result) {
   switch (result) {
     case MB_RESPONCE_UNSUPPORTED_REQUEST:

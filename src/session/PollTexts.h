@@ -41,6 +41,8 @@ std::string CannotGenerateText();
 // write got no answer and ends in "Write: " and its bytes.
 std::string TimeoutText(const std::uint8_t* request, int requestSize);
 std::string WriteTimeoutText(const std::uint8_t* request, int requestSize);
+// The same for a request of any function (the Test center, Diagnostics, vantrel-poll --raw).
+std::string RequestTimeoutText(const std::uint8_t* request, int requestSize);
 // The message for a reply check result other than OK, exception and "not complete yet".
 std::string ReplyErrorText(int result);
 // The request check's message for MB_REQUEST_OUT_OF_RANGE, MB_REQUEST_TOO_LONG and the

@@ -91,6 +91,24 @@ void ExpectInOrder(const std::string& text, const Args& pieces) {
   }
 }
 
+// Runs each case against slave id: its exit status, output pieces (nothing when none is
+// expected) and a piece of its error output.
+template <std::size_t N>
+void RunCases(const Target& target, const std::string& id, const Case (&cases)[N]) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.back());
+    Args options{"-a", id};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    const RunResult r = target.Poll(options, c.after);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    ExpectInOrder(r.out, c.out);
+    if (c.out.empty()) {
+      EXPECT_EQ(r.out, "");
+    }
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 
 // Every named option and some raw PDUs to slave 11, in each mode; the slave's default tables:
@@ -129,18 +147,7 @@ TEST(PollFunctions, named_options_and_raw_pdus_against_the_simulator) {
     TempDir dir;
     const Target target(dir.path(), mode);
     ASSERT_TRUE(target.ready());
-    for (const Case& c : cases) {
-      SCOPED_TRACE(c.options.back());
-      Args options{"-a", "11"};
-      options.insert(options.end(), c.options.begin(), c.options.end());
-      const RunResult r = target.Poll(options, c.after);
-      EXPECT_EQ(r.status, c.status) << r.err;
-      ExpectInOrder(r.out, c.out);
-      if (c.out.empty()) {
-        EXPECT_EQ(r.out, "");
-      }
-      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-    }
+    RunCases(target, "11", cases);
     // what the writes did, read back
     EXPECT_EQ(target.Holding("11", 50), "0x0035");
     EXPECT_EQ(target.Holding("11", 61), "0x0007");
@@ -186,18 +193,7 @@ TEST(PollFunctions, broadcast_writes_reach_every_id_and_reads_are_refused) {
       {{"--raw", "03 00 00 00 01"}, {}, 3, {}, "Error - This request cannot be broadcast\n"},
       {{"--id-info"}, {}, 3, {}, "Error - This request cannot be broadcast\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.options.back());
-    Args options{"-a", "0"};
-    options.insert(options.end(), c.options.begin(), c.options.end());
-    const RunResult r = target.Poll(options, c.after);
-    EXPECT_EQ(r.status, c.status) << r.err;
-    ExpectInOrder(r.out, c.out);
-    if (c.out.empty()) {
-      EXPECT_EQ(r.out, "");
-    }
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-  }
+  RunCases(target, "0", cases);
   for (const char* id : {"3", "11"}) {
     SCOPED_TRACE(id);
     EXPECT_EQ(target.Holding(id, 10), "0x04D2");

@@ -714,7 +714,7 @@ TEST_F(LineSessionTest, requests_of_any_function_and_broadcasts) {
   EXPECT_EQ(unanswered.tag, 9);
   EXPECT_TRUE(unanswered.sent);
   EXPECT_EQ(unanswered.result, MB_RESPONCE_EMPTY);
-  EXPECT_FALSE(unanswered.text.empty());
+  EXPECT_NE(unanswered.text.find("too long to respond to the request"), std::string::npos) << unanswered.text;
   EXPECT_GT(unanswered.ms, 1000.0);
   EXPECT_EQ(session_.LineStatistics().polls() + session_.LineStatistics().writes(), 0);
 
