@@ -1,10 +1,10 @@
 #include "diag/FileFolders.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/Platform.h"
 
 namespace vantrel {
 namespace {
@@ -34,7 +34,7 @@ std::string XdgFolder(const std::string& variable, const std::string& home, cons
 
 void MakeFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0700);
+    platform::MakeFolder(path.substr(0, slash));
     if (slash == std::string::npos) break;
   }
 }

@@ -1,0 +1,45 @@
+// What differs between Linux and Windows below the window, outside the links: the local
+// time, folders, processes, and the file calls that a safe replace of a file needs. Every
+// other part is written once against these and the standard library.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+
+namespace vantrel::platform {
+
+// The local time of a moment (localtime_r; localtime_s on Windows).
+std::tm LocalTime(std::time_t when);
+
+// Makes one folder, its parent being there: with mode 0700, as the XDG rules ask for the
+// folders of a user's files; Windows has no mode, the user's profile keeps it private.
+// Nothing happens when it is there already.
+void MakeFolder(const std::string& path);
+
+// This process's id, and whether no process of that id runs any more.
+int ProcessId();
+bool ProcessGone(int pid);
+
+// A file made anew for writing, never one that is there (O_EXCL), kept from child
+// processes; -1 with errno set on failure. Mode 0666 lets the umask decide.
+int CreateNewFile(const std::string& path);
+// Gives an open file the permission bits of the regular file at from, when there is one.
+// Windows has no bits to copy.
+void CopyPermissions(int fd, const std::string& from);
+// Writes all of size bytes; false with errno set on failure.
+bool WriteAll(int fd, const char* data, std::size_t size);
+// Flushes an open file to the disk; false with errno set on failure. A file system that has
+// nothing to flush for the file is not a failure.
+bool FlushFile(int fd);
+// Closes an open file; false with errno set on failure.
+bool CloseFile(int fd);
+// Removes a file; false with errno set on failure.
+bool RemoveFile(const std::string& path);
+// Renames from over to, replacing to when it is there; false with errno set on failure.
+bool ReplaceFile(const std::string& from, const std::string& to);
+// Makes a rename in the folder reach the disk with the folder's entry (Linux); Windows
+// writes it through with the rename itself.
+void FlushFolder(const std::string& folder);
+
+}  // namespace vantrel::platform
