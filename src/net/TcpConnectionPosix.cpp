@@ -29,14 +29,6 @@ long long MsUntil(Clock::time_point when) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
 }
 
-bool ParsePort(const std::string& text, int& port) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  const int n = std::atoi(text.c_str());
-  if (n < 1 || n > 65535) return false;
-  port = n;
-  return true;
-}
-
 // Waits for the connect of a non-blocking socket: 0 when connected, else an errno.
 int AwaitConnect(int fd, Clock::time_point deadline) {
   for (;;) {
@@ -91,31 +83,6 @@ int ConnectSocket(const std::string& host, int port, Clock::time_point deadline,
 }
 
 }  // namespace
-
-bool ParseHostPort(const std::string& text, int defaultPort, std::string& host, int& port) {
-  std::string rest;
-  if (!text.empty() && text[0] == '[') {
-    const std::size_t close = text.find(']');
-    if (close == std::string::npos) return false;
-    host = text.substr(1, close - 1);
-    rest = text.substr(close + 1);
-    if (!rest.empty() && rest[0] != ':') return false;
-  } else if (const std::size_t colon = text.find(':');
-             colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
-    host = text.substr(0, colon);
-    rest = text.substr(colon);
-  } else {
-    host = text;  // a name, an IPv4 address, or an IPv6 address without a port
-  }
-  port = defaultPort;
-  if (!rest.empty() && !ParsePort(rest.substr(1), port)) return false;
-  return !host.empty() && port >= 1 && port <= 65535;
-}
-
-std::string HostPortText(const std::string& host, int port) {
-  const bool v6 = host.find(':') != std::string::npos;
-  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
 
 struct TcpConnection::Attempt {
   std::mutex lock;
@@ -218,6 +185,10 @@ void TcpConnection::Abandon() {
   thread_.detach();
   attempt_.reset();
 }
+
+int TcpConnection::IsOpen() const { return fd_ >= 0; }
+
+int TcpConnection::Handle() const { return fd_; }
 
 int TcpConnection::Close() {
   Abandon();

@@ -96,40 +96,9 @@ long long MsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-int QuietGapMs(int baudRate, int bitsPerChar) {
-  const long long ms = (3500LL * bitsPerChar + baudRate - 1) / baudRate;
-  return static_cast<int>(std::max<long long>(2, ms));
-}
-
-SerialPort::~SerialPort() { Close(); }
-
 void SerialPort::NoteFailure(int err) {
   last_error_ = err;
   if (IsGoneError(err)) device_lost_ = true;
-}
-
-int SerialPort::Open(int portNumber, int baudRate, char parity, int dataBits, int stopBits) {
-  if (is_open) return 1;
-  char text[64];
-  std::snprintf(text, sizeof text, "COM%d:%d,%c,%d,%d", portNumber, baudRate, parity, dataBits,
-                stopBits);
-  settings_text_ = text;
-  const std::string device = DeviceForPort(portNumber);
-  if (device.empty()) {
-    device_.clear();
-    last_error_ = ENOENT;
-    return 0;
-  }
-  return OpenPath(device, baudRate, parity, dataBits, stopBits);
-}
-
-int SerialPort::OpenDevice(const std::string& device, int baudRate, char parity, int dataBits,
-                           int stopBits) {
-  if (is_open) return 1;
-  char text[64];
-  std::snprintf(text, sizeof text, ":%d,%c,%d,%d", baudRate, parity, dataBits, stopBits);
-  settings_text_ = device + text;
-  return OpenPath(device, baudRate, parity, dataBits, stopBits);
 }
 
 int SerialPort::OpenPath(const std::string& device, int baudRate, char parity, int dataBits,
@@ -159,15 +128,13 @@ int SerialPort::OpenPath(const std::string& device, int baudRate, char parity, i
     int lines = TIOCM_RTS | TIOCM_DTR;
     ioctl(fd, TIOCMBIC, &lines);
   }
-  const int parityBits = std::toupper(static_cast<unsigned char>(parity)) == 'N' ? 0 : 1;
-  const int bitsPerChar = 1 + dataBits + parityBits + (stopBits == 1 ? 1 : 2);
-  quiet_gap_ms_ = vantrel::QuietGapMs(baudRate, bitsPerChar);
-  byte_time_ms_ = baudRate > 0 ? 1000.0 * bitsPerChar / baudRate : 0;
-  idle_gap_ms_ = std::max({quiet_gap_ms_, static_cast<int>(std::ceil(16 * byte_time_ms_)), 50});
+  SetTiming(baudRate, parity, dataBits, stopBits);
   handle_ = fd;
   is_open = 1;
   return 1;
 }
+
+int SerialPort::Handle() const { return is_open ? handle_ : -1; }
 
 int SerialPort::Close() {
   if (!is_open || handle_ < 0) return 1;
