@@ -1,8 +1,8 @@
 #include "session/PcapWriter.h"
 
-#include <pcap/pcap.h>
-
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "modbus/Framing.h"
@@ -16,6 +16,19 @@ constexpr std::uint16_t kMasterPort = 50200;
 constexpr std::uint16_t kModbusPort = 502;
 constexpr int kIpHeader = 20;
 constexpr int kTcpHeader = 20;
+// The file's header: magic, version 2.4, zone and accuracy 0, the longest packet kept, and
+// the link type of packets that begin with their IP header (LINKTYPE_RAW).
+constexpr std::uint32_t kMagic = 0xA1B2C3D4;  // microsecond stamps, in the writer's byte order
+constexpr std::uint32_t kSnapLength = 65535;
+constexpr std::uint32_t kLinkTypeRaw = 101;
+
+// A field of the file's own headers, in this machine's byte order as the magic tells.
+template <typename T>
+void PutNative(std::vector<std::uint8_t>& out, T value) {
+  std::uint8_t bytes[sizeof value];
+  std::memcpy(bytes, &value, sizeof value);
+  out.insert(out.end(), bytes, bytes + sizeof value);
+}
 
 void Put16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v >> 8);
@@ -39,16 +52,22 @@ std::uint16_t Checksum(const std::uint8_t* p, std::size_t n, std::uint32_t sum =
 
 bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string& error) {
   Close();
-  pcap_ = pcap_open_dead(DLT_RAW, 65535);
-  if (pcap_ == nullptr) {
-    error = "cannot start a capture file";
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) {
+    error = path + ": " + std::strerror(errno);
     return false;
   }
-  dumper_ = pcap_dump_open(pcap_, path.c_str());
-  if (dumper_ == nullptr) {
-    error = pcap_geterr(pcap_);
-    pcap_close(pcap_);
-    pcap_ = nullptr;
+  std::vector<std::uint8_t> header;
+  PutNative<std::uint32_t>(header, kMagic);
+  PutNative<std::uint16_t>(header, 2);
+  PutNative<std::uint16_t>(header, 4);
+  PutNative<std::int32_t>(header, 0);
+  PutNative<std::uint32_t>(header, 0);
+  PutNative<std::uint32_t>(header, kSnapLength);
+  PutNative<std::uint32_t>(header, kLinkTypeRaw);
+  if (std::fwrite(header.data(), 1, header.size(), file_) != header.size() || std::fflush(file_) != 0) {
+    error = path + ": " + std::strerror(errno);
+    Close();
     return false;
   }
   originEpochMs_ = originEpochMs;
@@ -58,7 +77,7 @@ bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string
 }
 
 bool PcapWriter::Write(const MonitorFrame& frame) {
-  if (dumper_ == nullptr || frame.kind == FrameKind::Noise || frame.bytes.size() < 3) return false;
+  if (file_ == nullptr || frame.kind == FrameKind::Noise || frame.bytes.size() < 3) return false;
   // The PDU: the frame without its slave id and its check bytes.
   const int pdu = static_cast<int>(frame.bytes.size()) - 1 - frame.checkSize;
   if (pdu < 1) return false;
@@ -97,26 +116,24 @@ bool PcapWriter::Write(const MonitorFrame& frame) {
   Put16(tcp + 16, Checksum(tcp, tcpLength, pseudo));
 
   const double ms = originEpochMs_ + frame.timeMs;
-  pcap_pkthdr header{};
   const double seconds = std::floor(ms / 1000);
-  header.ts.tv_sec = static_cast<time_t>(seconds);
-  header.ts.tv_usec = static_cast<suseconds_t>(std::lround((ms - seconds * 1000) * 1000)) % 1000000;
-  header.caplen = header.len = static_cast<bpf_u_int32>(total);
-  pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, packet.data());
-  pcap_dump_flush(dumper_);
+  std::vector<std::uint8_t> record;
+  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(seconds));
+  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(std::lround((ms - seconds * 1000) * 1000) % 1000000));
+  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(total));  // the bytes kept
+  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(total));  // of the packet's
+  record.insert(record.end(), packet.begin(), packet.end());
+  if (std::fwrite(record.data(), 1, record.size(), file_) != record.size() || std::fflush(file_) != 0) {
+    return false;
+  }
   ++packets_;
   return true;
 }
 
 void PcapWriter::Close() {
-  if (dumper_ != nullptr) {
-    pcap_dump_flush(dumper_);
-    pcap_dump_close(dumper_);
-    dumper_ = nullptr;
-  }
-  if (pcap_ != nullptr) {
-    pcap_close(pcap_);
-    pcap_ = nullptr;
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
   }
 }
 

@@ -1,5 +1,6 @@
 // The bus monitor's frames as a capture file that Wireshark and tshark open (libpcap's
-// format, written as the frames come and flushed after each).
+// format, microsecond time stamps, written here on every platform as the frames come and
+// flushed after each).
 //
 // A serial line has no link type that Wireshark's Modbus dissector reads with requests and
 // replies told apart: its RTU dissector guesses the direction from the lengths, and only over
@@ -14,12 +15,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "session/MonitorDecode.h"
-
-typedef struct pcap pcap_t;
-typedef struct pcap_dumper pcap_dumper_t;
 
 namespace vantrel {
 
@@ -34,7 +33,7 @@ class PcapWriter {
   // 1970) of the monitor's time 0: a packet's time is originEpochMs + the frame's timeMs.
   // False with error set when the file cannot be written.
   bool Open(const std::string& path, double originEpochMs, std::string& error);
-  bool IsOpen() const { return dumper_ != nullptr; }
+  bool IsOpen() const { return file_ != nullptr; }
   // Writes a request, reply or exception as a packet, and flushes the file; noise is left
   // out. False when not open, or the frame is not written.
   bool Write(const MonitorFrame& frame);
@@ -43,8 +42,7 @@ class PcapWriter {
   long Packets() const { return packets_; }
 
  private:
-  pcap_t* pcap_ = nullptr;
-  pcap_dumper_t* dumper_ = nullptr;
+  std::FILE* file_ = nullptr;
   double originEpochMs_ = 0;
   std::uint32_t masterSeq_ = 1;  // the next sequence number from the master
   std::uint32_t slaveSeq_ = 1;   // and from the slave
