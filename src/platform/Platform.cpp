@@ -1,6 +1,7 @@
 #include "platform/Platform.h"
 
 #include <cerrno>
+#include <csignal>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -44,6 +45,18 @@ std::tm LocalTime(std::time_t when) {
   std::tm t{};
   localtime_s(&t, &when);
   return t;
+}
+
+long UtcOffsetSeconds(std::time_t when) {
+  std::tm local = LocalTime(when);
+  // The local wall clock read as if it were UTC, less the moment itself.
+  return static_cast<long>(_mkgmtime(&local) - when);
+}
+
+void CatchStop(void (*onStop)(int)) {
+  std::signal(SIGINT, onStop);
+  std::signal(SIGTERM, onStop);
+  std::signal(SIGBREAK, onStop);
 }
 
 void MakeFolder(const std::string& path) { _mkdir(path.c_str()); }
@@ -99,6 +112,16 @@ std::tm LocalTime(std::time_t when) {
   std::tm t{};
   localtime_r(&when, &t);
   return t;
+}
+
+long UtcOffsetSeconds(std::time_t when) { return LocalTime(when).tm_gmtoff; }
+
+void CatchStop(void (*onStop)(int)) {
+  struct sigaction action {};
+  action.sa_handler = onStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 void MakeFolder(const std::string& path) { mkdir(path.c_str(), 0700); }

@@ -11,6 +11,13 @@ namespace vantrel::platform {
 
 // The local time of a moment (localtime_r; localtime_s on Windows).
 std::tm LocalTime(std::time_t when);
+// How far the local time of a moment is ahead of UTC, in seconds (west of Greenwich: less
+// than 0).
+long UtcOffsetSeconds(std::time_t when);
+
+// Calls onStop (from a signal handler: it may only set a flag) when the user asks a
+// command-line program to stop: Ctrl+C, or SIGTERM on Linux and Ctrl+Break on Windows.
+void CatchStop(void (*onStop)(int));
 
 // Makes one folder, its parent being there: with mode 0700, as the XDG rules ask for the
 // folders of a user's files; Windows has no mode, the user's profile keeps it private.
