@@ -39,6 +39,9 @@ class TcpConnection : public Link {
   // Windows, where there is none: FinishConnect tells there. It is closed once FinishConnect
   // has taken the outcome, or Close has given the connect up: stop watching it first.
   int ConnectHandle() const;
+  // While a connect is under way, waits at most timeoutMs for its outcome: 1 when it is
+  // there for FinishConnect, 0 not yet; -1 when no connect is under way.
+  int WaitConnect(int timeoutMs);
   // The outcome of the connect started: 1 connected, 0 failed (LastError: ECONNREFUSED,
   // ETIMEDOUT, EHOSTUNREACH, ... or kHostNotFound), -1 still under way.
   int FinishConnect();

@@ -136,6 +136,16 @@ void TcpConnection::StartConnect(const std::string& host, int port, int timeoutM
 
 int TcpConnection::ConnectHandle() const { return attempt_ ? attempt_->wake : -1; }
 
+int TcpConnection::WaitConnect(int timeoutMs) {
+  if (!attempt_) return -1;
+  pollfd p{attempt_->wake, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, timeoutMs);
+  } while (r < 0 && errno == EINTR);
+  return r > 0 ? 1 : 0;
+}
+
 int TcpConnection::FinishConnect() {
   if (!attempt_) return fd_ >= 0 ? 1 : 0;
   int fd;

@@ -194,6 +194,17 @@ void TcpConnection::StartConnect(const std::string& host, int port, int timeoutM
 
 int TcpConnection::ConnectHandle() const { return -1; }
 
+int TcpConnection::WaitConnect(int timeoutMs) {
+  if (!attempt_) return -1;
+  std::unique_lock<std::mutex> hold(attempt_->lock);
+  const auto done = [this] { return attempt_->done; };
+  if (timeoutMs < 0) {
+    attempt_->ended.wait(hold, done);
+    return 1;
+  }
+  return attempt_->ended.wait_for(hold, std::chrono::milliseconds(timeoutMs), done) ? 1 : 0;
+}
+
 int TcpConnection::FinishConnect() {
   if (!attempt_) return IsOpen() ? 1 : 0;
   SOCKET s;

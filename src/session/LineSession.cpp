@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "diag/Diagnostics.h"
@@ -958,6 +960,18 @@ int LineSession::WatchHandle() const {
   if (connecting_) return line_.ConnectHandle();
   if (on_line_ != Kind::None && on_line_ != Kind::Quiet) return line_.master().link().Handle();
   return -1;
+}
+
+bool LineSession::Watching() const {
+  return connecting_ || (on_line_ != Kind::None && on_line_ != Kind::Quiet);
+}
+
+int LineSession::WaitLink(int timeoutMs) {
+  if (connecting_) return line_.WaitConnect(timeoutMs) > 0 ? 1 : 0;
+  Link& link = line_.master().link();
+  if (Watching() && link.IsOpen()) return link.WaitReadable(timeoutMs) != 0 ? 1 : 0;
+  if (timeoutMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+  return 0;
 }
 
 TimePoint LineSession::NextPollDue() const {
