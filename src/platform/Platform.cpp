@@ -96,7 +96,7 @@ bool CloseFile(int fd) { return _close(fd) == 0; }
 
 bool RemoveFile(const std::string& path) { return _unlink(path.c_str()) == 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
@@ -158,7 +158,7 @@ bool CloseFile(int fd) { return close(fd) == 0; }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0;
 }
 

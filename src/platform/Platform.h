@@ -44,7 +44,7 @@ bool CloseFile(int fd);
 // Removes a file; false with errno set on failure.
 bool RemoveFile(const std::string& path);
 // Renames from over to, replacing to when it is there; false with errno set on failure.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameOver(const std::string& from, const std::string& to);
 // Makes a rename in the folder reach the disk with the folder's entry (Linux); Windows
 // writes it through with the rename itself.
 void FlushFolder(const std::string& folder);

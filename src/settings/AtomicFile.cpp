@@ -119,7 +119,7 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text, c
   }
   if (!platform::FlushFile(fd)) return fail("flush the temporary file", errno, fd, temp);
   if (!platform::CloseFile(fd)) return fail("close the temporary file", errno, -1, temp);
-  if (!platform::ReplaceFile(temp, dest)) return fail("replace the file", errno, -1, temp);
+  if (!platform::RenameOver(temp, dest)) return fail("replace the file", errno, -1, temp);
 
   // The rename itself reaches the disk with the folder's entry.
   platform::FlushFolder(folder);
