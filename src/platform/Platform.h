@@ -9,6 +9,13 @@
 
 namespace vantrel::platform {
 
+// How a text file's lines end: LF, and CR LF on Windows.
+#ifdef _WIN32
+inline constexpr char kLineEnd[] = "\r\n";
+#else
+inline constexpr char kLineEnd[] = "\n";
+#endif
+
 // The local time of a moment (localtime_r; localtime_s on Windows).
 std::tm LocalTime(std::time_t when);
 // How far the local time of a moment is ahead of UTC, in seconds (west of Greenwich: less
