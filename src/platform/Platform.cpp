@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -19,6 +20,26 @@
 namespace vantrel::platform {
 
 #ifdef _WIN32
+
+std::string ErrorText(int err) {
+  switch (err) {
+    case EADDRINUSE: return "Address already in use";
+    case EADDRNOTAVAIL: return "Cannot assign requested address";
+    case EAFNOSUPPORT: return "Address family not supported by protocol";
+    case ECONNABORTED: return "Software caused connection abort";
+    case ECONNREFUSED: return "Connection refused";
+    case ECONNRESET: return "Connection reset by peer";
+    case EHOSTUNREACH: return "No route to host";
+    case ENETDOWN: return "Network is down";
+    case ENETUNREACH: return "Network is unreachable";
+    case ENOBUFS: return "No buffer space available";
+    case ENOTCONN: return "Transport endpoint is not connected";
+    case EOPNOTSUPP: return "Operation not supported";
+    case ETIMEDOUT: return "Connection timed out";
+    case EWOULDBLOCK: return "Resource temporarily unavailable";
+    default: return std::strerror(err);
+  }
+}
 
 namespace {
 
@@ -107,6 +128,8 @@ bool RenameOver(const std::string& from, const std::string& to) {
 void FlushFolder(const std::string&) {}
 
 #else
+
+std::string ErrorText(int err) { return std::strerror(err); }
 
 std::tm LocalTime(std::time_t when) {
   std::tm t{};

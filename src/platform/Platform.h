@@ -16,6 +16,11 @@ inline constexpr char kLineEnd[] = "\r\n";
 inline constexpr char kLineEnd[] = "\n";
 #endif
 
+// What an errno value means, as strerror says it on Linux. Windows' C library has no text
+// for the network errors (ECONNREFUSED, ECONNRESET, ETIMEDOUT, ...), which the links give
+// there too: those are told here in the same words.
+std::string ErrorText(int err);
+
 // The local time of a moment (localtime_r; localtime_s on Windows).
 std::tm LocalTime(std::time_t when);
 // How far the local time of a moment is ahead of UTC, in seconds (west of Greenwich: less

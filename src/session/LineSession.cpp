@@ -13,6 +13,7 @@
 #include "modbus/ExceptionText.h"
 #include "modbus/Functions.h"
 #include "modbus/ModbusFrame.h"
+#include "platform/Platform.h"
 #include "session/PollTexts.h"
 #include "session/ResponseTable.h"
 #include "session/ValueNames.h"
@@ -190,11 +191,11 @@ void LineSession::LineLost() {
   down_told_ = true;
   if (was == Kind::Poll || was == Kind::Write) CountEnd(poll, ExchangeClass::OtherError, was == Kind::Write);
   if (Network()) {
-    Log(-1, "The connection to " + ConnectionText() + " has been lost (" + std::strerror(error) +
+    Log(-1, "The connection to " + ConnectionText() + " has been lost (" + platform::ErrorText(error) +
                 "); it is made again at the next poll");
   } else {
     Log(-1, "The device of serial port " + ConnectionText() + " has gone away (" + device + ": " +
-                std::strerror(error) + "); it is opened again at the next poll");
+                platform::ErrorText(error) + "); it is opened again at the next poll");
   }
   if (was == Kind::Write) Log(poll, "The write on the line was not confirmed");
   if (!mapRead.empty()) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "modbus/Framing.h"
+#include "platform/Platform.h"
 
 namespace vantrel {
 namespace {
@@ -54,7 +55,7 @@ bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string
   Close();
   file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) {
-    error = path + ": " + std::strerror(errno);
+    error = path + ": " + platform::ErrorText(errno);
     return false;
   }
   std::vector<std::uint8_t> header;
@@ -66,7 +67,7 @@ bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string
   PutNative<std::uint32_t>(header, kSnapLength);
   PutNative<std::uint32_t>(header, kLinkTypeRaw);
   if (std::fwrite(header.data(), 1, header.size(), file_) != header.size() || std::fflush(file_) != 0) {
-    error = path + ": " + std::strerror(errno);
+    error = path + ": " + platform::ErrorText(errno);
     Close();
     return false;
   }

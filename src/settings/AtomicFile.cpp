@@ -93,8 +93,8 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text, c
   auto fail = [&](const char* what, int err, int fd, const std::string& temp) {
     if (fd >= 0) platform::CloseFile(fd);
     if (!temp.empty()) platform::RemoveFile(temp);
-    WriteDebugLog("%s could not %s for [%s]: %s", who, what, target.c_str(), std::strerror(err));
-    if (why != nullptr) *why = std::string("could not ") + what + ": " + std::strerror(err);
+    WriteDebugLog("%s could not %s for [%s]: %s", who, what, target.c_str(), platform::ErrorText(err).c_str());
+    if (why != nullptr) *why = std::string("could not ") + what + ": " + platform::ErrorText(err);
     return false;
   };
 
@@ -129,7 +129,7 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text, c
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    error = path + ": cannot be read: " + std::strerror(errno);
+    error = path + ": cannot be read: " + platform::ErrorText(errno);
     return false;
   }
   char buf[65536];
@@ -138,7 +138,7 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
   const int err = std::ferror(f) ? errno : 0;
   std::fclose(f);
   if (err != 0) {
-    error = path + ": cannot be read: " + std::strerror(err);
+    error = path + ": cannot be read: " + platform::ErrorText(err);
     return false;
   }
   return true;

@@ -19,6 +19,7 @@
 #include "modbus/Link.h"
 #include "modbus/ModbusFrame.h"
 #include "net/TcpConnection.h"
+#include "platform/Platform.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -70,7 +71,7 @@ int Report(const std::uint8_t* pdu, int first, int count) {
 int ReadSerial(int port, int baud, char parity, int data, int stop, int id, int first, int count) {
   SerialPort link;
   if (!link.Open(port, baud, parity, data, stop)) {
-    std::fprintf(stderr, "COM%d: cannot be opened: %s\n", port, std::strerror(link.LastError()));
+    std::fprintf(stderr, "COM%d: cannot be opened: %s\n", port, platform::ErrorText(link.LastError()).c_str());
     return 1;
   }
   std::uint8_t request[8];
@@ -80,7 +81,7 @@ int ReadSerial(int port, int baud, char parity, int data, int stop, int id, int 
   }
   link.Write(request, 8);
   if (link.LastError() != 0) {
-    std::fprintf(stderr, "COM%d: the request was not sent: %s\n", port, std::strerror(link.LastError()));
+    std::fprintf(stderr, "COM%d: the request was not sent: %s\n", port, platform::ErrorText(link.LastError()).c_str());
     return link.DeviceLost() ? 4 : 1;
   }
   std::vector<std::uint8_t> reply;
@@ -89,7 +90,7 @@ int ReadSerial(int port, int baud, char parity, int data, int stop, int id, int 
   if (gathered != 0) {
     std::fprintf(stderr, "COM%d: %zu of %zu bytes of the reply%s%s\n", port, reply.size(), whole,
                  gathered == 3 ? " before the time-out" : ", then the device was gone: ",
-                 gathered == 3 ? "" : std::strerror(link.LastError()));
+                 gathered == 3 ? "" : platform::ErrorText(link.LastError()).c_str());
     return gathered;
   }
   if (reply[0] != id || Crc16(reply.data(), static_cast<std::uint16_t>(whole - 2)) !=
@@ -107,7 +108,7 @@ int ReadTcp(const std::string& where, int id, int first, int count) {
   if (!ParseHostPort(where, kModbusTcpPort, host, portNumber)) return Usage();
   TcpConnection link;
   if (!link.Connect(host, portNumber, kReplyTimeoutMs)) {
-    std::fprintf(stderr, "%s: no connection: %s\n", where.c_str(), std::strerror(link.LastError()));
+    std::fprintf(stderr, "%s: no connection: %s\n", where.c_str(), platform::ErrorText(link.LastError()).c_str());
     return link.LastError() == ETIMEDOUT ? 3 : 1;
   }
   std::uint8_t rtu[8];
@@ -124,7 +125,7 @@ int ReadTcp(const std::string& where, int id, int first, int count) {
   if (gathered != 0) {
     std::fprintf(stderr, "%s: %zu of %zu bytes of the reply%s%s\n", where.c_str(), reply.size(), whole,
                  gathered == 3 ? " before the time-out" : ", then the connection was closed: ",
-                 gathered == 3 ? "" : std::strerror(link.LastError()));
+                 gathered == 3 ? "" : platform::ErrorText(link.LastError()).c_str());
     return gathered;
   }
   if (reply[0] != 0 || reply[1] != 1 || reply[6] != id) {
