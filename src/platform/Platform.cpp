@@ -80,6 +80,10 @@ void CatchStop(void (*onStop)(int)) {
   std::signal(SIGBREAK, onStop);
 }
 
+void CatchHangUp(void (*)(int)) {}
+
+void IgnoreBrokenPipe() {}
+
 void MakeFolder(const std::string& path) { _mkdir(path.c_str()); }
 
 int ProcessId() { return static_cast<int>(GetCurrentProcessId()); }
@@ -146,6 +150,15 @@ void CatchStop(void (*onStop)(int)) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
+
+void CatchHangUp(void (*onStop)(int)) {
+  struct sigaction action {};
+  action.sa_handler = onStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 void MakeFolder(const std::string& path) { mkdir(path.c_str(), 0700); }
 

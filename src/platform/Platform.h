@@ -30,6 +30,12 @@ long UtcOffsetSeconds(std::time_t when);
 // Calls onStop (from a signal handler: it may only set a flag) when the user asks a
 // command-line program to stop: Ctrl+C, or SIGTERM on Linux and Ctrl+Break on Windows.
 void CatchStop(void (*onStop)(int));
+// Calls onStop too when the terminal that started the program goes away (SIGHUP); Windows
+// has no such signal.
+void CatchHangUp(void (*onStop)(int));
+// A write to a pipe or socket whose reader has gone fails with EPIPE instead of ending the
+// program (SIGPIPE); Windows never ends it so.
+void IgnoreBrokenPipe();
 
 // Makes one folder, its parent being there: with mode 0700, as the XDG rules ask for the
 // folders of a user's files; Windows has no mode, the user's profile keeps it private.
