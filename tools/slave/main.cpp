@@ -49,7 +49,8 @@ const char kUsage[] =
     "vantrel-poll open it like a serial port. Stop it with Ctrl+C; the link is removed.\n"
     "On Windows, which has no pseudo-terminals, LINK names a COM port (for example COM6)\n"
     "that it serves at the line settings of -b, -d, -P and -s; the master opens the port\n"
-    "at the other end of a null-modem cable or a virtual port pair.\n"
+    "at the other end of a null-modem cable or a virtual port pair. Should the port go\n"
+    "away (an adapter pulled), it says so and ends with status 1.\n"
     "\n"
     "Over TCP it serves Modbus TCP (--tcp), or RTU frames as a serial-to-Ethernet gateway\n"
     "passes them on (--rtu-over-tcp), to several clients at once, each on its own\n"
@@ -341,7 +342,7 @@ struct LineSettings {
 };
 
 // Serves the core on the device end LINK (a pseudo-terminal that LINK points to; on Windows
-// the COM port LINK), until a signal. 0, or 2 when it cannot be had.
+// the COM port LINK), until a signal. 0, 2 when it cannot be had, 1 when it went away.
 int ServeLine(const std::string& name, SlaveCore& core, const LineTiming& line, const LineSettings& port,
               const std::string& settings) {
   std::string error;
@@ -362,7 +363,15 @@ int ServeLine(const std::string& name, SlaveCore& core, const LineTiming& line, 
   long long firstByteNs = 0;
   while (!g_stop) {
     const int r = link.WaitReadable(buffer.empty() || !rtu ? 200 : line.silenceMs);
-    if (r < 0) break;
+    if (r < 0) {
+      // A COM port can go away (an adapter pulled); the pseudo-terminal, held open, cannot.
+      if (link.DeviceLost()) {
+        std::fprintf(stderr, "vantrel-slave: %s went away: %s\n", end->Where().c_str(),
+                     vantrel::platform::ErrorText(link.LastError()).c_str());
+        return 1;
+      }
+      break;
+    }
     if (r == 0) {
       // Silence after bytes: whatever came is one frame.
       if (rtu && !buffer.empty()) {
