@@ -1,12 +1,9 @@
 #include "session/PcapWriter.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "modbus/Framing.h"
-#include "platform/Platform.h"
 
 namespace vantrel {
 namespace {
@@ -17,19 +14,6 @@ constexpr std::uint16_t kMasterPort = 50200;
 constexpr std::uint16_t kModbusPort = 502;
 constexpr int kIpHeader = 20;
 constexpr int kTcpHeader = 20;
-// The file's header: magic, version 2.4, zone and accuracy 0, the longest packet kept, and
-// the link type of packets that begin with their IP header (LINKTYPE_RAW).
-constexpr std::uint32_t kMagic = 0xA1B2C3D4;  // microsecond stamps, in the writer's byte order
-constexpr std::uint32_t kSnapLength = 65535;
-constexpr std::uint32_t kLinkTypeRaw = 101;
-
-// A field of the file's own headers, in this machine's byte order as the magic tells.
-template <typename T>
-void PutNative(std::vector<std::uint8_t>& out, T value) {
-  std::uint8_t bytes[sizeof value];
-  std::memcpy(bytes, &value, sizeof value);
-  out.insert(out.end(), bytes, bytes + sizeof value);
-}
 
 void Put16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v >> 8);
@@ -52,25 +36,7 @@ std::uint16_t Checksum(const std::uint8_t* p, std::size_t n, std::uint32_t sum =
 }  // namespace
 
 bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string& error) {
-  Close();
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) {
-    error = path + ": " + platform::ErrorText(errno);
-    return false;
-  }
-  std::vector<std::uint8_t> header;
-  PutNative<std::uint32_t>(header, kMagic);
-  PutNative<std::uint16_t>(header, 2);
-  PutNative<std::uint16_t>(header, 4);
-  PutNative<std::int32_t>(header, 0);
-  PutNative<std::uint32_t>(header, 0);
-  PutNative<std::uint32_t>(header, kSnapLength);
-  PutNative<std::uint32_t>(header, kLinkTypeRaw);
-  if (std::fwrite(header.data(), 1, header.size(), file_) != header.size() || std::fflush(file_) != 0) {
-    error = path + ": " + platform::ErrorText(errno);
-    Close();
-    return false;
-  }
+  if (!file_.Open(path, error)) return false;
   originEpochMs_ = originEpochMs;
   masterSeq_ = slaveSeq_ = 1;
   packets_ = 0;
@@ -78,7 +44,7 @@ bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string
 }
 
 bool PcapWriter::Write(const MonitorFrame& frame) {
-  if (file_ == nullptr || frame.kind == FrameKind::Noise || frame.bytes.size() < 3) return false;
+  if (!file_.IsOpen() || frame.kind == FrameKind::Noise || frame.bytes.size() < 3) return false;
   // The PDU: the frame without its slave id and its check bytes.
   const int pdu = static_cast<int>(frame.bytes.size()) - 1 - frame.checkSize;
   if (pdu < 1) return false;
@@ -118,24 +84,12 @@ bool PcapWriter::Write(const MonitorFrame& frame) {
 
   const double ms = originEpochMs_ + frame.timeMs;
   const double seconds = std::floor(ms / 1000);
-  std::vector<std::uint8_t> record;
-  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(seconds));
-  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(std::lround((ms - seconds * 1000) * 1000) % 1000000));
-  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(total));  // the bytes kept
-  PutNative<std::uint32_t>(record, static_cast<std::uint32_t>(total));  // of the packet's
-  record.insert(record.end(), packet.begin(), packet.end());
-  if (std::fwrite(record.data(), 1, record.size(), file_) != record.size() || std::fflush(file_) != 0) {
-    return false;
-  }
+  const auto micros = static_cast<std::uint32_t>(std::lround((ms - seconds * 1000) * 1000) % 1000000);
+  if (!file_.Write(static_cast<std::uint32_t>(seconds), micros, packet)) return false;
   ++packets_;
   return true;
 }
 
-void PcapWriter::Close() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
-}
+void PcapWriter::Close() { file_.Close(); }
 
 }  // namespace vantrel

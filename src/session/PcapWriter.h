@@ -1,6 +1,5 @@
 // The bus monitor's frames as a capture file that Wireshark and tshark open (libpcap's
-// format, microsecond time stamps, written here on every platform as the frames come and
-// flushed after each).
+// format, written as the frames come and flushed after each).
 //
 // A serial line has no link type that Wireshark's Modbus dissector reads with requests and
 // replies told apart: its RTU dissector guesses the direction from the lengths, and only over
@@ -15,10 +14,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "session/MonitorDecode.h"
+#include "session/PcapFile.h"
 
 namespace vantrel {
 
@@ -33,7 +32,7 @@ class PcapWriter {
   // 1970) of the monitor's time 0: a packet's time is originEpochMs + the frame's timeMs.
   // False with error set when the file cannot be written.
   bool Open(const std::string& path, double originEpochMs, std::string& error);
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_.IsOpen(); }
   // Writes a request, reply or exception as a packet, and flushes the file; noise is left
   // out. False when not open, or the frame is not written.
   bool Write(const MonitorFrame& frame);
@@ -42,7 +41,7 @@ class PcapWriter {
   long Packets() const { return packets_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  PcapFile file_;
   double originEpochMs_ = 0;
   std::uint32_t masterSeq_ = 1;  // the next sequence number from the master
   std::uint32_t slaveSeq_ = 1;   // and from the slave

@@ -11,33 +11,59 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 }  // namespace
 
-void CsvParser::EndField() {
+struct CsvParser::State {
+  enum class Where { RowNotBegun, FieldNotBegun, FieldBegun, FieldMightHaveEnded };
+  std::size_t Parse(std::string_view piece);
+  bool Finish();
+  void EndField();
+  void EndRow(int ending);
+
+  FieldSink on_field_;
+  RowSink on_row_;
+  Where where_ = Where::RowNotBegun;
+  std::string field_;
+  bool quoted_ = false;
+  std::size_t blanks_ = 0;  // at the end of field_, to drop should the field end there
+};
+
+CsvParser::CsvParser(FieldSink onField, RowSink onRow) : state_(std::make_unique<State>()) {
+  state_->on_field_ = std::move(onField);
+  state_->on_row_ = std::move(onRow);
+}
+
+CsvParser::~CsvParser() = default;
+
+std::size_t CsvParser::Parse(std::string_view piece) { return state_->Parse(piece); }
+
+bool CsvParser::Finish() { return state_->Finish(); }
+
+void CsvParser::State::EndField() {
   if (!quoted_) field_.resize(field_.size() - blanks_);
   on_field_(field_);
-  state_ = State::FieldNotBegun;
+  where_ = Where::FieldNotBegun;
   field_.clear();
   quoted_ = false;
   blanks_ = 0;
 }
 
-void CsvParser::EndRow(int ending) {
+void CsvParser::State::EndRow(int ending) {
   on_row_(ending);
-  state_ = State::RowNotBegun;
+  where_ = Where::RowNotBegun;
   field_.clear();
   quoted_ = false;
   blanks_ = 0;
 }
 
-std::size_t CsvParser::Parse(std::string_view piece) {
+std::size_t CsvParser::State::Parse(std::string_view piece) {
   for (std::size_t at = 0; at < piece.size(); ++at) {
     const char c = piece[at];
-    switch (state_) {
-      case State::RowNotBegun:
-      case State::FieldNotBegun:
+    switch (where_) {
+      case Where::RowNotBegun:
+      case Where::FieldNotBegun:
         if (IsBlank(c)) break;  // blanks before a field are not of it
         if (IsLineEnd(c)) {
           // A line end where no row has begun (the LF of CR LF, a blank line) ends nothing.
-          if (state_ == State::FieldNotBegun) {
+          if (where_ == Where::FieldNotBegun) {
             EndField();
             EndRow(static_cast<unsigned char>(c));
           }
@@ -46,19 +72,19 @@ std::size_t CsvParser::Parse(std::string_view piece) {
         if (c == kComma) {
           EndField();
         } else if (c == kQuote) {
-          state_ = State::FieldBegun;
+          where_ = Where::FieldBegun;
           quoted_ = true;
         } else {
-          state_ = State::FieldBegun;
+          where_ = Where::FieldBegun;
           quoted_ = false;
           field_ += c;
         }
         break;
-      case State::FieldBegun:
+      case Where::FieldBegun:
         if (c == kQuote) {
           if (!quoted_) return at;  // a quote inside a field that began without one
           field_ += c;  // kept until the next character tells whether it closes the field
-          state_ = State::FieldMightHaveEnded;
+          where_ = Where::FieldMightHaveEnded;
         } else if (c == kComma && !quoted_) {
           EndField();
         } else if (IsLineEnd(c) && !quoted_) {
@@ -69,7 +95,7 @@ std::size_t CsvParser::Parse(std::string_view piece) {
           blanks_ = !quoted_ && IsBlank(c) ? blanks_ + 1 : 0;
         }
         break;
-      case State::FieldMightHaveEnded:
+      case Where::FieldMightHaveEnded:
         // The field's last quote was a closing one, unless a second follows at once.
         if (c == kComma || IsLineEnd(c)) {
           field_.resize(field_.size() - blanks_ - 1);
@@ -79,7 +105,7 @@ std::size_t CsvParser::Parse(std::string_view piece) {
           field_ += c;
           ++blanks_;
         } else if (c == kQuote && blanks_ == 0) {
-          state_ = State::FieldBegun;  // a doubled quote: one is kept
+          where_ = Where::FieldBegun;  // a doubled quote: one is kept
         } else {
           return at;  // text after the closing quote
         }
@@ -89,19 +115,19 @@ std::size_t CsvParser::Parse(std::string_view piece) {
   return piece.size();
 }
 
-bool CsvParser::Finish() {
-  if (state_ == State::FieldBegun && quoted_) return false;
-  switch (state_) {
-    case State::FieldMightHaveEnded:
+bool CsvParser::State::Finish() {
+  if (where_ == Where::FieldBegun && quoted_) return false;
+  switch (where_) {
+    case Where::FieldMightHaveEnded:
       field_.resize(field_.size() - blanks_ - 1);
       blanks_ = 0;
       [[fallthrough]];
-    case State::FieldNotBegun:
-    case State::FieldBegun:
+    case Where::FieldNotBegun:
+    case Where::FieldBegun:
       EndField();
       EndRow(-1);
       break;
-    case State::RowNotBegun:
+    case Where::RowNotBegun:
       break;
   }
   return true;
