@@ -37,6 +37,27 @@ void CatchHangUp(void (*onStop)(int));
 // program (SIGPIPE); Windows never ends it so.
 void IgnoreBrokenPipe();
 
+// Where a user's files go when the working folder is no place for them: the settings in a
+// folder that roams with the user, the logs in one of this machine. Linux follows the XDG
+// rules ($XDG_CONFIG_HOME, default ~/.config; $XDG_STATE_HOME, default ~/.local/state);
+// Windows the profile's folders (%APPDATA%, default <profile>\AppData\Roaming;
+// %LOCALAPPDATA%, default <profile>\AppData\Local). The program's folder is made in each.
+struct UserFolderRule {
+  const char* homeVariable;
+  const char* settingsVariable;
+  const char* logsVariable;
+  const char* settingsUnderHome;  // when its variable is unset or not an absolute path
+  const char* logsUnderHome;
+  const char* programFolder;
+};
+#ifdef _WIN32
+inline constexpr UserFolderRule kUserFolders = {"USERPROFILE",     "APPDATA",       "LOCALAPPDATA",
+                                                "AppData\\Roaming", "AppData\\Local", "Vantrel Modbus Scanner"};
+#else
+inline constexpr UserFolderRule kUserFolders = {"HOME",    "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+                                                ".config", ".local/state",    "vantrel-modbus-scanner"};
+#endif
+
 // Makes one folder, its parent being there: with mode 0700, as the XDG rules ask for the
 // folders of a user's files; Windows has no mode, the user's profile keeps it private.
 // Nothing happens when it is there already.
