@@ -7,6 +7,17 @@
 #include <ctime>
 #include <string>
 
+// The printf checks of a function that formats through the C library's vsnprintf. MinGW's
+// C++ library takes its own ISO vsnprintf (%zu and all), which the gnu_printf kind checks;
+// plain printf there means Microsoft's older set. Other compilers check nothing.
+#if defined(__MINGW32__)
+#define VANTREL_PRINTF(string, first) __attribute__((format(gnu_printf, string, first)))
+#elif defined(__GNUC__)
+#define VANTREL_PRINTF(string, first) __attribute__((format(printf, string, first)))
+#else
+#define VANTREL_PRINTF(string, first)
+#endif
+
 namespace vantrel::platform {
 
 // How a text file's lines end: LF, and CR LF on Windows.
