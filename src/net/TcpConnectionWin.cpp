@@ -13,6 +13,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "net/Winsock.h"
+
 namespace vantrel {
 namespace {
 
@@ -25,39 +27,7 @@ long long MsUntil(Clock::time_point when) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
 }
 
-// Winsock works only between WSAStartup and WSACleanup: once for the process, at the first
-// connection made.
-void StartWinsock() {
-  static const bool started = [] {
-    WSADATA data{};
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  (void)started;  // a failed start shows in the socket call that follows
-}
-
-int ErrnoOf(int error) {
-  switch (error) {
-    case WSAECONNREFUSED: return ECONNREFUSED;
-    case WSAETIMEDOUT: return ETIMEDOUT;
-    case WSAEHOSTUNREACH: return EHOSTUNREACH;
-    case WSAENETUNREACH: return ENETUNREACH;
-    case WSAENETDOWN: return ENETDOWN;
-    case WSAECONNRESET: return ECONNRESET;
-    case WSAECONNABORTED: return ECONNABORTED;
-    case WSAENOTCONN: return ENOTCONN;
-    case WSAESHUTDOWN: return EPIPE;
-    case WSAEADDRNOTAVAIL: return EADDRNOTAVAIL;
-    case WSAEAFNOSUPPORT: return EAFNOSUPPORT;
-    case WSAEMFILE: return EMFILE;
-    case WSAENOBUFS: return ENOBUFS;
-    case WSAEINVAL: return EINVAL;
-    case WSAEINTR: return EINTR;
-    case WSANOTINITIALISED: return ENETDOWN;
-    default: return EIO;
-  }
-}
-
-int LastErrno() { return ErrnoOf(WSAGetLastError()); }
+int LastErrno() { return winsock::Errno(WSAGetLastError()); }
 
 timeval Interval(long long ms) {
   timeval tv{};
@@ -100,7 +70,7 @@ int AwaitConnect(SOCKET s, Clock::time_point deadline) {
     int err = 0;
     int size = sizeof err;
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &size) != 0) return LastErrno();
-    if (err != 0) return ErrnoOf(err);
+    if (err != 0) return winsock::Errno(err);
     return FD_ISSET(s, &failed) ? ECONNREFUSED : 0;
   }
 }
@@ -131,7 +101,7 @@ SOCKET ConnectSocket(const std::string& host, int port, Clock::time_point deadli
       err = LastErrno();
     } else if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
       const int wsa = WSAGetLastError();
-      err = wsa == WSAEWOULDBLOCK ? AwaitConnect(s, deadline) : ErrnoOf(wsa);
+      err = wsa == WSAEWOULDBLOCK ? AwaitConnect(s, deadline) : winsock::Errno(wsa);
     }
     if (err != 0) {
       error = err;
@@ -164,7 +134,7 @@ TcpConnection::~TcpConnection() { Close(); }
 
 void TcpConnection::StartConnect(const std::string& host, int port, int timeoutMs) {
   Close();
-  StartWinsock();
+  winsock::Start();
   device_ = HostPortText(host, port);
   last_error_ = 0;
   device_lost_ = false;
@@ -283,7 +253,7 @@ int TcpConnection::Write(const std::uint8_t* bytes, int count) {
     }
     const int wsa = WSAGetLastError();
     if (n == SOCKET_ERROR && wsa != WSAEWOULDBLOCK) {
-      NoteLost(ErrnoOf(wsa));  // ECONNRESET, ECONNABORTED: the stream is over
+      NoteLost(winsock::Errno(wsa));  // ECONNRESET, ECONNABORTED: the stream is over
       break;
     }
     const long long left = MsUntil(deadline);
@@ -327,7 +297,7 @@ int TcpConnection::WaitReadable(int timeoutMs) {
   }
   const int wsa = WSAGetLastError();
   if (wsa == WSAEWOULDBLOCK || wsa == WSAEINTR) return 0;
-  NoteLost(ErrnoOf(wsa));
+  NoteLost(winsock::Errno(wsa));
   return -1;
 }
 

@@ -8,43 +8,13 @@
 
 #include "net/TcpConnection.h"
 #include "net/TcpListener.h"
+#include "net/Winsock.h"
 #include "platform/Platform.h"
 
 namespace vantrel {
 namespace {
 
-// Winsock works only after WSAStartup: once for the process, before the first socket.
-void StartWinsock() {
-  static const bool started = [] {
-    WSADATA data{};
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  (void)started;  // a failed start shows in the socket call that follows
-}
-
-int ErrnoOf(int error) {
-  switch (error) {
-    case WSAEWOULDBLOCK: return EAGAIN;
-    case WSAEINTR: return EAGAIN;
-    case WSAEADDRINUSE: return EADDRINUSE;
-    case WSAEADDRNOTAVAIL: return EADDRNOTAVAIL;
-    case WSAEACCES: return EACCES;
-    case WSAEAFNOSUPPORT: return EAFNOSUPPORT;
-    case WSAECONNRESET: return ECONNRESET;
-    case WSAECONNABORTED: return ECONNABORTED;
-    case WSAENOTCONN: return ENOTCONN;
-    case WSAESHUTDOWN: return EPIPE;
-    case WSAETIMEDOUT: return ETIMEDOUT;
-    case WSAENETDOWN: return ENETDOWN;
-    case WSAEMFILE: return EMFILE;
-    case WSAENOBUFS: return ENOBUFS;
-    case WSAEINVAL: return EINVAL;
-    case WSANOTINITIALISED: return ENETDOWN;
-    default: return EIO;
-  }
-}
-
-int LastErrno() { return ErrnoOf(WSAGetLastError()); }
+int LastErrno() { return winsock::Errno(WSAGetLastError()); }
 
 SOCKET Of(Socket s) { return static_cast<SOCKET>(s); }
 
@@ -64,7 +34,7 @@ bool MakeNonBlocking(SOCKET s) {
 }  // namespace
 
 Socket ListenTcp(const std::string& address, int port, int backlog, std::string& where) {
-  StartWinsock();
+  winsock::Start();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -139,7 +109,7 @@ int PendingError(Socket s) {
   int error = 0;
   int size = sizeof error;
   getsockopt(Of(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
-  return error != 0 ? ErrnoOf(error) : 0;
+  return error != 0 ? winsock::Errno(error) : 0;
 }
 
 void CloseSocket(Socket s) {
