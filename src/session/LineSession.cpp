@@ -959,8 +959,7 @@ void LineSession::CountEnd(int poll, ExchangeClass how, bool write) {
 
 int LineSession::WatchHandle() const {
   if (connecting_) return line_.ConnectHandle();
-  if (on_line_ != Kind::None && on_line_ != Kind::Quiet) return line_.master().link().Handle();
-  return -1;
+  return Watching() ? line_.master().link().Handle() : -1;
 }
 
 bool LineSession::Watching() const {

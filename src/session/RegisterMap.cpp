@@ -1,6 +1,5 @@
 #include "session/RegisterMap.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -1080,7 +1079,6 @@ std::string CsvField(const std::string& text, bool first) {
   if (!quote) return text;
   return CsvQuoted(text);
 }
-
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "PollRun.h"
 
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>

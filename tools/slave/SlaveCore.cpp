@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,21 +22,21 @@
 namespace vantrel::slave {
 namespace {
 
-bool ParseNumber(const std::string& text, long& out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  out = std::strtol(text.c_str(), &end, 0);
-  return errno == 0 && end != nullptr && *end == '\0';
-}
-
-// The same in 64 bits, for the 32-bit values: a long has 32 bits only on Windows.
+// A whole number, all of text, in C's notation (0x1F, 017); read in 64 bits, so that the
+// 32-bit values fit where a long has 32 bits (Windows).
 bool ParseNumber(const std::string& text, long long& out) {
   if (text.empty()) return false;
   char* end = nullptr;
   errno = 0;
   out = std::strtoll(text.c_str(), &end, 0);
   return errno == 0 && end != nullptr && *end == '\0';
+}
+
+bool ParseNumber(const std::string& text, long& out) {
+  long long v = 0;
+  if (!ParseNumber(text, v) || v < LONG_MIN || v > LONG_MAX) return false;
+  out = static_cast<long>(v);
+  return true;
 }
 
 Fault Make(Fault::Kind kind, int arg = 0) {
