@@ -17,10 +17,10 @@
 namespace vantrel {
 namespace {
 
+// The folder of a file, by the platform's separators: on Windows a backslash as well as a slash.
 std::string FolderOf(const std::string& file) {
-  const std::size_t slash = file.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : file.substr(0, slash);
+  const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  return folder.empty() ? "." : folder.string();
 }
 
 // The digits of text from at up to the first non-digit, as a number without leading
@@ -87,7 +87,7 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text, c
     if (!error) dest = real.generic_string();
   }
   const std::string folder = FolderOf(dest);
-  const std::string base = dest.substr(dest.rfind('/') + 1);  // npos + 1 == 0
+  const std::string base = fs::path(dest).filename().string();
   RemoveStaleTemporaries(folder, base, who);
 
   auto fail = [&](const char* what, int err, int fd, const std::string& temp) {
