@@ -15,19 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchFrames.h"
 #include "modbus/ModbusFrame.h"
 #include "session/BusMonitor.h"
 
 using namespace vantrel;
+using vantrel::bench::Framed;
 
 namespace {
-
-std::vector<std::uint8_t> Framed(std::vector<std::uint8_t> b) {
-  const std::uint16_t crc = Crc16(b.data(), static_cast<std::uint16_t>(b.size()));
-  b.push_back(static_cast<std::uint8_t>(crc >> 8));
-  b.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  return b;
-}
 
 long RssKb() {
   std::ifstream status("/proc/self/status");

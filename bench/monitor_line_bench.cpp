@@ -23,22 +23,17 @@
 #include <nlohmann/json.hpp>
 
 #include "modbus/DeviceIdentification.h"
+#include "BenchFrames.h"
 #include "modbus/ModbusFrame.h"
 #include "support/LineRelay.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
 using namespace vantrel;
+using vantrel::bench::Framed;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::vector<std::uint8_t> Framed(std::vector<std::uint8_t> b) {
-  const std::uint16_t crc = Crc16(b.data(), static_cast<std::uint16_t>(b.size()));
-  b.push_back(static_cast<std::uint8_t>(crc >> 8));
-  b.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-  return b;
-}
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
   static const char* digits = "0123456789ABCDEF";

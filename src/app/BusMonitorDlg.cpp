@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
@@ -21,6 +20,7 @@
 
 #include <cstring>
 
+#include "app/LinkWatch.h"
 #include "session/MonitorTexts.h"
 #include "session/ValueNames.h"
 
@@ -199,6 +199,7 @@ CBusMonitorDlg::CBusMonitorDlg(const LineConnection& line, std::function<std::st
   layout->addWidget(split, 1);
   layout->addLayout(bottom);
 
+  watch_ = new LinkWatch([this] { OnReadable(); }, this);
   tick_ = new QTimer(this);
   tick_->setInterval(50);
   connect(tick_, &QTimer::timeout, this, [this] { OnTick(); });
@@ -264,8 +265,7 @@ bool CBusMonitorDlg::StartListening() {
   details_->clear();
   clock_.start();
   originEpochMs_ = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
-  notifier_ = new QSocketNotifier(port_.Handle(), QSocketNotifier::Read, this);
-  connect(notifier_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
+  watch_->Watch(true, port_.Handle());
   tick_->start();
   setWindowTitle(QStringLiteral("Bus monitor - %1").arg(QString::fromStdString(text)));
   SetStatus(QStringLiteral("Listening on %1 (%2), nothing is sent. The list keeps the last %3 frames.")
@@ -280,10 +280,7 @@ bool CBusMonitorDlg::StartListening() {
 void CBusMonitorDlg::StopListening() {
   if (!Listening()) return;
   tick_->stop();
-  // Stop may come from the notifier's own signal (the device went away): not deleted under it.
-  notifier_->setEnabled(false);
-  notifier_->deleteLater();
-  notifier_ = nullptr;
+  watch_->Stop();
   std::vector<MonitorFrame> frames;
   OnReadable();
   monitor_->Finish(NowMs(), frames);
@@ -308,7 +305,7 @@ void CBusMonitorDlg::OnReadable() {
     monitor_->Feed(buffer, static_cast<std::size_t>(n), NowMs(), frames);
   }
   Take(frames);
-  if (port_.DeviceLost() && notifier_) {
+  if (port_.DeviceLost() && watch_->Active()) {
     StopListening();
     SetStatus(QStringLiteral("%1 went away.").arg(QString::fromStdString(port_.Device())), true);
   }

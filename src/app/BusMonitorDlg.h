@@ -25,12 +25,13 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QSocketNotifier;
 class QSpinBox;
 class QTableView;
 class QTimer;
 
 namespace vantrel {
+
+class LinkWatch;
 
 // The rows of a MonitorList that pass its filter.
 class MonitorModel : public QAbstractTableModel {
@@ -133,7 +134,7 @@ class CBusMonitorDlg : public QDialog {
   QPlainTextEdit* figures_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* count_ = nullptr;
-  QSocketNotifier* notifier_ = nullptr;
+  LinkWatch* watch_ = nullptr;
   QTimer* tick_ = nullptr;
 };
 

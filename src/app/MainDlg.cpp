@@ -11,7 +11,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -37,6 +36,7 @@
 #include "app/DataLogBar.h"
 #include "app/DiagnosticsDlg.h"
 #include "app/FindDevicesDlg.h"
+#include "app/LinkWatch.h"
 #include "app/LogBox.h"
 #include "app/PollTab.h"
 #include "app/ScanDriver.h"
@@ -111,6 +111,12 @@ CMainDlg::CMainDlg(ScannerSettings& settings, Line& line, Tattler& tattler, QWid
     connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
     timers_[static_cast<std::size_t>(id)] = t;
   }
+  watch_ = new LinkWatch(
+      [this] {
+        session_->LinkReadable();
+        AfterSession();
+      },
+      this);
   // The noise and the frames the master skips while looking for a reply go to the debug log.
   master_.note = [this](const std::string& line) {
     WriteDebugLogText(line);
@@ -572,20 +578,7 @@ void CMainDlg::AfterSession() {
 
 void CMainDlg::UpdateTimers() {
   // The watch: a connect under way, or the link while a reply is awaited.
-  const int fd = session_->WatchHandle();
-  if (watch_ != nullptr && (fd < 0 || watch_->socket() != fd)) {
-    // Later: this may run inside the notifier's own signal.
-    watch_->setEnabled(false);
-    watch_->deleteLater();
-    watch_ = nullptr;
-  }
-  if (watch_ == nullptr && fd >= 0) {
-    watch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(watch_, &QSocketNotifier::activated, this, [this] {
-      session_->LinkReadable();
-      AfterSession();
-    });
-  }
+  watch_->Watch(session_->Watching(), session_->WatchHandle());
   // The reply tick counts the wait while a reply is awaited; it keeps its phase.
   if (!session_->AwaitingReply()) {
     KillTimer(TIMER_REPLY);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "session/LineSession.h"
 #include "session/Workspace.h"
 #include "settings/ScannerSettings.h"
@@ -25,7 +26,6 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
-class QSocketNotifier;
 class QTabWidget;
 class QTableView;
 class QTimer;
@@ -42,6 +42,7 @@ class CDiagnosticsDlg;
 class CTestCenterDlg;
 struct LineSettings;
 class DataLogBar;
+class LinkWatch;
 class LogBox;
 class PollTab;
 class Line;
@@ -126,7 +127,7 @@ class CMainDlg : public QDialog, private LineObserver {
   // The activity log: one time-stamped entry, newest on top on screen, appended to the
   // log file. The text is formatted once for the screen (cut at 4095) and once, whole,
   // for the file.
-  void AddLogLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void AddLogLine(const char* format, ...) VANTREL_PRINTF(2, 3);
   void OnBrowseLogFile();
   void OnClearLog();
 
@@ -413,7 +414,7 @@ class CMainDlg : public QDialog, private LineObserver {
   LogBox* logEdit_ = nullptr;
   QLineEdit* logPathEdit_ = nullptr;
   std::unique_ptr<LineSession> session_;
-  QSocketNotifier* watch_ = nullptr;  // on what the session waits for
+  LinkWatch* watch_ = nullptr;  // on what the session waits for
   DataLogBar* dataLogBar_ = nullptr;
   QAction* show64_ = nullptr;
   QAction* readByMap_ = nullptr;

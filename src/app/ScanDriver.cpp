@@ -1,7 +1,8 @@
 #include "app/ScanDriver.h"
 
-#include <QSocketNotifier>
 #include <QTimer>
+
+#include "app/LinkWatch.h"
 
 #include "modbus/ModbusMaster.h"
 
@@ -11,9 +12,10 @@ ScanDriver::ScanDriver(ModbusMaster& master, QObject* parent) : QObject(parent),
   timer_ = new QTimer(this);
   timer_->setSingleShot(true);
   connect(timer_, &QTimer::timeout, this, [this] { Step(); });
+  watch_ = new LinkWatch([this] { Step(); }, this);
 }
 
-ScanDriver::~ScanDriver() { delete watch_; }
+ScanDriver::~ScanDriver() = default;
 
 void ScanDriver::Start(const ScanOptions& options, std::function<bool(const LineSettings&)> setLine) {
   Cancel();
@@ -25,22 +27,15 @@ void ScanDriver::Start(const ScanOptions& options, std::function<bool(const Line
 void ScanDriver::Cancel() {
   if (!Running()) return;
   timer_->stop();
-  delete watch_;
-  watch_ = nullptr;
+  watch_->Stop();
   scan_->Cancel();
   master_.AbandonExchange(scan_->options().timeoutMs);
   if (finished) finished();
 }
 
 void ScanDriver::Watch() {
-  // A sweep opens the port anew: watch the descriptor in use now.
-  const int fd = master_.link().Handle();
-  if (watch_ != nullptr && watch_->socket() == fd) return;
-  delete watch_;
-  watch_ = nullptr;
-  if (fd < 0) return;
-  watch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-  connect(watch_, &QSocketNotifier::activated, this, [this] { Step(); });
+  // A sweep opens the port anew: watch the link in use now.
+  watch_->Watch(master_.link().IsOpen(), master_.link().Handle());
 }
 
 void ScanDriver::Step() {
@@ -49,8 +44,7 @@ void ScanDriver::Step() {
   if (progressed) progressed();
   if (wait < 0) {
     timer_->stop();
-    delete watch_;
-    watch_ = nullptr;
+    watch_->Stop();
     if (finished) finished();
     return;
   }

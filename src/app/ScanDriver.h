@@ -10,11 +10,11 @@
 #include "session/DeviceScan.h"
 #include "session/ScanRunner.h"
 
-class QSocketNotifier;
 class QTimer;
 
 namespace vantrel {
 
+class LinkWatch;
 class ModbusMaster;
 
 class ScanDriver : public QObject {
@@ -44,7 +44,7 @@ class ScanDriver : public QObject {
   ModbusMaster& master_;
   std::unique_ptr<DeviceScan> scan_;
   std::unique_ptr<ScanRunner> runner_;
-  QSocketNotifier* watch_ = nullptr;
+  LinkWatch* watch_ = nullptr;
   QTimer* timer_ = nullptr;
 };
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/Platform.h"
+
 namespace vantrel {
 namespace {
 std::function<std::time_t()>& Source() {
@@ -15,8 +17,7 @@ void SetClock(std::function<std::time_t()> clock) { Source() = std::move(clock);
 
 std::string LogTimePrefix() {
   const std::time_t now = Now();
-  std::tm t{};
-  localtime_r(&now, &t);
+  const std::tm t = platform::LocalTime(now);
   char buf[16];
   std::snprintf(buf, sizeof buf, "[%02d:%02d:%02d] ", t.tm_hour, t.tm_min, t.tm_sec);
   return buf;

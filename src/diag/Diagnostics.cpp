@@ -7,6 +7,7 @@
 
 #include "diag/Clock.h"
 #include "diag/FileFolders.h"
+#include "platform/Platform.h"
 
 namespace vantrel {
 
@@ -40,8 +41,7 @@ const std::string& PathOf(std::string& cached, const char* name) {
 
 void WriteStamp(std::FILE* f) {
   const std::time_t now = Now();
-  std::tm t{};
-  localtime_r(&now, &t);
+  const std::tm t = platform::LocalTime(now);
   std::fprintf(f, "\n[%02d-%02d-%02d %02d:%02d:%02d] ", t.tm_mday, t.tm_mon + 1,
                t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
 }

@@ -10,6 +10,8 @@
 #include <cstdarg>
 #include <string>
 
+#include "platform/Platform.h"
+
 namespace vantrel {
 
 // Message box styles and button codes, with their Win32 values.
@@ -49,18 +51,18 @@ class MessagePresenter {
 void SetMessagePresenter(MessagePresenter* presenter);
 
 // Appends one record to "Debuglog.txt"; the formatted text is not cut.
-void WriteDebugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void WriteDebugLog(const char* format, ...) VANTREL_PRINTF(1, 2);
 // The same for a text taken literally.
 void WriteDebugLogText(const std::string& text);
 // Appends one record to "log.txt" and the same text, cut at 4095 characters, to the debug
 // log. Nothing goes to either when "log.txt" cannot be opened.
-void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void WriteLog(const char* format, ...) VANTREL_PRINTF(1, 2);
 
 // Shows the formatted text (cut at 4095) in a box of style type, records the text and
 // the answer in both logs and returns the button code.
-int MessageAndLog(int type, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int MessageAndLog(int type, const char* format, ...) VANTREL_PRINTF(2, 3);
 // MessageAndLog with a plain OK box.
-int ShowMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int ShowMessage(const char* format, ...) VANTREL_PRINTF(1, 2);
 // Shows a box through the presenter without recording anything (for the activity log's
 // own "Can not save to log", which must not reach the logs it failed to write).
 int ShowUnloggedBox(const std::string& text, int type);

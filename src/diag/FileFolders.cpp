@@ -1,15 +1,13 @@
 #include "diag/FileFolders.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/Platform.h"
+
 namespace vantrel {
 namespace {
-
-constexpr char kFolderName[] = "/vantrel-modbus-scanner";
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -24,37 +22,46 @@ std::string WorkingFolder() {
   return error || here.empty() ? std::string(".") : here;
 }
 
-// An XDG variable counts only when it holds an absolute path.
-std::string XdgFolder(const std::string& variable, const std::string& home, const char* fallback) {
-  if (!variable.empty() && variable.front() == '/') return variable;
-  return home.empty() ? "" : home + fallback;
+// The program's folder in the folder a variable names, when it names an absolute path, or
+// else in the folder under home; "" without either.
+std::string UserFolder(const std::string& variable, const std::string& home, const char* underHome) {
+  std::filesystem::path folder(variable);
+  if (!folder.is_absolute()) {
+    if (home.empty()) return "";
+    folder = std::filesystem::path(home) / underHome;
+  }
+  return (folder / platform::kUserFolders.programFolder).make_preferred().string();
 }
 
 }  // namespace
 
 void MakeFolders(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0700);
-    if (slash == std::string::npos) break;
+  std::filesystem::path folder;
+  for (const auto& part : std::filesystem::path(path)) {
+    folder /= part;
+    if (folder.has_relative_path()) platform::MakeFolder(folder.string());  // not the root, nor a drive
   }
 }
 
 FileFolders ChooseFileFolders(const StartPlace& place) {
   const std::string& here = place.workingFolder;
   std::error_code error;
-  const bool desktopStart =
-      here == "/" || (!place.home.empty() && std::filesystem::equivalent(here, place.home, error));
-  if (!desktopStart || std::filesystem::exists(here + "/settings.ini", error)) return {here, here};
-  const std::string config = XdgFolder(place.configHome, place.home, "/.config");
-  const std::string state = XdgFolder(place.stateHome, place.home, "/.local/state");
-  if (config.empty() || state.empty()) return {here, here};
-  return {config + kFolderName, state + kFolderName};
+  const bool desktopStart = !std::filesystem::path(here).has_relative_path() ||  // a root folder
+                            (!place.home.empty() && std::filesystem::equivalent(here, place.home, error));
+  if (!desktopStart || std::filesystem::exists(std::filesystem::path(here) / "settings.ini", error)) {
+    return {here, here};
+  }
+  const std::string settings = UserFolder(place.configHome, place.home, platform::kUserFolders.settingsUnderHome);
+  const std::string logs = UserFolder(place.stateHome, place.home, platform::kUserFolders.logsUnderHome);
+  if (settings.empty() || logs.empty()) return {here, here};
+  return {settings, logs};
 }
 
 FileFolders ProgramFileFolders() {
   const std::string here = WorkingFolder();
   const FileFolders folders =
-      ChooseFileFolders({here, Env("HOME"), Env("XDG_CONFIG_HOME"), Env("XDG_STATE_HOME")});
+      ChooseFileFolders({here, Env(platform::kUserFolders.homeVariable), Env(platform::kUserFolders.settingsVariable),
+                         Env(platform::kUserFolders.logsVariable)});
   if (folders.settings != here) MakeFolders(folders.settings);
   return folders;
 }

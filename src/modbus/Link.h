@@ -32,11 +32,13 @@ class Link {
   // The time one byte takes on the wire, in milliseconds; 0 where bytes take no line time
   // that the caller could count (a TCP connection).
   virtual double ByteTimeMs() const { return 0; }
-  // The descriptor to watch for readiness; -1 when closed.
+  // The descriptor to watch for readiness; -1 when closed, and on Windows, where a port or
+  // a socket is no descriptor: WaitReadable waits for it there.
   virtual int Handle() const = 0;
   // What the link goes to: a device path, or host:port.
   virtual const std::string& Device() const = 0;
-  // errno of the last failure, 0 when none.
+  // errno of the last failure, 0 when none; on Windows the errno that the Windows error
+  // stands for, so that a failure is explained as on Linux.
   virtual int LastError() const = 0;
   // How many connections have been made over it: a new number is a new byte stream (a TCP
   // connection made again); 0 where there is one stream only.

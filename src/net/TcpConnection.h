@@ -5,6 +5,7 @@
 // port reports a device that went away: DeviceLost.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -34,10 +35,13 @@ class TcpConnection : public Link {
   // whatever was open or under way is closed first. Returns at once: the name lookup and the
   // connect run beside the caller, and ConnectHandle() becomes readable when they have ended.
   void StartConnect(const std::string& host, int port, int timeoutMs);
-  // While a connect is under way, the descriptor to watch for reading; -1 otherwise. It is
-  // closed once FinishConnect has taken the outcome, or Close has given the connect up: stop
-  // watching it first.
+  // While a connect is under way, the descriptor to watch for reading; -1 otherwise, and on
+  // Windows, where there is none: FinishConnect tells there. It is closed once FinishConnect
+  // has taken the outcome, or Close has given the connect up: stop watching it first.
   int ConnectHandle() const;
+  // While a connect is under way, waits at most timeoutMs for its outcome: 1 when it is
+  // there for FinishConnect, 0 not yet; -1 when no connect is under way.
+  int WaitConnect(int timeoutMs);
   // The outcome of the connect started: 1 connected, 0 failed (LastError: ECONNREFUSED,
   // ETIMEDOUT, EHOSTUNREACH, ... or kHostNotFound), -1 still under way.
   int FinishConnect();
@@ -47,7 +51,7 @@ class TcpConnection : public Link {
   // How many connections have been made: a new number is a new byte stream.
   unsigned Connections() const override { return connections_; }
 
-  int IsOpen() const override { return fd_ >= 0; }
+  int IsOpen() const override;
   // Also gives up a connect under way.
   int Close() override;
   // Waits at most 1 s for room and 5 s in all, as the serial port does.
@@ -57,7 +61,9 @@ class TcpConnection : public Link {
   void DiscardInput() override;
   // A gateway passes a serial reply on as its bytes come: 20 ms without any ends it.
   int QuietGapMs() const override { return 20; }
-  int Handle() const override { return fd_; }
+  // The socket, for watching it for readiness; -1 when closed, and on Windows, where a
+  // socket is no descriptor: WaitReadable waits for it there.
+  int Handle() const override;
   // host:port of the last connect.
   const std::string& Device() const override { return device_; }
   // errno of the last failure; EPIPE when the other end closed the connection.
@@ -71,7 +77,11 @@ class TcpConnection : public Link {
 
   std::shared_ptr<Attempt> attempt_;
   std::thread thread_;
+#ifdef _WIN32
+  std::uintptr_t fd_ = ~std::uintptr_t{0};  // the SOCKET; INVALID_SOCKET when closed
+#else
   int fd_ = -1;
+#endif
   std::string device_;
   int last_error_ = 0;
   bool device_lost_ = false;

@@ -4,6 +4,9 @@
 // such as `ln -s /dev/ttyUSB0 COM3`, or the pseudo-terminal of vantrel-slave); otherwise
 // the n-th of the ports present, USB adapters (ttyUSB*, ttyACM*) first, then the rest,
 // each group in natural order (ttyS2 before ttyS10).
+//
+// On Windows port n is COMn (opened as \\.\COMn), and the ports present are those of the
+// registry's HARDWARE\DEVICEMAP\SERIALCOMM, in natural order; there is no port folder there.
 #pragma once
 
 #include <string>

@@ -24,7 +24,7 @@ class SerialPort : public Link {
 
   // Opens port n (COMn, see PortMap.h). Parity is one of N O E M S (either case); data
   // bits 5 to 8; stop-bit code 1, 2, or 3 for one and a half (applied as 2, which is
-  // what termios offers). Returns 1 on success or when already open (the settings in
+  // what termios offers, and what Windows drivers take with more than 5 data bits). Returns 1 on success or when already open (the settings in
   // force stay), 0 on failure: device missing, in use, or settings refused.
   int Open(int portNumber, int baudRate, char parity, int dataBits, int stopBits);
   // The same for a device path.
@@ -41,11 +41,12 @@ class SerialPort : public Link {
   void SetListenOnly(bool on) { listen_only_ = on; }
   bool ListenOnly() const { return listen_only_; }
 
-  // Asks the driver for RS-485 mode (Linux TIOCSRS485): RTS raised while sending, for
-  // adapters that switch the line's direction by it; off turns the mode off. 1 when the
-  // driver reports the mode asked for; 0 when the port is not open, only listens, or the driver has no
-  // RS-485 mode (LastError: ENOTTY as a pseudo-terminal gives, EINVAL, or EOPNOTSUPP when it
-  // took the request but kept its own mode), never a silent success.
+  // Asks the driver for RS-485 mode (Linux TIOCSRS485, Windows RTS_CONTROL_TOGGLE): RTS
+  // raised while sending, for adapters that switch the line's direction by it; off turns
+  // the mode off. 1 when the driver reports the mode asked for; 0 when the port is not
+  // open, only listens, or the driver has no RS-485 mode (LastError: ENOTTY as a
+  // pseudo-terminal gives, EINVAL, or EOPNOTSUPP when it took the request but kept its own
+  // mode), never a silent success.
   int SetRs485(bool on);
 
   // Queues count bytes for the line, waiting at most 1 s for room and 5 s in all.
@@ -58,8 +59,9 @@ class SerialPort : public Link {
   // noticed here too, with nothing queued: see DeviceLost.
   int Read(std::uint8_t* buffer, int capacity) override;
   int IsOpen() const override { return is_open; }
-  // The open file descriptor, for watching the port for readiness; -1 when closed.
-  int Handle() const override { return is_open ? handle_ : -1; }
+  // The open file descriptor, for watching the port for readiness; -1 when closed, and on
+  // Windows, where a port is no descriptor: WaitReadable waits for it there.
+  int Handle() const override;
 
   // Waits until bytes are queued: 1 when some are, 0 after timeoutMs, -1 when the port is
   // closed or the device has gone away.
@@ -89,8 +91,15 @@ class SerialPort : public Link {
  private:
   int OpenPath(const std::string& device, int baudRate, char parity, int dataBits, int stopBits);
   void NoteFailure(int err);
+  // The gaps and the byte time of the line settings in force.
+  void SetTiming(int baudRate, char parity, int dataBits, int stopBits);
 
+#ifdef _WIN32
+  void* handle_ = nullptr;  // the port's HANDLE
+  void* event_ = nullptr;   // signalled when an overlapped operation of the port ends
+#else
   int handle_ = -1;
+#endif
   int is_open = 0;
   std::string device_;
   std::string settings_text_;

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "platform/Platform.h"
 #include "session/MapTable.h"
 
 namespace vantrel {
@@ -65,9 +67,7 @@ std::tm LocalTime(std::chrono::system_clock::time_point when, int& milliseconds)
   const auto seconds = std::chrono::floor<std::chrono::seconds>(when);
   milliseconds = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(when - seconds).count());
   const std::time_t t = std::chrono::system_clock::to_time_t(seconds);
-  std::tm local{};
-  localtime_r(&t, &local);
-  return local;
+  return platform::LocalTime(t);
 }
 
 }  // namespace
@@ -82,7 +82,8 @@ std::string ZonedIsoTime(std::chrono::system_clock::time_point when) {
   int ms = 0;
   const std::tm local = LocalTime(when, ms);
   // Minutes east of UTC; zones lie within a day of it.
-  const int offset = static_cast<int>(local.tm_gmtoff / 60 % (24 * 60));
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(when));
+  const int offset = static_cast<int>(platform::UtcOffsetSeconds(t) / 60 % (24 * 60));
   const int minutes = offset < 0 ? -offset : offset;
   char zone[16];
   std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);

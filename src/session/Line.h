@@ -29,6 +29,8 @@ class LineLinks {
   // A TCP connect in steps (see TcpConnection): started, watched, finished.
   virtual void StartConnect(const std::string& host, int port, int timeoutMs) = 0;
   virtual int ConnectHandle() const = 0;
+  // Waits at most timeoutMs for the connect's outcome: 1 there, 0 not yet, -1 none under way.
+  virtual int WaitConnect(int timeoutMs) = 0;
   // 1 connected, 0 failed (ConnectError says why), -1 still under way.
   virtual int FinishConnect() = 0;
   virtual int ConnectError() const = 0;
@@ -56,6 +58,7 @@ class Line final : public LineLinks {
     tcp_.StartConnect(host, port, timeoutMs);
   }
   int ConnectHandle() const override { return tcp_.ConnectHandle(); }
+  int WaitConnect(int timeoutMs) override { return tcp_.WaitConnect(timeoutMs); }
   int FinishConnect() override { return tcp_.FinishConnect(); }
   int ConnectError() const override { return tcp_.LastError(); }
 

@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "diag/Diagnostics.h"
 #include "modbus/ExceptionText.h"
 #include "modbus/Functions.h"
 #include "modbus/ModbusFrame.h"
+#include "platform/Platform.h"
 #include "session/PollTexts.h"
 #include "session/ResponseTable.h"
 #include "session/ValueNames.h"
@@ -188,11 +191,11 @@ void LineSession::LineLost() {
   down_told_ = true;
   if (was == Kind::Poll || was == Kind::Write) CountEnd(poll, ExchangeClass::OtherError, was == Kind::Write);
   if (Network()) {
-    Log(-1, "The connection to " + ConnectionText() + " has been lost (" + std::strerror(error) +
+    Log(-1, "The connection to " + ConnectionText() + " has been lost (" + platform::ErrorText(error) +
                 "); it is made again at the next poll");
   } else {
     Log(-1, "The device of serial port " + ConnectionText() + " has gone away (" + device + ": " +
-                std::strerror(error) + "); it is opened again at the next poll");
+                platform::ErrorText(error) + "); it is opened again at the next poll");
   }
   if (was == Kind::Write) Log(poll, "The write on the line was not confirmed");
   if (!mapRead.empty()) {
@@ -956,8 +959,19 @@ void LineSession::CountEnd(int poll, ExchangeClass how, bool write) {
 
 int LineSession::WatchHandle() const {
   if (connecting_) return line_.ConnectHandle();
-  if (on_line_ != Kind::None && on_line_ != Kind::Quiet) return line_.master().link().Handle();
-  return -1;
+  return Watching() ? line_.master().link().Handle() : -1;
+}
+
+bool LineSession::Watching() const {
+  return connecting_ || (on_line_ != Kind::None && on_line_ != Kind::Quiet);
+}
+
+int LineSession::WaitLink(int timeoutMs) {
+  if (connecting_) return line_.WaitConnect(timeoutMs) > 0 ? 1 : 0;
+  Link& link = line_.master().link();
+  if (Watching() && link.IsOpen()) return link.WaitReadable(timeoutMs) != 0 ? 1 : 0;
+  if (timeoutMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+  return 0;
 }
 
 TimePoint LineSession::NextPollDue() const {

@@ -216,8 +216,15 @@ class LineSession {
   // The descriptor WatchHandle names is readable: the reply's bytes, or a connect's end.
   void LinkReadable();
   // What the driver watches for reading: the connect under way, else the link while a reply
-  // is awaited; -1 when nothing.
+  // is awaited; -1 when nothing, and on Windows, where links are no descriptors.
   int WatchHandle() const;
+  // Whether there is such a thing to watch, whatever the platform.
+  bool Watching() const;
+  // For a driver that may block (the command-line poller): waits at most timeoutMs (without
+  // end when negative) for what Watching names, through the link itself on every platform.
+  // 1 when LinkReadable is due (bytes, a hang-up, a connect's end), 0 after timeoutMs;
+  // with nothing watched it only lets timeoutMs pass.
+  int WaitLink(int timeoutMs);
   // When TimePassed is next needed: the next poll due, the reply's time-out, a connect's
   // bound; SessionClock's max() when nothing waits.
   TimePoint NextWake() const;

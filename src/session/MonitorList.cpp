@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "modbus/Functions.h"
 #include "serial/PortMap.h"
@@ -241,11 +243,9 @@ std::string MonitorDevicePath(const std::string& deviceOrCom) {
   const int com = ComPortNumber(deviceOrCom);
   const std::string device = com ? DeviceForPort(com) : deviceOrCom;
   if (device.empty()) return device;
-  char* real = ::realpath(device.c_str(), nullptr);
-  if (!real) return device;
-  std::string resolved = real;
-  std::free(real);
-  return resolved;
+  std::error_code error;
+  const std::filesystem::path real = std::filesystem::canonical(device, error);
+  return error ? device : real.string();
 }
 
 }  // namespace vantrel

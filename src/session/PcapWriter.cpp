@@ -1,7 +1,5 @@
 #include "session/PcapWriter.h"
 
-#include <pcap/pcap.h>
-
 #include <cmath>
 #include <vector>
 
@@ -38,19 +36,7 @@ std::uint16_t Checksum(const std::uint8_t* p, std::size_t n, std::uint32_t sum =
 }  // namespace
 
 bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string& error) {
-  Close();
-  pcap_ = pcap_open_dead(DLT_RAW, 65535);
-  if (pcap_ == nullptr) {
-    error = "cannot start a capture file";
-    return false;
-  }
-  dumper_ = pcap_dump_open(pcap_, path.c_str());
-  if (dumper_ == nullptr) {
-    error = pcap_geterr(pcap_);
-    pcap_close(pcap_);
-    pcap_ = nullptr;
-    return false;
-  }
+  if (!file_.Open(path, error)) return false;
   originEpochMs_ = originEpochMs;
   masterSeq_ = slaveSeq_ = 1;
   packets_ = 0;
@@ -58,7 +44,7 @@ bool PcapWriter::Open(const std::string& path, double originEpochMs, std::string
 }
 
 bool PcapWriter::Write(const MonitorFrame& frame) {
-  if (dumper_ == nullptr || frame.kind == FrameKind::Noise || frame.bytes.size() < 3) return false;
+  if (!file_.IsOpen() || frame.kind == FrameKind::Noise || frame.bytes.size() < 3) return false;
   // The PDU: the frame without its slave id and its check bytes.
   const int pdu = static_cast<int>(frame.bytes.size()) - 1 - frame.checkSize;
   if (pdu < 1) return false;
@@ -97,27 +83,13 @@ bool PcapWriter::Write(const MonitorFrame& frame) {
   Put16(tcp + 16, Checksum(tcp, tcpLength, pseudo));
 
   const double ms = originEpochMs_ + frame.timeMs;
-  pcap_pkthdr header{};
   const double seconds = std::floor(ms / 1000);
-  header.ts.tv_sec = static_cast<time_t>(seconds);
-  header.ts.tv_usec = static_cast<suseconds_t>(std::lround((ms - seconds * 1000) * 1000)) % 1000000;
-  header.caplen = header.len = static_cast<bpf_u_int32>(total);
-  pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, packet.data());
-  pcap_dump_flush(dumper_);
+  const auto micros = static_cast<std::uint32_t>(std::lround((ms - seconds * 1000) * 1000) % 1000000);
+  if (!file_.Write(static_cast<std::uint32_t>(seconds), micros, packet)) return false;
   ++packets_;
   return true;
 }
 
-void PcapWriter::Close() {
-  if (dumper_ != nullptr) {
-    pcap_dump_flush(dumper_);
-    pcap_dump_close(dumper_);
-    dumper_ = nullptr;
-  }
-  if (pcap_ != nullptr) {
-    pcap_close(pcap_);
-    pcap_ = nullptr;
-  }
-}
+void PcapWriter::Close() { file_.Close(); }
 
 }  // namespace vantrel

@@ -17,9 +17,7 @@
 #include <string>
 
 #include "session/MonitorDecode.h"
-
-typedef struct pcap pcap_t;
-typedef struct pcap_dumper pcap_dumper_t;
+#include "session/PcapFile.h"
 
 namespace vantrel {
 
@@ -34,7 +32,7 @@ class PcapWriter {
   // 1970) of the monitor's time 0: a packet's time is originEpochMs + the frame's timeMs.
   // False with error set when the file cannot be written.
   bool Open(const std::string& path, double originEpochMs, std::string& error);
-  bool IsOpen() const { return dumper_ != nullptr; }
+  bool IsOpen() const { return file_.IsOpen(); }
   // Writes a request, reply or exception as a packet, and flushes the file; noise is left
   // out. False when not open, or the frame is not written.
   bool Write(const MonitorFrame& frame);
@@ -43,8 +41,7 @@ class PcapWriter {
   long Packets() const { return packets_; }
 
  private:
-  pcap_t* pcap_ = nullptr;
-  pcap_dumper_t* dumper_ = nullptr;
+  PcapFile file_;
   double originEpochMs_ = 0;
   std::uint32_t masterSeq_ = 1;  // the next sequence number from the master
   std::uint32_t slaveSeq_ = 1;   // and from the slave

@@ -6,6 +6,7 @@
 
 #include "modbus/ModbusFrame.h"
 #include "net/TcpConnection.h"
+#include "platform/Platform.h"
 
 namespace vantrel {
 namespace {
@@ -68,7 +69,7 @@ std::string CannotConnectNetworkText(const std::string& connection, int error, i
       cause = "The host name could not be found. Check its spelling, or give its IP address.";
       break;
     default:
-      cause = std::string("The connection failed: ") + std::strerror(error) + ".";
+      cause = std::string("The connection failed: ") + platform::ErrorText(error) + ".";
       break;
   }
   return "Error - Can not connect to the device\n\n" + cause +
@@ -78,14 +79,14 @@ std::string CannotConnectNetworkText(const std::string& connection, int error, i
 std::string ConnectionLostText(const std::string& connection, int error, const char* what) {
   const std::string how = error == EPIPE || error == 0 ? "closed the connection"
                           : error == ECONNRESET ? "reset the connection"
-                                                : std::string("lost the connection (") + std::strerror(error) + ")";
+                                                : std::string("lost the connection (") + platform::ErrorText(error) + ")";
   return "Error - The connection has been lost\n\nThe device at " + connection + " " + how + " during " + what +
          ": it may have restarted, or the network between was interrupted.";
 }
 
 std::string Rs485ErrorText(const std::string& device, int error) {
   return "Error - RS-485 mode is not available\n\nThe driver of " + device + " has no RS-485 mode (" +
-         std::strerror(error) +
+         platform::ErrorText(error) +
          "), so it cannot raise RTS while sending. \n"
          "- Use an adapter that switches the line's direction by itself, and turn RS-485 off \n"
          "- Or use a port whose driver offers RS-485 mode";

@@ -1,7 +1,5 @@
 #include "session/RegisterMap.h"
 
-#include <csv.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -14,6 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "session/CsvParser.h"
 #include "session/ValueNames.h"
 #include "settings/AtomicFile.h"
 
@@ -883,7 +882,7 @@ struct Field {
   int line = 0;  // where it starts
 };
 
-// Feeds libcsv a line at a time, so that each field knows its line; a quoted field with
+// Feeds the CSV reader a line at a time, so that each field knows its line; a quoted field with
 // line breaks counts them. Blank lines, and lines that begin with # where a row begins,
 // never reach it.
 class MapReader {
@@ -892,11 +891,7 @@ class MapReader {
 
   bool Read(std::string_view text, RegisterMap& map, std::string& error) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    csv_parser parser;
-    if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) {
-      error = source_ + ": out of memory";
-      return false;
-    }
+    CsvParser parser([this](const std::string& field) { OnField(field); }, [this](int) { OnRow(); });
     bool atRowStart = true;
     int rowStart = 1;
     for (std::size_t pos = 0; pos < text.size() && error_.empty();) {
@@ -911,17 +906,16 @@ class MapReader {
         rowStart = line_;
       }
       rowEnded_ = false;
-      if (csv_parse(&parser, chunk.data(), chunk.size(), OnField, OnRow, this) < chunk.size()) {
+      if (parser.Parse(chunk) < chunk.size()) {
         Fail(line_, ColumnName(row_.size()),
              "a quote out of place: a field with quotes, commas or line breaks is put in quotes whole, and each "
              "quote in it doubled (\"5\"\" display\")");
       }
       atRowStart = rowEnded_ && row_.empty();
     }
-    if (error_.empty() && csv_fini(&parser, OnField, OnRow, this) != 0) {
+    if (error_.empty() && !parser.Finish()) {
       Fail(rowStart, "", "a quote opened in this row is never closed");
     }
-    csv_free(&parser);
     if (error_.empty() && columns_.empty()) {
       Fail(std::max(line_, 1), "",
            "no header row: a map begins with the names of its columns, such as name,table,address,type");
@@ -943,18 +937,15 @@ class MapReader {
   }
 
  private:
-  static void OnField(void* data, std::size_t size, void* self) {
-    auto* reader = static_cast<MapReader*>(self);
-    std::string text(static_cast<const char*>(data), size);
+  void OnField(const std::string& text) {
     const int lines = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    reader->row_.push_back({std::move(text), reader->line_ - lines});
+    row_.push_back({text, line_ - lines});
   }
 
-  static void OnRow(int, void* self) {
-    auto* reader = static_cast<MapReader*>(self);
-    reader->rowEnded_ = true;
-    if (reader->error_.empty() && !reader->row_.empty()) reader->Row();
-    reader->row_.clear();
+  void OnRow() {
+    rowEnded_ = true;
+    if (error_.empty() && !row_.empty()) Row();
+    row_.clear();
   }
 
   void Fail(int line, const std::string& column, const std::string& what) {
@@ -1086,11 +1077,8 @@ std::string CsvField(const std::string& text, bool first) {
                      (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back()))) ||
                      (first && !text.empty() && text[0] == '#');
   if (!quote) return text;
-  std::string out(2 * text.size() + 2, '\0');
-  out.resize(csv_write(out.data(), out.size(), text.data(), text.size()));
-  return out;
+  return CsvQuoted(text);
 }
-
 
 }  // namespace
 

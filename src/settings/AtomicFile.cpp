@@ -1,30 +1,26 @@
 #include "settings/AtomicFile.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "diag/Diagnostics.h"
+#include "platform/Platform.h"
 
 namespace vantrel {
 namespace {
 
+// The folder of a file, by the platform's separators: on Windows a backslash as well as a slash.
 std::string FolderOf(const std::string& file) {
-  const std::size_t slash = file.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : file.substr(0, slash);
+  const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  return folder.empty() ? "." : folder.string();
 }
 
 // The digits of text from at up to the first non-digit, as a number without leading
@@ -39,7 +35,7 @@ long long NumberAt(const std::string& text, std::size_t& at) {
 
 // The pid in a temporary file name of ours, "." + base + "." + pid + "." + counter +
 // ".tmp", or -1 when name is not exactly of that form.
-pid_t TemporaryOwner(const std::string& name, const std::string& base) {
+int TemporaryOwner(const std::string& name, const std::string& base) {
   const std::string prefix = "." + base + ".";
   const std::string suffix = ".tmp";
   if (name.size() < prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
@@ -52,26 +48,26 @@ pid_t TemporaryOwner(const std::string& name, const std::string& base) {
   if (pid <= 0 || pid > INT_MAX || at >= middle.size() || middle[at] != '.') return -1;
   ++at;
   if (NumberAt(middle, at) < 0 || at != middle.size()) return -1;
-  return static_cast<pid_t>(pid);
+  return static_cast<int>(pid);
 }
 
 // A save killed part way leaves its temporary file behind for good. Those of processes
 // that no longer run are removed; one of a live process may be a save in progress.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& base, const char* who) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::pair<std::string, pid_t>> stale;
-  while (const dirent* entry = readdir(dir)) {
-    const pid_t pid = TemporaryOwner(entry->d_name, base);
-    if (pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) {
-      stale.emplace_back(folder + "/" + entry->d_name, pid);
+  namespace fs = std::filesystem;
+  std::error_code error;
+  std::vector<std::pair<std::string, int>> stale;
+  for (fs::directory_iterator entry(folder, error); !error && entry != fs::directory_iterator();
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    const int pid = TemporaryOwner(name, base);
+    if (pid > 0 && pid != platform::ProcessId() && platform::ProcessGone(pid)) {
+      stale.emplace_back(folder + "/" + name, pid);
     }
   }
-  closedir(dir);
   std::sort(stale.begin(), stale.end());
   for (const auto& [file, pid] : stale) {
-    struct stat st {};
-    if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(file.c_str()) == 0) {
+    if (fs::is_regular_file(fs::symlink_status(file, error)) && platform::RemoveFile(file)) {
       WriteDebugLog("%s removed [%s], left by process %d, which no longer runs", who, file.c_str(),
                     static_cast<int>(pid));
     }
@@ -82,24 +78,23 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& base, 
 
 bool ReplaceFileAtomically(const std::string& target, const std::string& text, const char* who,
                            std::string* why) {
+  namespace fs = std::filesystem;
   std::string dest = target;
-  struct stat st {};
+  std::error_code error;
   // A symlink stays a symlink: the file it points to is the one replaced.
-  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = realpath(target.c_str(), nullptr)) {
-      dest = real;
-      std::free(real);
-    }
+  if (fs::is_symlink(fs::symlink_status(target, error))) {
+    const fs::path real = fs::canonical(target, error);
+    if (!error) dest = real.generic_string();
   }
   const std::string folder = FolderOf(dest);
-  const std::string base = dest.substr(dest.rfind('/') + 1);  // npos + 1 == 0
+  const std::string base = fs::path(dest).filename().string();
   RemoveStaleTemporaries(folder, base, who);
 
   auto fail = [&](const char* what, int err, int fd, const std::string& temp) {
-    if (fd >= 0) close(fd);
-    if (!temp.empty()) unlink(temp.c_str());
-    WriteDebugLog("%s could not %s for [%s]: %s", who, what, target.c_str(), std::strerror(err));
-    if (why != nullptr) *why = std::string("could not ") + what + ": " + std::strerror(err);
+    if (fd >= 0) platform::CloseFile(fd);
+    if (!temp.empty()) platform::RemoveFile(temp);
+    WriteDebugLog("%s could not %s for [%s]: %s", who, what, target.c_str(), platform::ErrorText(err).c_str());
+    if (why != nullptr) *why = std::string("could not ") + what + ": " + platform::ErrorText(err);
     return false;
   };
 
@@ -109,45 +104,32 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& text, c
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = folder + "/." + base + "." + std::to_string(getpid()) + "." + std::to_string(counter++) +
-           ".tmp";
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temp = folder + "/." + base + "." + std::to_string(platform::ProcessId()) + "." +
+           std::to_string(counter++) + ".tmp";
+    fd = platform::CreateNewFile(temp);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) return fail("create a temporary file", errno, -1, "");
 
   // The new file keeps the permissions of the one it replaces.
-  if (stat(dest.c_str(), &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);
+  platform::CopyPermissions(fd, dest);
 
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail("write the temporary file", errno, fd, temp);
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
+  if (!platform::WriteAll(fd, text.data(), text.size())) {
+    return fail("write the temporary file", errno, fd, temp);
   }
-  // EINVAL: the file system has nothing to flush for this file; not an error.
-  if (fsync(fd) != 0 && errno != EINVAL) return fail("flush the temporary file", errno, fd, temp);
-  if (close(fd) != 0) return fail("close the temporary file", errno, -1, temp);
-  if (rename(temp.c_str(), dest.c_str()) != 0) return fail("replace the file", errno, -1, temp);
+  if (!platform::FlushFile(fd)) return fail("flush the temporary file", errno, fd, temp);
+  if (!platform::CloseFile(fd)) return fail("close the temporary file", errno, -1, temp);
+  if (!platform::RenameOver(temp, dest)) return fail("replace the file", errno, -1, temp);
 
   // The rename itself reaches the disk with the folder's entry.
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  platform::FlushFolder(folder);
   return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    error = path + ": cannot be read: " + std::strerror(errno);
+    error = path + ": cannot be read: " + platform::ErrorText(errno);
     return false;
   }
   char buf[65536];
@@ -156,7 +138,7 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
   const int err = std::ferror(f) ? errno : 0;
   std::fclose(f);
   if (err != 0) {
-    error = path + ": cannot be read: " + std::strerror(err);
+    error = path + ": cannot be read: " + platform::ErrorText(err);
     return false;
   }
   return true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diag/Diagnostics.h"
+#include "platform/Platform.h"
 #include "settings/AtomicFile.h"
 
 namespace vantrel {
@@ -344,17 +345,18 @@ bool IniDocument::Save() {
                   path.c_str(), refused.c_str());
     return false;
   }
+  const char* const end = platform::kLineEnd;
   std::string text;
-  for (const auto& comment : header_comments) text.append(";").append(comment).append("\n");
-  if (!header_comments.empty()) text.append("\n");
+  for (const auto& comment : header_comments) text.append(";").append(comment).append(end);
+  if (!header_comments.empty()) text.append(end);
   for (std::size_t s = 0; s < sections.size(); ++s) {
-    text.append("[").append(section_names[s]).append("]\n");
+    text.append("[").append(section_names[s]).append("]").append(end);
     const IniSection& section = sections[s];
-    for (const auto& comment : section.comments) text.append(";").append(comment).append("\n");
+    for (const auto& comment : section.comments) text.append(";").append(comment).append(end);
     for (std::size_t e = 0; e < section.keys.size(); ++e) {
-      text.append(section.keys[e]).append("=").append(section.values[e]).append("\n");
+      text.append(section.keys[e]).append("=").append(section.values[e]).append(end);
     }
-    text.append("\n");
+    text.append(end);
   }
   return ReplaceFileAtomically(path, text, "IniDocument::Save");
 }

@@ -33,7 +33,8 @@ class IniDocument {
   // the file held no section (what was read, e.g. header comments, stays). Lines end at
   // LF or CR LF; in a file without any LF, at CR.
   bool Load();
-  // Writes the whole document to path in normal form, lines ended by LF. The old file is
+  // Writes the whole document to path in normal form, lines ended as the platform ends
+  // them (platform::kLineEnd: LF, CR LF on Windows, where Notepad wants it). The old file is
   // replaced atomically: on false it is untouched and the reason is in the debug log.
   // A document that would not read back as written is refused before anything is
   // written: a line feed or carriage return in any section name, comment, key or value,

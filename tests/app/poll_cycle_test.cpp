@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "app/LinkWatch.h"
 #include "app/MainWindowTest.h"
 #include "session/WriteValues.h"
 
@@ -94,6 +95,39 @@ TEST_F(PollCycle, a_poll_due_during_an_exchange_waits_for_it) {
       EXPECT_EQ(s.timeouts(), 0);
       EXPECT_GE(s.replies(), 4);
     }
+  }
+}
+
+// Where a link has no descriptor to watch (Windows), the window looks at it every few
+// milliseconds: replies are taken as they come, not at the next tick of the reply wait
+// (100 ms), and fast polling keeps the line's pace, over a serial line and over TCP.
+TEST_F(PollCycle, a_link_without_a_descriptor_is_looked_at_and_its_replies_taken_at_once) {
+  LinkWatch::LookByTimeForTesting(true);
+  struct Restore {
+    ~Restore() { LinkWatch::LookByTimeForTesting(false); }
+  } restore;
+  for (const bool tcp : {false, true}) {
+    SCOPED_TRACE(tcp ? "TCP" : "RTU at 115200 baud");
+    dlg_.reset();
+    slave_.reset();
+    std::string connection;
+    if (tcp) {
+      slave_ = std::make_unique<SlaveProcess>(dir_.path(), SlaveProcess::OverTcp{}, std::vector<std::string>{"-a", "1", "--tcp", "0"});
+      connection = "modbus_mode=2\ntcp_host=127.0.0.1\ntcp_port=" + std::to_string(slave_->port()) + "\n";
+    } else {
+      StartSlave();
+    }
+    ASSERT_TRUE(slave_->ready());
+    WriteSettings("request_function_code=3\nrequest_length=10\nrecv_time_out=1000\npoll_frequency=1\n"
+                  "poll_period_ms=100\n" + connection);
+    StartWindow();
+    RunFor(2s);
+    const PollStatistics& s = dlg_->statistics();
+    EXPECT_TRUE(box_.boxes.empty()) << box_.boxes.front().text;
+    EXPECT_GE(s.replies(), 8) << s.StatusLine();
+    EXPECT_EQ(s.timeouts() + s.crcLrcErrors() + s.otherErrors(), 0) << s.StatusLine();
+    EXPECT_LT(s.averageResponseMs(), 60) << "taken at the reply tick, not as they came";
+    EXPECT_EQ(Rows()[9][5], "10");
   }
 }
 

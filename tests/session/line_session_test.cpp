@@ -132,6 +132,7 @@ class FakeLine final : public LineLinks {
   bool SetRs485() override { return true; }
   void StartConnect(const std::string&, int, int) override {}
   int ConnectHandle() const override { return -1; }
+  int WaitConnect(int) override { return 1; }  // the outcome, a refusal, is there at once
   int FinishConnect() override { return 0; }
   int ConnectError() const override { return ECONNREFUSED; }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "serial/SerialPort.h"
 #include "session/BusMonitor.h"
 #include "session/MonitorTexts.h"
@@ -22,13 +23,7 @@ volatile std::sig_atomic_t g_stop = 0;
 void OnStop(int) { g_stop = 1; }
 
 // Ctrl+C ends the run as --count would: the loop notices at its next wait.
-void CatchStop() {
-  struct sigaction action {};
-  action.sa_handler = OnStop;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
+void CatchStop() { platform::CatchStop(OnStop); }
 
 }  // namespace
 

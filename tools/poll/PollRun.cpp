@@ -1,7 +1,5 @@
 #include "PollRun.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -329,17 +327,15 @@ void PollRun::SendMapWrites(std::map<int, std::uint16_t> registers) {
 void PollRun::Drive() {
   while (!done_) {
     const TimePoint wake = session_.NextWake();
-    const int handle = session_.WatchHandle();
-    if (handle < 0 && wake == TimePoint::max()) return;  // nothing waits: nothing would ever come
+    if (!session_.Watching() && wake == TimePoint::max()) return;  // nothing waits: nothing would ever come
     int waitMs = -1;
     if (wake != TimePoint::max()) {
       // Rounded up: woken before the time, the loop would only turn again.
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - SessionClock::now()).count();
       waitMs = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
     }
-    pollfd watched{handle, POLLIN, 0};
     // Readable, or hung up: the session reads, and finds out which.
-    if (::poll(&watched, 1, waitMs) > 0) session_.LinkReadable();
+    if (session_.WaitLink(waitMs) > 0) session_.LinkReadable();
     // The time asked for before the wait: a reply that only silence ends asks for "the gap
     // from now" each time it is asked, a time never reached if asked again.
     if (!done_ && SessionClock::now() >= wake) session_.TimePassed();

@@ -1,20 +1,8 @@
 #include "PtyLine.h"
 
-// termios2 (not <termios.h>): the speed as a number, whatever rate the far end set.
-#include <asm/termbits.h>
-#include <sys/ioctl.h>
-
 #include <cstdlib>
 
 namespace vantrel::slave {
-
-bool ReadFarEnd(int master, LineSpeed& out) {
-  termios2 tio{};
-  if (ioctl(master, TCGETS2, &tio) != 0) return false;
-  out.baud = static_cast<long>(tio.c_ospeed);
-  out.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
-  return true;
-}
 
 std::string LineWatch::Observe(const LineSpeed& far) {
   // Two UARTs still understand each other within about 2 % of speed.

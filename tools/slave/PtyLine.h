@@ -14,10 +14,6 @@ struct LineSpeed {
   bool operator==(const LineSpeed&) const = default;
 };
 
-// The speed and stop bits set on the pseudo-terminal of master (its ptmx side); false when
-// they cannot be read.
-bool ReadFarEnd(int master, LineSpeed& out);
-
 // Follows the far end's settings request by request against the slave's own.
 class LineWatch {
  public:

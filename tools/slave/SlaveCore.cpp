@@ -1,10 +1,8 @@
 #include "SlaveCore.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,16 +17,26 @@
 #include "modbus/DeviceIdentification.h"
 #include "modbus/Functions.h"
 #include "modbus/ModbusFrame.h"
+#include "platform/Platform.h"
 
 namespace vantrel::slave {
 namespace {
 
-bool ParseNumber(const std::string& text, long& out) {
+// A whole number, all of text, in C's notation (0x1F, 017); read in 64 bits, so that the
+// 32-bit values fit where a long has 32 bits (Windows).
+bool ParseNumber(const std::string& text, long long& out) {
   if (text.empty()) return false;
   char* end = nullptr;
   errno = 0;
-  out = std::strtol(text.c_str(), &end, 0);
+  out = std::strtoll(text.c_str(), &end, 0);
   return errno == 0 && end != nullptr && *end == '\0';
+}
+
+bool ParseNumber(const std::string& text, long& out) {
+  long long v = 0;
+  if (!ParseNumber(text, v) || v < LONG_MIN || v > LONG_MAX) return false;
+  out = static_cast<long>(v);
+  return true;
 }
 
 Fault Make(Fault::Kind kind, int arg = 0) {
@@ -279,8 +287,8 @@ bool MemoryImage::ApplyLine(const std::string& raw, std::string& error) {
     }
     word32 = static_cast<std::uint16_t>(v);
   } else if (type == "u32" || type == "i32") {
-    long v = 0;
-    if (!ParseNumber(value, v) || v < -2147483648L || v > 4294967295L) {
+    long long v = 0;
+    if (!ParseNumber(value, v) || v < -2147483648LL || v > 4294967295LL) {
       error = "bad 32-bit value '" + value + "'";
       return false;
     }
@@ -369,29 +377,21 @@ std::string MemoryImage::Lines() const {
 bool MemoryImage::Save(const std::string& path, std::string& error) const { return SaveText(path, Text(), error); }
 
 bool SaveText(const std::string& path, const std::string& text, std::string& error) {
-  const std::string temp = path + ".tmp" + std::to_string(getpid());
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  namespace platform = vantrel::platform;
+  const std::string temp = path + ".tmp" + std::to_string(platform::ProcessId());
+  platform::RemoveFile(temp);  // one that a process of the same id left behind
+  const int fd = platform::CreateNewFile(temp);
   if (fd < 0) {
-    error = "cannot save the image to " + path + ": " + std::strerror(errno);
+    error = "cannot save the image to " + path + ": " + platform::ErrorText(errno);
     return false;
   }
-  std::size_t done = 0;
   int why = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      why = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (why == 0 && fsync(fd) != 0) why = errno;
-  if (close(fd) != 0 && why == 0) why = errno;
-  if (why == 0 && rename(temp.c_str(), path.c_str()) != 0) why = errno;
+  if (!platform::WriteAll(fd, text.data(), text.size()) || !platform::FlushFile(fd)) why = errno;
+  if (!platform::CloseFile(fd) && why == 0) why = errno;
+  if (why == 0 && !platform::RenameOver(temp, path)) why = errno;
   if (why != 0) {
-    unlink(temp.c_str());
-    error = "cannot save the image to " + path + ": " + std::strerror(why);
+    platform::RemoveFile(temp);
+    error = "cannot save the image to " + path + ": " + platform::ErrorText(why);
     return false;
   }
   return true;

@@ -1,10 +1,11 @@
 #include "SlaveLog.h"
 
-#include <time.h>
-
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "SlaveCore.h"
+#include "platform/Platform.h"
 
 namespace vantrel::slave {
 namespace {
@@ -16,9 +17,8 @@ bool g_quiet = false;
 void SetQuiet(bool quiet) { g_quiet = quiet; }
 
 long long NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void LogLine(const std::string& text) {
@@ -26,12 +26,11 @@ void LogLine(const std::string& text) {
 }
 
 void LogNotice(const std::string& text) {
-  timespec t{};
-  clock_gettime(CLOCK_REALTIME, &t);
-  tm local{};
-  localtime_r(&t.tv_sec, &local);
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  const std::tm local = vantrel::platform::LocalTime(static_cast<std::time_t>(ms / 1000));
   std::fprintf(stderr, "[%02d:%02d:%02d.%03ld] %s\n", local.tm_hour, local.tm_min, local.tm_sec,
-               t.tv_nsec / 1000000, text.c_str());
+               static_cast<long>(ms % 1000), text.c_str());
 }
 
 std::string SlavesText(const std::vector<std::uint8_t>& ids) {

@@ -1,12 +1,5 @@
 #include "TcpServer.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +10,8 @@
 
 #include "SlaveLog.h"
 #include "modbus/ModbusFrame.h"
-#include "net/TcpConnection.h"
+#include "net/TcpListener.h"
+#include "platform/Platform.h"
 
 namespace vantrel::slave {
 namespace {
@@ -47,7 +41,7 @@ struct Chunk {
 };
 
 struct Client {
-  int fd = -1;
+  Socket fd = kNoSocket;
   std::string name;  // the peer's address:port
   // The bytes received: in[begin, end) are not yet taken as requests.
   std::vector<std::uint8_t> in = std::vector<std::uint8_t>(kInputBound);
@@ -64,69 +58,23 @@ struct Client {
   std::size_t pendingSize() const { return end - begin; }
 };
 
-std::string PeerName(const sockaddr_storage& a) {
-  char host[NI_MAXHOST] = "?";
-  char port[NI_MAXSERV] = "?";
-  getnameinfo(reinterpret_cast<const sockaddr*>(&a), sizeof a, host, sizeof host, port, sizeof port,
-              NI_NUMERICHOST | NI_NUMERICSERV);
-  return HostPortText(host, std::atoi(port));
-}
-
-int Listen(const TcpServerOptions& options, std::string& where) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const int rc = getaddrinfo(options.address.c_str(), std::to_string(options.port).c_str(), &hints, &list);
-  if (rc != 0) {
-    where = options.address + ": " + gai_strerror(rc);
-    return -1;
-  }
-  int fd = -1;
-  int err = 0;
-  for (const addrinfo* a = list; a != nullptr && fd < 0; a = a->ai_next) {
-    fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 64) != 0) {
-      err = errno;
-      close(fd);
-      fd = -1;
-    }
-  }
-  freeaddrinfo(list);
-  if (fd < 0) {
-    where = HostPortText(options.address, options.port) + ": " + std::strerror(err);
-    return -1;
-  }
-  sockaddr_storage bound{};
-  socklen_t size = sizeof bound;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
-  where = PeerName(bound);
-  return fd;
-}
-
 class Server {
  public:
   Server(const TcpServerOptions& options, SlaveCore& core) : options_(options), core_(core) {}
 
-  void Accept(int listener, long long now) {
+  void Accept(Socket listener, long long now) {
     for (int i = 0; i < kAcceptsPerTurn; ++i) {  // the rest wait in the listen queue
-      sockaddr_storage peer{};
-      socklen_t size = sizeof peer;
-      const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) return;
-      const std::string name = PeerName(peer);
+      std::string name;
+      // Without Nagle's algorithm: each reply (or half of a split one) is a segment of its
+      // own, sent at once.
+      const Socket fd = AcceptTcp(listener, name);
+      if (fd == kNoSocket) return;
       if (static_cast<int>(clients_.size()) >= options_.maxConnections) {
         LogNotice(name + " refused: " + std::to_string(clients_.size()) +
                   " connections are open, the most there may be");
-        close(fd);
+        CloseSocket(fd);
         continue;
       }
-      const int one = 1;  // each reply (or half of a split one) is a segment of its own, sent at once
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       Client c;
       c.fd = fd;
       c.name = name;
@@ -150,23 +98,22 @@ class Server {
     std::memmove(c.in.data(), c.pending(), c.pendingSize());
     c.end -= c.begin;
     c.begin = 0;
-    const ssize_t n = recv(c.fd, c.in.data() + c.end, kInputBound - c.end, MSG_DONTWAIT);
+    int err = 0;
+    const long n = ReceiveSome(c.fd, c.in.data() + c.end, kInputBound - c.end, err);
     if (n > 0) {
       c.end += static_cast<std::size_t>(n);
       c.lastInNs = now;
     } else if (n == 0) {
       c.ended = true;  // what it sent before is still answered
-    } else if (errno != EAGAIN && errno != EINTR) {
-      Drop(c, std::strerror(errno));
+    } else if (err != EAGAIN) {
+      Drop(c, platform::ErrorText(err));
     }
   }
 
   // The connection was reset, or closed both ways, while it was not being read.
   void Lost(Client& c) {
-    int error = 0;
-    socklen_t size = sizeof error;
-    getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &error, &size);
-    Drop(c, error != 0 ? std::strerror(error) : "closed the connection");
+    const int error = PendingError(c.fd);
+    Drop(c, error != 0 ? platform::ErrorText(error) : "closed the connection");
   }
 
   // A turn of one client: its waiting requests answered (a bounded number of them), its
@@ -185,8 +132,7 @@ class Server {
   }
 
   // The earliest time something is due, for the wait: a request to answer, a reply, a quiet
-  // gap, an idle end. What is due already waits for room to send (POLLOUT), not for the
-  // clock.
+  // gap, an idle end. What is due already waits for room to send, not for the clock.
   long long NextDueNs(long long now) const {
     long long next = now + kLongestWaitNs;
     for (const Client& c : clients_) {
@@ -207,7 +153,7 @@ class Server {
   std::vector<Client>& clients() { return clients_; }
 
   void CloseAll() {
-    for (Client& c : clients_) close(c.fd);
+    for (Client& c : clients_) CloseSocket(c.fd);
     clients_.clear();
   }
 
@@ -269,12 +215,11 @@ class Server {
   void Send(Client& c, long long now) {
     while (!c.gone && !c.out.empty() && c.out.front().dueNs <= now) {
       Chunk& chunk = c.out.front();
-      const ssize_t n =
-          send(c.fd, chunk.bytes.data() + c.sent, chunk.bytes.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == EAGAIN) return;  // POLLOUT tells when there is room
+      int err = 0;
+      const long n = SendSome(c.fd, chunk.bytes.data() + c.sent, chunk.bytes.size() - c.sent, err);
+      if (n < 0 && err == EAGAIN) return;  // the wait tells when there is room
       if (n < 0) {
-        Drop(c, std::strerror(errno));
+        Drop(c, platform::ErrorText(err));
         return;
       }
       c.sent += static_cast<std::size_t>(n);
@@ -290,7 +235,7 @@ class Server {
   void Drop(Client& c, const std::string& why) {
     if (c.gone) return;
     LogNotice(c.name + " " + why);
-    close(c.fd);
+    CloseSocket(c.fd);
     c.gone = true;
   }
 
@@ -303,8 +248,8 @@ class Server {
 
 int ServeTcp(const TcpServerOptions& options, SlaveCore& core, const volatile std::sig_atomic_t& stop) {
   std::string where;
-  const int listener = Listen(options, where);
-  if (listener < 0) {
+  const Socket listener = ListenTcp(options.address, options.port, 64, where);
+  if (listener == kNoSocket) {
     std::fprintf(stderr, "vantrel-slave: cannot listen on %s\n", where.c_str());
     return 2;
   }
@@ -313,34 +258,33 @@ int ServeTcp(const TcpServerOptions& options, SlaveCore& core, const volatile st
   std::fflush(stdout);
 
   Server server(options, core);
-  std::vector<pollfd> fds;
+  std::vector<SocketWatch> watches;
   // Every turn is bounded (requests, reads, accepts), so the stop is seen within a turn.
   while (!stop) {
     const long long now = NowNs();
-    fds.assign(1, pollfd{listener, POLLIN, 0});
+    watches.assign(1, SocketWatch{listener, true, false});
     for (const Client& c : server.clients()) {
       const bool waiting = !c.out.empty() && c.out.front().dueNs <= now;  // only for room to send
-      const short events = static_cast<short>((server.WantsInput(c, now) ? POLLIN : 0) | (waiting ? POLLOUT : 0));
-      fds.push_back(pollfd{c.fd, events, 0});
+      watches.push_back(SocketWatch{c.fd, server.WantsInput(c, now), waiting});
     }
     const long long waitMs = (server.NextDueNs(now) - now + kMs - 1) / kMs;
-    if (poll(fds.data(), fds.size(), static_cast<int>(waitMs)) < 0 && errno != EINTR) break;
+    if (WaitSockets(watches, static_cast<int>(waitMs)) < 0) break;
     const long long then = NowNs();
-    // The clients polled are the first fds.size() - 1; those accepted now come after them.
-    for (std::size_t i = 1; i < fds.size(); ++i) {
+    // The clients watched are the first watches.size() - 1; those accepted now come after them.
+    for (std::size_t i = 1; i < watches.size(); ++i) {
       Client& c = server.clients()[i - 1];
-      if (fds[i].revents & POLLIN) {
+      if (watches[i].readable) {
         server.Read(c, then);
-      } else if (fds[i].revents & (POLLERR | POLLHUP)) {
+      } else if (watches[i].failed) {
         server.Lost(c);
       }
     }
     for (Client& c : server.clients()) server.Serve(c, then);
     server.Forget();
-    if (fds[0].revents & POLLIN) server.Accept(listener, then);
+    if (watches[0].readable) server.Accept(listener, then);
   }
   server.CloseAll();
-  close(listener);
+  CloseSocket(listener);
   return 0;
 }
 

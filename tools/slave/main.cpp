@@ -1,22 +1,18 @@
 // vantrel-slave: a Modbus slave on a pseudo-terminal (RTU, ASCII) or over TCP (Modbus TCP,
 // RTU over TCP), for trying the program and the poller without a device, and for the tests.
-#include <fcntl.h>
 #include <getopt.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PtyLine.h"
@@ -24,6 +20,8 @@
 #include "SlaveLog.h"
 #include "TcpServer.h"
 #include "Version.h"
+#include "platform/Platform.h"
+#include "serial/DeviceEnd.h"
 #include "serial/SerialPort.h"
 
 using namespace vantrel::slave;
@@ -31,7 +29,7 @@ using vantrel::ModbusMode;
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
 
 const char kUsage[] =
@@ -49,6 +47,10 @@ const char kUsage[] =
     "On a pseudo-terminal, in RTU or ASCII, it makes LINK (for example ./COM3) a symbolic\n"
     "link to it, so that vantrel-modbus-scanner (as port 3, when started in this folder) and\n"
     "vantrel-poll open it like a serial port. Stop it with Ctrl+C; the link is removed.\n"
+    "On Windows, which has no pseudo-terminals, LINK names a COM port (for example COM6)\n"
+    "that it serves at the line settings of -b, -d, -P and -s; the master opens the port\n"
+    "at the other end of a null-modem cable or a virtual port pair. Should the port go\n"
+    "away (an adapter pulled), it says so and ends with status 1.\n"
     "\n"
     "Over TCP it serves Modbus TCP (--tcp), or RTU frames as a serial-to-Ethernet gateway\n"
     "passes them on (--rtu-over-tcp), to several clients at once, each on its own\n"
@@ -257,14 +259,17 @@ const char kUsage[] =
     "Parity cannot be told apart on a pseudo-terminal.\n";
 
 void SleepUntilNs(long long when) {
-  timespec t{static_cast<time_t>(when / 1000000000LL), static_cast<long>(when % 1000000000LL)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR && !g_stop) {
+  // Slices of at most 200 ms, so that a stop asked for meanwhile is seen soon.
+  while (!g_stop) {
+    const long long left = when - NowNs();
+    if (left <= 0) return;
+    std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(left, 200000000LL)));
   }
 }
 
 // Writes the bytes one character time apart, each arriving when a UART would have
 // finished sending it. Bytes the other side cannot take (nobody reading) are dropped.
-void PacedWrite(int fd, const std::uint8_t* bytes, std::size_t size, long long charNs) {
+void PacedWrite(vantrel::Link& line, const std::uint8_t* bytes, std::size_t size, long long charNs) {
   const long long start = NowNs();
   std::size_t sent = 0;
   while (sent < size && !g_stop) {
@@ -277,20 +282,19 @@ void PacedWrite(int fd, const std::uint8_t* bytes, std::size_t size, long long c
         continue;
       }
     }
-    const ssize_t n = write(fd, bytes + sent, due - sent);
-    if (n < 0 && errno == EINTR) continue;
+    const int n = line.Write(bytes + sent, static_cast<int>(due - sent));
     if (n <= 0) return;
     sent += static_cast<std::size_t>(n);
   }
 }
 
-void Serve(int fd, SlaveCore& core, const std::vector<std::uint8_t>& frame,
+void Serve(vantrel::DeviceEnd& end, SlaveCore& core, const std::vector<std::uint8_t>& frame,
            long long firstByteNs, long long charNs, LineWatch* watch) {
   // The request took its own transmission time on a real line.
   SleepUntilNs(firstByteNs + static_cast<long long>(frame.size()) * charNs);
   // The far end's settings as they are for this request: it sets them before it sends.
   LineSpeed far;
-  if (watch != nullptr && ReadFarEnd(fd, far)) {
+  if (watch != nullptr && end.FarEnd(far.baud, far.stopBits)) {
     const std::string note = watch->Observe(far);
     if (!note.empty()) LogNotice(note);
     core.setLineMismatch(watch->mismatch());
@@ -304,10 +308,10 @@ void Serve(int fd, SlaveCore& core, const std::vector<std::uint8_t>& frame,
   // A reply cut off stops half way, as a line whose far end went away.
   const std::size_t size = reply->cutOff ? reply->splitAt : b.size();
   if (reply->splitAt > 0) {
-    PacedWrite(fd, b.data(), reply->splitAt, charNs);
+    PacedWrite(end.link(), b.data(), reply->splitAt, charNs);
     SleepUntilNs(NowNs() + reply->splitPauseMs * 1000000LL);
   }
-  PacedWrite(fd, b.data() + reply->splitAt, size - reply->splitAt, charNs);
+  PacedWrite(end.link(), b.data() + reply->splitAt, size - reply->splitAt, charNs);
   LogLine("<- " + FrameText(core.mode(), b.data(), size));
 }
 
@@ -330,57 +334,54 @@ struct LineTiming {
   bool strict;       // replies garbled while the far end is at another speed or stop bits
 };
 
-// Serves the core on a pseudo-terminal that LINK points to, until a signal. 0, or 2 when the
-// pseudo-terminal or the link cannot be made.
-int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, const std::string& settings) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    return Fail(std::string("cannot make a pseudo-terminal: ") + std::strerror(errno));
-  }
-  const std::string pts = ptsname(master);
-  termios tio{};
-  tcgetattr(master, &tio);
-  cfmakeraw(&tio);  // no echo: our own replies must not come back as requests
-  tcsetattr(master, TCSANOW, &tio);
-  // Holding the other end open keeps the master readable while no program has the port.
-  const int hold = open(pts.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (hold < 0) return Fail("cannot open " + pts + ": " + std::strerror(errno));
+struct LineSettings {
+  int baud;
+  char parity;  // N E O M S
+  int dataBits;
+  int stopBits;
+};
 
-  struct stat st {};
-  if (lstat(link.c_str(), &st) == 0) {
-    if (!S_ISLNK(st.st_mode)) return Fail(link + " exists and is not a link; not replacing it");
-    unlink(link.c_str());
+// Serves the core on the device end LINK (a pseudo-terminal that LINK points to; on Windows
+// the COM port LINK), until a signal. 0, 2 when it cannot be had, 1 when it went away.
+int ServeLine(const std::string& name, SlaveCore& core, const LineTiming& line, const LineSettings& port,
+              const std::string& settings) {
+  std::string error;
+  const auto end = vantrel::OpenDeviceEnd(name, port.baud, port.parity, port.dataBits, port.stopBits, error);
+  if (!end) return Fail(error);
+  if (line.strict && !end->SeesFarEnd()) {
+    return Fail("--strict-line needs a pseudo-terminal, whose far end's settings can be seen");
   }
-  if (symlink(pts.c_str(), link.c_str()) != 0) {
-    return Fail("cannot make the link " + link + ": " + std::strerror(errno));
-  }
-  std::printf("vantrel-slave: %s on %s (%s), %s\n", SlavesText(core.ids()).c_str(), link.c_str(), pts.c_str(),
-              settings.c_str());
+  std::printf("vantrel-slave: %s on %s, %s\n", SlavesText(core.ids()).c_str(), end->Where().c_str(), settings.c_str());
   std::fflush(stdout);
 
   // RTU frames of a function without fixed layout end in silence; ASCII ones at CR LF only.
   const bool rtu = core.mode() == ModbusMode::Rtu;
   LineWatch watch(line.own);
   LineWatch* const strict = line.strict ? &watch : nullptr;
+  vantrel::Link& link = end->link();
   std::vector<std::uint8_t> buffer;
   long long firstByteNs = 0;
   while (!g_stop) {
-    pollfd p{master, POLLIN, 0};
-    const int r = poll(&p, 1, buffer.empty() || !rtu ? 200 : line.silenceMs);
+    const int r = link.WaitReadable(buffer.empty() || !rtu ? 200 : line.silenceMs);
     if (r < 0) {
-      if (errno == EINTR) continue;
+      // A COM port can go away (an adapter pulled); the pseudo-terminal, held open, cannot.
+      if (link.DeviceLost()) {
+        std::fprintf(stderr, "vantrel-slave: %s went away: %s\n", end->Where().c_str(),
+                     vantrel::platform::ErrorText(link.LastError()).c_str());
+        return 1;
+      }
       break;
     }
     if (r == 0) {
       // Silence after bytes: whatever came is one frame.
       if (rtu && !buffer.empty()) {
-        Serve(master, core, buffer, firstByteNs, line.charNs, strict);
+        Serve(*end, core, buffer, firstByteNs, line.charNs, strict);
         buffer.clear();
       }
       continue;
     }
     std::uint8_t chunk[1024];
-    const ssize_t n = read(master, chunk, sizeof chunk);
+    const int n = link.Read(chunk, sizeof chunk);
     if (n <= 0) continue;
     if (buffer.empty()) firstByteNs = NowNs();
     buffer.insert(buffer.end(), chunk, chunk + n);
@@ -391,7 +392,7 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
       if (span.length <= 0) break;
       const std::vector<std::uint8_t> frame(buffer.begin(), buffer.begin() + span.length);
       buffer.erase(buffer.begin(), buffer.begin() + span.length);
-      Serve(master, core, frame, firstByteNs, line.charNs, strict);
+      Serve(*end, core, frame, firstByteNs, line.charNs, strict);
       firstByteNs = NowNs();
     }
     if (buffer.size() > 1024) {  // line noise: start afresh, as a device whose buffer overran
@@ -399,14 +400,7 @@ int ServeLine(const std::string& link, SlaveCore& core, const LineTiming& line, 
       core.NoteOverrun();
     }
   }
-
-  char target[4096];
-  const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-  if (len > 0 && pts.compare(0, std::string::npos, target, static_cast<std::size_t>(len)) == 0) {
-    unlink(link.c_str());
-  }
-  close(hold);
-  close(master);
+  link.Close();  // the pseudo-terminal's link removed
   return 0;
 }
 
@@ -674,12 +668,9 @@ int main(int argc, char** argv) {
   core.setReadOnly(readOnly);
   core.setMode(mode);
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  vantrel::platform::CatchStop(OnSignal);
+  vantrel::platform::CatchHangUp(OnSignal);
+  vantrel::platform::IgnoreBrokenPipe();
 
   int status;
   if (network) {
@@ -696,7 +687,9 @@ int main(int argc, char** argv) {
     std::snprintf(settings, sizeof settings, "%ld baud %ld%c%ld%s%s%s", baud, dataBits,
                   static_cast<char>(std::toupper(parityName[0])), stopBits, mode == ModbusMode::Ascii ? ", ASCII" : "",
                   pacing ? "" : ", not paced", strictLine ? ", strict line" : "");
-    status = ServeLine(argv[optind], core, line, settings);
+    const LineSettings port{static_cast<int>(baud), static_cast<char>(std::toupper(parityName[0])),
+                            static_cast<int>(dataBits), static_cast<int>(stopBits)};
+    status = ServeLine(argv[optind], core, line, port, settings);
   }
   if (status != 0) return status;
   if (!savePath.empty() && !core.Save(savePath, error)) {
