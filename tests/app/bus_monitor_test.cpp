@@ -21,6 +21,7 @@
 
 #include "MainWindowTest.h"
 #include "app/BusMonitorDlg.h"
+#include "app/LinkWatch.h"
 #include "app/TrafficDlg.h"
 #include "serial/PortMap.h"
 #include "session/MonitorTexts.h"
@@ -155,6 +156,27 @@ TEST_F(BusMonitorWindow, lists_requests_and_replies_filters_them_and_saves_as_it
 
   m.ClearList();
   EXPECT_EQ(m.model()->rowCount(), 0);
+}
+
+// Where the port has no descriptor to watch (Windows), the window looks at it every few
+// milliseconds: the bytes come in larger pieces, and the same frames are listed.
+TEST_F(BusMonitorWindow, a_port_without_a_descriptor_is_looked_at_and_its_frames_listed) {
+  ASSERT_TRUE(slave_->ready());
+  ASSERT_TRUE(relay_->ok());
+  LinkWatch::LookByTimeForTesting(true);
+  struct Restore {
+    ~Restore() { LinkWatch::LookByTimeForTesting(false); }
+  } restore;
+  LineConnection line;
+  line.device = "COM5";
+  line.baud = 115200;
+  CBusMonitorDlg m(line, [] { return std::string(); });
+  ASSERT_TRUE(m.StartListening()) << m.statusLabel()->text().toStdString();
+  Master({"-t", "4", "-r", "1", "-c", "5"});
+  Master({"-t", "0", "-r", "3", "-c", "10"});
+  Master({"-t", "4", "-r", "9002", "-c", "1"});  // exception 02
+  ASSERT_TRUE(WaitFor([&] { return Shown(m).find("exception") != std::string::npos; }, 3000)) << Shown(m);
+  EXPECT_EQ(Shown(m), "request 1 0x03 | reply 1 0x03 | request 1 0x01 | reply 1 0x01 | request 1 0x03 | exception 1 0x83");
 }
 
 TEST_F(MainWindow, bus_monitor_opens_from_the_menu_and_refuses_the_line_the_window_has_open) {
